@@ -1,0 +1,73 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/ReadOnlyFile.h"
+
+namespace {
+std::string Describe(int error_number) { return std::strerror(error_number); }
+}  // namespace
+
+bool ReadOnlyFile::Open(const std::string& name, std::string& error) {
+  Close();
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    error = Describe(errno);
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int saved = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    error = saved != 0 ? Describe(saved) : "not a regular file";
+    return false;
+  }
+  // Refuse a file that another program holds locked; keep ours while the
+  // transfer runs.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int saved = errno;
+    ::close(fd);
+    error = saved == EWOULDBLOCK ? "the file is in use by another program" : Describe(saved);
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+std::size_t ReadOnlyFile::Read(char* buffer, std::size_t count) {
+  if (!IsOpen()) return 0;
+  std::size_t total = 0;
+  while (total < count) {
+    const ssize_t got = ::read(static_cast<int>(handle_), buffer + total, count - total);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    total += static_cast<std::size_t>(got);
+  }
+  return total;
+}
+
+bool ReadOnlyFile::Seek(std::int64_t offset) {
+  return IsOpen() && ::lseek(static_cast<int>(handle_), offset, SEEK_SET) == offset;
+}
+
+std::int64_t ReadOnlyFile::Position() const {
+  if (!IsOpen()) return -1;
+  return ::lseek(static_cast<int>(handle_), 0, SEEK_CUR);
+}
+
+bool ReadOnlyFile::Size(std::int64_t& size) const {
+  struct stat info {};
+  if (!IsOpen() || ::fstat(static_cast<int>(handle_), &info) != 0) return false;
+  size = info.st_size;
+  return true;
+}
+
+void ReadOnlyFile::Close() {
+  if (!IsOpen()) return;
+  ::close(static_cast<int>(handle_));
+  handle_ = kNoHandle;
+}

@@ -1,0 +1,69 @@
+#include <windows.h>
+
+#include "common/ReadOnlyFile.h"
+
+namespace {
+
+HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+std::string Describe(DWORD code) {
+  char text[256] = {};
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                     0, text, sizeof text, nullptr);
+  std::string result(text, length);
+  while (!result.empty() && (result.back() == '\r' || result.back() == '\n' ||
+                             result.back() == '.' || result.back() == ' '))
+    result.pop_back();
+  if (result.empty()) result = "system error " + std::to_string(code);
+  return result;
+}
+
+}  // namespace
+
+bool ReadOnlyFile::Open(const std::string& name, std::string& error) {
+  Close();
+  // Share mode 0: no other program may hold the file open, nor open it while
+  // we hold it. A directory fails here, as CreateFileA needs a backup flag
+  // to open one.
+  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = Describe(GetLastError());
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
+}
+
+std::size_t ReadOnlyFile::Read(char* buffer, std::size_t count) {
+  if (!IsOpen()) return 0;
+  DWORD got = 0;
+  if (!ReadFile(AsHandle(handle_), buffer, static_cast<DWORD>(count), &got, nullptr)) return 0;
+  return got;
+}
+
+bool ReadOnlyFile::Seek(std::int64_t offset) {
+  LARGE_INTEGER target;
+  target.QuadPart = offset;
+  return IsOpen() && SetFilePointerEx(AsHandle(handle_), target, nullptr, FILE_BEGIN) != 0;
+}
+
+std::int64_t ReadOnlyFile::Position() const {
+  LARGE_INTEGER zero{}, now{};
+  if (!IsOpen() || !SetFilePointerEx(AsHandle(handle_), zero, &now, FILE_CURRENT)) return -1;
+  return now.QuadPart;
+}
+
+bool ReadOnlyFile::Size(std::int64_t& size) const {
+  LARGE_INTEGER value{};
+  if (!IsOpen() || !GetFileSizeEx(AsHandle(handle_), &value)) return false;
+  size = value.QuadPart;
+  return true;
+}
+
+void ReadOnlyFile::Close() {
+  if (!IsOpen()) return;
+  CloseHandle(AsHandle(handle_));
+  handle_ = kNoHandle;
+}

@@ -1,0 +1,108 @@
+#include "link/Dcommthread.h"
+
+#include "common/GuiServices.h"
+
+namespace {
+constexpr std::uint32_t kByteSizeBase = 5;
+}  // namespace
+
+TDComm::TDComm() : DeviceFactory(CreateSystemSerialDevice) {}
+
+// The owner closes the port before destroying the channel; closing here too
+// keeps a forgotten close from leaking the device.
+TDComm::~TDComm() { ClosePort(); }
+
+std::string TDComm::DeviceName() const {
+  if (!DevicePath.empty()) return DevicePath;
+  // The sum in full int width: index 127 names COM128, index -1 names COM0.
+  return "COM" + std::to_string(static_cast<int>(Port) + 1);
+}
+
+void TDComm::FillDcb() {
+  Dcb.BaudRate = static_cast<std::uint32_t>(BaudRate);
+  Dcb.fBinary = 1;
+  Dcb.fParity = Parity & 1;
+  Dcb.fOutxCtsFlow = FlowCtrl.Hw.CtsFlow & 1;
+  Dcb.fOutxDsrFlow = FlowCtrl.Hw.DsrFlow & 1;
+  Dcb.fDtrControl = FlowCtrl.Hw.DtrControl & 3;
+  Dcb.fRtsControl = FlowCtrl.Hw.RtsControl & 3;
+  Dcb.fOutX = FlowCtrl.Sw.XonXoff & 1;
+  Dcb.fInX = FlowCtrl.Sw.XonXoff & 1;
+  Dcb.ByteSize = static_cast<std::uint8_t>(ByteSizeCode + kByteSizeBase);
+  Dcb.Parity = Parity;
+  Dcb.StopBits = StopBits;
+  Dcb.XonChar = FlowCtrl.Sw.XonChar;
+  Dcb.XoffChar = FlowCtrl.Sw.XoffChar;
+}
+
+void TDComm::FillCommTimeouts() {
+  CommTimeouts.ReadIntervalTimeout = Timeouts.ReadInterval;
+  CommTimeouts.ReadTotalTimeoutMultiplier = Timeouts.ReadMultiplier;
+  CommTimeouts.ReadTotalTimeoutConstant = Timeouts.ReadConstant;
+  CommTimeouts.WriteTotalTimeoutMultiplier = Timeouts.WriteMultiplier;
+  CommTimeouts.WriteTotalTimeoutConstant = Timeouts.WriteConstant;
+}
+
+bool TDComm::ConfigureDevice(ISerialDevice& device) {
+  // The driver's current settings are the base; a failed read leaves the
+  // fields we overwrite below all that matters.
+  (void)device.GetState(Dcb);
+  FillDcb();
+  FillCommTimeouts();
+  return device.SetState(Dcb) && device.SetQueues(Buffer.InQueue, Buffer.OutQueue) &&
+         device.SetTimeouts(CommTimeouts);
+}
+
+bool TDComm::FailOpen(const std::string& name) {
+  MessageBox("Can NOT Open \"" + name + "\"", "Error", kStyleError);
+  return false;
+}
+
+bool TDComm::OpenPort() {
+  const std::string name = DeviceName();
+  // Opening twice would lose the held device; the held port stays as it is.
+  if (Handle) return FailOpen(name);
+  std::unique_ptr<ISerialDevice> device = DeviceFactory ? DeviceFactory() : nullptr;
+  if (!device) return FailOpen(name);
+  if (!device->Open(name)) {
+    LastOpenError = device->LastError();
+    return FailOpen(name);
+  }
+  if (!ConfigureDevice(*device)) {
+    LastOpenError = device->LastError();
+    device->Close();
+    return FailOpen(name);
+  }
+  Handle = std::move(device);
+  Opened = true;
+  return true;
+}
+
+bool TDComm::ClosePort() {
+  if (!Opened) return false;
+  Handle->Close();
+  Handle.reset();
+  Opened = false;
+  return true;
+}
+
+bool TDComm::ReadByte(std::uint8_t* out) {
+  if (!Opened) return false;
+  std::uint32_t done = 0;
+  return Handle->Read(out, 1, done) && done == 1;
+}
+
+bool TDComm::WriteByte(const std::uint8_t* b) {
+  if (!Opened) return false;
+  std::uint32_t done = 0;
+  return Handle->Write(b, 1, done) && done == 1;
+}
+
+bool TDComm::WriteBuffer(const std::uint8_t* data, int count) {
+  if (!Opened || count < 0) return false;
+  std::uint32_t done = 0;
+  const auto wanted = static_cast<std::uint32_t>(count);
+  return Handle->Write(data, wanted, done) && done == wanted;
+}
+
+bool TDComm::Purge() { return Opened && Handle->Purge(kPurgeAll); }

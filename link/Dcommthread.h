@@ -1,0 +1,95 @@
+// TDComm: one COM port as a byte channel with fixed line settings. The
+// settings are plain fields; OpenPort applies them to the device in one go.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "link/SerialDevice.h"
+
+struct THwFlowCtrl {
+  std::uint8_t CtsFlow = 0;
+  std::uint8_t DsrFlow = 0;
+  std::uint8_t DtrControl = 1;  // DTR on
+  std::uint8_t RtsControl = 1;  // RTS on
+};
+
+struct TSwFlowCtrl {
+  std::uint8_t XonXoff = 0;
+  std::uint8_t XonChar = 0;
+  std::uint8_t XoffChar = 0;
+};
+
+struct TFlowCtrl {
+  THwFlowCtrl Hw;
+  TSwFlowCtrl Sw;
+};
+
+// Milliseconds, in the order of the driver's time-limit record: a read returns
+// after at most about 500 ms whether or not a byte came, a write gives up
+// after about 500 ms.
+struct TTimeouts {
+  std::uint32_t ReadInterval = 0;
+  std::uint32_t ReadMultiplier = 0;
+  std::uint32_t ReadConstant = 500;
+  std::uint32_t WriteMultiplier = 0;
+  std::uint32_t WriteConstant = 500;
+};
+
+// Driver queue sizes in bytes.
+struct TBuffer {
+  std::uint32_t InQueue = 1200;
+  std::uint32_t OutQueue = 1200;
+};
+
+using SerialDeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
+
+class TDComm {
+ public:
+  TDComm();
+  ~TDComm();
+  TDComm(const TDComm&) = delete;
+  TDComm& operator=(const TDComm&) = delete;
+
+  // The device held between a successful open and the next close.
+  std::unique_ptr<ISerialDevice> Handle;
+  TDcb Dcb;
+  TCommTimeouts CommTimeouts;
+  std::int8_t Port = 0;
+  std::int32_t BaudRate = 1200;
+  std::uint8_t Parity = 0;
+  std::uint8_t ByteSizeCode = 3;  // data bits minus 5
+  std::uint8_t StopBits = 0;
+  TFlowCtrl FlowCtrl;
+  TTimeouts Timeouts;
+  TBuffer Buffer;
+  bool Opened = false;
+
+  // When set, the device opened instead of the COM port named by `Port`
+  // (a pseudo-terminal in tests, any tty path on POSIX).
+  std::string DevicePath;
+  // Makes the device object for each open; the platform's driver by default.
+  SerialDeviceFactory DeviceFactory;
+  // OS error code of the last failed open, for diagnostics.
+  int LastOpenError = 0;
+
+  // "COM" and the decimal of Port + 1, or DevicePath when one is set.
+  std::string DeviceName() const;
+
+  bool OpenPort();
+  bool ClosePort();
+  bool IsOpened() const { return Opened; }
+  bool ReadByte(std::uint8_t* out);
+  bool WriteByte(const std::uint8_t* b);
+  bool WriteBuffer(const std::uint8_t* data, int count);
+  // Aborts pending reads and writes and clears both driver queues.
+  bool Purge();
+
+ private:
+  void FillDcb();
+  void FillCommTimeouts();
+  bool ConfigureDevice(ISerialDevice& device);
+  bool FailOpen(const std::string& name);
+};

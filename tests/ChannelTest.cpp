@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include "link/Dcommthread.h"
+#include "tests/support/RecordingGui.h"
+#include "tests/support/ScriptedPager.h"
+#include "tests/support/VirtualClock.h"
+
+namespace {
+
+class ChannelTest : public ::testing::Test {
+ protected:
+  ChannelTest() { comm.DeviceFactory = pager.Factory(); }
+
+  VirtualClock clock;
+  RecordingGui gui;
+  ScriptedPager pager{clock};
+  TDComm comm;
+};
+
+TEST_F(ChannelTest, StartsWithTheFixedLineSettings) {
+  EXPECT_EQ(comm.Port, 0);
+  EXPECT_EQ(comm.BaudRate, 1200);
+  EXPECT_EQ(comm.ByteSizeCode, 3);
+  EXPECT_EQ(comm.Parity, 0);
+  EXPECT_EQ(comm.StopBits, 0);
+  EXPECT_EQ(comm.FlowCtrl.Hw.DtrControl, 1);
+  EXPECT_EQ(comm.FlowCtrl.Hw.RtsControl, 1);
+  EXPECT_EQ(comm.Timeouts.ReadConstant, 500u);
+  EXPECT_EQ(comm.Timeouts.WriteConstant, 500u);
+  EXPECT_EQ(comm.Buffer.InQueue, 1200u);
+  EXPECT_FALSE(comm.IsOpened());
+}
+
+class DeviceNames : public ChannelTest,
+                    public ::testing::WithParamInterface<std::pair<int, const char*>> {};
+
+TEST_P(DeviceNames, NamesThePortCountedFromOne) {
+  comm.Port = static_cast<std::int8_t>(GetParam().first);
+  ASSERT_TRUE(comm.OpenPort());
+  EXPECT_EQ(pager.opened_names.back(), GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, DeviceNames,
+                         ::testing::Values(std::pair{-1, "COM0"}, std::pair{0, "COM1"},
+                                           std::pair{3, "COM4"}, std::pair{127, "COM128"}));
+
+TEST_F(ChannelTest, OpenAppliesEverySettingInOrder) {
+  ASSERT_TRUE(comm.OpenPort());
+  EXPECT_EQ(pager.calls, (std::vector<std::string>{"open COM1", "getstate", "setstate",
+                                                   "setqueues", "settimeouts"}));
+  const TDcb& dcb = pager.applied_dcbs.at(0);
+  EXPECT_EQ(dcb.BaudRate, 1200u);
+  EXPECT_EQ(dcb.fBinary, 1);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.Parity, 0);
+  EXPECT_EQ(dcb.StopBits, 0);
+  EXPECT_EQ(dcb.fDtrControl, 1);
+  EXPECT_EQ(dcb.fRtsControl, 1);
+  EXPECT_EQ(dcb.fOutxCtsFlow + dcb.fOutxDsrFlow + dcb.fOutX + dcb.fInX, 0);
+  const TCommTimeouts& t = pager.applied_timeouts.at(0);
+  EXPECT_EQ(std::vector<std::uint32_t>({t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
+                                        t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
+                                        t.WriteTotalTimeoutConstant}),
+            std::vector<std::uint32_t>({0, 0, 500, 0, 500}));
+  EXPECT_EQ(pager.queue_sizes.at(0), std::make_pair(1200u, 1200u));
+  EXPECT_TRUE(comm.IsOpened());
+  EXPECT_TRUE(gui.boxes.empty());
+}
+
+TEST_F(ChannelTest, ReopenAtNewRateChangesOnlyTheRate) {
+  ASSERT_TRUE(comm.OpenPort());
+  ASSERT_TRUE(comm.ClosePort());
+  comm.BaudRate = 9600;
+  ASSERT_TRUE(comm.OpenPort());
+  TDcb first = pager.applied_dcbs.at(0);
+  const TDcb& second = pager.applied_dcbs.at(1);
+  EXPECT_EQ(second.BaudRate, 9600u);
+  first.BaudRate = 9600;
+  EXPECT_TRUE(first == second);
+}
+
+TEST_F(ChannelTest, FailedOpenShowsTheBoxAndCanBeRetried) {
+  comm.Port = -1;
+  pager.fail_open_number = 1;
+  EXPECT_FALSE(comm.OpenPort());
+  ASSERT_EQ(gui.boxes.size(), 1u);
+  EXPECT_EQ(gui.boxes[0].text, "Can NOT Open \"COM0\"");
+  EXPECT_EQ(gui.boxes[0].caption, "Error");
+  EXPECT_EQ(gui.boxes[0].style, 16u);
+  EXPECT_FALSE(comm.IsOpened());
+  comm.Port = 1;
+  EXPECT_TRUE(comm.OpenPort());
+  EXPECT_EQ(pager.opened_names.back(), "COM2");
+}
+
+class ConfigureFailure : public ChannelTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ConfigureFailure, ClosesTheDeviceAndStopsThere) {
+  pager.fail_open_number = 1;
+  pager.fail_call = GetParam();
+  comm.Port = 2;
+  EXPECT_FALSE(comm.OpenPort());
+  EXPECT_EQ(pager.calls.back(), "close");
+  EXPECT_EQ(pager.open_devices, 0);
+  EXPECT_FALSE(comm.IsOpened());
+  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"COM3\""});
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, ConfigureFailure,
+                         ::testing::Values("setstate", "setqueues", "settimeouts"));
+
+TEST_F(ChannelTest, OpenWhileOpenKeepsTheHeldPort) {
+  ASSERT_TRUE(comm.OpenPort());
+  EXPECT_FALSE(comm.OpenPort());
+  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"COM1\""});
+  EXPECT_TRUE(comm.IsOpened());
+  EXPECT_EQ(pager.opens, 1);
+  const std::uint8_t byte = 'f';
+  EXPECT_TRUE(comm.WriteByte(&byte));
+}
+
+TEST_F(ChannelTest, ClosedChannelRefusesEverythingAtOnce) {
+  EXPECT_FALSE(comm.ClosePort());
+  std::uint8_t byte = 0;
+  EXPECT_FALSE(comm.ReadByte(&byte));
+  EXPECT_FALSE(comm.WriteByte(&byte));
+  EXPECT_FALSE(comm.WriteBuffer(&byte, 1));
+  EXPECT_FALSE(comm.Purge());
+  EXPECT_EQ(clock.Now(), 0u);
+  EXPECT_TRUE(pager.calls.empty());
+}
+
+TEST_F(ChannelTest, JudgesReadsAndWritesByTheCountReported) {
+  ASSERT_TRUE(comm.OpenPort());
+  std::uint8_t byte = 0;
+  EXPECT_FALSE(comm.ReadByte(&byte));  // silent line: the driver reports 0 bytes
+  EXPECT_EQ(clock.Now(), 500u);
+  pager.Inject(0x06, clock.Now());
+  EXPECT_TRUE(comm.ReadByte(&byte));
+  EXPECT_EQ(byte, 0x06);
+  const std::uint8_t text[] = {'e', '0'};
+  EXPECT_TRUE(comm.WriteBuffer(text, 2));
+  pager.short_writes = true;
+  EXPECT_FALSE(comm.WriteBuffer(text, 2));
+  pager.hung_up = true;
+  EXPECT_FALSE(comm.WriteByte(text));
+}
+
+TEST_F(ChannelTest, PurgeUsesAllFourFlagsAndDropsWaitingBytes) {
+  ASSERT_TRUE(comm.OpenPort());
+  pager.Inject(0x41, 0);
+  EXPECT_TRUE(comm.Purge());
+  EXPECT_EQ(pager.calls.back(), "purge 15");
+  std::uint8_t byte = 0;
+  EXPECT_FALSE(comm.ReadByte(&byte));
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// The POSIX backend on a real serial line: a pseudo-terminal pair, the test
+// holding the master side as the pager would.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "common/Globals.h"
+#include "engine/Hexproc.h"
+#include "link/Dcommthread.h"
+#include "tests/support/HexText.h"
+#include "tests/support/RecordingGui.h"
+#include "tests/support/ScriptedPager.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+class PtyChannel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master_, 0);
+    ASSERT_EQ(::grantpt(master_), 0);
+    ASSERT_EQ(::unlockpt(master_), 0);
+    comm.DevicePath = ::ptsname(master_);
+  }
+  void TearDown() override {
+    comm.ClosePort();
+    if (master_ >= 0) ::close(master_);
+  }
+
+  // The line settings as the far end sees them.
+  termios LineSettings() const {
+    termios tio{};
+    EXPECT_EQ(::tcgetattr(master_, &tio), 0);
+    return tio;
+  }
+
+  std::string ReadMaster(std::size_t count) {
+    std::string got;
+    const auto give_up = SteadyClock::now() + std::chrono::seconds(5);
+    while (got.size() < count && SteadyClock::now() < give_up) {
+      char buffer[64];
+      const ssize_t n = ::read(master_, buffer, std::min(sizeof buffer, count - got.size()));
+      if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+
+  RecordingGui gui;
+  TDComm comm;
+  int master_ = -1;
+};
+
+TEST_F(PtyChannel, OpensRaw8N1AtTheRateAndWrites) {
+  ASSERT_TRUE(comm.OpenPort()) << gui.Texts().at(0);
+  const termios tio = LineSettings();
+  EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B1200));
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+  const std::uint8_t command[] = {'b', '4', '8', '0', '0', 'B', '8', '\r', '\n'};
+  EXPECT_TRUE(comm.WriteBuffer(command, sizeof command));
+  EXPECT_EQ(ReadMaster(sizeof command), "b4800B8\r\n");
+}
+
+TEST_F(PtyChannel, ReadWaitsAboutHalfASecondThenGivesUp) {
+  ASSERT_TRUE(comm.OpenPort());
+  std::uint8_t byte = 0;
+  const auto start = SteadyClock::now();
+  EXPECT_FALSE(comm.ReadByte(&byte));
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() -
+                                                                            start);
+  EXPECT_GE(waited.count(), 450);
+  const std::uint8_t ack = 0x06;
+  ASSERT_EQ(::write(master_, &ack, 1), 1);
+  EXPECT_TRUE(comm.ReadByte(&byte));
+  EXPECT_EQ(byte, 0x06);
+}
+
+TEST_F(PtyChannel, PurgeDropsWhatWaits) {
+  ASSERT_TRUE(comm.OpenPort());
+  ASSERT_EQ(::write(master_, "xyz", 3), 3);
+  ::usleep(50000);
+  EXPECT_TRUE(comm.Purge());
+  std::uint8_t byte = 0;
+  EXPECT_FALSE(comm.ReadByte(&byte));
+}
+
+TEST_F(PtyChannel, ReopenAppliesTheNewRate) {
+  ASSERT_TRUE(comm.OpenPort());
+  ASSERT_TRUE(comm.ClosePort());
+  comm.BaudRate = 9600;
+  ASSERT_TRUE(comm.OpenPort());
+  const termios tio = LineSettings();
+  EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B9600));
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+}
+
+TEST_F(PtyChannel, SecondOpenerIsRefused) {
+  ASSERT_TRUE(comm.OpenPort());
+  TDComm other;
+  other.DevicePath = comm.DevicePath;
+  EXPECT_FALSE(other.OpenPort());
+  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"" + comm.DevicePath + "\""});
+}
+
+TEST_F(PtyChannel, HangUpFailsReadsInsteadOfWaiting) {
+  ASSERT_TRUE(comm.OpenPort());
+  ::close(master_);
+  master_ = -1;
+  std::uint8_t byte = 0;
+  EXPECT_FALSE(comm.ReadByte(&byte));
+  EXPECT_FALSE(comm.WriteByte(&byte));
+}
+
+TEST(PosixNames, ComZeroNamesNoDevice) {
+  RecordingGui gui;
+  TDComm comm;
+  comm.Port = -1;
+  EXPECT_FALSE(comm.OpenPort());
+  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"COM0\""});
+  EXPECT_NE(comm.LastOpenError, 0);
+}
+
+TEST(FileChangedUnderTheTransfer, IsNeverSentShortAndEndsWithExit) {
+  VirtualClock clock;
+  RecordingGui gui;
+  ScriptedPager pager(clock);
+  TDComm comm;
+  comm.DeviceFactory = pager.Factory();
+  Comm = &comm;
+  FlashBaudRate = 9600;
+  TempDir dir;
+  const std::string rec_a = HexRecordText(0, 0, Bytes(16));
+  const std::string rec_b = HexRecordText(0x10, 0, Bytes(16));
+  const std::string path = dir.Write("fw.hex", HexFileText({rec_a, rec_b, kEndRecordLine}));
+  int pumps = 0;
+  // Another program cuts the file while the first record is programmed.
+  gui.on_pump = [&] {
+    if (++pumps == 2) std::filesystem::resize_file(path, 50);
+  };
+  UpdateFlow flow;
+  flow.Run(path);
+  Comm = nullptr;
+  FlashBaudRate = 0;
+  EXPECT_EQ(pager.CommandTexts(),
+            (std::vector<std::string>{"f", "b96006A", "e0", "s" + rec_a, "p", "q"}));
+  EXPECT_EQ(gui.Texts(), std::vector<std::string>{
+                             "Unable to open the HEX file.\nThe file could not be read at byte 45."});
+}
+
+}  // namespace

@@ -1,0 +1,423 @@
+#include <gtest/gtest.h>
+
+#include "common/Globals.h"
+#include "engine/Hexproc.h"
+#include "link/Dcommthread.h"
+#include "tests/support/HexText.h"
+#include "tests/support/RecordingGui.h"
+#include "tests/support/ScriptedPager.h"
+#include "tests/support/VirtualClock.h"
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+const std::string kRecA = HexRecordText(0x0000, 0, Bytes(16));
+const std::string kRecB = HexRecordText(0x0010, 0, Bytes(16, 0x80));
+const std::string kShort = HexRecordText(0x0020, 0, Bytes(3, 0xA0));
+
+class FlowTest : public ::testing::Test {
+ protected:
+  FlowTest() {
+    comm.DeviceFactory = pager.Factory();
+    Comm = &comm;
+    FlashBaudRate = 4800;
+    ResendTimes = 3;
+  }
+  ~FlowTest() override {
+    Comm = nullptr;
+    FlashBaudRate = 0;
+    ResendTimes = 0;
+  }
+
+  std::string TwoRecordFile() {
+    return dir.Write("fw.hex", HexFileText({kRecA, kRecB, kEndRecordLine}));
+  }
+
+  int Run(const std::string& path) { return flow.Run(path); }
+
+  // Answers the command whose text starts with `prefix` by `reply`, the
+  // first `times` times it is seen; everything else is acknowledged.
+  void Reject(const std::string& prefix, PagerReply reply, int times = 1000) {
+    auto seen = std::make_shared<int>(0);
+    pager.respond = [=](const SentCommand& command, int) {
+      if (command.bytes.rfind(prefix, 0) == 0 && (*seen)++ < times) return reply;
+      return PagerReply::Ack();
+    };
+  }
+
+  TempDir dir;
+  VirtualClock clock{1000};
+  RecordingGui gui;
+  ScriptedPager pager{clock};
+  TDComm comm;
+  UpdateFlow flow;
+};
+
+TEST_F(FlowTest, NormalUpdateSendsEveryCommandInOrder) {
+  EXPECT_EQ(Run(TwoRecordFile()), stFinish);
+  EXPECT_EQ(pager.CommandTexts(),
+            (Texts{"f", "b4800B8", "e0", "s" + kRecA, "p", "s" + kRecB, "p", "q"}));
+  ASSERT_EQ(gui.boxes.size(), 1u);
+  EXPECT_EQ(gui.boxes[0].text, "Firmware updated finished.");
+  EXPECT_EQ(gui.boxes[0].caption, "Tarvex Flasher");
+  EXPECT_EQ(gui.boxes[0].style, 64u);
+  // Port opened at 1200 and purged, then reopened at the chosen rate.
+  EXPECT_EQ(pager.commands[0].rate, 1200u);
+  EXPECT_EQ(pager.commands[1].rate, 1200u);
+  EXPECT_EQ(pager.commands[2].rate, 4800u);
+  EXPECT_EQ(pager.purges, 1);
+  EXPECT_EQ(pager.opens, 2);
+  EXPECT_EQ(pager.open_devices, 0);
+  EXPECT_FALSE(comm.IsOpened());
+  EXPECT_FALSE(flow.HexFile.IsOpen());
+  // Every command follows the last reply at once, but "q" waits 100 ms.
+  const auto& c = pager.commands;
+  EXPECT_EQ(c[6].at_ms - c[5].at_ms, 0u);
+  EXPECT_EQ(c[7].at_ms - c[6].at_ms, 100u);
+}
+
+TEST_F(FlowTest, ProgressIsCompleteWhenTheFinishedBoxShows) {
+  std::vector<int> seen;
+  Flow = &flow;
+  gui.on_pump = [&] { seen.push_back(Flow->GetProgress()); };
+  int at_box = -1;
+  gui.on_box = [&](const ShownBox&) { at_box = Flow->GetProgress(); };
+  Run(TwoRecordFile());
+  Flow = nullptr;
+  EXPECT_EQ(at_box, 100);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.front(), 0);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(flow.GetProgress(), 0);  // the file is closed again
+}
+
+class RateCommands : public FlowTest,
+                     public ::testing::WithParamInterface<std::pair<int, const char*>> {};
+
+TEST_P(RateCommands, AsksThePagerForTheChosenRate) {
+  FlashBaudRate = GetParam().first;
+  Run(TwoRecordFile());
+  EXPECT_EQ(pager.CommandTexts().at(1), GetParam().second);
+  EXPECT_EQ(pager.commands.at(2).rate, static_cast<std::uint32_t>(GetParam().first));
+  EXPECT_EQ(gui.Texts(), Texts{"Firmware updated finished."});
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, RateCommands,
+                         ::testing::Values(std::pair{2400, "b2400DC"}, std::pair{4800, "b4800B8"},
+                                           std::pair{9600, "b96006A"}));
+
+TEST_F(FlowTest, UnsetRateSendsNoCommandAndWaitsInVain) {
+  FlashBaudRate = 0;
+  Run(TwoRecordFile());
+  EXPECT_EQ(pager.wire, "f");
+  EXPECT_EQ(gui.Texts(), Texts{"No response from the pager, flash now terminated."});
+}
+
+TEST_F(FlowTest, SilentPagerIsGivenUpAfterThreeReads) {
+  pager.respond = [](const SentCommand&, int) { return PagerReply::Silence(); };
+  Run(TwoRecordFile());
+  EXPECT_EQ(pager.wire, "f");
+  const std::uint32_t sent = pager.commands[0].at_ms;
+  EXPECT_EQ(pager.read_times, (std::vector<std::uint32_t>{sent, sent + 500, sent + 1000}));
+  EXPECT_EQ(clock.Now() - sent, 1500u);
+  EXPECT_EQ(gui.Texts(), Texts{"No response from the pager, flash now terminated."});
+  EXPECT_FALSE(comm.IsOpened());
+  EXPECT_FALSE(flow.HexFile.IsOpen());
+}
+
+TEST_F(FlowTest, ReplyWithinTheLimitIsTakenLaterOneIsNot) {
+  Reject("f", PagerReply::Ack(700));
+  Run(TwoRecordFile());
+  EXPECT_EQ(gui.Texts(), Texts{"Firmware updated finished."});
+
+  ScriptedPager late(clock);
+  comm.DeviceFactory = late.Factory();
+  late.respond = [](const SentCommand&, int) { return PagerReply::Ack(1600); };
+  gui.boxes.clear();
+  UpdateFlow second;
+  second.Run(TwoRecordFile());
+  EXPECT_EQ(late.wire, "f");
+  EXPECT_EQ(gui.Texts(), Texts{"No response from the pager, flash now terminated."});
+}
+
+TEST_F(FlowTest, ClosedChannelIsPolledEvery96MsUntilTheLimit) {
+  std::vector<std::uint32_t> pumps;
+  gui.on_pump = [&] { pumps.push_back(clock.Now()); };
+  std::uint8_t byte = 0;
+  const std::uint32_t start = clock.Now();
+  EXPECT_FALSE(flow.WaitReply(1300, byte));
+  ASSERT_EQ(pumps.size(), 14u);
+  for (std::size_t i = 0; i < pumps.size(); ++i) EXPECT_EQ(pumps[i] - start, 96 * (i + 1));
+  // The wait sleeps in short steps instead of spinning on the tick count.
+  EXPECT_GT(clock.sleeps.size(), 14u);
+  for (std::uint32_t step : clock.sleeps) EXPECT_LE(step, kPollSleepStepMs);
+}
+
+TEST_F(FlowTest, WaitSurvivesTheTickCounterWrapping) {
+  VirtualClock near_wrap(0xFFFFFF00u);
+  std::uint8_t byte = 0;
+  const std::uint32_t start = near_wrap.Now();
+  EXPECT_FALSE(flow.WaitReply(1300, byte));
+  EXPECT_EQ(near_wrap.Now() - start, 1344u);
+}
+
+struct Fault {
+  const char* name;
+  const char* command;  // prefix of the command that meets the fault
+  PagerReply reply;
+  const char* message;
+  bool exit_sent;
+};
+
+class Faults : public FlowTest, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(Faults, EndWithTheirMessageAndTheExitCommandWhenDue) {
+  ResendTimes = 0;
+  Reject(GetParam().command, GetParam().reply, 1);
+  Run(TwoRecordFile());
+  EXPECT_EQ(gui.Texts(), Texts{GetParam().message});
+  const auto texts = pager.CommandTexts();
+  EXPECT_EQ(texts.back() == "q", GetParam().exit_sent);
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "q"), GetParam().exit_sent ? 1 : 0);
+  EXPECT_FALSE(comm.IsOpened());
+  EXPECT_FALSE(flow.HexFile.IsOpen());
+}
+
+const char kNoResponse[] = "No response from the pager, flash now terminated.";
+const char kUnexpected[] = "Received an unideftified command, flash now terminated.";
+
+INSTANTIATE_TEST_SUITE_P(
+    EachCommand, Faults,
+    ::testing::Values(
+        Fault{"NakEnter", "f", PagerReply::Nak(), "Fail to enter flash mode.", true},
+        Fault{"StrayEnter", "f", PagerReply::Stray('A'), kUnexpected, true},
+        Fault{"SilentEnter", "f", PagerReply::Silence(), kNoResponse, false},
+        Fault{"NakRate", "b", PagerReply::Nak(), "Unable to change transfering baud-rate.", true},
+        Fault{"StrayRate", "b", PagerReply::Stray(0x00), kUnexpected, true},
+        Fault{"SilentRate", "b", PagerReply::Silence(), kNoResponse, false},
+        Fault{"NakErase", "e0", PagerReply::Nak(), "Fail to erase Flash ROM.", true},
+        Fault{"StrayErase", "e0", PagerReply::Stray(0xFF), kUnexpected, true},
+        Fault{"SilentErase", "e0", PagerReply::Silence(), kNoResponse, false},
+        Fault{"NakSend", "s", PagerReply::Nak(),
+              "Pager can not receive package correctly after retry, flash now terminated.", true},
+        Fault{"StraySend", "s", PagerReply::Stray(0x07), kUnexpected, true},
+        Fault{"SilentSend", "s", PagerReply::Silence(), kNoResponse, false},
+        Fault{"StrayProgram", "p", PagerReply::Stray(0x16), kUnexpected, true},
+        Fault{"SilentProgram", "p", PagerReply::Silence(), kNoResponse, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FlowTest, RateCommandRejectedLeavesThePortAtItsOldRate) {
+  Reject("b", PagerReply::Nak());
+  Run(TwoRecordFile());
+  EXPECT_EQ(pager.commands.back().bytes, "q");
+  EXPECT_EQ(pager.commands.back().rate, 1200u);
+  EXPECT_EQ(pager.opens, 1);
+}
+
+struct Resends {
+  int resend_times;
+  int naks;
+  int send_fail_boxes;
+  bool finished;
+};
+
+class ResendCounts : public FlowTest, public ::testing::WithParamInterface<Resends> {};
+
+TEST_P(ResendCounts, SendTheRejectedRecordAgainUpToTheCount) {
+  ResendTimes = GetParam().resend_times;
+  Reject("s" + kRecB, PagerReply::Nak(), GetParam().naks);
+  Run(TwoRecordFile());
+  const Texts boxes = gui.Texts();
+  EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "Fail to send code-package."),
+            GetParam().send_fail_boxes);
+  EXPECT_EQ(boxes.back(),
+            GetParam().finished
+                ? "Firmware updated finished."
+                : "Pager can not receive package correctly after retry, flash now terminated.");
+  const auto texts = pager.CommandTexts();
+  const int sendings = GetParam().finished ? GetParam().naks + 1
+                                           : std::min(GetParam().naks, GetParam().resend_times + 1);
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "s" + kRecB), sendings);
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "s" + kRecA), 1);
+  EXPECT_EQ(texts.back(), "q");
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, ResendCounts,
+                         ::testing::Values(Resends{0, 1, 0, false}, Resends{3, 3, 3, true},
+                                           Resends{3, 4, 3, false}, Resends{5, 5, 5, true},
+                                           Resends{5, 6, 5, false}, Resends{4, 4, 4, true}));
+
+TEST_F(FlowTest, ResendCountChangedDuringTheUpdateTakesEffectAtOnce) {
+  ResendTimes = 5;
+  Reject("s" + kRecA, PagerReply::Nak());
+  gui.on_box = [](const ShownBox&) { ResendTimes = 1; };
+  Run(TwoRecordFile());
+  EXPECT_EQ(gui.Texts(),
+            (Texts{"Fail to send code-package.",
+                   "Pager can not receive package correctly after retry, flash now terminated."}));
+}
+
+TEST_F(FlowTest, RejectedShortRecordIsSentAgainWhole) {
+  const std::string path = dir.Write("short.hex", HexFileText({kRecA, kShort, kEndRecordLine}));
+  Reject("s" + kShort, PagerReply::Nak(), 2);
+  Run(path);
+  EXPECT_EQ(pager.CommandTexts(),
+            (Texts{"f", "b4800B8", "e0", "s" + kRecA, "p", "s" + kShort, "s" + kShort,
+                   "s" + kShort, "p", "q"}));
+  EXPECT_EQ(gui.Texts(), (Texts{"Fail to send code-package.", "Fail to send code-package.",
+                                "Firmware updated finished."}));
+}
+
+TEST_F(FlowTest, FourRejectedProgramCommandsEndTheUpdate) {
+  Reject("p", PagerReply::Nak());
+  Run(TwoRecordFile());
+  const Texts once = {"e0", "s" + kRecA, "p"};
+  Texts expected = {"f", "b4800B8"};
+  for (int i = 0; i < 4; ++i) expected.insert(expected.end(), once.begin(), once.end());
+  expected.push_back("q");
+  EXPECT_EQ(pager.CommandTexts(), expected);
+  const char* retry = "Error on programming code, now try resend and reprogram.";
+  EXPECT_EQ(gui.Texts(),
+            (Texts{retry, retry, retry,
+                   "Max. rewind counter exceed but still unable to program code-package."}));
+  EXPECT_EQ(gui.boxes[0].style, 48u);
+  EXPECT_EQ(flow.RewindCount, 3);
+}
+
+TEST_F(FlowTest, RejectedProgramRestartsFromTheEraseAndCanStillFinish) {
+  auto programs = std::make_shared<int>(0);
+  pager.respond = [=](const SentCommand& command, int) {
+    // Reject the second record's program command, once.
+    if (command.bytes == "p" && ++*programs == 2) return PagerReply::Nak();
+    return PagerReply::Ack();
+  };
+  Run(TwoRecordFile());
+  EXPECT_EQ(pager.CommandTexts(),
+            (Texts{"f", "b4800B8", "e0", "s" + kRecA, "p", "s" + kRecB, "p", "e0", "s" + kRecA,
+                   "p", "s" + kRecB, "p", "q"}));
+  EXPECT_EQ(gui.Texts(), (Texts{"Error on programming code, now try resend and reprogram.",
+                                "Firmware updated finished."}));
+}
+
+TEST_F(FlowTest, FailedReopenAtTheNewRateEndsWithoutExit) {
+  pager.fail_open_number = 2;
+  Run(TwoRecordFile());
+  EXPECT_EQ(pager.CommandTexts(), (Texts{"f", "b4800B8"}));
+  EXPECT_EQ(gui.Texts(), (Texts{"Can NOT Open \"COM1\"", kNoResponse}));
+  EXPECT_FALSE(comm.IsOpened());
+}
+
+TEST_F(FlowTest, PortThatCannotOpenEndsBeforeTheFileIsTouched) {
+  pager.fail_open_number = 1;
+  comm.Port = 2;
+  EXPECT_EQ(Run(TwoRecordFile()), stOpenFile);
+  EXPECT_EQ(gui.Texts(), Texts{"Can NOT Open \"COM3\""});
+  EXPECT_TRUE(pager.wire.empty());
+  EXPECT_TRUE(flow.FileName.empty());
+}
+
+TEST_F(FlowTest, MissingFileIsReportedAfterOpeningThePortAndNothingIsSent) {
+  Run(dir.PathOf("absent.hex"));
+  ASSERT_EQ(gui.boxes.size(), 1u);
+  EXPECT_EQ(gui.boxes[0].text.substr(0, 29), "Unable to open the HEX file.\n");
+  EXPECT_EQ(gui.boxes[0].style, 16u);
+  EXPECT_EQ(pager.purges, 1);
+  EXPECT_TRUE(pager.wire.empty());
+  EXPECT_FALSE(comm.IsOpened());
+}
+
+TEST_F(FlowTest, DirectoryIsNoHexFile) {
+  Run(dir.path().string());
+  ASSERT_EQ(gui.boxes.size(), 1u);
+  EXPECT_EQ(gui.boxes[0].text.substr(0, 28), "Unable to open the HEX file.");
+  EXPECT_TRUE(pager.wire.empty());
+}
+
+class BadFiles : public FlowTest,
+                 public ::testing::WithParamInterface<std::pair<std::string, std::string>> {};
+
+TEST_P(BadFiles, AreRefusedBeforeAnyByteIsSent) {
+  Run(dir.Write("bad.hex", GetParam().first));
+  EXPECT_EQ(gui.Texts(), Texts{"Unable to open the HEX file.\n" + GetParam().second});
+  EXPECT_TRUE(pager.wire.empty());
+  EXPECT_FALSE(flow.HexFile.IsOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, BadFiles,
+    ::testing::Values(
+        std::pair{std::string(), std::string("Line 1: the file is empty.")},
+        std::pair{HexFileText({kRecA, kRecB}), std::string("Line 3: the file has no end record.")},
+        std::pair{HexFileText({kRecA, kRecB.substr(0, 41) + "00", kEndRecordLine}),
+                  std::string("Line 2: checksum mismatch.")},
+        std::pair{kRecA + "\n" + kEndRecordLine, std::string("Line 1: line does not end in CR LF.")},
+        std::pair{HexFileText({HexRecordText(0, 0, Bytes(20)), kEndRecordLine}),
+                  std::string("Line 1: record longer than 19 data bytes.")},
+        std::pair{HexFileText({":0a00000000", kEndRecordLine}),
+                  std::string("Line 1: bad record length digits.")}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+TEST_F(FlowTest, RecordsGoOutColonToChecksum) {
+  const std::string path = dir.Write("frame.hex", HexFileText({kRecA, kShort}) + kEndRecordLine);
+  Run(path);
+  ASSERT_GE(pager.commands.size(), 6u);
+  EXPECT_EQ(pager.commands[3].bytes.size(), 1u + 43u);
+  EXPECT_EQ(pager.commands[3].bytes[0], 0x73);
+  EXPECT_EQ(pager.commands[5].bytes.size(), 1u + 17u);
+  EXPECT_EQ(gui.Texts(), Texts{"Firmware updated finished."});  // end record without CR LF
+}
+
+TEST_F(FlowTest, LowerCaseDigitsGoOutUnchanged) {
+  std::string lower = kRecB;
+  for (std::size_t i = 3; i < lower.size(); ++i) lower[i] = static_cast<char>(std::tolower(lower[i]));
+  Run(dir.Write("lower.hex", HexFileText({lower, kEndRecordLine})));
+  EXPECT_EQ(pager.CommandTexts().at(3), "s" + lower);
+  EXPECT_EQ(gui.Texts(), Texts{"Firmware updated finished."});
+}
+
+struct ProgressCase {
+  std::int64_t pos;
+  std::uint32_t size;
+  int percent;
+};
+
+class Progress : public FlowTest, public ::testing::WithParamInterface<ProgressCase> {};
+
+TEST_P(Progress, IsTheConsumedShareRoundedHalfUp) {
+  ASSERT_TRUE(flow.OpenHexFile(TwoRecordFile()));
+  flow.FileSize = GetParam().size;
+  ASSERT_TRUE(flow.HexFile.Seek(GetParam().pos));
+  EXPECT_EQ(flow.GetProgress(), GetParam().percent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shares, Progress,
+                         ::testing::Values(ProgressCase{0, 1000, 0}, ProgressCase{500, 1000, 50},
+                                           ProgressCase{1000, 1000, 100},
+                                           ProgressCase{995, 1000, 100},
+                                           ProgressCase{125, 1000, 12},
+                                           ProgressCase{0, 0, 0}),
+                         [](const auto& info) {
+                           return "At" + std::to_string(info.param.pos) + "Of" +
+                                  std::to_string(info.param.size);
+                         });
+
+TEST_F(FlowTest, ProgressIsZeroWithoutAnOpenFile) {
+  EXPECT_EQ(flow.GetProgress(), 0);
+  EXPECT_FALSE(flow.OpenHexFile(dir.PathOf("none.hex")));
+  EXPECT_EQ(flow.GetProgress(), 0);
+  EXPECT_EQ(flow.FileName, dir.PathOf("none.hex"));
+}
+
+TEST(Messages, TableHoldsTheTwelveTextsAndEqualityNeedsBothFields) {
+  EXPECT_EQ(MessageTable[0].Text, "No Message.");
+  EXPECT_EQ(msgResendExceeded.Text,
+            "Pager can not receive package correctly after retry, flash now terminated.");
+  EXPECT_EQ(msgProgramRetry.Style, 48u);
+  EXPECT_EQ(msgFinished.Style, 64u);
+  EXPECT_TRUE(msgNone == (MsgType{"No Message.", 0}));
+  EXPECT_FALSE(msgNone == (MsgType{"No Message.", 16}));
+  EXPECT_FALSE(msgNone == (MsgType{"No message.", 0}));
+}
+
+}  // namespace

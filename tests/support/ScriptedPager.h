@@ -1,0 +1,87 @@
+// A pager on a virtual line, behind the channel's device interface. It frames
+// what the host writes into commands the way the loader does, answers each
+// as the test's script says (a byte, after a delay, or never), and records
+// every byte, read, open and setting so tests can check the exact traffic.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/Dcommthread.h"
+#include "link/SerialDevice.h"
+#include "tests/support/VirtualClock.h"
+
+struct PagerReply {
+  bool silent = false;
+  std::uint8_t byte = 0x06;
+  std::uint32_t delay_ms = 0;
+
+  static PagerReply Ack(std::uint32_t delay_ms = 0) { return {false, 0x06, delay_ms}; }
+  static PagerReply Nak() { return {false, 0x15, 0}; }
+  static PagerReply Stray(std::uint8_t byte) { return {false, byte, 0}; }
+  static PagerReply Silence() { return {true, 0, 0}; }
+};
+
+struct SentCommand {
+  std::string bytes;       // the command as it crossed the line
+  std::uint32_t at_ms = 0;  // virtual time its last byte was written
+  std::uint32_t rate = 0;  // line rate the host had set
+};
+
+class ScriptedPager {
+ public:
+  explicit ScriptedPager(VirtualClock& clock) : clock_(clock) {}
+
+  // Devices for TDComm::DeviceFactory; all share this line.
+  SerialDeviceFactory Factory();
+
+  // Decides the reply to each command; `index` counts commands from 0.
+  // The default acknowledges everything at once.
+  std::function<PagerReply(const SentCommand&, int index)> respond;
+
+  // Puts a byte on the line from the pager's side, due at `at_ms`.
+  void Inject(std::uint8_t byte, std::uint32_t at_ms) { pending_.push_back({at_ms, byte}); }
+
+  // Command texts only, in order.
+  std::vector<std::string> CommandTexts() const;
+
+  std::vector<SentCommand> commands;
+  std::string wire;                       // every byte the host wrote
+  std::vector<std::uint32_t> read_times;  // virtual time at the start of each read
+  std::vector<std::string> calls;         // device calls in order: "open COM1", "state", ...
+  std::vector<std::string> opened_names;
+  std::vector<TDcb> applied_dcbs;
+  std::vector<TCommTimeouts> applied_timeouts;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> queue_sizes;
+  int opens = 0;
+  int closes = 0;
+  int purges = 0;
+  int open_devices = 0;
+  // 1-based number of the open that fails (0: none), and which call fails.
+  int fail_open_number = 0;
+  std::string fail_call = "open";
+  // A write reports fewer bytes than asked.
+  bool short_writes = false;
+  // The line is gone: every read and write fails.
+  bool hung_up = false;
+
+ private:
+  friend class ScriptedDevice;
+  struct Pending {
+    std::uint32_t due;
+    std::uint8_t byte;
+  };
+
+  void Receive(std::uint8_t byte);
+  void CommandComplete();
+  bool CommandDone() const;
+
+  VirtualClock& clock_;
+  std::string partial_;
+  std::deque<Pending> pending_;
+  std::uint32_t rate_ = 0;
+  std::uint32_t read_limit_ms_ = 0;
+};
