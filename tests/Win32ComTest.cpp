@@ -1,0 +1,87 @@
+// The Win32 backend on a COM port: under Wine, COM1 is a pseudo-terminal with
+// the pager emulator on its far side (see tools/wine/pager-on-com.sh).
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "common/Globals.h"
+#include "engine/Hexproc.h"
+#include "link/Dcommthread.h"
+#include "tests/support/HexText.h"
+#include "tests/support/RecordingGui.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+std::uint8_t Exchange(TDComm& comm, const std::string& command) {
+  EXPECT_TRUE(comm.WriteBuffer(reinterpret_cast<const std::uint8_t*>(command.data()),
+                               static_cast<int>(command.size())));
+  std::uint8_t reply = 0;
+  for (int read = 0; read < 3; ++read) {
+    if (comm.ReadByte(&reply)) return reply;
+  }
+  return 0;
+}
+
+TEST(Win32Com, TalksToThePagerAndReopensAtTheNewRate) {
+  RecordingGui gui;
+  TDComm comm;
+  ASSERT_TRUE(comm.OpenPort()) << "COM1 is not mapped to the pager emulator";
+  EXPECT_TRUE(comm.Purge());
+  EXPECT_EQ(Exchange(comm, "f"), 0x06);
+  EXPECT_EQ(Exchange(comm, "b96006A"), 0x06);
+  ASSERT_TRUE(comm.ClosePort());
+  comm.BaudRate = 9600;
+  ASSERT_TRUE(comm.OpenPort());
+  EXPECT_EQ(Exchange(comm, "e0"), 0x06);
+  EXPECT_EQ(Exchange(comm, "p"), 0x15);  // nothing received to program
+  EXPECT_EQ(Exchange(comm, "q"), 0x06);
+  // Nothing more comes: the read gives up after its time limit.
+  std::uint8_t byte = 0;
+  const auto start = SteadyClock::now();
+  EXPECT_FALSE(comm.ReadByte(&byte));
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start)
+                .count(),
+            400);
+  EXPECT_TRUE(gui.boxes.empty());
+}
+
+TEST(Win32Com, SecondOpenOfTheSamePortIsRefused) {
+  RecordingGui gui;
+  TDComm comm;
+  ASSERT_TRUE(comm.OpenPort());
+  TDComm other;
+  EXPECT_FALSE(other.OpenPort());
+  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"COM1\""});
+  EXPECT_NE(other.LastOpenError, 0);
+}
+
+TEST(Win32Com, MissingPortShowsTheBox) {
+  RecordingGui gui;
+  TDComm comm;
+  comm.Port = -1;
+  EXPECT_FALSE(comm.OpenPort());
+  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"COM0\""});
+}
+
+TEST(Win32Com, CompleteUpdate) {
+  RecordingGui gui;
+  TDComm comm;
+  Comm = &comm;
+  FlashBaudRate = 4800;
+  ResendTimes = 3;
+  TempDir dir;
+  std::vector<std::string> records = {HexRecordText(0, 4, {0x00, 0x01})};
+  for (std::uint16_t address = 0; address < 0x80; address += 16) {
+    records.push_back(HexRecordText(address, 0, Bytes(16, static_cast<std::uint8_t>(address))));
+  }
+  records.push_back(kEndRecordLine);
+  UpdateFlow flow;
+  flow.Run(dir.Write("fw.hex", HexFileText(records)));
+  Comm = nullptr;
+  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Firmware updated finished."});
+  EXPECT_FALSE(comm.IsOpened());
+}
+
+}  // namespace
