@@ -1,0 +1,71 @@
+// Settings of the emulated pager: where it listens, what faults it injects, what it writes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pagersim {
+
+// A partial command followed by this much silence is dropped (the loader gives up on it).
+inline constexpr int kDefaultCommandTimeoutMs = 2000;
+inline constexpr uint32_t kDefaultSeed = 1;
+
+// NAK the "s" commands numbered first_send .. first_send+count-1, counting every "s"
+// received in flash mode (1-based). Because the host resends a NAKed record, this NAKs
+// the record sent at the first_send-th "s" count times in a row.
+struct NakSendFault {
+  int first_send = 0;
+  int count = 0;
+};
+
+// Answer command number `command` (1-based, all commands) with `byte` instead of its
+// ACK/NAK. The command itself is still carried out, as when a reply is garbled on the line.
+struct StrayFault {
+  int command = 0;
+  uint8_t byte = 0;
+};
+
+struct PagerOptions {
+  // Line. Default: a new pseudo-terminal whose slave path is reported.
+  std::string link_path;    // also make a symlink here to the pty slave
+  std::string device_path;  // serve on this existing device instead of a new pty
+  bool pace = false;        // every byte takes 10 bit times at the current rate
+  int command_timeout_ms = kDefaultCommandTimeoutMs;
+
+  // When the CLI stops (the library is stopped by its owner).
+  bool stdin_stop = false;  // stop when stdin reaches EOF
+  int exit_after_q = 0;     // stop after the N-th executed "q"; 0 = never
+
+  // Outputs, written on exit and on SIGUSR1 by the CLI or by PagerSim::WriteOutputs.
+  std::string image_bin_path;
+  std::string image_hex_path;
+  std::string log_path;
+  bool verbose = false;  // echo every log event to stderr as it happens
+
+  // Faults. Command numbers are 1-based and count every answered unit: each complete
+  // command (f, b..., e0, s+record, p, q) and each stray byte.
+  std::vector<NakSendFault> nak_send;
+  int nak_program = 0;  // NAK the first K "p" commands received in flash mode
+  bool silent = false;  // never answer (commands are not carried out either)
+  int silent_from = 0;  // from command N on, as --silent; 0 = off
+  int delay_ms = 0;     // wait this long before each reply
+  int delay_from = 1;   // ... starting with command N
+  std::vector<StrayFault> stray;
+  std::vector<int> nak_cmd;      // answer these commands with NAK, not carrying them out
+  int hangup_after = 0;          // close the line after N successful "p"; 0 = never
+  double random_nak_rate = 0.0;  // probability of NAKing each "s"/"p"
+  uint32_t seed = kDefaultSeed;  // for random_nak_rate (std::mt19937)
+
+  bool show_help = false;
+};
+
+// Parses argv[1..argc-1]. On error returns false with a one-line message in err; `out`
+// is then unspecified. "--opt VALUE" and "--opt=VALUE" are both accepted; --nak-send,
+// --stray and --nak-cmd may be repeated, other options keep their last value.
+bool ParsePagerOptions(int argc, const char* const* argv, PagerOptions& out, std::string& err);
+
+// Multi-line usage text for --help and after option errors.
+std::string PagerUsage();
+
+}  // namespace pagersim

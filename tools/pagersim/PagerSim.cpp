@@ -1,0 +1,431 @@
+#include "PagerSim.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace pagersim {
+namespace {
+
+constexpr int kBitsPerByte = 10;  // 8N1: start bit, 8 data bits, stop bit
+constexpr int64_t kMicrosPerSecond = 1000000;
+constexpr int kLineRetryMs = 50;    // back-off while the line reports errors or hang-ups
+constexpr int kDrainSettleMs = 20;  // a pty hands written bytes to the slave asynchronously
+constexpr int kDrainPollMs = 5;
+constexpr int kWritePollTimeoutMs = 1000;  // host not reading and its buffer is full
+constexpr size_t kReadChunkBytes = 256;
+constexpr size_t kPtyNameBytes = 128;
+
+struct SpeedEntry {
+  speed_t speed;
+  int bps;
+};
+constexpr std::array<SpeedEntry, 17> kSpeeds = {{{B50, 50},
+                                                 {B75, 75},
+                                                 {B110, 110},
+                                                 {B150, 150},
+                                                 {B300, 300},
+                                                 {B600, 600},
+                                                 {B1200, 1200},
+                                                 {B1800, 1800},
+                                                 {B2400, 2400},
+                                                 {B4800, 4800},
+                                                 {B9600, 9600},
+                                                 {B19200, 19200},
+                                                 {B38400, 38400},
+                                                 {B57600, 57600},
+                                                 {B115200, 115200},
+                                                 {B230400, 230400},
+                                                 {B460800, 460800}}};
+
+int SpeedToBps(speed_t speed) {
+  for (const auto& entry : kSpeeds) {
+    if (entry.speed == speed) return entry.bps;
+  }
+  return 0;
+}
+
+speed_t BpsToSpeed(int bps) {
+  for (const auto& entry : kSpeeds) {
+    if (entry.bps == bps) return entry.speed;
+  }
+  return B1200;
+}
+
+std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+void SetCloseOnExec(int fd) { fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC); }
+
+bool SetNonBlocking(int fd) { return fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) == 0; }
+
+// Raw 8N1 without modem control: the loader's bytes must pass unchanged (no echo, no
+// line buffering, no CR/LF mapping) in both directions.
+bool SetRawAtRate(int fd, int bps) {
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return false;
+  cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  cfsetispeed(&tio, BpsToSpeed(bps));
+  cfsetospeed(&tio, BpsToSpeed(bps));
+  return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+std::chrono::microseconds ByteTime(int bps) {
+  return std::chrono::microseconds(kBitsPerByte * kMicrosPerSecond / std::max(bps, 1));
+}
+
+std::string ReplyName(uint8_t reply) {
+  if (reply == kAck) return "ACK";
+  if (reply == kNak) return "NAK";
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%02X", reply);
+  return buf;
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+PagerSim::PagerSim(PagerOptions options)
+    : options_(std::move(options)),
+      core_(options_,
+            [this](EventKind kind, std::string text) { AppendLocked(kind, std::move(text)); }),
+      framer_(options_.command_timeout_ms, kResyncQuietMs) {}
+
+PagerSim::~PagerSim() { Stop(); }
+
+void PagerSim::SetEventObserver(std::function<void(const LogEvent&)> observer) {
+  std::lock_guard lock(mu_);
+  observer_ = std::move(observer);
+}
+
+bool PagerSim::Start(std::string* err) {
+  if (started_) {
+    *err = "already started";
+    return false;
+  }
+  start_time_ = Clock::now();
+  rx_line_free_at_ = start_time_;
+  const bool opened = options_.device_path.empty() ? OpenPty(err) : OpenDevice(err);
+  if (!opened) return false;
+  if (pipe(wake_pipe_) != 0) {
+    *err = Errno("pipe");
+    CloseLine();
+    return false;
+  }
+  SetCloseOnExec(wake_pipe_[0]);
+  SetCloseOnExec(wake_pipe_[1]);
+  {
+    std::lock_guard lock(mu_);
+    started_ = true;
+  }
+  Append(EventKind::kInfo,
+         "start line=" + SlavePath() + " rate=" + std::to_string(kInitialRateBps));
+  thread_ = std::thread(&PagerSim::ServeLoop, this);
+  return true;
+}
+
+bool PagerSim::OpenPty(std::string* err) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0) {
+    *err = Errno("posix_openpt");
+    return false;
+  }
+  SetCloseOnExec(master);
+  char name[kPtyNameBytes] = {};
+  if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name)) {
+    *err = Errno("cannot set up pty");
+    close(master);
+    return false;
+  }
+  // Holding the slave open ourselves means the master never sees EIO/HUP while the host
+  // has the port closed (before it first opens it, or while it reopens it for a rate
+  // change), and the slave's termios survive the host's close.
+  int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0 || !SetRawAtRate(slave, kInitialRateBps) || !SetNonBlocking(master)) {
+    *err = Errno(std::string("cannot prepare pty slave ") + name);
+    if (slave >= 0) close(slave);
+    close(master);
+    return false;
+  }
+  pty_mode_ = true;
+  line_fd_ = master;
+  own_slave_fd_ = slave;
+  std::lock_guard lock(mu_);
+  slave_path_ = name;
+  return true;
+}
+
+bool PagerSim::OpenDevice(std::string* err) {
+  const std::string& path = options_.device_path;
+  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *err = Errno("cannot open " + path);
+    return false;
+  }
+  if (!SetRawAtRate(fd, kInitialRateBps)) {
+    *err = Errno(path + " is not a usable serial device");
+    close(fd);
+    return false;
+  }
+  pty_mode_ = false;
+  line_fd_ = fd;
+  std::lock_guard lock(mu_);
+  slave_path_ = path;
+  return true;
+}
+
+void PagerSim::CloseLine() {
+  CloseFd(line_fd_);
+  CloseFd(own_slave_fd_);
+}
+
+void PagerSim::Stop() {
+  {
+    std::lock_guard lock(mu_);
+    if (!started_ || stopping_) return;
+    stopping_ = true;
+  }
+  stop_cv_.notify_all();
+  const char wake = 'x';
+  if (write(wake_pipe_[1], &wake, 1) < 0) {
+    // The pipe cannot be full with a single byte; the condition variable covers sleeps.
+  }
+  if (thread_.joinable()) thread_.join();
+  CloseLine();
+  CloseFd(wake_pipe_[0]);
+  CloseFd(wake_pipe_[1]);
+  Append(EventKind::kInfo, "stop");
+}
+
+std::string PagerSim::SlavePath() const {
+  std::lock_guard lock(mu_);
+  return slave_path_;
+}
+
+std::vector<LogEvent> PagerSim::Log() const {
+  std::lock_guard lock(mu_);
+  return events_;
+}
+
+FlashImage PagerSim::image() const {
+  std::lock_guard lock(mu_);
+  return core_.image();
+}
+
+int PagerSim::CurrentRate() const {
+  std::lock_guard lock(mu_);
+  return core_.rate_bps();
+}
+
+int PagerSim::CommandCount() const {
+  std::lock_guard lock(mu_);
+  return core_.commands();
+}
+
+void PagerSim::ServeLoop() {
+  while (!finished_) {
+    std::array<pollfd, 2> fds = {{{wake_pipe_[0], POLLIN, 0}, {line_fd_, POLLIN, 0}}};
+    const nfds_t count = line_fd_ >= 0 ? 2 : 1;
+    if (poll(fds.data(), count, PollTimeoutMs()) < 0 && errno != EINTR) {
+      Append(EventKind::kErr, Errno("poll"));
+      return;
+    }
+    if (fds[0].revents != 0) return;  // Stop()
+    if (count == 2 && fds[1].revents != 0) ReadAvailable();
+    ExpireFramer();
+  }
+}
+
+int PagerSim::PollTimeoutMs() const {
+  const auto deadline = framer_.DeadlineMs();
+  if (!deadline) return -1;
+  return static_cast<int>(std::max<int64_t>(0, *deadline - NowMs()));
+}
+
+void PagerSim::ReadAvailable() {
+  std::array<uint8_t, kReadChunkBytes> buf;
+  const ssize_t n = read(line_fd_, buf.data(), buf.size());
+  if (n > 0) {
+    line_error_logged_ = false;
+    for (ssize_t i = 0; i < n && !finished_ && line_fd_ >= 0 && !Stopping(); ++i) {
+      HandleByte(buf[i]);
+    }
+    return;
+  }
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  // End of file or EIO: nobody on the other side (only possible on a --device line).
+  // poll() keeps reporting it, so back off instead of spinning.
+  if (!line_error_logged_) {
+    Append(EventKind::kErr, n == 0 ? std::string("line closed by peer") : Errno("line read"));
+    line_error_logged_ = true;
+  }
+  WaitForMs(kLineRetryMs);
+}
+
+void PagerSim::HandleByte(uint8_t byte) {
+  if (options_.pace && !PaceReceivedByte()) return;
+  ExpireFramer();
+  // The host sets its port speed before it sends, so the speed seen at a command's first
+  // byte is the one the command was sent at.
+  if (framer_.AtCommandStart()) command_line_rate_bps_ = ObserveLineRate();
+  if (auto event = framer_.Feed(byte, core_.flash_mode(), NowMs())) Dispatch(*event);
+}
+
+void PagerSim::ExpireFramer() {
+  if (auto event = framer_.Expire(NowMs())) Dispatch(*event);
+}
+
+void PagerSim::Dispatch(const FramerEvent& event) {
+  if (event.type == FramerEvent::Type::kTimeout) {
+    Append(EventKind::kErr, "timeout " + EscapeBytes(event.bytes) + " (" + event.reason + ")");
+    return;
+  }
+  Command command;
+  command.bytes = event.bytes;
+  command.malformed = event.type == FramerEvent::Type::kMalformed;
+  command.malformed_reason = event.reason;
+  command.line_rate_bps = command_line_rate_bps_;
+  CommandOutcome outcome;
+  {
+    std::lock_guard lock(mu_);
+    outcome = core_.Handle(command);
+  }
+  SendReply(outcome);
+}
+
+void PagerSim::SendReply(const CommandOutcome& outcome) {
+  if (!outcome.reply) return;
+  if (outcome.delay_ms > 0 && !WaitForMs(outcome.delay_ms)) return;
+  const int reply_rate_bps = core_.rate_bps();  // a rate change's ACK goes out at the old rate
+  {
+    // Logged before the byte leaves so a host that has read the reply sees the events.
+    std::lock_guard lock(mu_);
+    AppendLocked(EventKind::kTx, ReplyName(*outcome.reply));
+    if (outcome.new_rate_bps != 0) core_.SwitchRate(outcome.new_rate_bps);
+  }
+  if (options_.pace && !WaitUntil(Clock::now() + ByteTime(reply_rate_bps))) return;
+  WriteByte(*outcome.reply);
+  if (outcome.new_rate_bps != 0 && !pty_mode_) {
+    // On a real port the loader itself has to change speed, after the ACK has left.
+    tcdrain(line_fd_);
+    SetRawAtRate(line_fd_, outcome.new_rate_bps);
+  }
+  if (outcome.hang_up) {
+    HangUp();
+  } else if (outcome.finish) {
+    DrainReply();
+    Append(EventKind::kInfo, "exit after q " + std::to_string(options_.exit_after_q));
+    finished_ = true;
+  }
+}
+
+void PagerSim::WriteByte(uint8_t byte) {
+  while (true) {
+    if (write(line_fd_, &byte, 1) == 1) return;
+    if (errno == EINTR) continue;
+    pollfd out = {line_fd_, POLLOUT, 0};
+    if (errno != EAGAIN || poll(&out, 1, kWritePollTimeoutMs) <= 0) {
+      Append(EventKind::kErr, Errno("reply not sent"));
+      return;
+    }
+  }
+}
+
+void PagerSim::DrainReply() {
+  if (!pty_mode_) {
+    tcdrain(line_fd_);
+    return;
+  }
+  // Closing the master discards whatever the host has not read yet, so wait until our
+  // own slave descriptor shows the slave's input queue empty.
+  WaitForMs(kDrainSettleMs);
+  const auto give_up = Clock::now() + std::chrono::milliseconds(kReplyDrainTimeoutMs);
+  int unread = 0;
+  while (ioctl(own_slave_fd_, FIONREAD, &unread) == 0 && unread > 0 && Clock::now() < give_up) {
+    if (!WaitForMs(kDrainPollMs)) return;
+  }
+}
+
+void PagerSim::HangUp() {
+  DrainReply();
+  CloseLine();
+  Append(EventKind::kFault, "hangup");
+  finished_ = true;
+}
+
+int PagerSim::ObserveLineRate() const {
+  // On Linux tcgetattr on a pty master reports the slave's termios, i.e. what the host
+  // set. On a real device we would only read back our own setting, so no check there.
+  if (!pty_mode_) return 0;
+  termios tio{};
+  if (tcgetattr(line_fd_, &tio) != 0) return 0;
+  return SpeedToBps(cfgetospeed(&tio));
+}
+
+bool PagerSim::PaceReceivedByte() {
+  // Bytes queued in the pty arrive back to back: each one finishes one byte time after
+  // the previous one, or after it was read if the line had been idle.
+  const auto done = std::max(Clock::now(), rx_line_free_at_) + ByteTime(core_.rate_bps());
+  rx_line_free_at_ = done;
+  return WaitUntil(done);
+}
+
+bool PagerSim::Stopping() const {
+  std::lock_guard lock(mu_);
+  return stopping_;
+}
+
+bool PagerSim::WaitUntil(Clock::time_point when) {
+  std::unique_lock lock(mu_);
+  return !stop_cv_.wait_until(lock, when, [this] { return stopping_; });
+}
+
+int64_t PagerSim::NowMs() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_time_).count();
+}
+
+void PagerSim::Append(EventKind kind, std::string text) {
+  std::lock_guard lock(mu_);
+  AppendLocked(kind, std::move(text));
+}
+
+void PagerSim::AppendLocked(EventKind kind, std::string text) {
+  events_.push_back(LogEvent{NowMs(), kind, std::move(text)});
+  if (observer_) observer_(events_.back());
+}
+
+bool PagerSim::WriteOutputs(std::string* err) {
+  const FlashImage snapshot = image();
+  if (!options_.image_bin_path.empty()) {
+    const std::vector<uint8_t> bytes = snapshot.Flatten();
+    char base[16];
+    std::snprintf(base, sizeof base, "0x%08X", snapshot.empty() ? 0u : snapshot.LowestAddress());
+    Append(EventKind::kInfo, std::string("image-bin base=") + base + " size=" +
+                                 std::to_string(bytes.size()) + " file=" + options_.image_bin_path);
+    const std::string_view content(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (!WriteFileAtomically(options_.image_bin_path, content, err)) return false;
+  }
+  if (!options_.image_hex_path.empty() &&
+      !WriteFileAtomically(options_.image_hex_path, snapshot.ToIntelHex(), err)) {
+    return false;
+  }
+  if (!options_.log_path.empty()) {
+    return WriteFileAtomically(options_.log_path, FormatLog(Log()), err);
+  }
+  return true;
+}
+
+}  // namespace pagersim

@@ -1,0 +1,111 @@
+// Emulated pager loader serving the protocol on a pseudo-terminal (or a serial device)
+// from a background thread. Snapshots of its log, image and rate may be taken from any
+// thread while it runs.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CommandFramer.h"
+#include "FlashImage.h"
+#include "LoaderCore.h"
+#include "PagerLog.h"
+#include "PagerOptions.h"
+
+namespace pagersim {
+
+// Unread replies are given this long to reach the host before the line is closed.
+inline constexpr int kReplyDrainTimeoutMs = 1000;
+
+class PagerSim {
+ public:
+  explicit PagerSim(PagerOptions options);
+  ~PagerSim();  // stops the serving thread
+  PagerSim(const PagerSim&) = delete;
+  PagerSim& operator=(const PagerSim&) = delete;
+
+  // Receives every event as it is logged, on the logging thread, with the emulator's lock
+  // held (so it must not call back into the emulator). Set before Start().
+  void SetEventObserver(std::function<void(const LogEvent&)> observer);
+
+  // Opens a pty (or options.device_path) and starts serving. The slave starts raw at
+  // 1200 bit/s. False with a message in *err if the line cannot be opened.
+  bool Start(std::string* err);
+  // Stops serving and closes the line. Safe to call more than once.
+  void Stop();
+
+  // Path the host opens: the pty slave, or the device given in the options.
+  std::string SlavePath() const;
+  std::vector<LogEvent> Log() const;
+  FlashImage image() const;
+  int CurrentRate() const;  // bit rate the loader listens at
+  int CommandCount() const;
+  // True once serving ended on its own: after --exit-after-q or --hangup-after.
+  bool Finished() const { return finished_.load(); }
+
+  // Writes the files named in the options (image-bin, image-hex, log). The base address
+  // and size of the binary image are recorded as an INFO event before the log is written.
+  bool WriteOutputs(std::string* err);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  bool OpenPty(std::string* err);
+  bool OpenDevice(std::string* err);
+  void CloseLine();
+
+  void ServeLoop();
+  int PollTimeoutMs() const;
+  void ReadAvailable();
+  void HandleByte(uint8_t byte);
+  void ExpireFramer();
+  void Dispatch(const FramerEvent& event);
+  void SendReply(const CommandOutcome& outcome);
+  void WriteByte(uint8_t byte);
+  void DrainReply();
+  void HangUp();
+  int ObserveLineRate() const;
+  bool PaceReceivedByte();
+
+  bool Stopping() const;
+  // Interruptible sleeps: false when Stop() cut them short.
+  bool WaitUntil(Clock::time_point when);
+  bool WaitForMs(int ms) { return WaitUntil(Clock::now() + std::chrono::milliseconds(ms)); }
+
+  int64_t NowMs() const;
+  void Append(EventKind kind, std::string text);        // takes the lock
+  void AppendLocked(EventKind kind, std::string text);  // lock already held
+
+  const PagerOptions options_;
+  mutable std::mutex mu_;
+  std::condition_variable stop_cv_;
+  bool stopping_ = false;
+  bool started_ = false;
+  std::atomic<bool> finished_{false};
+
+  // Guarded by mu_ for other threads; the serving thread is the only writer.
+  LoaderCore core_;
+  std::vector<LogEvent> events_;
+  std::function<void(const LogEvent&)> observer_;
+  std::string slave_path_;
+
+  // Serving thread only (and Start/Stop while it is not running).
+  CommandFramer framer_;
+  bool pty_mode_ = true;
+  int line_fd_ = -1;
+  int own_slave_fd_ = -1;  // keeps the pty alive while the host has the slave closed
+  int wake_pipe_[2] = {-1, -1};
+  int command_line_rate_bps_ = 0;
+  bool line_error_logged_ = false;
+  Clock::time_point start_time_;
+  Clock::time_point rx_line_free_at_;
+  std::thread thread_;
+};
+
+}  // namespace pagersim
