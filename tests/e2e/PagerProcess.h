@@ -1,0 +1,44 @@
+// The pager emulator as a child process on a pseudo-terminal, with its log
+// and programmed image read back once it has stopped.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+using Image = std::map<std::uint32_t, std::uint8_t>;
+
+// Addresses and bytes that a HEX text's data records put into flash,
+// honouring extended segment (02) and linear (04) address records.
+Image ImageOfHex(const std::string& text);
+
+class PagerProcess {
+ public:
+  explicit PagerProcess(std::string work_dir) : dir_(std::move(work_dir)) {}
+  ~PagerProcess() { Stop(); }
+  PagerProcess(const PagerProcess&) = delete;
+  PagerProcess& operator=(const PagerProcess&) = delete;
+
+  // Starts the emulator with `options` plus its output files; returns the
+  // line the host opens, or "" when it could not start.
+  std::string Start(const std::vector<std::string>& options);
+  // Stops it (it writes its outputs on the way out); true when it exited cleanly.
+  bool Stop();
+
+  // Valid after Stop().
+  std::vector<std::string> LogLines() const;
+  // The commands it received, in order: the text of each RX event.
+  std::vector<std::string> Commands() const;
+  // Log lines of one kind ("ERR", "RATE", ...), text only.
+  std::vector<std::string> Events(const std::string& kind) const;
+  Image ProgrammedImage() const;
+
+ private:
+  std::string dir_;
+  pid_t pid_ = -1;
+  int stdin_fd_ = -1;
+  int exit_status_ = -1;
+};
