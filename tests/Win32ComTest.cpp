@@ -47,16 +47,6 @@ TEST(Win32Com, TalksToThePagerAndReopensAtTheNewRate) {
   EXPECT_TRUE(gui.boxes.empty());
 }
 
-TEST(Win32Com, SecondOpenOfTheSamePortIsRefused) {
-  RecordingGui gui;
-  TDComm comm;
-  ASSERT_TRUE(comm.OpenPort());
-  TDComm other;
-  EXPECT_FALSE(other.OpenPort());
-  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"COM1\""});
-  EXPECT_NE(other.LastOpenError, 0);
-}
-
 TEST(Win32Com, MissingPortShowsTheBox) {
   RecordingGui gui;
   TDComm comm;

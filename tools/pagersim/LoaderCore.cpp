@@ -260,6 +260,9 @@ uint8_t LoaderCore::Quit(CommandOutcome* out) {
   pending_.reset();
   ++quits_;
   Log(EventKind::kInfo, "idle");
+  // Back in idle the loader listens at the start rate again, where the next
+  // update begins.
+  if (rate_bps_ != kInitialRateBps) out->new_rate_bps = kInitialRateBps;
   out->finish = options_.exit_after_q > 0 && quits_ == options_.exit_after_q;
   return kAck;
 }

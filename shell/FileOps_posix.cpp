@@ -1,0 +1,86 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <vector>
+
+#include "shell/FileOps.h"
+
+namespace fileops {
+
+const char kPathSeparator = '/';
+
+std::optional<std::string> CurrentDirectory() {
+  std::vector<char> buffer(PATH_MAX);
+  // A deeper directory than PATH_MAX is possible; grow until it fits.
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return std::nullopt;
+    buffer.resize(buffer.size() * 2);
+  }
+  return std::string(buffer.data());
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+namespace {
+
+bool WriteAll(int fd, std::string_view content) {
+  while (!content.empty()) {
+    const ssize_t written = ::write(fd, content.data(), content.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    content.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// The new file takes the old one's permission bits, so a replace does not
+// quietly change who may read the settings. A first file keeps the bits that
+// open() gave it under the umask.
+void CopyModeOf(const std::string& original, int fd) {
+  struct stat info {};
+  if (::stat(original.c_str(), &info) == 0) (void)::fchmod(fd, info.st_mode & 07777);
+}
+
+// Creates a file of a fresh name beside the target; mkstemp is not used as its
+// files are private to the owner whatever the umask says.
+int CreateTemporary(const std::string& directory, const std::string& name, std::string& temp) {
+  constexpr int kAttempts = 100;
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    temp = JoinPath(
+        directory, "." + name + "." + std::to_string(::getpid()) + "." + std::to_string(counter++));
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+bool FillAndSync(int fd, const std::string& original, std::string_view content) {
+  CopyModeOf(original, fd);
+  return WriteAll(fd, content) && ::fsync(fd) == 0;
+}
+
+}  // namespace
+
+bool ReplaceFileContents(const std::string& directory, const std::string& name,
+                         std::string_view content) {
+  const std::string path = JoinPath(directory, name);
+  if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) return false;
+
+  std::string temp;
+  const int fd = CreateTemporary(directory, name, temp);
+  if (fd < 0) return false;
+  const bool filled = FillAndSync(fd, path, content);
+  const bool closed = ::close(fd) == 0;
+  if (filled && closed && ::rename(temp.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
+}
+
+}  // namespace fileops

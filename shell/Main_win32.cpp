@@ -1,0 +1,65 @@
+// The program's entry point: one main window and its message loop.
+#include <windows.h>
+#undef MessageBox
+
+#include <commctrl.h>
+
+#include <exception>
+
+#include "common/GuiServices.h"
+#include "engine/Hexproc.h"
+#include "shell/MainWindow_win32.h"
+
+namespace {
+
+// The window is the engine's GUI services while it lives.
+class InstalledGuiServices {
+ public:
+  explicit InstalledGuiServices(IGuiServices* services) : previous_(SetGuiServices(services)) {}
+  ~InstalledGuiServices() { SetGuiServices(previous_); }
+  InstalledGuiServices(const InstalledGuiServices&) = delete;
+  InstalledGuiServices& operator=(const InstalledGuiServices&) = delete;
+
+ private:
+  IGuiServices* previous_;
+};
+
+void PrepareProcess() {
+  // The manifest declares DPI awareness; this covers a copy run without it.
+  SetProcessDPIAware();
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+}
+
+int RunMessageLoop(TFmMain& form) {
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    if (form.TranslateKeys(message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+void ShowStartupError(const char* what) {
+  MessageBoxA(nullptr, what, kMainCaption, MB_OK | MB_ICONERROR);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show_command) {
+  PrepareProcess();
+  // Handlers catch their own exceptions (see Window); what arrives here
+  // escaped the start-up, and ends the program.
+  try {
+    TFmMain form;
+    InstalledGuiServices services(&form);
+    form.Show(show_command);
+    return RunMessageLoop(form);
+  } catch (const std::exception& error) {
+    ShowStartupError(error.what());
+  } catch (...) {
+    ShowStartupError("Unknown error.");
+  }
+  return 1;
+}

@@ -1,0 +1,147 @@
+#include "shell/Settings.h"
+
+#include <array>
+#include <cctype>
+#include <cstdint>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/Globals.h"
+#include "shell/FileOps.h"
+
+namespace {
+
+constexpr int kSettingsLines = 3;
+constexpr std::int32_t kDefaultBaudRate = 4800;
+constexpr std::int32_t kDefaultResendTimes = 3;
+constexpr char kDefaultContent[] = "1\r\nM\r\n3\r\n";
+constexpr char kLineEnd[] = "\r\n";
+
+struct RateLetter {
+  char letter;
+  std::int32_t rate;
+};
+constexpr RateLetter kRateLetters[] = {{'L', 2400}, {'M', 4800}, {'H', 9600}};
+
+// The line buffer: its text stays as it was when the file has no more lines,
+// which is what makes a missing line repeat the one before it.
+using LineBuffer = std::string;
+
+// Reads one line into `buffer`, keeping its first kSettingsLineText characters
+// and dropping the rest of the line with its end (LF or CR LF; a lone CR
+// before the end of the file counts as a line end too). Returns false, with
+// `buffer` untouched, when the file has no more lines.
+bool ReadLine(std::istream& in, LineBuffer& buffer) {
+  std::string text;
+  bool pending_cr = false;
+  bool any = false;
+  for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
+    any = true;
+    if (c == '\n') break;
+    if (pending_cr && text.size() < kSettingsLineText) text += '\r';
+    pending_cr = c == '\r';
+    if (!pending_cr && text.size() < kSettingsLineText) text += static_cast<char>(c);
+  }
+  if (!any) return false;
+  buffer = text;
+  return true;
+}
+
+// The decimal number at the start of `text`: blanks skipped, an optional
+// sign, then digits; no digits give 0. The text is at most four characters,
+// so the value always fits.
+int LeadingNumber(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+  bool negative = false;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
+  int value = 0;
+  while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) {
+    value = value * 10 + (text[at++] - '0');
+  }
+  return negative ? -value : value;
+}
+
+// Port numbers count from 1; the index keeps the low 8 bits as a signed value.
+std::int8_t PortIndexFromNumber(int number) {
+  return static_cast<std::int8_t>(static_cast<std::uint8_t>((number - 1) & 0xFF));
+}
+
+std::optional<std::int32_t> RateFromLetter(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  for (const RateLetter& entry : kRateLetters) {
+    if (entry.letter == text.front()) return entry.rate;
+  }
+  return std::nullopt;
+}
+
+std::string_view LetterForRate(std::int32_t rate) {
+  for (const RateLetter& entry : kRateLetters) {
+    if (entry.rate == rate) return std::string_view(&entry.letter, 1);
+  }
+  return {};
+}
+
+// A line as the save's line buffer carries it: the text cut to what fits,
+// then the line end. An empty text gives no line at all.
+std::string BufferedLine(std::string_view text) {
+  if (text.empty()) return {};
+  return std::string(text.substr(0, kSettingsLineText)) + kLineEnd;
+}
+
+void SetDefaults() {
+  ComPortIndex = 0;
+  FlashBaudRate = kDefaultBaudRate;
+  ResendTimes = kDefaultResendTimes;
+}
+
+void ApplyLines(const std::array<LineBuffer, kSettingsLines>& lines) {
+  ComPortIndex = PortIndexFromNumber(LeadingNumber(lines[0]));
+  if (const auto rate = RateFromLetter(lines[1])) FlashBaudRate = *rate;
+  ResendTimes = LeadingNumber(lines[2]);
+}
+
+bool ReadSettingsFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::array<LineBuffer, kSettingsLines> lines;
+  LineBuffer buffer;
+  for (LineBuffer& line : lines) {
+    ReadLine(in, buffer);
+    line = buffer;
+  }
+  ApplyLines(lines);
+  return true;
+}
+
+// The file's content for the current globals, with CR LF line ends.
+std::string FormatSettings() {
+  return BufferedLine(std::to_string(ComPortIndex + 1)) +
+         BufferedLine(LetterForRate(FlashBaudRate)) + BufferedLine(std::to_string(ResendTimes));
+}
+
+}  // namespace
+
+void LoadSettings() {
+  const auto directory = fileops::CurrentDirectory();
+  if (!directory) return SetDefaults();
+  const std::string path = fileops::JoinPath(*directory, kSettingsFileName);
+  if (fileops::IsRegularFile(path)) {
+    if (!ReadSettingsFile(path)) SetDefaults();
+    return;
+  }
+  // A failed write is not reported: the defaults hold for this run.
+  (void)fileops::ReplaceFileContents(*directory, kSettingsFileName, kDefaultContent);
+  SetDefaults();
+}
+
+void SaveSettings() {
+  const std::string content = FormatSettings();
+  const auto directory = fileops::CurrentDirectory();
+  if (!directory || !fileops::IsRegularFile(fileops::JoinPath(*directory, kSettingsFileName))) {
+    return;
+  }
+  (void)fileops::ReplaceFileContents(*directory, kSettingsFileName, content);
+}

@@ -1,0 +1,86 @@
+#include "shell/Window_win32.h"
+
+#include <exception>
+#include <stdexcept>
+
+namespace {
+
+void RegisterOnce(const char* class_name, HINSTANCE instance, WNDPROC procedure) {
+  WNDCLASSEXA existing{};
+  existing.cbSize = sizeof existing;
+  if (GetClassInfoExA(instance, class_name, &existing)) return;
+
+  WNDCLASSEXA window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = procedure;
+  window_class.hInstance = instance;
+  window_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  window_class.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  window_class.lpszClassName = class_name;
+  if (RegisterClassExA(&window_class) == 0) {
+    throw std::runtime_error("Cannot register the window class.");
+  }
+}
+
+}  // namespace
+
+// The derived part is gone by now: the window's last messages go to the
+// default procedure, not to this half-destroyed object.
+Window::~Window() {
+  if (hwnd_ == nullptr) return;
+  SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+  DestroyWindow(hwnd_);
+}
+
+void Window::Create(const char* class_name, const char* caption, DWORD style, const RECT& bounds,
+                    HMENU menu) {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  RegisterOnce(class_name, instance, &Window::Procedure);
+  const HWND created = CreateWindowExA(0, class_name, caption, style, bounds.left, bounds.top,
+                                       bounds.right - bounds.left, bounds.bottom - bounds.top,
+                                       nullptr, menu, instance, this);
+  if (created == nullptr) throw std::runtime_error("Cannot create the main window.");
+}
+
+void Window::Destroy() {
+  if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+}
+
+LRESULT Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  return DefaultHandling(message, wparam, lparam);
+}
+
+LRESULT Window::DefaultHandling(UINT message, WPARAM wparam, LPARAM lparam) {
+  return DefWindowProcA(hwnd_, message, wparam, lparam);
+}
+
+LRESULT Window::GuardedHandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  try {
+    return HandleMessage(message, wparam, lparam);
+  } catch (const std::exception& error) {
+    ShowHandlerError(error.what());
+  } catch (...) {
+    ShowHandlerError("Unknown error.");
+  }
+  return 0;
+}
+
+LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lparam);
+    auto* self = static_cast<Window*>(create->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  // Messages before WM_NCCREATE (WM_GETMINMAXINFO) have no object yet.
+  if (self == nullptr) return DefWindowProcA(hwnd, message, wparam, lparam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+    const LRESULT result = self->GuardedHandleMessage(message, wparam, lparam);
+    self->hwnd_ = nullptr;
+    return result;
+  }
+  return self->GuardedHandleMessage(message, wparam, lparam);
+}

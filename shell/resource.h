@@ -1,0 +1,27 @@
+// Resource and command identifiers shared by TarvexUpd.rc and the window.
+// IDOK (1) and IDCANCEL (2) are left free: the dialog-key handling of the
+// main loop sends them for Enter and Escape.
+#pragma once
+
+#define IDR_MAINMENU 100
+#define IDR_ACCELERATORS 101
+
+#define IDM_OPEN 200
+#define IDM_EXIT 201
+#define IDM_UPDATE 210
+#define IDM_COM1 220
+#define IDM_COM2 221
+#define IDM_COM3 222
+#define IDM_COM4 223
+#define IDM_2400BPS 230
+#define IDM_4800BPS 231
+#define IDM_9600BPS 232
+#define IDM_RESEND_NONE 240
+#define IDM_RESEND_3 241
+#define IDM_RESEND_5 242
+
+#define IDC_FILENAME_LABEL 300
+#define IDC_FILENAME 301
+#define IDC_UPDATE 302
+#define IDC_PROGRESS 303
+#define IDC_PERCENT 304
