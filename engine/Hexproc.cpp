@@ -257,7 +257,8 @@ ReplyClass UpdateFlow::EnterFlashMode() {
 
 ReplyClass UpdateFlow::ChangeBaudRate(int rate) {
   // An unknown rate sends nothing, yet the reply is still waited for.
-  if (const char* command = RateCommand(rate)) Comm->WriteBuffer(Bytes(command), kRateCommandLength);
+  if (const char* command = RateCommand(rate))
+    Comm->WriteBuffer(Bytes(command), kRateCommandLength);
   const ReplyClass reply = AwaitReply();
   if (reply == rpAck) {
     Comm->ClosePort();
@@ -279,8 +280,8 @@ ReplyClass UpdateFlow::SendPackage() {
   RecordStart = HexFile.Position();
   ReadFailed = false;
   const std::size_t head = HexFile.Read(RecordBuffer, kRecordHeadChars);
-  const int length = head == kRecordHeadChars ? DecodeRecordLength(RecordBuffer[1], RecordBuffer[2])
-                                              : -1;
+  const int length =
+      head == kRecordHeadChars ? DecodeRecordLength(RecordBuffer[1], RecordBuffer[2]) : -1;
   const int count = 2 * length + 10;
   // The record, its line end and the closing zero must fit the buffer.
   if (length < 0 || kRecordHeadChars + count + 1 > kRecordBufferSize) {
@@ -290,8 +291,8 @@ ReplyClass UpdateFlow::SendPackage() {
   }
   const int total = kRecordHeadChars + static_cast<int>(HexFile.Read(RecordBuffer + 3, count));
   RecordBuffer[kRecordHeadChars + count] = '\0';
-  const bool end_record = total != kFullRecordChars &&
-                          std::memcmp(RecordBuffer, ":0000000", 8) == 0;
+  const bool end_record =
+      total != kFullRecordChars && std::memcmp(RecordBuffer, ":0000000", 8) == 0;
   if (end_record) {
     EndReached = true;
     return rpAck;

@@ -30,8 +30,8 @@ struct RateCode {
 };
 
 constexpr RateCode kRates[] = {
-    {300, B300},     {600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},
-    {9600, B9600},   {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+    {300, B300},   {600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},
+    {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
 };
 
 bool SpeedFor(std::uint32_t rate, speed_t& code) {
@@ -157,9 +157,9 @@ class PosixSerialDevice final : public ISerialDevice {
 
   bool Read(std::uint8_t* data, std::uint32_t count, std::uint32_t& done) override {
     done = 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(
-                                             timeouts_.ReadTotalTimeoutConstant +
-                                             timeouts_.ReadTotalTimeoutMultiplier * count);
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(timeouts_.ReadTotalTimeoutConstant +
+                                                 timeouts_.ReadTotalTimeoutMultiplier * count);
     while (done < count) {
       const int ready = WaitFor(POLLIN, deadline);
       if (ready < 0) return false;
@@ -176,9 +176,9 @@ class PosixSerialDevice final : public ISerialDevice {
 
   bool Write(const std::uint8_t* data, std::uint32_t count, std::uint32_t& done) override {
     done = 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(
-                                             timeouts_.WriteTotalTimeoutConstant +
-                                             timeouts_.WriteTotalTimeoutMultiplier * count);
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(timeouts_.WriteTotalTimeoutConstant +
+                                                 timeouts_.WriteTotalTimeoutMultiplier * count);
     while (done < count) {
       const int ready = WaitFor(POLLOUT, deadline);
       if (ready < 0) return false;

@@ -12,8 +12,8 @@ class Win32SerialDevice final : public ISerialDevice {
   ~Win32SerialDevice() override { Close(); }
 
   bool Open(const std::string& name) override {
-    handle_ = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                          0, nullptr);
+    handle_ = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                          nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) return Fail();
     return true;
   }

@@ -46,8 +46,8 @@ INSTANTIATE_TEST_SUITE_P(Ports, DeviceNames,
 
 TEST_F(ChannelTest, OpenAppliesEverySettingInOrder) {
   ASSERT_TRUE(comm.OpenPort());
-  EXPECT_EQ(pager.calls, (std::vector<std::string>{"open COM1", "getstate", "setstate",
-                                                   "setqueues", "settimeouts"}));
+  EXPECT_EQ(pager.calls, (std::vector<std::string>{"open COM1", "getstate", "setstate", "setqueues",
+                                                   "settimeouts"}));
   const TDcb& dcb = pager.applied_dcbs.at(0);
   EXPECT_EQ(dcb.BaudRate, 1200u);
   EXPECT_EQ(dcb.fBinary, 1);

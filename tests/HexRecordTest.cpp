@@ -94,8 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"LfOnly", kRec1 + "\n" + kEndRecordLine + "\n",
                  "Line 1: line does not end in CR LF."},
         FileCase{"CrOnly", kRec1 + "\r" + kEndRecordLine, "Line 1: line does not end in CR LF."},
-        FileCase{"DataRecordLastWithoutLineEnd", kRec1,
-                 "Line 1: line does not end in CR LF."},
+        FileCase{"DataRecordLastWithoutLineEnd", kRec1, "Line 1: line does not end in CR LF."},
         FileCase{"BadChecksumOnLineTwo",
                  HexFileText({kRec1, kRec2.substr(0, kRec2.size() - 2) + "00", kEndRecordLine}),
                  "Line 2: checksum mismatch."},
@@ -105,7 +104,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "Line 2: empty line."},
         FileCase{"EndlessLine", std::string(100000, 'A'),
                  "Line 1: record longer than 19 data bytes."},
-        FileCase{"BinaryGarbage", std::string("\x7f" "ELF\x01\x02\r\n", 8),
+        FileCase{"BinaryGarbage",
+                 std::string("\x7f"
+                             "ELF\x01\x02\r\n",
+                             8),
                  "Line 1: record does not start with ':'."}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -75,8 +75,8 @@ TEST_F(PtyChannel, ReadWaitsAboutHalfASecondThenGivesUp) {
   std::uint8_t byte = 0;
   const auto start = SteadyClock::now();
   EXPECT_FALSE(comm.ReadByte(&byte));
-  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() -
-                                                                            start);
+  const auto waited =
+      std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start);
   EXPECT_GE(waited.count(), 450);
   const std::uint8_t ack = 0x06;
   ASSERT_EQ(::write(master_, &ack, 1), 1);
@@ -152,8 +152,9 @@ TEST(FileChangedUnderTheTransfer, IsNeverSentShortAndEndsWithExit) {
   FlashBaudRate = 0;
   EXPECT_EQ(pager.CommandTexts(),
             (std::vector<std::string>{"f", "b96006A", "e0", "s" + rec_a, "p", "q"}));
-  EXPECT_EQ(gui.Texts(), std::vector<std::string>{
-                             "Unable to open the HEX file.\nThe file could not be read at byte 45."});
+  EXPECT_EQ(gui.Texts(),
+            std::vector<std::string>{
+                "Unable to open the HEX file.\nThe file could not be read at byte 45."});
 }
 
 }  // namespace

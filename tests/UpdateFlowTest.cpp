@@ -262,9 +262,8 @@ TEST_F(FlowTest, RejectedShortRecordIsSentAgainWhole) {
   const std::string path = dir.Write("short.hex", HexFileText({kRecA, kShort, kEndRecordLine}));
   Reject("s" + kShort, PagerReply::Nak(), 2);
   Run(path);
-  EXPECT_EQ(pager.CommandTexts(),
-            (Texts{"f", "b4800B8", "e0", "s" + kRecA, "p", "s" + kShort, "s" + kShort,
-                   "s" + kShort, "p", "q"}));
+  EXPECT_EQ(pager.CommandTexts(), (Texts{"f", "b4800B8", "e0", "s" + kRecA, "p", "s" + kShort,
+                                         "s" + kShort, "s" + kShort, "p", "q"}));
   EXPECT_EQ(gui.Texts(), (Texts{"Fail to send code-package.", "Fail to send code-package.",
                                 "Firmware updated finished."}));
 }
@@ -293,9 +292,8 @@ TEST_F(FlowTest, RejectedProgramRestartsFromTheEraseAndCanStillFinish) {
     return PagerReply::Ack();
   };
   Run(TwoRecordFile());
-  EXPECT_EQ(pager.CommandTexts(),
-            (Texts{"f", "b4800B8", "e0", "s" + kRecA, "p", "s" + kRecB, "p", "e0", "s" + kRecA,
-                   "p", "s" + kRecB, "p", "q"}));
+  EXPECT_EQ(pager.CommandTexts(), (Texts{"f", "b4800B8", "e0", "s" + kRecA, "p", "s" + kRecB, "p",
+                                         "e0", "s" + kRecA, "p", "s" + kRecB, "p", "q"}));
   EXPECT_EQ(gui.Texts(), (Texts{"Error on programming code, now try resend and reprogram.",
                                 "Firmware updated finished."}));
 }
@@ -346,16 +344,17 @@ TEST_P(BadFiles, AreRefusedBeforeAnyByteIsSent) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, BadFiles,
-    ::testing::Values(
-        std::pair{std::string(), std::string("Line 1: the file is empty.")},
-        std::pair{HexFileText({kRecA, kRecB}), std::string("Line 3: the file has no end record.")},
-        std::pair{HexFileText({kRecA, kRecB.substr(0, 41) + "00", kEndRecordLine}),
-                  std::string("Line 2: checksum mismatch.")},
-        std::pair{kRecA + "\n" + kEndRecordLine, std::string("Line 1: line does not end in CR LF.")},
-        std::pair{HexFileText({HexRecordText(0, 0, Bytes(20)), kEndRecordLine}),
-                  std::string("Line 1: record longer than 19 data bytes.")},
-        std::pair{HexFileText({":0a00000000", kEndRecordLine}),
-                  std::string("Line 1: bad record length digits.")}),
+    ::testing::Values(std::pair{std::string(), std::string("Line 1: the file is empty.")},
+                      std::pair{HexFileText({kRecA, kRecB}),
+                                std::string("Line 3: the file has no end record.")},
+                      std::pair{HexFileText({kRecA, kRecB.substr(0, 41) + "00", kEndRecordLine}),
+                                std::string("Line 2: checksum mismatch.")},
+                      std::pair{kRecA + "\n" + kEndRecordLine,
+                                std::string("Line 1: line does not end in CR LF.")},
+                      std::pair{HexFileText({HexRecordText(0, 0, Bytes(20)), kEndRecordLine}),
+                                std::string("Line 1: record longer than 19 data bytes.")},
+                      std::pair{HexFileText({":0a00000000", kEndRecordLine}),
+                                std::string("Line 1: bad record length digits.")}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 TEST_F(FlowTest, RecordsGoOutColonToChecksum) {
@@ -370,7 +369,8 @@ TEST_F(FlowTest, RecordsGoOutColonToChecksum) {
 
 TEST_F(FlowTest, LowerCaseDigitsGoOutUnchanged) {
   std::string lower = kRecB;
-  for (std::size_t i = 3; i < lower.size(); ++i) lower[i] = static_cast<char>(std::tolower(lower[i]));
+  for (std::size_t i = 3; i < lower.size(); ++i)
+    lower[i] = static_cast<char>(std::tolower(lower[i]));
   Run(dir.Write("lower.hex", HexFileText({lower, kEndRecordLine})));
   EXPECT_EQ(pager.CommandTexts().at(3), "s" + lower);
   EXPECT_EQ(gui.Texts(), Texts{"Firmware updated finished."});
@@ -395,8 +395,7 @@ INSTANTIATE_TEST_SUITE_P(Shares, Progress,
                          ::testing::Values(ProgressCase{0, 1000, 0}, ProgressCase{500, 1000, 50},
                                            ProgressCase{1000, 1000, 100},
                                            ProgressCase{995, 1000, 100},
-                                           ProgressCase{125, 1000, 12},
-                                           ProgressCase{0, 0, 0}),
+                                           ProgressCase{125, 1000, 12}, ProgressCase{0, 0, 0}),
                          [](const auto& info) {
                            return "At" + std::to_string(info.param.pos) + "Of" +
                                   std::to_string(info.param.size);

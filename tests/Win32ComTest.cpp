@@ -41,9 +41,9 @@ TEST(Win32Com, TalksToThePagerAndReopensAtTheNewRate) {
   std::uint8_t byte = 0;
   const auto start = SteadyClock::now();
   EXPECT_FALSE(comm.ReadByte(&byte));
-  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start)
-                .count(),
-            400);
+  EXPECT_GE(
+      std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count(),
+      400);
   EXPECT_TRUE(gui.boxes.empty());
 }
 

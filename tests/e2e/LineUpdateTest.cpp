@@ -92,7 +92,7 @@ TEST_F(LineUpdate, NormalUpdateLandsTheImageAtTheNewRate) {
   expected.push_back("q");
   EXPECT_EQ(pager.Commands(), expected);
   EXPECT_EQ(pager.Events("RATE"), (Texts{"4800", "1200"}));  // back to 1200 after "q"
-  EXPECT_EQ(pager.Events("ERR"), Texts{});  // no rate mismatch, nothing unexpected
+  EXPECT_EQ(pager.Events("ERR"), Texts{});                   // no rate mismatch, nothing unexpected
   EXPECT_EQ(pager.ProgrammedImage(), ImageOfHex(hex_text));
   EXPECT_EQ(pager.ProgrammedImage().count(0x30114), 1u);
 }

@@ -128,7 +128,7 @@ void ScriptedPager::CommandComplete() {
   SentCommand command{partial_, clock_.Now(), rate_};
   partial_.clear();
   commands.push_back(command);
-  const PagerReply reply = respond ? respond(command, static_cast<int>(commands.size()) - 1)
-                                   : PagerReply::Ack();
+  const PagerReply reply =
+      respond ? respond(command, static_cast<int>(commands.size()) - 1) : PagerReply::Ack();
   if (!reply.silent) pending_.push_back({clock_.Now() + reply.delay_ms, reply.byte});
 }

@@ -26,9 +26,9 @@ struct PagerReply {
 };
 
 struct SentCommand {
-  std::string bytes;       // the command as it crossed the line
+  std::string bytes;        // the command as it crossed the line
   std::uint32_t at_ms = 0;  // virtual time its last byte was written
-  std::uint32_t rate = 0;  // line rate the host had set
+  std::uint32_t rate = 0;   // line rate the host had set
 };
 
 class ScriptedPager {
