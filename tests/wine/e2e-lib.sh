@@ -1,0 +1,283 @@
+# shellcheck shell=bash
+# Pieces for driving TarvexUpd.exe under Wine from outside: a virtual X
+# display, a private Wine prefix whose programs all share one Wine desktop,
+# the pager emulator behind COM1/COM2, the program in a directory of its own,
+# key strokes with xdotool, and tarvex-probe.exe to read the window.
+#
+# Sourced by tests/wine/run-e2e.sh and tools/demo/run-demo.sh. Call e2e_init
+# first; e2e_cleanup (which e2e_init installs as the EXIT trap) stops every
+# process started here.
+
+E2E_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# e2e_init ROOT BUILD_DIR PAGERSIM PREFIX WORK_DIR [PROBE_EXE]
+e2e_init() {
+  E2E_ROOT=$1
+  E2E_BUILD=$2
+  E2E_PAGERSIM=$3
+  E2E_PREFIX=$4
+  E2E_WORK=$5
+  E2E_PROBE=${6:-$E2E_BUILD/tests/wine/tarvex-probe.exe}
+  E2E_EXE=$E2E_BUILD/shell/TarvexUpd.exe
+  E2E_XVFB_PID=
+  E2E_APP_PID=
+  E2E_APP_DIR=
+  E2E_PAGER_PORTS=()
+  export WINEPREFIX=$E2E_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$E2E_WORK"
+  E2E_LOG=$E2E_WORK/driver.log
+  : >"$E2E_LOG"
+  trap e2e_cleanup EXIT
+  trap 'exit 130' INT TERM HUP
+}
+
+e2e_note() { echo "$(date +%T.%3N) $*" >>"$E2E_LOG"; }
+
+e2e_die() {
+  echo "error: $*" >&2
+  exit 2
+}
+
+e2e_require() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || e2e_die "$tool is missing (run tools/install-deps.sh)"
+  done
+  [[ -x $E2E_PAGERSIM ]] || e2e_die "no pager emulator at $E2E_PAGERSIM (build the linux preset)"
+  [[ -f $E2E_EXE ]] || e2e_die "no $E2E_EXE (build the windows preset)"
+}
+
+# The probe is a small console program of its own, built with the same
+# cross compiler as the application when it is missing or older than its
+# source.
+e2e_build_probe() {
+  local source=$E2E_LIB_DIR/probe.cpp
+  if [[ -f $E2E_PROBE && $E2E_PROBE -nt $source ]]; then return 0; fi
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null || e2e_die "x86_64-w64-mingw32-g++-posix is missing"
+  mkdir -p "$(dirname "$E2E_PROBE")"
+  x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -Wall -Wextra -static -o "$E2E_PROBE" "$source" \
+    -lgdi32 -luser32 || e2e_die "cannot build $E2E_PROBE"
+}
+
+# Starts Xvfb on a display number it picks itself, and exports DISPLAY.
+e2e_start_xvfb() {
+  local display_file=$E2E_WORK/xvfb.display
+  : >"$display_file"
+  Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$display_file" \
+    >"$E2E_WORK/xvfb.log" 2>&1 </dev/null &
+  E2E_XVFB_PID=$!
+  for _ in $(seq 100); do
+    [[ -s $display_file ]] && break
+    kill -0 "$E2E_XVFB_PID" 2>/dev/null || e2e_die "Xvfb did not start: $(cat "$E2E_WORK/xvfb.log")"
+    sleep 0.1
+  done
+  [[ -s $display_file ]] || e2e_die "Xvfb did not report its display"
+  DISPLAY=:$(head -n1 "$display_file" | tr -d '[:space:]')
+  export DISPLAY
+  e2e_note "Xvfb $E2E_XVFB_PID on $DISPLAY"
+}
+
+# e2e_prepare_prefix [desktop|windows]: the private prefix. With "desktop"
+# (the default) every program of it runs on one Wine desktop: with no window
+# manager, that keeps the keyboard focus where Windows would put it, and lets
+# the probe see the program's windows. With "windows" each window is a window
+# of the display, for a person at a desktop with a window manager.
+e2e_prepare_prefix() {
+  local mode=${1:-desktop}
+  bash "$E2E_ROOT/tools/wine/setup-prefix.sh" "$E2E_PREFIX" || e2e_die "cannot set up $E2E_PREFIX"
+  # A wineserver left from an earlier run would keep a desktop on a display
+  # that is gone.
+  wineserver -k 2>/dev/null || true
+  if [[ $mode == desktop ]]; then
+    if ! wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d tarvex /f \
+           >/dev/null 2>&1 ||
+       ! wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v tarvex /t REG_SZ /d 800x600 /f \
+           >/dev/null 2>&1; then
+      e2e_die "cannot set the Wine desktop in $E2E_PREFIX"
+    fi
+  else
+    wine reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1 || true
+  fi
+}
+
+# e2e_pager_start comN OUT_DIR [pagersim options...]: the emulator behind
+# COM port N, writing pager.log and image.hex into OUT_DIR when stopped.
+e2e_pager_start() {
+  local port=$1 out=$2
+  shift 2
+  mkdir -p "$out"
+  rm -f "$out/pager.log" "$out/image.hex"
+  bash "$E2E_ROOT/tools/wine/pager-on-com.sh" start "$E2E_PREFIX" "$port" "$E2E_PAGERSIM" \
+    --log "$out/pager.log" --image-hex "$out/image.hex" "$@" || return 1
+  E2E_PAGER_PORTS+=("$port")
+  e2e_note "pager on $port: $*"
+}
+
+# Stopping writes the emulator's log and image.
+e2e_pager_stop() {
+  bash "$E2E_ROOT/tools/wine/pager-on-com.sh" stop "$E2E_PREFIX" "$1"
+}
+
+# Runs the probe; its output without the CR of the console's line ends.
+probe() {
+  wine "$E2E_PROBE" "$@" 2>>"$E2E_LOG" | tr -d '\r'
+  return "${PIPESTATUS[0]}"
+}
+
+# The value of KEY in probe output text.
+value_of() {
+  local key=$1 text=$2
+  sed -n "s/^$key=//p" <<<"$text" | head -n1
+}
+
+# e2e_app_start DIR: TarvexUpd.exe with DIR as its current directory; waits
+# for its main window and puts the pointer on its title bar, where key
+# strokes reach it.
+e2e_app_start() {
+  E2E_APP_DIR=$1
+  mkdir -p "$E2E_APP_DIR"
+  (cd "$E2E_APP_DIR" && exec wine "$E2E_EXE") >>"$E2E_WORK/app.out" 2>&1 </dev/null &
+  E2E_APP_PID=$!
+  e2e_note "app $E2E_APP_PID in $E2E_APP_DIR"
+  if ! probe main 30000 >/dev/null; then
+    e2e_note "main window did not appear"
+    return 1
+  fi
+  e2e_point_at_window
+}
+
+e2e_point_at_window() {
+  local rects window x y w h
+  rects=$(probe rects) || return 1
+  window=$(value_of window "$rects")
+  IFS=, read -r x y w h <<<"$window"
+  xdotool mousemove $((x + w / 2)) $((y + 8))
+}
+
+# Waits up to SECONDS for the program to end by itself.
+e2e_app_wait_exit() {
+  local seconds=$1
+  [[ -n $E2E_APP_PID ]] || return 0
+  for _ in $(seq $((seconds * 10))); do
+    if ! kill -0 "$E2E_APP_PID" 2>/dev/null; then
+      wait "$E2E_APP_PID" 2>/dev/null
+      E2E_APP_PID=
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+e2e_app_kill() {
+  [[ -n $E2E_APP_PID ]] || return 0
+  kill "$E2E_APP_PID" 2>/dev/null
+  e2e_app_wait_exit 5 || { kill -9 "$E2E_APP_PID" 2>/dev/null; wait "$E2E_APP_PID" 2>/dev/null; }
+  E2E_APP_PID=
+}
+
+# Key strokes, one after another, with time for each to be handled.
+keys() {
+  e2e_note "keys $*"
+  local key
+  for key in "$@"; do
+    xdotool key "$key"
+    sleep 0.15
+  done
+}
+
+# Waits until the probe's state shows KEY=VALUE; prints the last state.
+e2e_wait_state() {
+  local key=$1 want=$2 seconds=${3:-10} state
+  for _ in $(seq $((seconds * 3))); do
+    state=$(probe state)
+    if [[ $(value_of "$key" "$state") == "$want" ]]; then
+      printf '%s\n' "$state"
+      return 0
+    fi
+    sleep 0.2
+  done
+  printf '%s\n' "$state"
+  return 1
+}
+
+# File, Open..., the path typed into the dialog, Enter. Returns once the
+# file-name box shows a name ending in the typed one's last part.
+e2e_open_file() {
+  local path=$1
+  keys alt+f o
+  probe dialog 10000 >/dev/null || { e2e_note "no open dialog"; return 1; }
+  xdotool type --delay 15 "$path"
+  keys Return
+  local name=${path##*[\\/]} state
+  for _ in $(seq 30); do
+    state=$(probe state)
+    [[ $(value_of file "$state") == *"$name" ]] && return 0
+    sleep 0.2
+  done
+  e2e_note "file name not taken: $state"
+  return 1
+}
+
+# The Windows form of a path on this machine (drive Z: is the root).
+e2e_windows_path() {
+  local path
+  path=$(realpath -m "$1")
+  echo "Z:${path//\//\\}"
+}
+
+# e2e_screenshot OUT.png: the program's window and a margin, from the screen.
+# Prints the progress bar's rectangle within the picture as X,Y,W,H.
+e2e_screenshot() {
+  local out=$1 rects window bar x y w h bx by bw bh margin=12
+  rects=$(probe rects) || return 1
+  window=$(value_of window "$rects")
+  bar=$(value_of progressbar "$rects")
+  IFS=, read -r x y w h <<<"$window"
+  IFS=, read -r bx by bw bh <<<"$bar"
+  mkdir -p "$(dirname "$out")"
+  import -window root -crop "$((w + 2 * margin))x$((h + 2 * margin))+$((x - margin))+$((y - margin))" \
+    +repage "$out" || return 1
+  echo "$((bx - x + margin)),$((by - y + margin)),$bw,$bh"
+}
+
+# e2e_bar_fill PNG X,Y,W,H: how much of the progress bar in the picture is
+# filled, in percent, judged along its middle row: the filled part reaches to
+# the last pixel of the inner left-most colour (a bar drawn in blocks has gaps
+# of the empty colour within it), and everything after it is one other
+# colour. Prints -1 for a bar of one colour, -2 for a mixed empty part.
+e2e_bar_fill() {
+  local png=$1 x y w h
+  IFS=, read -r x y w h <<<"$2"
+  convert "$png" -crop "$((w - 4))x1+$((x + 2))+$((y + h / 2))" +repage txt:- 2>/dev/null |
+    awk '/^[0-9]/ { for (i = 1; i <= NF; i++) if ($i ~ /^#/) { print $i; break } }' |
+    awk '{ c[n++] = $1 }
+         END {
+           if (n == 0) { print -1; exit }
+           last = -1
+           for (i = 0; i < n; i++) if (c[i] == c[0]) last = i
+           if (last == n - 1) { print -1; exit }
+           for (i = last + 1; i < n; i++) if (c[i] != c[last + 1]) { print -2; exit }
+           printf "%d\n", (last + 1) * 100 / n
+         }'
+}
+
+e2e_cleanup() {
+  local status=$?
+  trap - EXIT
+  if [[ -n ${E2E_APP_PID:-} ]]; then
+    kill "$E2E_APP_PID" 2>/dev/null
+    sleep 0.2
+    kill -9 "$E2E_APP_PID" 2>/dev/null
+  fi
+  local port
+  for port in "${E2E_PAGER_PORTS[@]:-}"; do
+    [[ -n $port ]] && e2e_pager_stop "$port" 2>/dev/null
+  done
+  if [[ -n ${WINEPREFIX:-} ]]; then wineserver -k 2>/dev/null; fi
+  if [[ -n ${E2E_XVFB_PID:-} ]]; then
+    kill "$E2E_XVFB_PID" 2>/dev/null
+    wait "$E2E_XVFB_PID" 2>/dev/null
+  fi
+  exit "$status"
+}

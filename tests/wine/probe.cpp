@@ -1,0 +1,453 @@
+// tarvex-probe: looks at a running TarvexUpd.exe from another process of the
+// same Wine desktop and reports what a person would see, one "key=value" per
+// line on stdout. The end-to-end script drives the program with key strokes
+// and uses this to read the result off the window itself.
+//
+//   tarvex-probe main [WAIT_MS]        wait for the main window; its handle
+//   tarvex-probe gone [WAIT_MS]        wait until the main window is gone
+//   tarvex-probe state                 progress, percentage, file name, button
+//   tarvex-probe rects                 window and progress bar rectangles
+//   tarvex-probe box [WAIT_MS]         wait for a message box; caption, text, buttons
+//   tarvex-probe nobox [WAIT_MS]       wait until no message box is open
+//   tarvex-probe ok [WAIT_MS]          wait for a message box and press its OK button
+//   tarvex-probe watch WAIT_MS         sample the progress until a box opens
+//   tarvex-probe dialog [WAIT_MS]      wait for the file-open dialog; its caption
+//   tarvex-probe popup ROWS [WAIT_MS]  which rows of the open popup menu carry a mark
+//   tarvex-probe focus                 class and id of the window with the keyboard focus
+//
+// Exit code 0 when the thing waited for was seen, 1 when not, 2 on bad use.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kMainClass[] = "TFmMain";
+constexpr char kMainCaption[] = "Tarvex Flasher";
+constexpr char kDialogClass[] = "#32770";
+constexpr char kPopupMenuClass[] = "#32768";
+constexpr int kIdFileName = 301;
+constexpr int kIdUpdate = 302;
+constexpr int kIdProgress = 303;
+constexpr int kIdPercent = 304;
+constexpr UINT kSendTimeoutMs = 3000;
+constexpr DWORD kPollMs = 40;
+
+HWND MainWindow() { return FindWindowA(kMainClass, kMainCaption); }
+
+std::string ClassOf(HWND window) {
+  char name[64] = {};
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+// The text as the window's own process gives it (an edit box keeps its text
+// to itself, so GetWindowText from outside would not do).
+std::string TextOf(HWND window) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                           &length)) {
+    return "<no answer>";
+  }
+  // Room to spare: the text may grow between the two questions.
+  std::vector<char> text(std::max<std::size_t>(length + 1, 256), '\0');
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                           SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied)) {
+    return "<no answer>";
+  }
+  return std::string(text.data(), copied);
+}
+
+// Line breaks and backslashes escaped, so each value stays on one line.
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+struct BoxSearch {
+  HWND owner;
+  bool want_message_box;
+  HWND found;
+};
+
+bool HasChildOfClass(HWND parent, const char* class_name) {
+  return FindWindowExA(parent, nullptr, class_name, nullptr) != nullptr;
+}
+
+// A message box is a dialog with buttons and static text but no edit box or
+// combo box; the file-open dialog has both.
+bool IsMessageBox(HWND dialog) {
+  return HasChildOfClass(dialog, "Button") && HasChildOfClass(dialog, "Static") &&
+         !HasChildOfClass(dialog, "Edit") && !HasChildOfClass(dialog, "ComboBox") &&
+         !HasChildOfClass(dialog, "ComboBoxEx32");
+}
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<BoxSearch*>(param);
+  if (!IsWindowVisible(window) || ClassOf(window) != kDialogClass) return TRUE;
+  if (search->owner != nullptr && GetWindow(window, GW_OWNER) != search->owner) return TRUE;
+  if (IsMessageBox(window) != search->want_message_box) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// A visible dialog of the program: with a main window, one it owns.
+HWND FindOpenDialog(bool message_box) {
+  BoxSearch search{MainWindow(), message_box, nullptr};
+  EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+template <typename Found>
+auto WaitFor(DWORD wait_ms, Found found) -> decltype(found()) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (auto result = found()) return result;
+    if (GetTickCount() - start >= wait_ms) return decltype(found()){};
+    Sleep(kPollMs);
+  }
+}
+
+struct BoxContent {
+  std::string caption;
+  std::string text;
+  std::vector<std::string> buttons;
+  HWND ok = nullptr;
+};
+
+BOOL CALLBACK CollectBoxChild(HWND child, LPARAM param) {
+  auto* box = reinterpret_cast<BoxContent*>(param);
+  const std::string cls = ClassOf(child);
+  if (cls == "Static") {
+    // The icon is a static control too, with no text.
+    if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) return TRUE;
+    const std::string text = TextOf(child);
+    if (!text.empty()) box->text += box->text.empty() ? text : "\n" + text;
+  } else if (cls == "Button" && IsWindowVisible(child)) {
+    box->buttons.push_back(TextOf(child));
+    if (GetDlgCtrlID(child) == IDOK) box->ok = child;
+  }
+  return TRUE;
+}
+
+BoxContent ReadBox(HWND box) {
+  BoxContent content;
+  content.caption = TextOf(box);
+  EnumChildWindows(box, CollectBoxChild, reinterpret_cast<LPARAM>(&content));
+  return content;
+}
+
+void PrintBox(HWND box) {
+  const BoxContent content = ReadBox(box);
+  std::printf("caption=%s\n", Escaped(content.caption).c_str());
+  std::printf("text=%s\n", Escaped(content.text).c_str());
+  std::string buttons;
+  for (const std::string& button : content.buttons) {
+    buttons += (buttons.empty() ? "" : ",") + button;
+  }
+  std::printf("buttons=%s\n", buttons.c_str());
+}
+
+int ProgressPosition(HWND main) {
+  DWORD_PTR position = 0;
+  if (!SendMessageTimeoutA(GetDlgItem(main, kIdProgress), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG,
+                           kSendTimeoutMs, &position)) {
+    return -1;
+  }
+  return static_cast<int>(position);
+}
+
+std::string RectText(HWND window) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  char text[64];
+  std::snprintf(text, sizeof text, "%ld,%ld,%ld,%ld", r.left, r.top, r.right - r.left,
+                r.bottom - r.top);
+  return text;
+}
+
+int Main(HWND main) {
+  if (main == nullptr) return 1;
+  std::printf("main=%p\n", static_cast<void*>(main));
+  return 0;
+}
+
+int State() {
+  HWND main = MainWindow();
+  if (main == nullptr) {
+    std::printf("main=none\n");
+    return 1;
+  }
+  std::printf("progress=%d\n", ProgressPosition(main));
+  std::printf("percent=%s\n", Escaped(TextOf(GetDlgItem(main, kIdPercent))).c_str());
+  std::printf("file=%s\n", Escaped(TextOf(GetDlgItem(main, kIdFileName))).c_str());
+  std::printf("button=%s\n",
+              IsWindowEnabled(GetDlgItem(main, kIdUpdate)) ? "enabled" : "disabled");
+  HWND box = FindOpenDialog(true);
+  std::printf("box=%s\n", box == nullptr ? "none" : Escaped(ReadBox(box).text).c_str());
+  return 0;
+}
+
+int Rects() {
+  HWND main = MainWindow();
+  if (main == nullptr) return 1;
+  std::printf("window=%s\n", RectText(main).c_str());
+  std::printf("progressbar=%s\n", RectText(GetDlgItem(main, kIdProgress)).c_str());
+  return 0;
+}
+
+int Box(DWORD wait_ms) {
+  HWND box = WaitFor(wait_ms, [] { return FindOpenDialog(true); });
+  if (box == nullptr) {
+    std::printf("box=none\n");
+    return 1;
+  }
+  PrintBox(box);
+  return 0;
+}
+
+// Presses OK as a click would: the button tells its dialog, which closes.
+int PressOk(DWORD wait_ms) {
+  HWND box = WaitFor(wait_ms, [] { return FindOpenDialog(true); });
+  if (box == nullptr) {
+    std::printf("box=none\n");
+    return 1;
+  }
+  const BoxContent content = ReadBox(box);
+  PrintBox(box);
+  if (content.ok == nullptr) {
+    std::printf("ok=missing\n");
+    return 1;
+  }
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(content.ok));
+  const bool closed = WaitFor(wait_ms, [box] { return !IsWindow(box) || !IsWindowVisible(box); });
+  std::printf("ok=%s\n", closed ? "pressed" : "box stayed");
+  return closed ? 0 : 1;
+}
+
+// Samples the progress bar and the percentage until a message box opens (or
+// the time is up), printing each new pair as "sample=POSITION PERCENT".
+int Watch(DWORD wait_ms) {
+  const DWORD start = GetTickCount();
+  std::string last;
+  int samples = 0;
+  while (GetTickCount() - start < wait_ms) {
+    HWND main = MainWindow();
+    if (main == nullptr) break;
+    const std::string now = std::to_string(ProgressPosition(main)) + " " +
+                            TextOf(GetDlgItem(main, kIdPercent));
+    if (now != last) {
+      std::printf("sample=%s\n", now.c_str());
+      std::fflush(stdout);
+      last = now;
+      ++samples;
+    }
+    if (HWND box = FindOpenDialog(true)) {
+      PrintBox(box);
+      return 0;
+    }
+    Sleep(kPollMs);
+  }
+  std::printf("box=none\n");
+  return 1;
+}
+
+// Screen pixels of a rectangle as 0x00RRGGBB values, row by row.
+std::vector<COLORREF> Capture(const RECT& r) {
+  const int width = r.right - r.left;
+  const int height = r.bottom - r.top;
+  std::vector<COLORREF> pixels;
+  if (width <= 0 || height <= 0) return pixels;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+  GdiFlush();
+  const auto* words = static_cast<const DWORD*>(bits);
+  pixels.assign(words, words + static_cast<std::size_t>(width) * height);
+  SelectObject(memory, previous);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  for (COLORREF& pixel : pixels) pixel &= 0xFFFFFF;
+  return pixels;
+}
+
+DWORD Rgb(int sys_color) {
+  const COLORREF c = GetSysColor(sys_color);
+  return (static_cast<DWORD>(GetRValue(c)) << 16) | (static_cast<DWORD>(GetGValue(c)) << 8) |
+         GetBValue(c);
+}
+
+HWND TopPopupMenu() {
+  // Submenus open above their parents, so the first one in z-order is the
+  // one opened last.
+  HWND popup = nullptr;
+  while ((popup = FindWindowExA(nullptr, popup, kPopupMenuClass, nullptr)) != nullptr) {
+    if (IsWindowVisible(popup)) return popup;
+  }
+  return nullptr;
+}
+
+// Reads the radio marks of the open popup menu, which has ROWS items of equal
+// height and no separators: a row is marked when its check column holds the
+// menu's text colour (or, on the highlighted row, the highlighted text
+// colour). Menus of another process cannot be asked directly under Wine, so
+// the marks are read off the screen.
+int Popup(int rows, DWORD wait_ms) {
+  HWND popup = WaitFor(wait_ms, [] { return TopPopupMenu(); });
+  if (popup == nullptr || rows <= 0) {
+    std::printf("popup=none\n");
+    return 1;
+  }
+  // Let it finish drawing.
+  Sleep(300);
+  RECT client{};
+  GetClientRect(popup, &client);
+  POINT origin{0, 0};
+  ClientToScreen(popup, &origin);
+  OffsetRect(&client, origin.x, origin.y);
+  const int check_width = GetSystemMetrics(SM_CXMENUCHECK);
+  RECT column = client;
+  column.right = std::min<LONG>(client.right, client.left + check_width + 2);
+  const std::vector<COLORREF> pixels = Capture(column);
+  const int width = column.right - column.left;
+  const int height = column.bottom - column.top;
+  if (pixels.empty()) {
+    std::printf("popup=unreadable\n");
+    return 1;
+  }
+  const DWORD text = Rgb(COLOR_MENUTEXT);
+  const DWORD background = Rgb(COLOR_MENU);
+  const DWORD highlighted_text = Rgb(COLOR_HIGHLIGHTTEXT);
+  const DWORD highlights[] = {Rgb(COLOR_HIGHLIGHT), Rgb(COLOR_MENUHILIGHT)};
+  auto is_highlight = [&](DWORD pixel) {
+    return pixel == highlights[0] || pixel == highlights[1];
+  };
+  std::vector<int> marked(rows, 0);
+  for (int y = 0; y < height; ++y) {
+    const int row = std::min(rows - 1, y * rows / height);
+    const DWORD* line = &pixels[static_cast<std::size_t>(y) * width];
+    // On the highlighted row the mark has the highlighted text colour, which
+    // may be the menu's background colour too: there it counts only with
+    // highlight on both sides of it.
+    int first_highlight = width;
+    int last_highlight = -1;
+    for (int x = 0; x < width; ++x) {
+      if (!is_highlight(line[x])) continue;
+      first_highlight = std::min(first_highlight, x);
+      last_highlight = x;
+    }
+    for (int x = 0; x < width; ++x) {
+      const DWORD pixel = line[x];
+      if (pixel == text && pixel != background) {
+        ++marked[row];
+      } else if (pixel == highlighted_text && x > first_highlight && x < last_highlight) {
+        ++marked[row];
+      }
+    }
+  }
+  std::string checked;
+  std::string counts;
+  for (int row = 0; row < rows; ++row) {
+    if (row > 0) counts += ',';
+    counts += std::to_string(marked[row]);
+    if (marked[row] == 0) continue;
+    if (!checked.empty()) checked += ',';
+    checked += std::to_string(row + 1);
+  }
+  std::printf("popup=%s\n", RectText(popup).c_str());
+  std::printf("markpixels=%s\n", counts.c_str());
+  std::printf("checked=%s\n", checked.empty() ? "none" : checked.c_str());
+  return 0;
+}
+
+int Focus() {
+  HWND main = MainWindow();
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  DWORD thread = main != nullptr ? GetWindowThreadProcessId(main, nullptr) : 0;
+  if (!GetGUIThreadInfo(thread, &info) || info.hwndFocus == nullptr) {
+    std::printf("focus=none\n");
+    return 1;
+  }
+  std::printf("focus=%s %d\n", ClassOf(info.hwndFocus).c_str(), GetDlgCtrlID(info.hwndFocus));
+  HWND foreground = GetForegroundWindow();
+  std::printf("foreground=%s %s\n", ClassOf(foreground).c_str(),
+              Escaped(TextOf(foreground)).c_str());
+  return 0;
+}
+
+DWORD Arg(int argc, char** argv, int index, DWORD fallback) {
+  return argc > index ? static_cast<DWORD>(std::strtoul(argv[index], nullptr, 10)) : fallback;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: tarvex-probe COMMAND [ARGS]\n");
+    return 2;
+  }
+  const std::string command = argv[1];
+  int result = 2;
+  if (command == "main") {
+    result = Main(WaitFor(Arg(argc, argv, 2, 0), [] { return MainWindow(); }));
+  } else if (command == "gone") {
+    const bool gone = WaitFor(Arg(argc, argv, 2, 0), [] { return MainWindow() == nullptr; });
+    std::printf("main=%s\n", gone ? "gone" : "open");
+    result = gone ? 0 : 1;
+  } else if (command == "state") {
+    result = State();
+  } else if (command == "rects") {
+    result = Rects();
+  } else if (command == "box") {
+    result = Box(Arg(argc, argv, 2, 0));
+  } else if (command == "nobox") {
+    const bool none = WaitFor(Arg(argc, argv, 2, 0), [] { return FindOpenDialog(true) == nullptr; });
+    std::printf("box=%s\n", none ? "none" : "open");
+    result = none ? 0 : 1;
+  } else if (command == "ok") {
+    result = PressOk(Arg(argc, argv, 2, 0));
+  } else if (command == "watch") {
+    result = Watch(Arg(argc, argv, 2, 10000));
+  } else if (command == "dialog") {
+    HWND dialog = WaitFor(Arg(argc, argv, 2, 0), [] { return FindOpenDialog(false); });
+    std::printf("dialog=%s\n", dialog == nullptr ? "none" : Escaped(TextOf(dialog)).c_str());
+    result = dialog == nullptr ? 1 : 0;
+  } else if (command == "popup") {
+    result = Popup(static_cast<int>(Arg(argc, argv, 2, 0)), Arg(argc, argv, 3, 0));
+  } else if (command == "focus") {
+    result = Focus();
+  } else {
+    std::fprintf(stderr, "tarvex-probe: unknown command %s\n", command.c_str());
+  }
+  std::fflush(stdout);
+  return result;
+}

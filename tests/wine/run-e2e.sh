@@ -1,0 +1,409 @@
+#!/usr/bin/env bash
+# End-to-end tests of TarvexUpd.exe under Wine: the program runs on a virtual
+# X display with the pager emulator behind COM1 and COM2, is driven with key
+# strokes as a person would drive it, and is checked from outside: its window
+# (read by tarvex-probe.exe), its settings file, and the emulator's log and
+# flash image.
+#
+#   tests/wine/run-e2e.sh [--build-dir DIR] [--pagersim FILE] [--prefix DIR]
+#                         [--work-dir DIR] [--screenshots DIR] [--probe EXE]
+#                         [--only NAME]...
+#
+# Defaults: build/windows, build/linux/tools/pagersim/pagersim,
+# BUILD_DIR/wineprefix-e2e, BUILD_DIR/e2e (emptied first), BUILD_DIR/screenshots.
+# --only runs the named cases (normal, settings, nofile, silent, close).
+# Prints PASS or FAIL for each case and ends with "N passed, M failed"; the
+# exit code is 0 only when every case passed.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$root/build/windows
+pagersim=$root/build/linux/tools/pagersim/pagersim
+prefix=
+work=
+shots=
+probe_exe=
+only=()
+
+while (($#)); do
+  case $1 in
+    --build-dir) build=$(realpath -m "$2"); shift 2 ;;
+    --pagersim) pagersim=$(realpath -m "$2"); shift 2 ;;
+    --prefix) prefix=$(realpath -m "$2"); shift 2 ;;
+    --work-dir) work=$(realpath -m "$2"); shift 2 ;;
+    --screenshots) shots=$(realpath -m "$2"); shift 2 ;;
+    --probe) probe_exe=$(realpath -m "$2"); shift 2 ;;
+    --only) only+=("$2"); shift 2 ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run-e2e.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+prefix=${prefix:-$build/wineprefix-e2e}
+work=${work:-$build/e2e}
+shots=${shots:-$build/screenshots}
+
+# shellcheck source=tests/wine/e2e-lib.sh
+source "$root/tests/wine/e2e-lib.sh"
+
+# Only a folder of an earlier run (or an empty one) is emptied.
+if [[ -d $work && -n $(ls -A "$work") && ! -f $work/driver.log ]]; then
+  echo "run-e2e.sh: $work is not a work folder of an earlier run; not emptying it" >&2
+  exit 2
+fi
+rm -rf "$work"
+e2e_init "$root" "$build" "$pagersim" "$prefix" "$work" "$probe_exe"
+e2e_require Xvfb xdotool import convert wine wineserver python3
+e2e_build_probe
+e2e_start_xvfb
+e2e_prepare_prefix desktop
+
+readonly CRLF=$'\r\n'
+readonly FINISHED="Firmware updated finished."
+readonly CAPTION="Tarvex Flasher"
+
+files=$work/files
+mkdir -p "$files" "$shots"
+# The bundled sample, and a shorter image for the cases that need several
+# transfers: both with an extended address record and a short last record.
+sample=$root/samples/pager-demo.hex
+python3 "$root/samples/make-sample-hex.py" --size 600 --seed 0x1234 --out "$files/update.hex"
+
+passed=0
+failed=0
+problems=()
+
+fail() {
+  problems+=("$*")
+  e2e_note "problem: $*"
+}
+
+# expect WHAT GOT WANT
+expect() {
+  [[ $2 == "$3" ]] || fail "$1: got '$2', want '$3'"
+}
+
+# report NAME: PASS or FAIL with what went wrong since the last report.
+report() {
+  local name=$1
+  if ((${#problems[@]} == 0)); then
+    echo "PASS $name ($((SECONDS - case_start)) s)"
+    ((passed++))
+  else
+    echo "FAIL $name ($((SECONDS - case_start)) s)"
+    printf '     %s\n' "${problems[@]}"
+    ((failed++))
+  fi
+  problems=()
+  case_start=$SECONDS
+}
+
+# The exact bytes of a file, escaped, for comparing with an expectation.
+bytes_of() {
+  if [[ -f $1 ]]; then od -An -c "$1" | tr -s ' \n' ' '; else echo "<no file>"; fi
+}
+
+expect_settings() {
+  local file=$1 want=$2
+  expect "$3" "$(bytes_of "$file")" "$(printf '%s' "$want" | od -An -c | tr -s ' \n' ' ')"
+}
+
+# Compares the data of the HEX file with what the emulator programmed.
+expect_image() {
+  local hex=$1 image=$2
+  if [[ ! -s $image ]]; then
+    fail "the emulator wrote no image"
+    return
+  fi
+  if ! cmp -s <(python3 "$E2E_LIB_DIR/hexdata.py" "$hex") <(python3 "$E2E_LIB_DIR/hexdata.py" "$image"); then
+    fail "the emulator's image differs from the data of $(basename "$hex") (see $image)"
+  fi
+}
+
+# log_count LOG EVENT: how many lines of the emulator log carry EVENT.
+log_count() {
+  [[ -f $1 ]] || { echo 0; return; }
+  grep -c -E "^[0-9]+ $2\$" "$1"
+}
+
+expect_no_log_errors() {
+  local errors
+  errors=$(grep -E '^[0-9]+ ERR ' "$1" 2>/dev/null | head -n3)
+  [[ -z $errors ]] || fail "emulator log has errors: ${errors//$'\n'/ | }"
+}
+
+# The checked rows of the three Setup submenus, as "COM BAUD RESEND" row
+# numbers, read off the open menus.
+menu_marks() {
+  local comm baud resend
+  keys alt+s c
+  comm=$(value_of checked "$(probe popup 4 5000)")
+  keys Escape Escape Escape alt+s b
+  baud=$(value_of checked "$(probe popup 3 5000)")
+  keys Escape Escape Escape alt+s s
+  resend=$(value_of checked "$(probe popup 3 5000)")
+  keys Escape Escape Escape
+  echo "${comm:-?} ${baud:-?} ${resend:-?}"
+}
+
+# Dismisses the open box with Enter, as a person would.
+dismiss_with_enter() {
+  keys Return
+  if ! probe nobox 5000 >/dev/null; then
+    fail "Enter did not dismiss the box"
+    probe ok 2000 >/dev/null
+  fi
+}
+
+expect_idle_window() {
+  local state
+  state=$(e2e_wait_state percent "0%" 5)
+  expect "progress bar after the update" "$(value_of progress "$state")" 0
+  expect "percentage after the update" "$(value_of percent "$state")" "0%"
+  expect "UpDate button after the update" "$(value_of button "$state")" enabled
+}
+
+close_with_file_exit() {
+  keys alt+f x
+  e2e_app_wait_exit 15 || { fail "File, Exit did not end the program"; e2e_app_kill; }
+}
+
+# --- normal update --------------------------------------------------------
+case_normal() {
+  local dir=$work/normal state focus watch_pid shot_rect fill before after
+  e2e_pager_start com1 "$dir" --delay 20 || { fail "emulator did not start"; return 1; }
+  e2e_app_start "$dir/run" || { fail "main window did not appear"; return 1; }
+
+  state=$(probe state)
+  expect "file name at start" "$(value_of file "$state")" ""
+  expect "percentage at start" "$(value_of percent "$state")" "0%"
+
+  local typed
+  typed=$(e2e_windows_path "$sample")
+  e2e_open_file "$typed" || { fail "File, Open... did not take $typed"; return 1; }
+  state=$(probe state)
+  expect "file name after File, Open..." "$(value_of file "$state")" "${typed//\\/\\\\}"
+  focus=$(value_of focus "$(probe focus)")
+  expect "focus after File, Open..." "$focus" "Button 302"
+
+  keys ctrl+u
+  # Straight into the file, so each sample is there as soon as it is taken.
+  wine "$E2E_PROBE" watch 120000 >"$dir/watch.raw" 2>>"$E2E_LOG" &
+  watch_pid=$!
+
+  # In the middle of the transfer: a picture of the window, and a second
+  # Update command, which must not start another update.
+  local position=0
+  for _ in $(seq 600); do
+    position=$(tr -d '\r' <"$dir/watch.raw" | sed -n 's/^sample=\([0-9]*\) .*/\1/p' | tail -n1)
+    ((${position:-0} >= 30)) && break
+    kill -0 "$watch_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  before=$(value_of progress "$(probe state)")
+  shot_rect=$(e2e_screenshot "$shots/transfer.png")
+  after=$(value_of progress "$(probe state)")
+  keys ctrl+u
+  wait "$watch_pid"
+  tr -d '\r' <"$dir/watch.raw" >"$dir/watch.txt"
+
+  local samples positions percents box_caption box_text
+  samples=$(sed -n 's/^sample=//p' "$dir/watch.txt")
+  positions=$(cut -d' ' -f1 <<<"$samples" | awk '$1 > 0 && $1 < 100' | sort -un | wc -l)
+  percents=$(cut -d' ' -f2 <<<"$samples" | grep -E '^[0-9]+%$' | grep -vx '0%' | sort -u | wc -l)
+  ((positions >= 3)) || fail "progress bar took only $positions positions between 0 and 100: $(tr '\n' ' ' <<<"$samples")"
+  ((percents >= 3)) || fail "percentage took only $percents values above 0%: $(tr '\n' ' ' <<<"$samples")"
+  cut -d' ' -f1 <<<"$samples" | sort -n -c 2>/dev/null ||
+    fail "progress bar went backwards: $(tr '\n' ' ' <<<"$samples")"
+  box_caption=$(value_of caption "$(cat "$dir/watch.txt")")
+  box_text=$(value_of text "$(cat "$dir/watch.txt")")
+  expect "box caption" "$box_caption" "$CAPTION"
+  expect "box text" "$box_text" "$FINISHED"
+  expect "box buttons" "$(value_of buttons "$(cat "$dir/watch.txt")")" "OK"
+  dismiss_with_enter
+  expect_idle_window
+  close_with_file_exit
+
+  e2e_pager_stop com1
+  expect_image "$sample" "$dir/image.hex"
+  expect "'f' commands (a second Update must not start another)" "$(log_count "$dir/pager.log" 'RX f')" 1
+  expect "rate command b4800B8" "$(log_count "$dir/pager.log" 'RX b4800B8')" 1
+  expect "RATE 4800 in the log" "$(log_count "$dir/pager.log" 'RATE 4800')" 1
+  expect "'q' commands" "$(log_count "$dir/pager.log" 'RX q')" 1
+  expect_no_log_errors "$dir/pager.log"
+  report "normal update: File, Open..., Ctrl+U, progress, \"$FINISHED\", image matches"
+
+  # The picture taken in the middle of the transfer.
+  if [[ ! -s $shots/transfer.png ]]; then
+    fail "no screenshot at $shots/transfer.png"
+  else
+    fill=$(e2e_bar_fill "$shots/transfer.png" "$shot_rect")
+    e2e_note "screenshot bar fill $fill%, progress $before..$after"
+    if ((fill <= 0 || fill >= 100)); then
+      fail "the bar in the screenshot is not partly filled (fill $fill)"
+    elif ((fill < before - 5 || fill > after + 5)); then
+      fail "the bar in the screenshot is $fill% filled, the progress was $before..$after"
+    fi
+  fi
+  report "screenshot in the middle of a transfer: $shots/transfer.png"
+}
+
+# --- settings: first start, choices saved at close, used at the next start --
+case_settings() {
+  local dir=$work/settings ini=$work/settings/run/TARVEXUPD.INI
+  e2e_pager_start com1 "$dir/com1" || { fail "emulator did not start"; return 1; }
+  # The third record is refused five times: the update gets through only
+  # with five resends allowed.
+  e2e_pager_start com2 "$dir/com2" --nak-send 3:5 || { fail "emulator did not start"; return 1; }
+  e2e_app_start "$dir/run" || { fail "main window did not appear"; return 1; }
+  expect_settings "$ini" "1${CRLF}M${CRLF}3${CRLF}" "TARVEXUPD.INI at first start"
+  expect "menu marks at first start (COM, rate, resend rows)" "$(menu_marks)" "1 2 2"
+
+  keys alt+s c 2
+  keys ctrl+h
+  keys alt+s s 5
+  expect "menu marks after COM 2, Ctrl+H, 5 times" "$(menu_marks)" "2 3 3"
+  close_with_file_exit
+  expect_settings "$ini" "2${CRLF}H${CRLF}5${CRLF}" "TARVEXUPD.INI after File, Exit"
+
+  e2e_app_start "$dir/run" || { fail "main window did not appear at the restart"; return 1; }
+  expect "menu marks at the restart" "$(menu_marks)" "2 3 3"
+  e2e_open_file "$(e2e_windows_path "$files/update.hex")" || { fail "File, Open... failed"; return 1; }
+  keys ctrl+u
+  local out text resends=0 final=
+  for _ in $(seq 8); do
+    out=$(probe ok 30000) || { fail "no box after $resends resend boxes"; break; }
+    text=$(value_of text "$out")
+    if [[ $text == "Fail to send code-package." ]]; then
+      ((resends++))
+    else
+      final=$text
+      break
+    fi
+  done
+  expect "\"Fail to send code-package.\" boxes" "$resends" 5
+  expect "last box" "$final" "$FINISHED"
+  close_with_file_exit
+  expect_settings "$ini" "2${CRLF}H${CRLF}5${CRLF}" "TARVEXUPD.INI after the second run"
+
+  e2e_pager_stop com1
+  e2e_pager_stop com2
+  expect "commands that reached COM1" "$(grep -c ' RX ' "$dir/com1/pager.log")" 0
+  expect "rate command b96006A on COM2" "$(log_count "$dir/com2/pager.log" 'RX b96006A')" 1
+  expect "RATE 9600 on COM2" "$(log_count "$dir/com2/pager.log" 'RATE 9600')" 1
+  expect "refused records on COM2" "$(grep -c ' FAULT nak-send' "$dir/com2/pager.log")" 5
+  expect_no_log_errors "$dir/com2/pager.log"
+  expect_image "$files/update.hex" "$dir/com2/image.hex"
+  report "settings: first start writes 1,M,3; COM 2, 9600, 5 times saved and used after a restart"
+}
+
+# --- Update with no file ----------------------------------------------------
+case_nofile() {
+  local dir=$work/nofile out
+  e2e_pager_start com1 "$dir" || { fail "emulator did not start"; return 1; }
+  e2e_app_start "$dir/run" || { fail "main window did not appear"; return 1; }
+  keys ctrl+u
+  out=$(probe box 10000)
+  expect "caption" "$(value_of caption "$out")" "Opan a file"
+  expect "text" "$(value_of text "$out")" "Please load a .HEX file first."
+  expect "buttons" "$(value_of buttons "$out")" "OK"
+  dismiss_with_enter
+  expect "UpDate button after the box" "$(value_of button "$(probe state)")" enabled
+  close_with_file_exit
+  e2e_pager_stop com1
+  expect "commands sent to the pager" "$(grep -c ' RX ' "$dir/pager.log")" 0
+  report "Ctrl+U with no file: \"Please load a .HEX file first.\" / \"Opan a file\""
+}
+
+# --- a pager that never answers ----------------------------------------------
+case_silent() {
+  local dir=$work/silent out
+  e2e_pager_start com1 "$dir" --silent || { fail "emulator did not start"; return 1; }
+  mkdir -p "$dir/run"
+  cp "$files/update.hex" "$dir/run/"
+  e2e_app_start "$dir/run" || { fail "main window did not appear"; return 1; }
+  # A path relative to the program's directory this time.
+  e2e_open_file "update.hex" || { fail "File, Open... failed"; return 1; }
+  keys ctrl+u
+  out=$(probe box 20000)
+  expect "caption" "$(value_of caption "$out")" "$CAPTION"
+  expect "text" "$(value_of text "$out")" "No response from the pager, flash now terminated."
+  dismiss_with_enter
+  expect_idle_window
+  close_with_file_exit
+  e2e_pager_stop com1
+  expect "'f' commands" "$(log_count "$dir/pager.log" 'RX f')" 1
+  expect "'q' commands" "$(log_count "$dir/pager.log" 'RX q')" 0
+  report "silent pager: \"No response from the pager, flash now terminated.\", no 'q'"
+}
+
+# --- closing the window while an update runs ---------------------------------
+case_close() {
+  local dir=$work/close ini=$work/close/run/TARVEXUPD.INI state position=0 later out
+  e2e_pager_start com1 "$dir" --pace || { fail "emulator did not start"; return 1; }
+  e2e_app_start "$dir/run" || { fail "main window did not appear"; return 1; }
+  keys alt+s s n
+  e2e_open_file "$(e2e_windows_path "$files/update.hex")" || { fail "File, Open... failed"; return 1; }
+  keys ctrl+u
+  for _ in $(seq 100); do
+    position=$(value_of progress "$(probe state)")
+    ((${position:-0} >= 10)) && break
+    sleep 0.1
+  done
+  ((${position:-0} >= 10)) || fail "the update did not start (progress ${position:-none})"
+  # File, Exit, and then the close box's way (Alt+F4), both mid-transfer.
+  keys alt+f x
+  sleep 0.8
+  keys alt+F4
+  sleep 0.8
+  state=$(probe state)
+  if [[ $(value_of main "$state") == none ]]; then
+    fail "the window closed while the update ran"
+    return 1
+  fi
+  later=$(value_of progress "$state")
+  [[ $(value_of button "$state") == disabled ]] || fail "the update was over at once: ${state//$'\n'/ }"
+  ((${later:-0} > position)) || fail "the update stopped after the close (progress $position then ${later:-none})"
+  out=$(probe box 60000)
+  expect "box after the update" "$(value_of text "$out")" "$FINISHED"
+  probe main 0 >/dev/null || fail "the window was gone before the box was dismissed"
+  dismiss_with_enter
+  probe gone 10000 >/dev/null || fail "the window did not close after the box"
+  e2e_app_wait_exit 10 || { fail "the program did not end after the box"; e2e_app_kill; }
+  expect_settings "$ini" "1${CRLF}M${CRLF}0${CRLF}" "TARVEXUPD.INI after the deferred close"
+  e2e_pager_stop com1
+  expect_image "$files/update.hex" "$dir/image.hex"
+  expect "'q' commands" "$(log_count "$dir/pager.log" 'RX q')" 1
+  expect_no_log_errors "$dir/pager.log"
+  report "close during an update: the update completes, then the window closes and saves"
+}
+
+wanted() {
+  ((${#only[@]} == 0)) && return 0
+  local name
+  for name in "${only[@]}"; do [[ $name == "$1" ]] && return 0; done
+  return 1
+}
+
+run_case() {
+  local name=$1
+  wanted "$name" || return 0
+  e2e_note "=== case $name"
+  case_start=$SECONDS
+  "case_$name" || { fail "stopped early"; report "$name"; }
+  ((${#problems[@]} == 0)) || report "$name"
+  # Whatever the case left running.
+  e2e_app_kill
+  e2e_pager_stop com1 2>/dev/null
+  e2e_pager_stop com2 2>/dev/null
+}
+
+
+run_case normal
+run_case settings
+run_case nofile
+run_case silent
+run_case close
+
+echo "(${SECONDS}s in all; logs in $work)"
+echo "$passed passed, $failed failed"
+((failed == 0 && passed > 0))
