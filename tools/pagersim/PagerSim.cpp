@@ -259,6 +259,7 @@ void PagerSim::ReadAvailable() {
   std::array<uint8_t, kReadChunkBytes> buf;
   const ssize_t n = read(line_fd_, buf.data(), buf.size());
   if (n > 0) {
+    read_at_ = Clock::now();
     line_error_logged_ = false;
     for (ssize_t i = 0; i < n && !finished_ && line_fd_ >= 0 && !Stopping(); ++i) {
       HandleByte(buf[i]);
@@ -316,7 +317,13 @@ void PagerSim::SendReply(const CommandOutcome& outcome) {
     AppendLocked(EventKind::kTx, ReplyName(*outcome.reply));
     if (outcome.new_rate_bps != 0) core_.SwitchRate(outcome.new_rate_bps);
   }
-  if (options_.pace && !WaitUntil(Clock::now() + ByteTime(reply_rate_bps))) return;
+  if (options_.pace) {
+    // The reply follows the command's last byte on the line; after a held-back reply the
+    // line has been idle, so it starts now.
+    const auto start = outcome.delay_ms > 0 ? Clock::now() : rx_line_free_at_;
+    rx_line_free_at_ = start + ByteTime(reply_rate_bps);
+    if (!WaitUntil(rx_line_free_at_)) return;
+  }
   WriteByte(*outcome.reply);
   if (outcome.new_rate_bps != 0 && !pty_mode_) {
     // On a real port the loader itself has to change speed, after the ACK has left.
@@ -377,8 +384,9 @@ int PagerSim::ObserveLineRate() const {
 
 bool PagerSim::PaceReceivedByte() {
   // Bytes queued in the pty arrive back to back: each one finishes one byte time after
-  // the previous one, or after it was read if the line had been idle.
-  const auto done = std::max(Clock::now(), rx_line_free_at_) + ByteTime(core_.rate_bps());
+  // the previous one, or after it was read if the line had been idle. Timing from the
+  // read, not from now, keeps our own wake-up latency from adding up byte after byte.
+  const auto done = std::max(read_at_, rx_line_free_at_) + ByteTime(core_.rate_bps());
   rx_line_free_at_ = done;
   return WaitUntil(done);
 }

@@ -105,6 +105,7 @@ class PagerSim {
   bool line_error_logged_ = false;
   Clock::time_point start_time_;
   Clock::time_point rx_line_free_at_;
+  Clock::time_point read_at_;  // when the bytes being handled were read
   std::thread thread_;
 };
 
