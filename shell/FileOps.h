@@ -18,6 +18,10 @@ std::optional<std::string> CurrentDirectory();
 // True when `path` names an existing file that is not a directory.
 bool IsRegularFile(const std::string& path);
 
+// True when anything at all stands at `path`: a file, a directory, a device,
+// a pipe, or a link whether or not it leads anywhere.
+bool Exists(const std::string& path);
+
 // Replaces the whole content of `directory`/`name` without ever leaving a
 // partly written file behind: the bytes go to a new file in the same
 // directory, which is flushed and then renamed over the old one in one step.

@@ -27,6 +27,11 @@ bool IsRegularFile(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
 namespace {
 
 bool WriteAll(int fd, std::string_view content) {
@@ -66,12 +71,35 @@ bool FillAndSync(int fd, const std::string& original, std::string_view content) 
   return WriteAll(fd, content) && ::fsync(fd) == 0;
 }
 
+// Read-only by its mode bits, as Windows keeps a read-only attribute even
+// from an administrator; access() alone would let root through.
+bool IsReadOnly(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return false;
+  return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+// A settings file reached through a link is replaced where it really is, so
+// the link stays and still leads to the saved settings.
+void ResolveLink(std::string& directory, std::string& name) {
+  char resolved[PATH_MAX];
+  if (::realpath(JoinPath(directory, name).c_str(), resolved) == nullptr) return;
+  const std::string target(resolved);
+  const std::size_t slash = target.rfind(kPathSeparator);
+  if (slash == std::string::npos) return;
+  directory = slash == 0 ? "/" : target.substr(0, slash);
+  name = target.substr(slash + 1);
+}
+
 }  // namespace
 
-bool ReplaceFileContents(const std::string& directory, const std::string& name,
+bool ReplaceFileContents(const std::string& directory_in, const std::string& name_in,
                          std::string_view content) {
+  std::string directory = directory_in;
+  std::string name = name_in;
+  ResolveLink(directory, name);
   const std::string path = JoinPath(directory, name);
-  if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) return false;
+  if (IsReadOnly(path)) return false;
 
   std::string temp;
   const int fd = CreateTemporary(directory, name, temp);

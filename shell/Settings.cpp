@@ -132,6 +132,9 @@ void LoadSettings() {
     if (!ReadSettingsFile(path)) SetDefaults();
     return;
   }
+  // Something else stands in its place (a directory, a pipe, a dangling
+  // link): leave it alone and go on with the defaults.
+  if (fileops::Exists(path)) return SetDefaults();
   // A failed write is not reported: the defaults hold for this run.
   (void)fileops::ReplaceFileContents(*directory, kSettingsFileName, kDefaultContent);
   SetDefaults();
