@@ -74,7 +74,7 @@ TEST_F(PagerSimTest, FullSessionProgramsImageHonouringAddressRecords) {
                                                 {0x103, 0xEF},  {0x10010, 0x11}, {0x10011, 0x22},
                                                 {0x20005, 0x33}};
   EXPECT_EQ(sim_->image().bytes(), expected);
-  EXPECT_EQ(sim_->CurrentRate(), 4800);
+  EXPECT_EQ(sim_->CurrentRate(), 1200);  // back at the start rate after "q"
   const auto log = Log();
   EXPECT_EQ(CountEvents(log, EventKind::kErr), 0);
   EXPECT_EQ(CountEvents(log, EventKind::kRate, "4800"), 1);
