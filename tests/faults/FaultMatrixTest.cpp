@@ -40,7 +40,7 @@ Texts FirstCommandsThenExit(int count) {
 
 struct FaultCase {
   std::string name;
-  RunSpec spec;
+  RunPlan plan;
   Boxes boxes;
   Texts host_commands;   // what the host writes
   Texts pager_commands;  // what reaches the pager; empty: the same
@@ -60,8 +60,8 @@ FaultCase Case(const std::string& fault, int command, std::vector<std::string> o
                Texts host_commands) {
   FaultCase c;
   c.name = fault + "At" + CommandName(command);
-  c.spec.pager_options = std::move(options);
-  c.spec.records = kRecords;
+  c.plan.pager_options = std::move(options);
+  c.plan.records = kRecords;
   c.boxes = std::move(boxes);
   c.host_commands = std::move(host_commands);
   return c;
@@ -139,7 +139,7 @@ std::vector<FaultCase> HangUpCases() {
     // The reply is held back long enough for the host to be waiting when
     // the line goes.
     FaultCase c = NoReplyCase("HangUpWaiting", n, DelayFrom(1000, n));
-    c.spec.hang_up_after_commands = static_cast<std::size_t>(n);
+    c.plan.hang_up_after_commands = static_cast<std::size_t>(n);
     c.pager_commands = c.host_commands;
     cases.push_back(c);
   }
@@ -155,7 +155,7 @@ class FaultMatrix : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultMatrix, GivesTheTablesMessagesAndLeavesNothingOpen) {
   const FaultCase& c = GetParam();
-  const RunResult run = RunAgainstPager(c.spec);
+  const RunResult run = RunAgainstPager(c.plan);
   ASSERT_TRUE(run.pager_started) << "the pager emulator did not start";
 
   EXPECT_EQ(run.boxes, c.boxes);

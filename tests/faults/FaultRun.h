@@ -91,7 +91,7 @@ struct RunResult {
   }
 };
 
-struct RunSpec {
+struct RunPlan {
   std::vector<std::string> pager_options;
   std::vector<std::string> records;
   std::int32_t resend_times = 3;
@@ -101,10 +101,10 @@ struct RunSpec {
   std::size_t hang_up_after_commands = 0;
 };
 
-inline RunResult RunAgainstPager(const RunSpec& spec) {
+inline RunResult RunAgainstPager(const RunPlan& plan) {
   RunResult result;
   TempDir dir;
-  const std::string hex_text = HexFileText(spec.records);
+  const std::string hex_text = HexFileText(plan.records);
   const std::string hex_path = dir.Write("fw.hex", hex_text);
   result.file_image = ImageOfHex(hex_text);
 
@@ -115,7 +115,7 @@ inline RunResult RunAgainstPager(const RunSpec& spec) {
     PagerProcess pager(dir.path().string());
     TDComm comm;
     comm.DeviceFactory = recorder.Factory();
-    comm.DevicePath = pager.Start(spec.pager_options);
+    comm.DevicePath = pager.Start(plan.pager_options);
     result.pager_started = !comm.DevicePath.empty();
     if (!result.pager_started) return result;
 
@@ -124,12 +124,12 @@ inline RunResult RunAgainstPager(const RunSpec& spec) {
     const std::int32_t saved_resends = ResendTimes;
     Comm = &comm;
     FlashBaudRate = 4800;
-    ResendTimes = spec.resend_times;
+    ResendTimes = plan.resend_times;
 
     bool hung_up = false;
     gui.on_pump = [&] {
-      if (spec.hang_up_after_commands != 0 && !hung_up &&
-          recorder.commands.size() == spec.hang_up_after_commands) {
+      if (plan.hang_up_after_commands != 0 && !hung_up &&
+          recorder.commands.size() == plan.hang_up_after_commands) {
         hung_up = true;
         pager.Stop();
       }

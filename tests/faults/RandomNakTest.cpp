@@ -123,13 +123,13 @@ class RandomNak : public ::testing::TestWithParam<RandomCase> {};
 
 TEST_P(RandomNak, FollowsTheTableThroughEveryRejection) {
   const RandomCase& c = GetParam();
-  RunSpec spec;
-  spec.records = Records();
-  spec.resend_times = c.resend_times;
-  spec.pager_options = {"--random-nak", std::to_string(c.rate), "--seed", std::to_string(c.seed)};
-  const Expected expected = Walk(spec.records, c.resend_times, c.rate, c.seed);
+  RunPlan plan;
+  plan.records = Records();
+  plan.resend_times = c.resend_times;
+  plan.pager_options = {"--random-nak", std::to_string(c.rate), "--seed", std::to_string(c.seed)};
+  const Expected expected = Walk(plan.records, c.resend_times, c.rate, c.seed);
 
-  const RunResult run = RunAgainstPager(spec);
+  const RunResult run = RunAgainstPager(plan);
   ASSERT_TRUE(run.pager_started) << "the pager emulator did not start";
   EXPECT_EQ(run.boxes, expected.boxes);
   EXPECT_EQ(run.host_commands, expected.commands);

@@ -16,8 +16,8 @@
 //   tarvex-probe focus                 class and id of the window with the keyboard focus
 //
 // Exit code 0 when the thing waited for was seen, 1 when not, 2 on bad use.
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -198,8 +198,7 @@ int State() {
   std::printf("progress=%d\n", ProgressPosition(main));
   std::printf("percent=%s\n", Escaped(TextOf(GetDlgItem(main, kIdPercent))).c_str());
   std::printf("file=%s\n", Escaped(TextOf(GetDlgItem(main, kIdFileName))).c_str());
-  std::printf("button=%s\n",
-              IsWindowEnabled(GetDlgItem(main, kIdUpdate)) ? "enabled" : "disabled");
+  std::printf("button=%s\n", IsWindowEnabled(GetDlgItem(main, kIdUpdate)) ? "enabled" : "disabled");
   HWND box = FindOpenDialog(true);
   std::printf("box=%s\n", box == nullptr ? "none" : Escaped(ReadBox(box).text).c_str());
   return 0;
@@ -251,8 +250,8 @@ int Watch(DWORD wait_ms) {
   while (GetTickCount() - start < wait_ms) {
     HWND main = MainWindow();
     if (main == nullptr) break;
-    const std::string now = std::to_string(ProgressPosition(main)) + " " +
-                            TextOf(GetDlgItem(main, kIdPercent));
+    const std::string now =
+        std::to_string(ProgressPosition(main)) + " " + TextOf(GetDlgItem(main, kIdPercent));
     if (now != last) {
       std::printf("sample=%s\n", now.c_str());
       std::fflush(stdout);
@@ -347,9 +346,7 @@ int Popup(int rows, DWORD wait_ms) {
   const DWORD background = Rgb(COLOR_MENU);
   const DWORD highlighted_text = Rgb(COLOR_HIGHLIGHTTEXT);
   const DWORD highlights[] = {Rgb(COLOR_HIGHLIGHT), Rgb(COLOR_MENUHILIGHT)};
-  auto is_highlight = [&](DWORD pixel) {
-    return pixel == highlights[0] || pixel == highlights[1];
-  };
+  auto is_highlight = [&](DWORD pixel) { return pixel == highlights[0] || pixel == highlights[1]; };
   std::vector<int> marked(rows, 0);
   for (int y = 0; y < height; ++y) {
     const int row = std::min(rows - 1, y * rows / height);
@@ -430,7 +427,8 @@ int main(int argc, char** argv) {
   } else if (command == "box") {
     result = Box(Arg(argc, argv, 2, 0));
   } else if (command == "nobox") {
-    const bool none = WaitFor(Arg(argc, argv, 2, 0), [] { return FindOpenDialog(true) == nullptr; });
+    const bool none =
+        WaitFor(Arg(argc, argv, 2, 0), [] { return FindOpenDialog(true) == nullptr; });
     std::printf("box=%s\n", none ? "none" : "open");
     result = none ? 0 : 1;
   } else if (command == "ok") {
