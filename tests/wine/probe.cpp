@@ -16,8 +16,9 @@
 //   tarvex-probe focus                 class and id of the window with the keyboard focus
 //
 // Exit code 0 when the thing waited for was seen, 1 when not, 2 on bad use.
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdio>
