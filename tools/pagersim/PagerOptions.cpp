@@ -103,7 +103,7 @@ bool ParseSeed(std::string_view text, PagerOptions& out, std::string& err) {
 
 using ValueHandler = std::function<bool(std::string_view, PagerOptions&, std::string&)>;
 
-struct OptionSpec {
+struct KnownOption {
   std::string_view name;
   bool takes_value;
   ValueHandler handle;  // for flags the value is empty
@@ -139,8 +139,8 @@ ValueHandler AddNakCmd() {
   };
 }
 
-const std::vector<OptionSpec>& Specs() {
-  static const std::vector<OptionSpec> specs = {
+const std::vector<KnownOption>& KnownOptions() {
+  static const std::vector<KnownOption> known = {
       {"--link", true, SetString(&PagerOptions::link_path)},
       {"--device", true, SetString(&PagerOptions::device_path)},
       {"--pace", false, SetFlag(&PagerOptions::pace)},
@@ -166,12 +166,12 @@ const std::vector<OptionSpec>& Specs() {
       {"--help", false, SetFlag(&PagerOptions::show_help)},
       {"-h", false, SetFlag(&PagerOptions::show_help)},
   };
-  return specs;
+  return known;
 }
 
-const OptionSpec* FindSpec(std::string_view name) {
-  for (const auto& spec : Specs()) {
-    if (spec.name == name) return &spec;
+const KnownOption* FindKnownOption(std::string_view name) {
+  for (const auto& option : KnownOptions()) {
+    if (option.name == name) return &option;
   }
   return nullptr;
 }
@@ -202,14 +202,14 @@ bool ParsePagerOptions(int argc, const char* const* argv, PagerOptions& out, std
       name = arg.substr(0, eq);
       inline_value = arg.substr(eq + 1);
     }
-    const OptionSpec* spec = FindSpec(name);
-    if (spec == nullptr) {
+    const KnownOption* option = FindKnownOption(name);
+    if (option == nullptr) {
       err = arg.starts_with("-") ? "unknown option '" + std::string(name) + "'"
                                  : "unexpected argument '" + std::string(arg) + "'";
       return false;
     }
     std::string_view value;
-    if (spec->takes_value) {
+    if (option->takes_value) {
       if (!inline_value && i + 1 >= argc) {
         err = std::string(name) + " needs a value";
         return false;
@@ -219,7 +219,7 @@ bool ParsePagerOptions(int argc, const char* const* argv, PagerOptions& out, std
       err = std::string(name) + " takes no value";
       return false;
     }
-    if (!spec->handle(value, out, err)) {
+    if (!option->handle(value, out, err)) {
       if (err.find(name) == std::string::npos) err = std::string(name) + ": " + err;
       return false;
     }
