@@ -23,9 +23,9 @@
 #include "bench/BenchImage.h"
 #include "bench/BenchSupport.h"
 #include "bench/InstantPager.h"
-#include "common/Globals.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
+#include "tests/support/UpdateSettings.h"
 
 extern char** environ;
 
@@ -42,13 +42,6 @@ class InstantSetup {
   InstantSetup() {
     comm_.DeviceFactory = pager_.Factory();
     comm_.DevicePath = "instant-pager";
-    Comm = &comm_;
-    FlashBaudRate = kFlashRate;
-    ResendTimes = 0;
-  }
-  ~InstantSetup() {
-    Comm = nullptr;
-    FlashBaudRate = 0;
   }
   InstantSetup(const InstantSetup&) = delete;
   InstantSetup& operator=(const InstantSetup&) = delete;
@@ -76,6 +69,7 @@ class InstantSetup {
   QuietGui gui_;
   InstantPager pager_;
   TDComm comm_;
+  ScopedUpdateSettings settings_{comm_, kFlashRate, 0};
 };
 
 // Image files by record count, written once and shared by all runs.

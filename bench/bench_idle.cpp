@@ -16,9 +16,9 @@
 
 #include "bench/BenchImage.h"
 #include "bench/BenchSupport.h"
-#include "common/Globals.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
+#include "tests/support/UpdateSettings.h"
 
 namespace {
 
@@ -107,9 +107,7 @@ int main(int argc, char** argv) {
   QuietGui gui;
   TDComm comm;
   comm.DevicePath = line.SlavePath();
-  Comm = &comm;
-  FlashBaudRate = 9600;
-  ResendTimes = 0;
+  ScopedUpdateSettings settings(comm, 9600, 0);
 
   Summary silent_run;
   Summary silent_wait;
@@ -147,7 +145,6 @@ int main(int argc, char** argv) {
     }));
     if (got) problem = "a reply came on the closed channel";
   }
-  Comm = nullptr;
   if (!problem.empty()) {
     std::fprintf(stderr, "bench_idle: %s\n", problem.c_str());
     return 1;

@@ -24,9 +24,9 @@
 #include "bench/BenchImage.h"
 #include "bench/BenchSupport.h"
 #include "bench/LineBound.h"
-#include "common/Globals.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
+#include "tests/support/UpdateSettings.h"
 
 namespace {
 
@@ -125,9 +125,7 @@ std::string EngineHost(const std::string& line, const std::string& hex_path, int
   TDComm comm;
   comm.DevicePath = line;
   UpdateFlow flow;
-  Comm = &comm;
-  FlashBaudRate = rate;
-  ResendTimes = 0;
+  ScopedUpdateSettings settings(comm, rate, 0);
   int shown = 0;
   gui.on_pump = [&] {
     const int progress = flow.GetProgress();
@@ -137,7 +135,6 @@ std::string EngineHost(const std::string& line, const std::string& hex_path, int
     }
   };
   const int state = flow.Run(hex_path);
-  Comm = nullptr;
   if (state != stFinish) return "the update ended in state " + std::to_string(state);
   if (gui.boxes.size() != 1 || gui.boxes[0] != msgFinished.Text) {
     return "boxes shown: " + std::to_string(gui.boxes.size()) +

@@ -8,12 +8,12 @@
 #include <chrono>
 #include <filesystem>
 
-#include "common/Globals.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
 #include "tests/support/ScriptedPager.h"
+#include "tests/support/UpdateSettings.h"
 
 namespace {
 
@@ -135,8 +135,7 @@ TEST(FileChangedUnderTheTransfer, IsNeverSentShortAndEndsWithExit) {
   ScriptedPager pager(clock);
   TDComm comm;
   comm.DeviceFactory = pager.Factory();
-  Comm = &comm;
-  FlashBaudRate = 9600;
+  ScopedUpdateSettings settings(comm, 9600, 0);
   TempDir dir;
   const std::string rec_a = HexRecordText(0, 0, Bytes(16));
   const std::string rec_b = HexRecordText(0x10, 0, Bytes(16));
@@ -148,8 +147,6 @@ TEST(FileChangedUnderTheTransfer, IsNeverSentShortAndEndsWithExit) {
   };
   UpdateFlow flow;
   flow.Run(path);
-  Comm = nullptr;
-  FlashBaudRate = 0;
   EXPECT_EQ(pager.CommandTexts(),
             (std::vector<std::string>{"f", "b96006A", "e0", "s" + rec_a, "p", "q"}));
   EXPECT_EQ(gui.Texts(),

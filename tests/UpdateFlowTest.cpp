@@ -6,6 +6,7 @@
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
 #include "tests/support/ScriptedPager.h"
+#include "tests/support/UpdateSettings.h"
 #include "tests/support/VirtualClock.h"
 
 namespace {
@@ -18,17 +19,7 @@ const std::string kShort = HexRecordText(0x0020, 0, Bytes(3, 0xA0));
 
 class FlowTest : public ::testing::Test {
  protected:
-  FlowTest() {
-    comm.DeviceFactory = pager.Factory();
-    Comm = &comm;
-    FlashBaudRate = 4800;
-    ResendTimes = 3;
-  }
-  ~FlowTest() override {
-    Comm = nullptr;
-    FlashBaudRate = 0;
-    ResendTimes = 0;
-  }
+  FlowTest() { comm.DeviceFactory = pager.Factory(); }
 
   std::string TwoRecordFile() {
     return dir.Write("fw.hex", HexFileText({kRecA, kRecB, kEndRecordLine}));
@@ -51,6 +42,7 @@ class FlowTest : public ::testing::Test {
   RecordingGui gui;
   ScriptedPager pager{clock};
   TDComm comm;
+  ScopedUpdateSettings settings{comm, 4800, 3};
   UpdateFlow flow;
 };
 

@@ -4,11 +4,11 @@
 
 #include <chrono>
 
-#include "common/Globals.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
+#include "tests/support/UpdateSettings.h"
 
 namespace {
 
@@ -58,9 +58,7 @@ TEST(Win32Com, MissingPortShowsTheBox) {
 TEST(Win32Com, CompleteUpdate) {
   RecordingGui gui;
   TDComm comm;
-  Comm = &comm;
-  FlashBaudRate = 4800;
-  ResendTimes = 3;
+  ScopedUpdateSettings settings(comm, 4800, 3);
   TempDir dir;
   std::vector<std::string> records = {HexRecordText(0, 4, {0x00, 0x01})};
   for (std::uint16_t address = 0; address < 0x80; address += 16) {
@@ -69,7 +67,6 @@ TEST(Win32Com, CompleteUpdate) {
   records.push_back(kEndRecordLine);
   UpdateFlow flow;
   flow.Run(dir.Write("fw.hex", HexFileText(records)));
-  Comm = nullptr;
   EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Firmware updated finished."});
   EXPECT_FALSE(comm.IsOpened());
 }

@@ -5,12 +5,12 @@
 
 #include <chrono>
 
-#include "common/Globals.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
 #include "tests/e2e/PagerProcess.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
+#include "tests/support/UpdateSettings.h"
 
 namespace {
 
@@ -36,16 +36,7 @@ std::vector<std::string> FirmwareRecords() {
 
 class LineUpdate : public ::testing::Test {
  protected:
-  LineUpdate() : pager(dir.path().string()) {
-    Comm = &comm;
-    FlashBaudRate = 4800;
-    ResendTimes = 3;
-  }
-  ~LineUpdate() override {
-    Comm = nullptr;
-    FlashBaudRate = 0;
-    ResendTimes = 0;
-  }
+  LineUpdate() : pager(dir.path().string()) {}
 
   // Runs one update against an emulator started with `options`, then stops
   // the emulator so its log and image can be read.
@@ -78,6 +69,7 @@ class LineUpdate : public ::testing::Test {
   TempDir dir;
   RecordingGui gui;
   TDComm comm;
+  ScopedUpdateSettings settings{comm, 4800, 3};
   PagerProcess pager;
   std::string hex_text;
   double seconds = 0;

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "common/Globals.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
 #include "tests/e2e/PagerProcess.h"
 #include "tests/faults/LineRecorder.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
+#include "tests/support/UpdateSettings.h"
 
 // A box as the user sees it: text and icon.
 struct Box {
@@ -119,12 +119,7 @@ inline RunResult RunAgainstPager(const RunPlan& plan) {
     result.pager_started = !comm.DevicePath.empty();
     if (!result.pager_started) return result;
 
-    TDComm* const saved_comm = Comm;
-    const std::int32_t saved_rate = FlashBaudRate;
-    const std::int32_t saved_resends = ResendTimes;
-    Comm = &comm;
-    FlashBaudRate = 4800;
-    ResendTimes = plan.resend_times;
+    ScopedUpdateSettings settings(comm, 4800, plan.resend_times);
 
     bool hung_up = false;
     gui.on_pump = [&] {
@@ -145,10 +140,6 @@ inline RunResult RunAgainstPager(const RunPlan& plan) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.port_closed =
         !comm.IsOpened() && recorder.open_devices == 0 && recorder.opens == recorder.closes;
-
-    Comm = saved_comm;
-    FlashBaudRate = saved_rate;
-    ResendTimes = saved_resends;
 
     result.pager_exited_cleanly = pager.Stop();
     for (const ShownBox& box : gui.boxes) result.boxes.push_back({box.text, box.style});

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "common/Globals.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
 #include "tests/faults/FileState.h"
@@ -23,6 +22,7 @@
 #include "tests/fuzz/InstantLine.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
+#include "tests/support/UpdateSettings.h"
 #include "tests/support/VirtualClock.h"
 
 namespace {
@@ -37,17 +37,7 @@ const std::string kShort = HexRecordText(0x0010, 0, Bytes(3, 0x40));
 // An update against a pager that answers at once, on virtual time.
 class InstantUpdate : public ::testing::Test {
  protected:
-  InstantUpdate() {
-    comm.DeviceFactory = line.Factory();
-    Comm = &comm;
-    FlashBaudRate = 9600;
-    ResendTimes = 3;
-  }
-  ~InstantUpdate() override {
-    Comm = nullptr;
-    FlashBaudRate = 0;
-    ResendTimes = 0;
-  }
+  InstantUpdate() { comm.DeviceFactory = line.Factory(); }
 
   // The update refused the file: one error box naming the file as the
   // reason, nothing on the line, the port opened once and closed again.
@@ -67,6 +57,7 @@ class InstantUpdate : public ::testing::Test {
   RecordingGui gui;
   InstantLine line;
   TDComm comm;
+  ScopedUpdateSettings settings{comm, 9600, 3};
   UpdateFlow flow;
 };
 
