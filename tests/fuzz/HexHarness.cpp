@@ -18,13 +18,13 @@
 #include <string_view>
 #include <vector>
 
-#include "common/Globals.h"
 #include "engine/HexRecord.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
 #include "tests/fuzz/FuzzHarness.h"
 #include "tests/fuzz/InstantLine.h"
 #include "tests/support/RecordingGui.h"
+#include "tests/support/UpdateSettings.h"
 #include "tests/support/VirtualClock.h"
 
 namespace {
@@ -145,18 +145,8 @@ std::string WriteScratchFile(std::string_view bytes) {
 // place for one input, and the old ones back afterwards.
 class Bench {
  public:
-  Bench() : saved_comm_(Comm), saved_rate_(FlashBaudRate), saved_resends_(ResendTimes) {
-    comm.DeviceFactory = line.Factory();
-    Comm = &comm;
-    FlashBaudRate = 9600;
-    ResendTimes = kResendsAllowed;
-  }
-  ~Bench() {
-    comm.ClosePort();
-    Comm = saved_comm_;
-    FlashBaudRate = saved_rate_;
-    ResendTimes = saved_resends_;
-  }
+  Bench() { comm.DeviceFactory = line.Factory(); }
+  ~Bench() { comm.ClosePort(); }
   Bench(const Bench&) = delete;
   Bench& operator=(const Bench&) = delete;
 
@@ -164,11 +154,7 @@ class Bench {
   RecordingGui gui;
   InstantLine line;
   TDComm comm;
-
- private:
-  TDComm* saved_comm_;
-  std::int32_t saved_rate_;
-  std::int32_t saved_resends_;
+  ScopedUpdateSettings settings{comm, 9600, kResendsAllowed};
 };
 
 std::string ReadRecordByRecord(const std::string& path, bool expect_accepted,
