@@ -1,66 +1,11 @@
-// Small pieces the benchmark programs share: GUI services that keep boxes
-// instead of printing them, a scratch directory, and the clocks they read.
+// Small pieces the benchmark programs share: the clocks they read and the
+// peak memory. Boxes and scratch files come from the tests' support code.
 #pragma once
 
 #include <sys/resource.h>
 #include <time.h>
 
-#include <chrono>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <functional>
-#include <random>
-#include <string>
-#include <vector>
-
-#include "common/GuiServices.h"
-
-// Keeps the text of every box; calls `on_pump` at each event pump.
-class QuietGui final : public IGuiServices {
- public:
-  QuietGui() { previous_ = SetGuiServices(this); }
-  ~QuietGui() override { SetGuiServices(previous_); }
-  QuietGui(const QuietGui&) = delete;
-  QuietGui& operator=(const QuietGui&) = delete;
-
-  void ProcessMessages() override {
-    if (on_pump) on_pump();
-  }
-  void MessageBox(const std::string& text, const std::string&, std::uint32_t) override {
-    boxes.push_back(text);
-  }
-
-  std::vector<std::string> boxes;
-  std::function<void()> on_pump;
-
- private:
-  IGuiServices* previous_ = nullptr;
-};
-
-// A directory under the system's temporary directory, removed with its
-// contents at the end.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::random_device random;
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = std::filesystem::temp_directory_path() /
-            ("tarvex-bench-" + std::to_string(random()) + "-" + std::to_string(stamp));
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  std::string PathOf(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 inline double ClockSeconds(clockid_t clock) {
   timespec now{};

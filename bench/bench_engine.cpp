@@ -25,6 +25,8 @@
 #include "bench/InstantPager.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
+#include "tests/support/HexText.h"
+#include "tests/support/RecordingGui.h"
 #include "tests/support/UpdateSettings.h"
 
 extern char** environ;
@@ -53,8 +55,9 @@ class InstantSetup {
     UpdateFlow flow;
     const int state = flow.Run(path);
     if (state != stFinish) return "update ended in state " + std::to_string(state);
-    if (gui_.boxes.size() != boxes + 1 || gui_.boxes.back() != msgFinished.Text) {
-      return "unexpected box: " + (gui_.boxes.empty() ? std::string("none") : gui_.boxes.back());
+    if (gui_.boxes.size() != boxes + 1 || gui_.boxes.back().text != msgFinished.Text) {
+      return "unexpected box: " +
+             (gui_.boxes.empty() ? std::string("none") : gui_.boxes.back().text);
     }
     if (pager_.programs - programs != ImageSentRecords(records)) {
       return std::to_string(pager_.programs - programs) + " records programmed, expected " +
@@ -66,7 +69,7 @@ class InstantSetup {
   }
 
  private:
-  QuietGui gui_;
+  RecordingGui gui_;
   InstantPager pager_;
   TDComm comm_;
   ScopedUpdateSettings settings_{comm_, kFlashRate, 0};
@@ -74,7 +77,7 @@ class InstantSetup {
 
 // Image files by record count, written once and shared by all runs.
 const std::string& ImagePath(std::uint32_t records) {
-  static ScratchDir dir;
+  static TempDir dir;
   static std::map<std::uint32_t, std::string> paths;
   auto found = paths.find(records);
   if (found != paths.end()) return found->second;
@@ -124,7 +127,7 @@ long VmHwmKiB() {
 }
 
 int PeakRssChild(std::uint32_t records) {
-  ScratchDir dir;
+  TempDir dir;
   const std::string path = dir.PathOf("image.hex");
   std::string error;
   if (!WriteImageFile(path, records, error)) {

@@ -18,6 +18,8 @@
 #include "bench/BenchSupport.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
+#include "tests/support/HexText.h"
+#include "tests/support/RecordingGui.h"
 #include "tests/support/UpdateSettings.h"
 
 namespace {
@@ -90,7 +92,7 @@ int main(int argc, char** argv) {
     std::fputs("usage: bench_idle [--repeat N]\n", stderr);
     return 2;
   }
-  ScratchDir dir;
+  TempDir dir;
   // One record: checking the file before the first command costs next to nothing.
   const std::string hex_path = dir.PathOf("one-record.hex");
   std::string error;
@@ -104,7 +106,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  QuietGui gui;
+  RecordingGui gui;
   TDComm comm;
   comm.DevicePath = line.SlavePath();
   ScopedUpdateSettings settings(comm, 9600, 0);
@@ -120,7 +122,7 @@ int main(int argc, char** argv) {
       UpdateFlow flow;
       state = flow.Run(hex_path);
     }));
-    if (state != stFinish || gui.boxes.size() != 1 || gui.boxes[0] != msgNoResponse.Text) {
+    if (state != stFinish || gui.boxes.size() != 1 || gui.boxes[0].text != msgNoResponse.Text) {
       problem = "the update against the silent line did not end for want of a reply";
       break;
     }

@@ -26,6 +26,8 @@
 #include "bench/LineBound.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
+#include "tests/support/HexText.h"
+#include "tests/support/RecordingGui.h"
 #include "tests/support/UpdateSettings.h"
 
 namespace {
@@ -121,7 +123,7 @@ struct Timing {
 
 // The update as the application runs it: UpdateFlow over TDComm.
 std::string EngineHost(const std::string& line, const std::string& hex_path, int rate) {
-  QuietGui gui;
+  RecordingGui gui;
   TDComm comm;
   comm.DevicePath = line;
   UpdateFlow flow;
@@ -136,9 +138,9 @@ std::string EngineHost(const std::string& line, const std::string& hex_path, int
   };
   const int state = flow.Run(hex_path);
   if (state != stFinish) return "the update ended in state " + std::to_string(state);
-  if (gui.boxes.size() != 1 || gui.boxes[0] != msgFinished.Text) {
+  if (gui.boxes.size() != 1 || gui.boxes[0].text != msgFinished.Text) {
     return "boxes shown: " + std::to_string(gui.boxes.size()) +
-           (gui.boxes.empty() ? "" : ", first \"" + gui.boxes[0] + "\"");
+           (gui.boxes.empty() ? "" : ", first \"" + gui.boxes[0].text + "\"");
   }
   return "";
 }
@@ -255,7 +257,7 @@ int main(int argc, char** argv) {
   }
   // Timer slack is inherited by threads created later, the emulator's too.
   if (options.slack_ns != 0) prctl(PR_SET_TIMERSLACK, options.slack_ns);
-  ScratchDir dir;
+  TempDir dir;
   const std::string hex_path = dir.PathOf("image.hex");
   std::string error;
   if (!WriteImageFile(hex_path, options.records, error)) {
