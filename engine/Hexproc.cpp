@@ -81,15 +81,14 @@ int UpdateFlow::Run(const std::string& fileName) {
   ResendCount = 0;
   Message = msgNone;
   ReadFailed = false;
-  OpenFailReason.clear();
+  FileFailReason.clear();
   if (Comm == nullptr) return State;
   Comm->BaudRate = kStartBaudRate;
   if (!Comm->OpenPort()) return State;
   Comm->Purge();
-  FileName = fileName;
   for (;;) {
     const std::int32_t ran = State;
-    Step();
+    Step(fileName);
     if (!(Message == msgNone)) {
       ShowMessage(Message);
       Message = msgNone;
@@ -100,15 +99,14 @@ int UpdateFlow::Run(const std::string& fileName) {
   return State;
 }
 
-void UpdateFlow::Step() {
+void UpdateFlow::Step(const std::string& fileName) {
   switch (State) {
     case stOpenFile:
-      if (OpenHexFile(FileName)) {
+      if (OpenHexFile(fileName)) {
         State = stFileReady;
       } else {
         State = stFinish;
-        Message = msgOpenHexFail;
-        if (!OpenFailReason.empty()) Message.Text += "\n" + OpenFailReason;
+        Message = FileFailMessage();
       }
       break;
     case stFileReady:
@@ -186,8 +184,7 @@ void UpdateFlow::StepSendPackage() {
     // The file no longer reads as it was checked: stop, and take the pager
     // out of flash mode rather than send a broken record.
     State = stExitFlash;
-    Message = msgOpenHexFail;
-    Message.Text += "\n" + OpenFailReason;
+    Message = FileFailMessage();
     return;
   }
   if (reply == rpAck) {
@@ -222,6 +219,18 @@ void UpdateFlow::StepProgram() {
 }
 
 bool UpdateFlow::RewindToRecordStart() { return HexFile.Seek(RecordStart); }
+
+ReplyClass UpdateFlow::FailRead() {
+  ReadFailed = true;
+  FileFailReason = "The file could not be read at byte " + std::to_string(RecordStart) + ".";
+  return rpNone;
+}
+
+MsgType UpdateFlow::FileFailMessage() const {
+  MsgType message = msgOpenHexFail;
+  if (!FileFailReason.empty()) message.Text += "\n" + FileFailReason;
+  return message;
+}
 
 bool UpdateFlow::WaitReply(int limit, std::uint8_t& out) {
   const std::uint32_t start = TickCount();
@@ -284,25 +293,17 @@ ReplyClass UpdateFlow::SendPackage() {
       head == kRecordHeadChars ? DecodeRecordLength(RecordBuffer[1], RecordBuffer[2]) : -1;
   const int count = 2 * length + 10;
   // The record, its line end and the closing zero must fit the buffer.
-  if (length < 0 || kRecordHeadChars + count + 1 > kRecordBufferSize) {
-    ReadFailed = true;
-    OpenFailReason = "The file could not be read at byte " + std::to_string(RecordStart) + ".";
-    return rpNone;
-  }
+  if (length < 0 || kRecordHeadChars + count + 1 > kRecordBufferSize) return FailRead();
   const int total = kRecordHeadChars + static_cast<int>(HexFile.Read(RecordBuffer + 3, count));
   RecordBuffer[kRecordHeadChars + count] = '\0';
-  const bool end_record =
-      total != kFullRecordChars && std::memcmp(RecordBuffer, ":0000000", 8) == 0;
-  if (end_record) {
+  if (total != kFullRecordChars && LooksLikeEndRecord(std::string_view(RecordBuffer, total))) {
     EndReached = true;
     return rpAck;
   }
   // Only a whole record with its CR LF goes out; a short read never does.
   if (total != kRecordHeadChars + count || RecordBuffer[total - 2] != '\r' ||
       RecordBuffer[total - 1] != '\n') {
-    ReadFailed = true;
-    OpenFailReason = "The file could not be read at byte " + std::to_string(RecordStart) + ".";
-    return rpNone;
+    return FailRead();
   }
   Comm->WriteByte(&kCmdSend);
   Comm->WriteBuffer(Bytes(RecordBuffer), total - kLineEndChars);
@@ -326,13 +327,13 @@ bool UpdateFlow::OpenHexFile(const std::string& name) {
   FileName = name;
   std::string error;
   if (!HexFile.Open(name, error)) {
-    OpenFailReason = "The file cannot be opened: " + error + ".";
+    FileFailReason = "The file cannot be opened: " + error + ".";
     return false;
   }
   std::int64_t size = 0;
   if (!HexFile.Size(size) || size > std::numeric_limits<std::int32_t>::max()) {
     HexFile.Close();
-    OpenFailReason = "The file size cannot be read or is too large.";
+    FileFailReason = "The file size cannot be read or is too large.";
     return false;
   }
   FileSize = static_cast<std::uint32_t>(size);
@@ -345,7 +346,7 @@ bool UpdateFlow::OpenHexFile(const std::string& name) {
   }
   if (!checker.Finish() || !HexFile.Seek(0)) {
     HexFile.Close();
-    OpenFailReason = checker.Failed() ? checker.ErrorText() : "The file cannot be read.";
+    FileFailReason = checker.Failed() ? checker.ErrorText() : "The file cannot be read.";
     return false;
   }
   return true;

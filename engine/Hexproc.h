@@ -95,7 +95,7 @@ class UpdateFlow {
   int GetProgress();
 
  private:
-  void Step();
+  void Step(const std::string& fileName);
   void StepEnterFlash();
   void StepChangeBaud();
   void StepErase();
@@ -106,6 +106,10 @@ class UpdateFlow {
   void FailOn(ReplyClass reply, const MsgType& on_nak);
   ReplyClass AwaitReply();
   bool RewindToRecordStart();
+  // A record that cannot be read as it was checked: nothing is sent.
+  ReplyClass FailRead();
+  // "Unable to open the HEX file." with the reason on its second line.
+  MsgType FileFailMessage() const;
 
   // Each record is read into this buffer; it is never cleared between calls.
   char RecordBuffer[kRecordBufferSize] = {};
@@ -116,5 +120,5 @@ class UpdateFlow {
   // Set when the file could not be read as it was checked; ends the update.
   bool ReadFailed = false;
   // Why the HEX file was refused, shown on the box's second line.
-  std::string OpenFailReason;
+  std::string FileFailReason;
 };
