@@ -1,0 +1,56 @@
+// The serial ports present on this machine, with what the system says of
+// each: enough for a technician to tell one USB adapter from another. One
+// backend file per platform (SetupAPI and the SERIALCOMM registry key on
+// Windows, sysfs on Linux), chosen by the build; the parsing of what they
+// return is pure and lives in PortList.cpp.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct PortInfo {
+  // What the user types and the channel opens: "COM7" on Windows,
+  // "/dev/ttyUSB0" on Linux.
+  std::string Name;
+  // 7 for COM7; 0 where the name carries no COM number (Linux paths).
+  int Number = 0;
+  // The system's words for the device: the friendly name on Windows
+  // ("USB Serial Port (COM7)" shown as "USB Serial Port"), the product on Linux.
+  std::string Description;
+  std::string Manufacturer;
+  // The kernel driver (Linux) or the service (Windows), when known.
+  std::string Driver;
+  // USB vendor and product as four hex digits each ("0403:6001"); empty when
+  // the port is not on USB.
+  std::string VidPid;
+  // The adapter's serial number, when it reports one.
+  std::string Serial;
+  // The stable /dev/serial/by-id name (Linux), when one exists.
+  std::string ById;
+};
+
+// USB identity as a device instance ID carries it.
+struct UsbIdentity {
+  std::string Vid;     // four upper-case hex digits, "0403"
+  std::string Pid;     // "6001"
+  std::string Serial;  // empty when the ID carries none (or only an instance
+                       // number that Windows made up, such as "6&2A3B4C&0&1")
+};
+
+// Reads VID, PID and serial number out of a Windows device instance ID:
+//   USB\VID_0403&PID_6001\A600ARJH
+//   FTDIBUS\VID_0403+PID_6001+A600ARJHA\0000
+// Returns false when the ID names no USB vendor and product.
+bool ParseInstanceId(std::string_view instance_id, UsbIdentity& out);
+
+// The COM number of a name such as "COM12" or "\\.\COM12"; 0 for anything else.
+int ComNumberOf(std::string_view name);
+
+// The ports present, in number order (COM ports), then by name.
+std::vector<PortInfo> ListSerialPorts();
+
+// The Linux backend with its roots given, so a test can point it at a
+// fixture tree: `sys_root` stands for /sys, `dev_root` for /dev. Only the
+// POSIX build defines it.
+std::vector<PortInfo> ListSysfsPorts(const std::string& sys_root, const std::string& dev_root);
