@@ -54,7 +54,8 @@ TEST(Win32Com, MissingPortShowsTheBox) {
   TDComm comm;
   comm.Port = -1;
   EXPECT_FALSE(comm.OpenPort());
-  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"COM0\""});
+  EXPECT_EQ(gui.Texts(),
+            std::vector<std::string>{"Can NOT Open \"COM0\"\nThe port does not exist."});
 }
 
 TEST(Win32Com, CompleteUpdate) {
