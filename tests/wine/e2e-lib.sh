@@ -130,13 +130,14 @@ value_of() {
   sed -n "s/^$key=//p" <<<"$text" | head -n1
 }
 
-# e2e_app_start DIR: TarvexUpd.exe with DIR as its current directory; waits
-# for its main window and puts the pointer on its title bar, where key
-# strokes reach it.
+# e2e_app_start DIR [ARG...]: TarvexUpd.exe with DIR as its current
+# directory and ARGs on its command line; waits for its main window and puts
+# the pointer on its title bar, where key strokes reach it.
 e2e_app_start() {
   E2E_APP_DIR=$1
+  shift
   mkdir -p "$E2E_APP_DIR"
-  (cd "$E2E_APP_DIR" && exec wine "$E2E_EXE") >>"$E2E_WORK/app.out" 2>&1 </dev/null &
+  (cd "$E2E_APP_DIR" && exec wine "$E2E_EXE" "$@") >>"$E2E_WORK/app.out" 2>&1 </dev/null &
   E2E_APP_PID=$!
   e2e_note "app $E2E_APP_PID in $E2E_APP_DIR"
   if ! probe main 30000 >/dev/null; then
