@@ -10,7 +10,9 @@
 #                         [--only NAME]...
 #
 # Defaults: build/windows, build/linux/tools/pagersim/pagersim,
-# BUILD_DIR/wineprefix-e2e, BUILD_DIR/e2e (emptied first), BUILD_DIR/screenshots.
+# BUILD_DIR/wineprefix-e2e, BUILD_DIR/e2e (emptied first), BUILD_DIR/screenshots
+# (transfer.png, the window mid-transfer; comm-port-menu.png, the Comm Port
+# submenu with a port listed and a gone one).
 # --only runs the named cases (normal, settings, nofile, silent, close,
 # listed, absent).
 # Prints PASS or FAIL for each case and ends with "N passed, M failed"; the
@@ -389,6 +391,22 @@ comm_port_marks() {
   echo "$(value_of checked "$out") $(value_of listed "$out") $(value_of items "$out")"
 }
 
+# menu_screenshot OUT.png: the window with its Comm Port submenu open.
+menu_screenshot() {
+  local out=$1 window popup x y w h px py pw ph left top right bottom margin=12
+  window=$(value_of window "$(probe rects)")
+  keys alt+s c
+  popup=$(value_of popup "$(probe popup 4 5000)")
+  IFS=, read -r x y w h <<<"$window"
+  IFS=, read -r px py pw ph <<<"$popup"
+  left=$((x - margin)) top=$((y - margin))
+  right=$(((x + w > px + pw ? x + w : px + pw) + margin))
+  bottom=$(((y + h > py + ph ? y + h : py + ph) + margin))
+  import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage "$out" ||
+    fail "no screenshot of the menu"
+  keys Escape Escape Escape
+}
+
 case_listed() {
   local dir=$work/listed ini=$work/listed/run/TARVEXUPD.INI marks items state out typed
   e2e_pager_start com12 "$dir" || { fail "emulator did not start"; return 1; }
@@ -403,7 +421,8 @@ case_listed() {
   marks=$(comm_port_marks)
   read -r _ _ items <<<"$marks"
   # COM12 is the highest port of the prefix: the last listed item.
-  ((items > 4)) || fail "no listed port below COM 1 to COM 4 (items ${items:-none})"
+  ((items > 4)) ||
+    fail "no listed port below COM 1 to COM 4 (items ${items:-none}; a prefix made before COM12 was mapped? remove $prefix)"
   expect "Comm Port marks at start" "$marks" "1 none $items"
   # Up from the first item wraps round to the last one, COM12.
   keys alt+s c Up Return
@@ -433,6 +452,7 @@ case_absent() {
   read -r _ _ items <<<"$marks"
   # "COM9 (not present)" comes just before COM12, the last listed item.
   expect "Comm Port marks with COM9 gone" "$marks" "none $((items - 5)) $items"
+  menu_screenshot "$shots/comm-port-menu.png"
   keys ctrl+u
   out=$(probe box 20000)
   expect "box caption" "$(value_of caption "$out")" "Error"
