@@ -34,6 +34,13 @@ class SysfsPorts : public ::testing::Test {
     Tty(Sys("devices/platform/serial8250/serial8250:0/serial8250:0.1"), "ttyS1",
         "bus/serial-base/drivers/port");
     Attributes(Sys("class/tty/ttyS1"), {{"type", "0"}});
+    // A real 16550 behind serial-core "ctrl" and "port" devices: the driver
+    // named is the UART's.
+    const fs::path uart = Sys("devices/pnp0/00:04");
+    Tty(uart, "", "bus/pnp/drivers/serial");
+    Tty(uart / "00:04:0", "", "bus/serial-base/drivers/ctrl");
+    Tty(uart / "00:04:0/00:04:0.0", "ttyS4", "bus/serial-base/drivers/port");
+    Attributes(Sys("class/tty/ttyS4"), {{"type", "4"}});
     // A tty with no device at all, as consoles are.
     fs::create_directories(Sys("class/tty/ttyS0"));
     fs::create_directories(root_ / "dev/serial/by-id");
@@ -50,12 +57,14 @@ class SysfsPorts : public ::testing::Test {
     for (const auto& [name, value] : values) std::ofstream(dir / name) << value << "\n";
   }
 
-  // A tty class entry for a port on `device`, bound to `driver`, linked the
-  // way sysfs links them (class entry to the tty node, the node to its device).
+  // `device` bound to `driver` and, unless `name` is empty, a tty class
+  // entry for a port on it, linked the way sysfs links them (class entry to
+  // the tty node, the node to its device).
   void Tty(const fs::path& device, const std::string& name, const std::string& driver) {
     fs::create_directories(device);
     fs::create_directories(Sys(driver));
     if (!fs::exists(device / "driver")) fs::create_symlink(Sys(driver), device / "driver");
+    if (name.empty()) return;
     const fs::path node = device / "tty" / name;
     fs::create_directories(node);
     fs::create_symlink(device, node / "device");
@@ -63,56 +72,32 @@ class SysfsPorts : public ::testing::Test {
     fs::create_symlink(node, Sys("class/tty") / name);
   }
 
-  std::vector<PortInfo> List() const {
-    return ListSysfsPorts((root_ / "sys").string(), (root_ / "dev").string());
+  // One line per port, paths relative to the fixture: name, number, driver,
+  // VID:PID, maker, product, serial number, by-id link.
+  std::vector<std::string> Listed() const {
+    const std::string root = root_.string() + "/";
+    auto relative = [&](const std::string& path) {
+      return path.rfind(root, 0) == 0 ? path.substr(root.size()) : path;
+    };
+    std::vector<std::string> lines;
+    for (const PortInfo& p : ListSysfsPorts((root_ / "sys").string(), (root_ / "dev").string())) {
+      lines.push_back(relative(p.Name) + "|" + std::to_string(p.Number) + "|" + p.Driver + "|" +
+                      p.VidPid + "|" + p.Manufacturer + "|" + p.Description + "|" + p.Serial + "|" +
+                      relative(p.ById));
+    }
+    return lines;
   }
 
   fs::path root_;
 };
 
 TEST_F(SysfsPorts, ListsPortsWithHardwareAndWhatUsbSaysOfThem) {
-  const std::vector<PortInfo> ports = List();
-  ASSERT_EQ(ports.size(), 2u);
-
-  const PortInfo& acm = ports[0];
-  EXPECT_EQ(acm.Name, (root_ / "dev/ttyACM0").string());
-  EXPECT_EQ(acm.Number, 0);
-  EXPECT_EQ(acm.Driver, "cdc_acm");
-  EXPECT_EQ(acm.VidPid, "2341:0043");
-  EXPECT_EQ(acm.Description, "Uno");
-  EXPECT_EQ(acm.Manufacturer, "");
-  EXPECT_EQ(acm.Serial, "");
-  EXPECT_EQ(acm.ById, "");
-
-  const PortInfo& ftdi = ports[1];
-  EXPECT_EQ(ftdi.Name, (root_ / "dev/ttyUSB0").string());
-  EXPECT_EQ(ftdi.Driver, "ftdi_sio");
-  EXPECT_EQ(ftdi.VidPid, "0403:6001");
-  EXPECT_EQ(ftdi.Manufacturer, "FTDI");
-  EXPECT_EQ(ftdi.Description, "FT232R USB UART");
-  EXPECT_EQ(ftdi.Serial, "A600ARJH");
-  EXPECT_EQ(ftdi.ById,
-            (root_ / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A600ARJH-if00-port0").string());
-}
-
-TEST_F(SysfsPorts, UartWithHardwareIsListedWithTheUartsDriver) {
-  // A real 16550 behind serial-core "ctrl" and "port" devices: the driver
-  // named is the UART's.
-  const fs::path uart = Sys("devices/pnp0/00:04");
-  fs::create_directories(Sys("bus/pnp/drivers/serial"));
-  fs::create_directories(uart);
-  fs::create_symlink(Sys("bus/pnp/drivers/serial"), uart / "driver");
-  fs::create_directories(Sys("bus/serial-base/drivers/ctrl"));
-  fs::create_directories(uart / "00:04:0");
-  fs::create_symlink(Sys("bus/serial-base/drivers/ctrl"), uart / "00:04:0/driver");
-  Tty(uart / "00:04:0/00:04:0.0", "ttyS4", "bus/serial-base/drivers/port");
-  Attributes(Sys("class/tty/ttyS4"), {{"type", "4"}});
-
-  const std::vector<PortInfo> ports = List();
-  ASSERT_EQ(ports.size(), 3u);
-  EXPECT_EQ(ports[1].Name, (root_ / "dev/ttyS4").string());
-  EXPECT_EQ(ports[1].Driver, "serial");
-  EXPECT_EQ(ports[1].VidPid, "");
+  EXPECT_EQ(Listed(), (std::vector<std::string>{
+                          "dev/ttyACM0|0|cdc_acm|2341:0043||Uno||",
+                          "dev/ttyS4|0|serial|||||",
+                          "dev/ttyUSB0|0|ftdi_sio|0403:6001|FTDI|FT232R USB UART|A600ARJH|"
+                          "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A600ARJH-if00-port0",
+                      }));
 }
 
 TEST(SysfsPortsMissing, NoSysfsGivesNoPorts) {

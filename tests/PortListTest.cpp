@@ -48,15 +48,10 @@ INSTANTIATE_TEST_SUITE_P(
         InstanceIdCase{"", false, "", "", ""}));
 
 TEST(PortNames, ComNumberReadsPlainAndDeviceNamespaceNames) {
-  EXPECT_EQ(ComNumberOf("COM1"), 1);
-  EXPECT_EQ(ComNumberOf("COM12"), 12);
-  EXPECT_EQ(ComNumberOf("com255"), 255);
-  EXPECT_EQ(ComNumberOf(R"(\\.\COM12)"), 12);
-  EXPECT_EQ(ComNumberOf("COM"), 0);
-  EXPECT_EQ(ComNumberOf("COM1x"), 0);
-  EXPECT_EQ(ComNumberOf("LPT1"), 0);
-  EXPECT_EQ(ComNumberOf("/dev/ttyUSB0"), 0);
-  EXPECT_EQ(ComNumberOf("COM99999"), 0);
+  const std::pair<const char*, int> cases[] = {
+      {"COM1", 1},  {"COM12", 12}, {"com255", 255},     {R"(\\.\COM12)", 12}, {"COM", 0},
+      {"COM1x", 0}, {"LPT1", 0},   {"/dev/ttyUSB0", 0}, {"COM99999", 0}};
+  for (const auto& [name, number] : cases) EXPECT_EQ(ComNumberOf(name), number) << name;
 }
 
 TEST(PortNames, FriendlyNameLosesOnlyItsOwnPortSuffix) {
@@ -69,34 +64,30 @@ TEST(PortNames, FriendlyNameLosesOnlyItsOwnPortSuffix) {
             "Prolific USB-to-Serial");
 }
 
-PortInfo Port(const std::string& name, int number, const std::string& description = "",
-              const std::string& vid_pid = "", const std::string& serial = "") {
+PortInfo Port(const std::string& name, int number, const std::string& description = "") {
   PortInfo port;
   port.Name = name;
   port.Number = number;
   port.Description = description;
-  port.VidPid = vid_pid;
-  port.Serial = serial;
   return port;
 }
 
 TEST(PortMerge, OneEntryPerNameFieldsFilledInNumberOrder) {
   std::vector<PortInfo> ports;
-  MergePort(ports, Port("COM12", 12, "USB Serial Port"));
-  MergePort(ports, Port("COM3", 3));
-  // The second source knows more of COM12 but does not overwrite it.
-  MergePort(ports, Port("com12", 12, "Other words", "0403:6001", "A600ARJH"));
-  MergePort(ports, Port("/dev/ttyUSB10", 0));
-  MergePort(ports, Port("/dev/ttyUSB2", 0));
-  MergePort(ports, Port("COM1", 1));
+  for (const PortInfo& port :
+       {Port("COM12", 12, "USB Serial Port"), Port("COM3", 3), Port("/dev/ttyUSB10", 0),
+        Port("/dev/ttyUSB2", 0), Port("COM1", 1)}) {
+    MergePort(ports, port);
+  }
+  // A second source knows more of COM12 but does not overwrite what is known.
+  PortInfo more = Port("com12", 12, "Other words");
+  more.Serial = "A600ARJH";
+  MergePort(ports, more);
   SortPorts(ports);
   std::vector<std::string> names;
-  for (const PortInfo& p : ports) names.push_back(p.Name);
-  EXPECT_EQ(names,
-            (std::vector<std::string>{"COM1", "COM3", "COM12", "/dev/ttyUSB2", "/dev/ttyUSB10"}));
-  EXPECT_EQ(ports[2].Description, "USB Serial Port");
-  EXPECT_EQ(ports[2].VidPid, "0403:6001");
-  EXPECT_EQ(ports[2].Serial, "A600ARJH");
+  for (const PortInfo& p : ports) names.push_back(p.Name + " " + p.Description + " " + p.Serial);
+  EXPECT_EQ(names, (std::vector<std::string>{"COM1  ", "COM3  ", "COM12 USB Serial Port A600ARJH",
+                                             "/dev/ttyUSB2  ", "/dev/ttyUSB10  "}));
 }
 
 }  // namespace

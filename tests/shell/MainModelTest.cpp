@@ -275,45 +275,27 @@ TEST_P(ListedPortChoice, WorksAsTheFixedItemsDo) {
 
 INSTANTIATE_TEST_SUITE_P(Ports, ListedPortChoice, ::testing::Values(5, 12, 128, 129, 200, 255));
 
-struct ListedShowCase {
-  const char* name;
-  const char* settings;
-  bool present;
-  std::vector<std::string> captions;
-  bool checked;
-};
-
-void PrintTo(const ListedShowCase& c, std::ostream* out) { *out << c.name; }
-
-class ListedPortAtStart : public ModelTest, public ::testing::WithParamInterface<ListedShowCase> {};
-
-TEST_P(ListedPortAtStart, SettingsPortIsCheckedPresentOrNot) {
-  const ListedShowCase& c = GetParam();
-  dir.Write(kSettingsFileName, c.settings);
+// A settings file naming COM12: its item checked at start, present or gone;
+// "0" checks nothing.
+TEST_F(ModelTest, SettingsPortAboveFourIsCheckedInTheListPresentOrNot) {
+  dir.Write(kSettingsFileName, "12\r\nM\r\n3\r\n");
   model.FormShow();
+  EXPECT_TRUE(CheckedAmong(view, kPortItems).empty());
   PortInfo com12;
   com12.Name = "COM12";
   com12.Number = 12;
-  std::vector<std::string> captions;
-  bool checked = false;
-  for (const PortMenuItem& item :
-       model.ListedPortMenu(c.present ? std::vector{com12} : std::vector<PortInfo>{})) {
-    captions.push_back(item.Caption);
-    checked = checked || item.Checked;
-  }
-  EXPECT_EQ(captions, c.captions);
-  EXPECT_EQ(checked, c.checked);
-  EXPECT_TRUE(CheckedAmong(view, kPortItems).empty());
+  auto captions_checked = [&](const std::vector<PortInfo>& present) {
+    std::string shown;
+    for (const PortMenuItem& item : model.ListedPortMenu(present)) {
+      shown += item.Caption + (item.Checked ? "*" : "") + ";";
+    }
+    return shown;
+  };
+  EXPECT_EQ(captions_checked({com12}), "COM12*;");
+  EXPECT_EQ(captions_checked({}), "COM12 (not present)*;");
+  ComPortIndex = -1;
+  EXPECT_EQ(captions_checked({com12}), "COM12;");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Settings, ListedPortAtStart,
-    ::testing::Values(ListedShowCase{"Present", "12\r\nM\r\n3\r\n", true, {"COM12"}, true},
-                      ListedShowCase{
-                          "Gone", "12\r\nM\r\n3\r\n", false, {"COM12 (not present)"}, true},
-                      ListedShowCase{"ComZero", "0\r\nM\r\n3\r\n", true, {"COM12"}, false},
-                      ListedShowCase{"EmptyFile", "", false, {}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- File, Open... -------------------------------------------------------------
 
