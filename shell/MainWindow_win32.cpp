@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/PortIndex.h"
 #include "engine/Hexproc.h"
 #include "link/PortList.h"
 #include "resource.h"
@@ -96,13 +97,14 @@ bool AppendPortItem(HMENU menu, const PortMenuItem& item) {
   info.fState = item.Checked ? MFS_CHECKED : MFS_UNCHECKED;
   info.wID = static_cast<UINT>(IDM_PORT_BASE + item.Number);
   info.dwTypeData = caption.data();
-  return InsertMenuItemW(menu, static_cast<UINT>(GetMenuItemCount(menu)), TRUE, &info) != FALSE;
+  const int count = GetMenuItemCount(menu);
+  return count >= 0 && InsertMenuItemW(menu, static_cast<UINT>(count), TRUE, &info) != FALSE;
 }
 
 // The COM number of a listed Comm Port item's command, or 0.
 int ListedPortOfCommand(int id) {
   const int number = id - IDM_PORT_BASE;
-  return number >= kFirstListedComNumber && number <= 255 ? number : 0;
+  return number >= kFirstListedComNumber && number <= kHighestComNumber ? number : 0;
 }
 
 int ScreenDpi() {
