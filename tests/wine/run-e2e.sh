@@ -57,6 +57,7 @@ rm -rf "$work"
 e2e_init "$root" "$build" "$pagersim" "$prefix" "$work" "$probe_exe"
 e2e_require Xvfb xdotool import convert wine wineserver python3
 e2e_build_probe
+e2e_build_dropper
 e2e_start_xvfb
 e2e_prepare_prefix desktop
 
@@ -418,6 +419,7 @@ case_listed() {
   typed=$(e2e_windows_path "$dir/run/update.hex")
   expect "file name from the command line" "$(value_of file "$state")" "${typed//\\/\\\\}"
   expect "button after start (no update by itself)" "$(value_of button "$state")" enabled
+  expect "focus after start with a file" "$(value_of focus "$(probe focus)")" "Button 302"
   marks=$(comm_port_marks)
   read -r _ _ items <<<"$marks"
   # COM12 is the highest port of the prefix: the last listed item.
@@ -443,10 +445,10 @@ case_listed() {
 
 # --- a settings file naming a port that is not there --------------------------
 case_absent() {
-  local dir=$work/absent ini=$work/absent/run/TARVEXUPD.INI marks items out
+  local dir=$work/absent ini=$work/absent/run/TARVEXUPD.INI marks items out state typed
   mkdir -p "$dir/run"
   printf '9\r\nM\r\n3\r\n' >"$ini"
-  e2e_app_start "$dir/run" "$(e2e_windows_path "$files/update.hex")" ||
+  e2e_app_start "$dir/run" "$(e2e_windows_path "$sample")" ||
     { fail "main window did not appear"; return 1; }
   marks=$(comm_port_marks)
   read -r _ _ items <<<"$marks"
@@ -459,12 +461,20 @@ case_absent() {
   expect "box text" "$(value_of text "$out")" 'Can NOT Open "COM9"\nThe port does not exist.'
   dismiss_with_enter
   expect_idle_window
+  # A file dropped on the window is chosen as File, Open... would choose it,
+  # and starts nothing.
+  e2e_drop_file "$files/update.hex" || fail "the drop did not finish"
+  state=$(probe state)
+  typed=$(e2e_windows_path "$files/update.hex")
+  expect "file name after the drop" "$(value_of file "$state")" "${typed//\\/\\\\}"
+  expect "focus after the drop" "$(value_of focus "$(probe focus)")" "Button 302"
+  expect "box after the drop (no update by itself)" "$(value_of box "$state")" none
   # COM 2 as before; the gone port, no longer chosen, is no longer listed.
   keys alt+s c 2
   expect "Comm Port marks after COM 2" "$(comm_port_marks)" "2 none $((items - 1))"
   close_with_file_exit
   expect_settings "$ini" "2${CRLF}M${CRLF}3${CRLF}" "TARVEXUPD.INI after choosing COM 2"
-  report "settings naming COM9: listed as not present and checked; the update says Can NOT Open \"COM9\""
+  report "settings naming COM9: listed as not present and checked; the update says Can NOT Open \"COM9\"; a dropped file is chosen"
 }
 
 wanted() {
