@@ -1,6 +1,8 @@
 #include "link/Dcommthread.h"
 
 #include "common/GuiServices.h"
+#include "common/PortIndex.h"
+#include "link/PortError.h"
 
 namespace {
 constexpr std::uint32_t kByteSizeBase = 5;
@@ -14,8 +16,8 @@ TDComm::~TDComm() { ClosePort(); }
 
 std::string TDComm::DeviceName() const {
   if (!DevicePath.empty()) return DevicePath;
-  // The sum in full int width: index 127 names COM128, index -1 names COM0.
-  return "COM" + std::to_string(static_cast<int>(Port) + 1);
+  // Index 127 names COM128, -128 to -2 name COM129 to COM255, -1 names COM0.
+  return "COM" + std::to_string(PortNumberOfIndex(Port));
 }
 
 void TDComm::FillDcb() {
@@ -53,13 +55,19 @@ bool TDComm::ConfigureDevice(ISerialDevice& device) {
          device.SetTimeouts(CommTimeouts);
 }
 
+// The first line names the port as ever; the second, when a call failed,
+// says why in the words of PortOpenReason.
 bool TDComm::FailOpen(const std::string& name) {
-  MessageBox("Can NOT Open \"" + name + "\"", "Error", kStyleError);
+  std::string text = "Can NOT Open \"" + name + "\"";
+  const std::string reason = PortOpenReason(LastOpenError);
+  if (!reason.empty()) text += "\n" + reason;
+  MessageBox(text, "Error", kStyleError);
   return false;
 }
 
 bool TDComm::OpenPort() {
   const std::string name = DeviceName();
+  LastOpenError = 0;
   // Opening twice would lose the held device; the held port stays as it is.
   if (Handle) return FailOpen(name);
   std::unique_ptr<ISerialDevice> device = DeviceFactory ? DeviceFactory() : nullptr;

@@ -72,10 +72,12 @@ class TDComm {
   std::string DevicePath;
   // Makes the device object for each open; the platform's driver by default.
   SerialDeviceFactory DeviceFactory;
-  // OS error code of the last failed open, for diagnostics.
+  // OS error code read at the failing call of the last open; 0 when no call
+  // failed. The "Can NOT Open" box says why from it.
   int LastOpenError = 0;
 
-  // "COM" and the decimal of Port + 1, or DevicePath when one is set.
+  // "COM" and the port number of Port (common/PortIndex.h), or DevicePath
+  // when one is set.
   std::string DeviceName() const;
 
   bool OpenPort();

@@ -3,17 +3,25 @@
 // against its own failure value and GetLastError() is read at once.
 #include <windows.h>
 
+#include "link/PortList.h"
 #include "link/SerialDevice.h"
 
 namespace {
+
+// "COM12" as "\\.\COM12": without the device namespace only COM1 to COM9
+// open. Other names (a path, or one given with the prefix) stay as they are.
+std::string DeviceNamespacePath(const std::string& name) {
+  if (ComNumberOf(name) == 0 || name.rfind(R"(\\.\)", 0) == 0) return name;
+  return R"(\\.\)" + name;
+}
 
 class Win32SerialDevice final : public ISerialDevice {
  public:
   ~Win32SerialDevice() override { Close(); }
 
   bool Open(const std::string& name) override {
-    handle_ = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                          nullptr);
+    handle_ = CreateFileA(DeviceNamespacePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                          nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) return Fail();
     return true;
   }

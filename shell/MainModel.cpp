@@ -4,6 +4,7 @@
 
 #include "common/Globals.h"
 #include "common/GuiServices.h"
+#include "common/PortIndex.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
 #include "shell/Settings.h"
@@ -97,11 +98,15 @@ void MainModel::CheckSettingsItems() {
 void MainModel::Open1Click() {
   RunDeferringClose([this] {
     const auto path = view_.RunOpenDialog(kOpenDialogFilter);
-    if (!path) return;
-    view_.SetFileNameText(*path);
-    // During an update the button is disabled and cannot take the focus.
-    if (!IsUpdating()) view_.FocusUpdateButton();
+    if (path) ChooseFile(*path);
   });
+}
+
+void MainModel::ChooseFile(const std::string& path) {
+  view_.SetFileNameText(path);
+  // During an update the button is disabled and cannot take the focus; the
+  // running update keeps the file it holds.
+  if (!IsUpdating()) view_.FocusUpdateButton();
 }
 
 void MainModel::BtUpdateClick() {
@@ -152,10 +157,25 @@ void MainModel::Timer1Timer() {
 }
 
 void MainModel::MnCOMClick(const std::string& item) {
-  const Choice* choice = FindByItem(kPortChoices, item);
-  if (choice == nullptr) return;
-  CheckItem(view_, kPortChoices, *choice);
-  ComPortIndex = static_cast<std::int8_t>(choice->value);
+  if (const Choice* choice = FindByItem(kPortChoices, item)) {
+    CheckItem(view_, kPortChoices, *choice);
+    return ChoosePort(static_cast<std::int8_t>(choice->value));
+  }
+  const int number = PortNumberOfItem(item);
+  if (number < kFirstListedComNumber) return;
+  // None of COM 1 to COM 4; the listed items get their checks when the menu
+  // is next built.
+  CheckByValue(view_, kPortChoices, -1);
+  view_.SetMenuChecked(item, true);
+  ChoosePort(PortIndexOfNumber(number));
+}
+
+std::vector<PortMenuItem> MainModel::ListedPortMenu(const std::vector<PortInfo>& present) const {
+  return ListedPortItems(present, PortNumberOfIndex(ComPortIndex));
+}
+
+void MainModel::ChoosePort(std::int8_t index) {
+  ComPortIndex = index;
   if (Comm == nullptr) return;
   // During an update this ends it as a silent pager would: the next exchange
   // meets a closed channel.

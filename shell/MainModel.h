@@ -8,6 +8,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "shell/PortMenu.h"
 
 class TDComm;
 class UpdateFlow;
@@ -53,11 +56,19 @@ class MainModel {
   // The first show loads the settings and shows them; later calls do nothing.
   void FormShow();
   void Open1Click();
+  // A file chosen from outside the dialog, on the command line or dropped on
+  // the window: taken exactly as File, Open... takes the one chosen there.
+  // It starts no update.
+  void ChooseFile(const std::string& path);
   // The Update command of the button, the Action menu and Ctrl+U. While an
   // update runs it does nothing, so a second Run never starts.
   void BtUpdateClick();
   void Timer1Timer();
+  // "MnCOM1" to "MnCOM4", and the listed port items ("MnCOM12").
   void MnCOMClick(const std::string& item);
+  // The Comm Port items below COM 1 to COM 4 for the ports `present` now,
+  // the chosen port's checked; the window asks each time the Setup menu opens.
+  std::vector<PortMenuItem> ListedPortMenu(const std::vector<PortInfo>& present) const;
   void MnBaudRateClick(const std::string& item);
   void MnResendClick(const std::string& item);
   void Exit1Click();
@@ -80,6 +91,7 @@ class MainModel {
   void RunUpdate(const std::string& file_name);
   void EndUpdate();
   void CheckSettingsItems();
+  void ChoosePort(std::int8_t index);
 
   IMainView& view_;
   std::unique_ptr<TDComm> comm_;

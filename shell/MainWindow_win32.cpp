@@ -2,11 +2,14 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <vector>
 
+#include "common/PortIndex.h"
 #include "engine/Hexproc.h"
+#include "link/PortList.h"
 #include "resource.h"
 
 // No header above may bring back the macro that would rename our MessageBox.
@@ -25,6 +28,10 @@ constexpr char kFontFace[] = "MS Sans Serif";
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kTimer1IntervalMs = 200;
 constexpr DWORD kOpenPathCapacity = 4096;
+// Positions in the menu bar and in the Setup menu, as TarvexUpd.rc has them.
+constexpr int kSetupMenuPosition = 2;
+constexpr int kCommPortMenuPosition = 0;
+constexpr int kFixedPortItems = 4;
 
 // The Setup items: command identifier, component name, and the model's
 // handler of their group.
@@ -59,6 +66,45 @@ const MenuChoice* FindChoiceByItem(const std::string& item) {
     if (item == choice.item) return &choice;
   }
   return nullptr;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  if (size <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  if (MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), size) <= 0) return {};
+  wide.pop_back();  // the terminating NUL
+  return wide;
+}
+
+// A device description may hold an ampersand, which a menu would take for
+// an access key.
+std::wstring MenuCaption(const std::string& text) {
+  std::wstring caption;
+  for (const wchar_t c : Wide(text)) {
+    if (c == L'&') caption += L'&';
+    caption += c;
+  }
+  return caption;
+}
+
+bool AppendPortItem(HMENU menu, const PortMenuItem& item) {
+  std::wstring caption = MenuCaption(item.Caption);
+  MENUITEMINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STATE | MIIM_STRING;
+  info.fType = MFT_STRING | MFT_RADIOCHECK;
+  info.fState = item.Checked ? MFS_CHECKED : MFS_UNCHECKED;
+  info.wID = static_cast<UINT>(IDM_PORT_BASE + item.Number);
+  info.dwTypeData = caption.data();
+  const int count = GetMenuItemCount(menu);
+  return count >= 0 && InsertMenuItemW(menu, static_cast<UINT>(count), TRUE, &info) != FALSE;
+}
+
+// The COM number of a listed Comm Port item's command, or 0.
+int ListedPortOfCommand(int id) {
+  const int number = id - IDM_PORT_BASE;
+  return number >= kFirstListedComNumber && number <= kHighestComNumber ? number : 0;
 }
 
 int ScreenDpi() {
@@ -176,9 +222,57 @@ bool TFmMain::TranslateKeys(MSG& message) {
 
 void TFmMain::SetMenuChecked(const std::string& item, bool checked) {
   const MenuChoice* choice = FindChoiceByItem(item);
-  if (choice == nullptr) return;
-  CheckMenuItem(GetMenu(Handle()), choice->id,
+  const int id = choice != nullptr ? choice->id : IDM_PORT_BASE + PortNumberOfItem(item);
+  if (choice == nullptr && ListedPortOfCommand(id) == 0) return;
+  // A listed item that is not in the menu now is left to the next rebuild.
+  CheckMenuItem(GetMenu(Handle()), static_cast<UINT>(id),
                 MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+}
+
+// Below COM 1 to COM 4: a separator and the listed ports, read afresh, so an
+// adapter plugged in since the last look is there.
+void TFmMain::RebuildCommPortMenu() {
+  HMENU setup = GetSubMenu(GetMenu(Handle()), kSetupMenuPosition);
+  HMENU ports = setup != nullptr ? GetSubMenu(setup, kCommPortMenuPosition) : nullptr;
+  if (ports == nullptr) return;
+  while (GetMenuItemCount(ports) > kFixedPortItems) {
+    if (!DeleteMenu(ports, kFixedPortItems, MF_BYPOSITION)) return;
+  }
+  const std::vector<PortMenuItem> items = model_.ListedPortMenu(ListSerialPorts());
+  if (items.empty()) return;
+  if (!AppendMenuW(ports, MF_SEPARATOR, 0, nullptr)) return;
+  for (const PortMenuItem& item : items) {
+    if (!AppendPortItem(ports, item)) return;
+  }
+}
+
+// The first file dropped is taken; folders are passed over.
+void TFmMain::OnDropFiles(WPARAM drop_handle) {
+  const auto drop = reinterpret_cast<HDROP>(drop_handle);
+  std::string chosen;
+  const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT index = 0; index < count && chosen.empty(); ++index) {
+    std::string path(DragQueryFileA(drop, index, nullptr, 0) + 1, '\0');
+    path.resize(DragQueryFileA(drop, index, path.data(), static_cast<UINT>(path.size())));
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (!path.empty() && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      chosen = path;
+    }
+  }
+  DragFinish(drop);
+  if (!chosen.empty()) model_.ChooseFile(chosen);
+}
+
+// Made absolute now: the dialog gives full paths, and the current directory
+// is the settings file's, not necessarily the file's.
+void TFmMain::ChooseFileFromCommandLine(const std::string& path) {
+  const DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  std::string full(size, '\0');
+  const DWORD length = size != 0 ? GetFullPathNameA(path.c_str(), size, full.data(), nullptr) : 0;
+  if (length == 0 || length >= size) return model_.ChooseFile(path);
+  full.resize(length);
+  model_.ChooseFile(full);
 }
 
 void TFmMain::SetUpdateButtonEnabled(bool enabled) {
@@ -275,7 +369,8 @@ void TFmMain::OnCommand(int id, int code) {
     default:
       break;
   }
-  if (const MenuChoice* choice = FindChoiceById(id)) (model_.*choice->handler)(choice->item);
+  if (const MenuChoice* choice = FindChoiceById(id)) return (model_.*choice->handler)(choice->item);
+  if (const int number = ListedPortOfCommand(id)) model_.MnCOMClick(PortItemName(number));
 }
 
 // Windows does not give a top-level window's focus back on activation; do
@@ -304,6 +399,16 @@ LRESULT TFmMain::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_CREATE:
       CreateControls();
+      DragAcceptFiles(Handle(), TRUE);
+      return 0;
+    case WM_INITMENUPOPUP:
+      if (HIWORD(lparam) == 0 &&
+          reinterpret_cast<HMENU>(wparam) == GetSubMenu(GetMenu(Handle()), kSetupMenuPosition)) {
+        RebuildCommPortMenu();
+      }
+      return 0;
+    case WM_DROPFILES:
+      OnDropFiles(wparam);
       return 0;
     case WM_COMMAND:
       OnCommand(LOWORD(wparam), HIWORD(wparam));

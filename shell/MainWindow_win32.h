@@ -18,6 +18,8 @@ class TFmMain final : public Window, public IMainView, public IGuiServices {
   // Shortcuts and dialog keys (Tab between controls, Enter on the button);
   // true when `message` was handled and must not be dispatched.
   bool TranslateKeys(MSG& message);
+  // A file named on the command line, chosen as File, Open... would choose it.
+  void ChooseFileFromCommandLine(const std::string& path);
 
   // IMainView
   void SetMenuChecked(const std::string& item, bool checked) override;
@@ -50,6 +52,8 @@ class TFmMain final : public Window, public IMainView, public IGuiServices {
   HWND CreateControl(DWORD ex_style, const char* window_class, const char* text, DWORD style,
                      int id, int left, int top, int width, int height);
   void OnCommand(int id, int code);
+  void RebuildCommPortMenu();
+  void OnDropFiles(WPARAM drop_handle);
   void OnActivate(bool active);
   LRESULT OnControlColor(HDC dc, HWND control);
 

@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <exception>
 
 #include "common/GuiServices.h"
@@ -55,6 +56,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show_command) {
     TFmMain form;
     InstalledGuiServices services(&form);
     form.Show(show_command);
+    // TarvexUpd.exe path\to\fw.hex starts with that file chosen.
+    if (__argc > 1) form.ChooseFileFromCommandLine(__argv[1]);
     return RunMessageLoop(form);
   } catch (const std::exception& error) {
     ShowStartupError(error.what());

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/Globals.h"
+#include "common/PortIndex.h"
 #include "shell/FileOps.h"
 
 namespace {
@@ -64,11 +65,6 @@ int LeadingNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
-// Port numbers count from 1; the index keeps the low 8 bits as a signed value.
-std::int8_t PortIndexFromNumber(int number) {
-  return static_cast<std::int8_t>(static_cast<std::uint8_t>((number - 1) & 0xFF));
-}
-
 std::optional<std::int32_t> RateFromLetter(std::string_view text) {
   if (text.empty()) return std::nullopt;
   for (const RateLetter& entry : kRateLetters) {
@@ -98,7 +94,7 @@ void SetDefaults() {
 }
 
 void ApplyLines(const std::array<LineBuffer, kSettingsLines>& lines) {
-  ComPortIndex = PortIndexFromNumber(LeadingNumber(lines[0]));
+  ComPortIndex = PortIndexOfNumber(LeadingNumber(lines[0]));
   if (const auto rate = RateFromLetter(lines[1])) FlashBaudRate = *rate;
   ResendTimes = LeadingNumber(lines[2]);
 }
@@ -118,7 +114,7 @@ bool ReadSettingsFile(const std::string& path) {
 
 // The file's content for the current globals, with CR LF line ends.
 std::string FormatSettings() {
-  return BufferedLine(std::to_string(ComPortIndex + 1)) +
+  return BufferedLine(std::to_string(PortNumberOfIndex(ComPortIndex))) +
          BufferedLine(LetterForRate(FlashBaudRate)) + BufferedLine(std::to_string(ResendTimes));
 }
 

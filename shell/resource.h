@@ -19,6 +19,8 @@
 #define IDM_RESEND_NONE 240
 #define IDM_RESEND_3 241
 #define IDM_RESEND_5 242
+// The listed Comm Port items: this plus the COM number (5 to 255).
+#define IDM_PORT_BASE 1000
 
 #define IDC_FILENAME_LABEL 300
 #define IDC_FILENAME 301

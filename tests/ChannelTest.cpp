@@ -42,7 +42,9 @@ TEST_P(DeviceNames, NamesThePortCountedFromOne) {
 
 INSTANTIATE_TEST_SUITE_P(Ports, DeviceNames,
                          ::testing::Values(std::pair{-1, "COM0"}, std::pair{0, "COM1"},
-                                           std::pair{3, "COM4"}, std::pair{127, "COM128"}));
+                                           std::pair{3, "COM4"}, std::pair{11, "COM12"},
+                                           std::pair{127, "COM128"}, std::pair{-128, "COM129"},
+                                           std::pair{-2, "COM255"}));
 
 TEST_F(ChannelTest, OpenAppliesEverySettingInOrder) {
   ASSERT_TRUE(comm.OpenPort());
@@ -84,7 +86,7 @@ TEST_F(ChannelTest, FailedOpenShowsTheBoxAndCanBeRetried) {
   pager.fail_open_number = 1;
   EXPECT_FALSE(comm.OpenPort());
   ASSERT_EQ(gui.boxes.size(), 1u);
-  EXPECT_EQ(gui.boxes[0].text, "Can NOT Open \"COM0\"");
+  EXPECT_EQ(gui.boxes[0].text, "Can NOT Open \"COM0\"\nThe port does not exist.");
   EXPECT_EQ(gui.boxes[0].caption, "Error");
   EXPECT_EQ(gui.boxes[0].style, 16u);
   EXPECT_FALSE(comm.IsOpened());
@@ -103,7 +105,8 @@ TEST_P(ConfigureFailure, ClosesTheDeviceAndStopsThere) {
   EXPECT_EQ(pager.calls.back(), "close");
   EXPECT_EQ(pager.open_devices, 0);
   EXPECT_FALSE(comm.IsOpened());
-  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"COM3\""});
+  EXPECT_EQ(gui.Texts(),
+            std::vector<std::string>{"Can NOT Open \"COM3\"\nThe port does not exist."});
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, ConfigureFailure,

@@ -108,7 +108,8 @@ TEST_F(PtyChannel, SecondOpenerIsRefused) {
   TDComm other;
   other.DevicePath = comm.DevicePath;
   EXPECT_FALSE(other.OpenPort());
-  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"" + comm.DevicePath + "\""});
+  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"" + comm.DevicePath +
+                                                  "\"\nThe port is in use by another program."});
 }
 
 TEST_F(PtyChannel, HangUpFailsReadsInsteadOfWaiting) {
@@ -125,7 +126,8 @@ TEST(PosixNames, ComZeroNamesNoDevice) {
   TDComm comm;
   comm.Port = -1;
   EXPECT_FALSE(comm.OpenPort());
-  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"COM0\""});
+  EXPECT_EQ(gui.Texts(),
+            std::vector<std::string>{"Can NOT Open \"COM0\"\nThe port does not exist."});
   EXPECT_NE(comm.LastOpenError, 0);
 }
 

@@ -294,7 +294,7 @@ TEST_F(FlowTest, FailedReopenAtTheNewRateEndsWithoutExit) {
   pager.fail_open_number = 2;
   Run(TwoRecordFile());
   EXPECT_EQ(pager.CommandTexts(), (Texts{"f", "b4800B8"}));
-  EXPECT_EQ(gui.Texts(), (Texts{"Can NOT Open \"COM1\"", kNoResponse}));
+  EXPECT_EQ(gui.Texts(), (Texts{"Can NOT Open \"COM1\"\nThe port does not exist.", kNoResponse}));
   EXPECT_FALSE(comm.IsOpened());
 }
 
@@ -302,7 +302,7 @@ TEST_F(FlowTest, PortThatCannotOpenEndsBeforeTheFileIsTouched) {
   pager.fail_open_number = 1;
   comm.Port = 2;
   EXPECT_EQ(Run(TwoRecordFile()), stOpenFile);
-  EXPECT_EQ(gui.Texts(), Texts{"Can NOT Open \"COM3\""});
+  EXPECT_EQ(gui.Texts(), Texts{"Can NOT Open \"COM3\"\nThe port does not exist."});
   EXPECT_TRUE(pager.wire.empty());
   EXPECT_TRUE(flow.FileName.empty());
 }

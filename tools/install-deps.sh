@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev valgrind
-  g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth xdotool x11-utils imagemagick python3
+  g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth xdotool x11-utils libx11-dev imagemagick python3
 )
 
 missing=()

@@ -239,7 +239,8 @@ TEST_F(ModelTest, RateChoiceLeavesTheChannelAlone) {
 }
 
 TEST_F(ModelTest, UnknownItemNamesChangeNothing) {
-  model.MnCOMClick("MnCOM5");
+  model.MnCOMClick("MnCOM0");
+  model.MnCOMClick("MnCOM256");
   model.MnBaudRateClick("Mn1200bps");
   model.MnResendClick("Mn4times");
   model.MnCOMClick("Mn2400bps");  // an item of another group
@@ -247,6 +248,53 @@ TEST_F(ModelTest, UnknownItemNamesChangeNothing) {
   EXPECT_EQ(ComPortIndex, 0);
   EXPECT_EQ(FlashBaudRate, 0);
   EXPECT_EQ(ResendTimes, 0);
+}
+
+class ListedPortChoice : public ModelTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ListedPortChoice, WorksAsTheFixedItemsDo) {
+  const int number = GetParam();
+  const std::string item = "MnCOM" + std::to_string(number);
+  ShowReady();
+  model.MnCOMClick("MnCOM2");
+  ASSERT_TRUE(Comm->OpenPort());
+  model.MnCOMClick(item);
+  EXPECT_TRUE(CheckedAmong(view, kPortItems).empty());
+  EXPECT_TRUE(view.IsChecked(item));
+  EXPECT_FALSE(Comm->IsOpened());
+  EXPECT_EQ(Comm->DeviceName(), "COM" + std::to_string(number));
+  // The next menu shows the choice, present or not.
+  const auto items = model.ListedPortMenu({});
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].Caption, "COM" + std::to_string(number) + " (not present)");
+  EXPECT_TRUE(items[0].Checked);
+  // At close the settings file keeps the number.
+  model.FormClose();
+  EXPECT_EQ(ReadBytes(dir.path() / kSettingsFileName), std::to_string(number) + "\r\nM\r\n3\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, ListedPortChoice, ::testing::Values(5, 12, 128, 129, 200, 255));
+
+// A settings file naming COM12: its item checked at start, present or gone;
+// "0" checks nothing.
+TEST_F(ModelTest, SettingsPortAboveFourIsCheckedInTheListPresentOrNot) {
+  dir.Write(kSettingsFileName, "12\r\nM\r\n3\r\n");
+  model.FormShow();
+  EXPECT_TRUE(CheckedAmong(view, kPortItems).empty());
+  PortInfo com12;
+  com12.Name = "COM12";
+  com12.Number = 12;
+  auto captions_checked = [&](const std::vector<PortInfo>& present) {
+    std::string shown;
+    for (const PortMenuItem& item : model.ListedPortMenu(present)) {
+      shown += item.Caption + (item.Checked ? "*" : "") + ";";
+    }
+    return shown;
+  };
+  EXPECT_EQ(captions_checked({com12}), "COM12*;");
+  EXPECT_EQ(captions_checked({}), "COM12 (not present)*;");
+  ComPortIndex = -1;
+  EXPECT_EQ(captions_checked({com12}), "COM12;");
 }
 
 // ---- File, Open... -------------------------------------------------------------
@@ -257,6 +305,16 @@ TEST_F(ModelTest, OpenShowsTheHexFilterAndTakesTheChosenFile) {
   EXPECT_EQ(view.dialog_filters, Texts{"Hexdeciaml MCU Files (*.HEX)|*.HEX|All Files (*.*)|*.*"});
   EXPECT_EQ(view.file_name, "C:\\fw\\pager.hex");
   EXPECT_EQ(view.focus_requests, 1);
+}
+
+TEST_F(ModelTest, FileFromOutsideIsTakenAsOpenTakesItAndStartsNothing) {
+  model.FormShow();
+  model.ChooseFile("C:\\fw\\pager.hex");
+  EXPECT_EQ(view.file_name, "C:\\fw\\pager.hex");
+  EXPECT_EQ(view.focus_requests, 1);
+  EXPECT_TRUE(view.dialog_filters.empty());
+  EXPECT_EQ(pager.opens, 0);
+  EXPECT_TRUE(gui.boxes.empty());
 }
 
 TEST_F(ModelTest, CancelledOpenKeepsTheFileName) {
@@ -425,11 +483,15 @@ TEST_F(ModelTest, CloseWhileTheOpenDialogRunsWaitsForIt) {
   EXPECT_TRUE(view.closed);
 }
 
-TEST_F(ModelTest, OpenDuringAnUpdateTakesTheNameButNotTheFocus) {
+// File, Open..., and a file from outside (command line, dropped), alike.
+class FileDuringAnUpdate : public ModelTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FileDuringAnUpdate, TakesTheNameButNotTheFocus) {
+  const bool from_outside = GetParam();
   ShowReady();
   const std::string running = view.file_name;
   view.dialog_answer = dir.Write("next.hex", HexFileText({kRecC, kEndRecordLine}));
-  AtPump(1, [&] { model.Open1Click(); });
+  AtPump(1, [&] { from_outside ? model.ChooseFile(*view.dialog_answer) : model.Open1Click(); });
   model.BtUpdateClick();
   EXPECT_EQ(view.file_name, *view.dialog_answer);
   EXPECT_EQ(view.focus_requests, 0);
@@ -438,6 +500,11 @@ TEST_F(ModelTest, OpenDuringAnUpdateTakesTheNameButNotTheFocus) {
   model.BtUpdateClick();
   EXPECT_EQ(pager.CommandTexts()[11], "s" + kRecC) << "the next update takes the new file";
 }
+
+INSTANTIATE_TEST_SUITE_P(Ways, FileDuringAnUpdate, ::testing::Values(false, true),
+                         [](const auto& info) {
+                           return info.param ? "FromOutside" : "OpenDialog";
+                         });
 
 TEST_F(ModelTest, PortChoiceDuringAnUpdateEndsItAsASilentPager) {
   ShowReady();

@@ -78,6 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"Port257WrapsToZero", "257\r\nM\r\n3\r\n", 0, {0, 4800, 3}},
         LoadCase{"Port129WrapsNegative", "129\r\nM\r\n3\r\n", 0, {-128, 4800, 3}},
         LoadCase{"NegativePort", "-2\r\nM\r\n3\r\n", 0, {-3, 4800, 3}},
+        LoadCase{"Port12", "12\r\nM\r\n3\r\n", 0, {11, 4800, 3}},
+        LoadCase{"Port255", "255\r\nM\r\n3\r\n", 0, {-2, 4800, 3}},
         LoadCase{"UnknownLetterKeepsZeroRate", "1\r\nX\r\n3\r\n", 0, {0, 0, 3}},
         LoadCase{"UnknownLetterKeepsEarlierRate", "1\r\nX\r\n3\r\n", 2400, {0, 2400, 3}},
         LoadCase{"LetterIsCaseSensitive", "1\r\nh\r\n3\r\n", 0, {0, 0, 3}},
@@ -180,7 +182,9 @@ INSTANTIATE_TEST_SUITE_P(
         SaveCase{"OtherRateLeavesOutTheLine", {0, 1200, 5}, "1\r\n5\r\n"},
         SaveCase{"PortMinusOne", {-1, 4800, 3}, "0\r\nM\r\n3\r\n"},
         SaveCase{"HighestPort", {127, 4800, 3}, "128\r\nM\r\n3\r\n"},
-        SaveCase{"LowestPort", {-128, 4800, 3}, "-127\r\nM\r\n3\r\n"},
+        SaveCase{"Port129", {-128, 4800, 3}, "129\r\nM\r\n3\r\n"},
+        SaveCase{"Port255", {-2, 4800, 3}, "255\r\nM\r\n3\r\n"},
+        SaveCase{"Port12", {11, 4800, 3}, "12\r\nM\r\n3\r\n"},
         SaveCase{"ResendFour", {0, 4800, 4}, "1\r\nM\r\n4\r\n"},
         SaveCase{"LongResendIsCut", {0, 4800, 123456}, "1\r\nM\r\n1234\r\n"},
         SaveCase{"LongNegativeResendIsCut", {0, 4800, -2147483647 - 1}, "1\r\nM\r\n-214\r\n"}),
@@ -203,7 +207,8 @@ INSTANTIATE_TEST_SUITE_P(Settings, RoundTrips,
                          ::testing::Values(Values{0, 4800, 3}, Values{1, 9600, 5},
                                            Values{3, 2400, 0}, Values{-1, 4800, 4},
                                            Values{127, 2400, 3}, Values{-128, 9600, 5},
-                                           Values{2, 0, 5}));
+                                           Values{11, 4800, 3}, Values{-57, 4800, 3},
+                                           Values{-2, 4800, 3}, Values{2, 0, 5}));
 
 TEST_F(SettingsTest, SaveWithoutAFileWritesNothing) {
   SetGlobals({1, 9600, 5});

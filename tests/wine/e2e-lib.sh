@@ -59,6 +59,26 @@ e2e_build_probe() {
     -lgdi32 -luser32 || e2e_die "cannot build $E2E_PROBE"
 }
 
+# The native helper that drops files on a window (xdnd-drop.cpp), built the
+# same way beside the probe.
+e2e_build_dropper() {
+  local source=$E2E_LIB_DIR/xdnd-drop.cpp
+  E2E_DROPPER=$(dirname "$E2E_PROBE")/xdnd-drop
+  if [[ -x $E2E_DROPPER && $E2E_DROPPER -nt $source ]]; then return 0; fi
+  g++ -std=c++20 -O2 -Wall -Wextra -o "$E2E_DROPPER" "$source" -lX11 ||
+    e2e_die "cannot build $E2E_DROPPER (libx11-dev?)"
+}
+
+# e2e_drop_file PATH: drops the file on the middle of the program's window,
+# as one dragged from a file manager.
+e2e_drop_file() {
+  local window x y w h
+  window=$(value_of window "$(probe rects)")
+  IFS=, read -r x y w h <<<"$window"
+  e2e_note "drop $1"
+  "$E2E_DROPPER" $((x + w / 2)) $((y + h / 2)) "file://$(realpath -m "$1")"$'\r\n' 2>>"$E2E_LOG"
+}
+
 # Starts Xvfb on a display number it picks itself, and exports DISPLAY.
 e2e_start_xvfb() {
   local display_file=$E2E_WORK/xvfb.display
@@ -130,13 +150,14 @@ value_of() {
   sed -n "s/^$key=//p" <<<"$text" | head -n1
 }
 
-# e2e_app_start DIR: TarvexUpd.exe with DIR as its current directory; waits
-# for its main window and puts the pointer on its title bar, where key
-# strokes reach it.
+# e2e_app_start DIR [ARG...]: TarvexUpd.exe with DIR as its current
+# directory and ARGs on its command line; waits for its main window and puts
+# the pointer on its title bar, where key strokes reach it.
 e2e_app_start() {
   E2E_APP_DIR=$1
+  shift
   mkdir -p "$E2E_APP_DIR"
-  (cd "$E2E_APP_DIR" && exec wine "$E2E_EXE") >>"$E2E_WORK/app.out" 2>&1 </dev/null &
+  (cd "$E2E_APP_DIR" && exec wine "$E2E_EXE" "$@") >>"$E2E_WORK/app.out" 2>&1 </dev/null &
   E2E_APP_PID=$!
   e2e_note "app $E2E_APP_PID in $E2E_APP_DIR"
   if ! probe main 30000 >/dev/null; then

@@ -12,7 +12,8 @@
 //   tarvex-probe ok [WAIT_MS]          wait for a message box and press its OK button
 //   tarvex-probe watch WAIT_MS         sample the progress until a box opens
 //   tarvex-probe dialog [WAIT_MS]      wait for the file-open dialog; its caption
-//   tarvex-probe popup ROWS [WAIT_MS]  which rows of the open popup menu carry a mark
+//   tarvex-probe popup ROWS [WAIT_MS]  which of the first ROWS items of the open popup
+//                                      menu carry a mark, and which items after them
 //   tarvex-probe focus                 class and id of the window with the keyboard focus
 //
 // Exit code 0 when the thing waited for was seen, 1 when not, 2 on bad use.
@@ -315,11 +316,47 @@ HWND TopPopupMenu() {
   return nullptr;
 }
 
-// Reads the radio marks of the open popup menu, which has ROWS items of equal
-// height and no separators: a row is marked when its check column holds the
-// menu's text colour (or, on the highlighted row, the highlighted text
-// colour). Menus of another process cannot be asked directly under Wine, so
-// the marks are read off the screen.
+// The pixel rows [top, bottom) of each item of a popup menu: runs of lines
+// that hold menu text or a highlight right of the check column. A separator
+// (grey and white lines) holds neither, so it splits two runs without being
+// one.
+std::vector<std::pair<int, int>> ItemBands(const std::vector<COLORREF>& pixels, int width,
+                                           int height, int text_left, DWORD text,
+                                           const DWORD (&highlights)[2]) {
+  std::vector<std::pair<int, int>> bands;
+  bool inside = false;
+  for (int y = 0; y < height; ++y) {
+    const COLORREF* line = &pixels[static_cast<std::size_t>(y) * width];
+    bool content = false;
+    for (int x = text_left; x < width && !content; ++x) {
+      content = line[x] == text || line[x] == highlights[0] || line[x] == highlights[1];
+    }
+    if (content && !inside) bands.push_back({y, y + 1});
+    if (content) bands.back().second = y + 1;
+    inside = content;
+  }
+  // An access key's underline sits a line or so below its text: a thin run
+  // is part of the item above it.
+  std::vector<std::pair<int, int>> items;
+  for (const auto& band : bands) {
+    if (!items.empty() && band.second - band.first <= 2 && band.first - items.back().second <= 2) {
+      items.back().second = band.second;
+    } else {
+      items.push_back(band);
+    }
+  }
+  return items;
+}
+
+// Reads the radio marks of the open popup menu, whose first ROWS items are
+// read: a row is marked when its check column holds the menu's text colour
+// (or, on the highlighted row, the highlighted text colour). Items are found
+// from the picture, so a separator and further items below the ROWS (the
+// listed Comm Port items) are told apart; their marks are reported as
+// "listed", counted from the first item after the ROWS. A menu whose items
+// cannot be told apart is read as ROWS items of equal height. Menus of
+// another process cannot be asked directly under Wine, so the marks are read
+// off the screen.
 int Popup(int rows, DWORD wait_ms) {
   HWND popup = WaitFor(wait_ms, [] { return TopPopupMenu(); });
   if (popup == nullptr || rows <= 0) {
@@ -333,12 +370,10 @@ int Popup(int rows, DWORD wait_ms) {
   POINT origin{0, 0};
   ClientToScreen(popup, &origin);
   OffsetRect(&client, origin.x, origin.y);
-  const int check_width = GetSystemMetrics(SM_CXMENUCHECK);
-  RECT column = client;
-  column.right = std::min<LONG>(client.right, client.left + check_width + 2);
-  const std::vector<COLORREF> pixels = Capture(column);
-  const int width = column.right - column.left;
-  const int height = column.bottom - column.top;
+  const std::vector<COLORREF> pixels = Capture(client);
+  const int width = client.right - client.left;
+  const int height = client.bottom - client.top;
+  const int check_width = std::min(width, GetSystemMetrics(SM_CXMENUCHECK) + 2);
   if (pixels.empty()) {
     std::printf("popup=unreadable\n");
     return 1;
@@ -348,21 +383,31 @@ int Popup(int rows, DWORD wait_ms) {
   const DWORD highlighted_text = Rgb(COLOR_HIGHLIGHTTEXT);
   const DWORD highlights[] = {Rgb(COLOR_HIGHLIGHT), Rgb(COLOR_MENUHILIGHT)};
   auto is_highlight = [&](DWORD pixel) { return pixel == highlights[0] || pixel == highlights[1]; };
-  std::vector<int> marked(rows, 0);
+  const auto bands = ItemBands(pixels, width, height, check_width, text, highlights);
+  const bool found_items = static_cast<int>(bands.size()) >= rows;
+  const int items = found_items ? static_cast<int>(bands.size()) : rows;
+  // The item a line belongs to: split half-way between two found items.
+  auto item_of = [&](int y) {
+    if (!found_items) return std::min(rows - 1, y * rows / height);
+    int item = 0;
+    while (item + 1 < items && y >= (bands[item].second + bands[item + 1].first) / 2) ++item;
+    return item;
+  };
+  std::vector<int> marked(items, 0);
   for (int y = 0; y < height; ++y) {
-    const int row = std::min(rows - 1, y * rows / height);
-    const DWORD* line = &pixels[static_cast<std::size_t>(y) * width];
+    const int row = item_of(y);
+    const COLORREF* line = &pixels[static_cast<std::size_t>(y) * width];
     // On the highlighted row the mark has the highlighted text colour, which
     // may be the menu's background colour too: there it counts only with
     // highlight on both sides of it.
-    int first_highlight = width;
+    int first_highlight = check_width;
     int last_highlight = -1;
-    for (int x = 0; x < width; ++x) {
+    for (int x = 0; x < check_width; ++x) {
       if (!is_highlight(line[x])) continue;
       first_highlight = std::min(first_highlight, x);
       last_highlight = x;
     }
-    for (int x = 0; x < width; ++x) {
+    for (int x = 0; x < check_width; ++x) {
       const DWORD pixel = line[x];
       if (pixel == text && pixel != background) {
         ++marked[row];
@@ -371,18 +416,25 @@ int Popup(int rows, DWORD wait_ms) {
       }
     }
   }
-  std::string checked;
+  auto marked_rows = [&](int from, int to) {
+    std::string list;
+    for (int row = from; row < to; ++row) {
+      if (marked[row] == 0) continue;
+      if (!list.empty()) list += ',';
+      list += std::to_string(row - from + 1);
+    }
+    return list.empty() ? std::string("none") : list;
+  };
   std::string counts;
-  for (int row = 0; row < rows; ++row) {
+  for (int row = 0; row < items; ++row) {
     if (row > 0) counts += ',';
     counts += std::to_string(marked[row]);
-    if (marked[row] == 0) continue;
-    if (!checked.empty()) checked += ',';
-    checked += std::to_string(row + 1);
   }
   std::printf("popup=%s\n", RectText(popup).c_str());
+  std::printf("items=%d\n", found_items ? items : 0);
   std::printf("markpixels=%s\n", counts.c_str());
-  std::printf("checked=%s\n", checked.empty() ? "none" : checked.c_str());
+  std::printf("checked=%s\n", marked_rows(0, rows).c_str());
+  std::printf("listed=%s\n", marked_rows(rows, items).c_str());
   return 0;
 }
 

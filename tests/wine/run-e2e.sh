@@ -10,8 +10,11 @@
 #                         [--only NAME]...
 #
 # Defaults: build/windows, build/linux/tools/pagersim/pagersim,
-# BUILD_DIR/wineprefix-e2e, BUILD_DIR/e2e (emptied first), BUILD_DIR/screenshots.
-# --only runs the named cases (normal, settings, nofile, silent, close).
+# BUILD_DIR/wineprefix-e2e, BUILD_DIR/e2e (emptied first), BUILD_DIR/screenshots
+# (transfer.png, the window mid-transfer; comm-port-menu.png, the Comm Port
+# submenu with a port listed and a gone one).
+# --only runs the named cases (normal, settings, nofile, silent, close,
+# listed, absent).
 # Prints PASS or FAIL for each case and ends with "N passed, M failed"; the
 # exit code is 0 only when every case passed.
 set -uo pipefail
@@ -54,6 +57,7 @@ rm -rf "$work"
 e2e_init "$root" "$build" "$pagersim" "$prefix" "$work" "$probe_exe"
 e2e_require Xvfb xdotool import convert wine wineserver python3
 e2e_build_probe
+e2e_build_dropper
 e2e_start_xvfb
 e2e_prepare_prefix desktop
 
@@ -377,6 +381,102 @@ case_close() {
   report "close during an update: the update completes, then the window closes and saves"
 }
 
+# --- a port above COM4, and a file named on the command line ----------------
+# The Comm Port submenu read as COM 1 to COM 4 and the listed ports below
+# them: "FIXED_ROW LISTED_ROW ITEMS", rows counted from 1 within each part.
+comm_port_marks() {
+  local out
+  keys alt+s c
+  out=$(probe popup 4 5000)
+  keys Escape Escape Escape
+  echo "$(value_of checked "$out") $(value_of listed "$out") $(value_of items "$out")"
+}
+
+# menu_screenshot OUT.png: the window with its Comm Port submenu open.
+menu_screenshot() {
+  local out=$1 window popup x y w h px py pw ph left top right bottom margin=12
+  window=$(value_of window "$(probe rects)")
+  keys alt+s c
+  popup=$(value_of popup "$(probe popup 4 5000)")
+  IFS=, read -r x y w h <<<"$window"
+  IFS=, read -r px py pw ph <<<"$popup"
+  left=$((x - margin)) top=$((y - margin))
+  right=$(((x + w > px + pw ? x + w : px + pw) + margin))
+  bottom=$(((y + h > py + ph ? y + h : py + ph) + margin))
+  import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage "$out" ||
+    fail "no screenshot of the menu"
+  keys Escape Escape Escape
+}
+
+case_listed() {
+  local dir=$work/listed ini=$work/listed/run/TARVEXUPD.INI marks items state out typed
+  e2e_pager_start com12 "$dir" || { fail "emulator did not start"; return 1; }
+  mkdir -p "$dir/run"
+  cp "$files/update.hex" "$dir/run/"
+  # A path relative to the program's directory, as a shell would pass it.
+  e2e_app_start "$dir/run" update.hex || { fail "main window did not appear"; return 1; }
+  state=$(probe state)
+  typed=$(e2e_windows_path "$dir/run/update.hex")
+  expect "file name from the command line" "$(value_of file "$state")" "${typed//\\/\\\\}"
+  expect "button after start (no update by itself)" "$(value_of button "$state")" enabled
+  expect "focus after start with a file" "$(value_of focus "$(probe focus)")" "Button 302"
+  marks=$(comm_port_marks)
+  read -r _ _ items <<<"$marks"
+  # COM12 is the highest port of the prefix: the last listed item.
+  ((items > 4)) ||
+    fail "no listed port below COM 1 to COM 4 (items ${items:-none}; a prefix made before COM12 was mapped? remove $prefix)"
+  expect "Comm Port marks at start" "$marks" "1 none $items"
+  # Up from the first item wraps round to the last one, COM12.
+  keys alt+s c Up Return
+  expect "Comm Port marks after choosing COM12" "$(comm_port_marks)" "none $((items - 4)) $items"
+  keys ctrl+u
+  out=$(probe box 60000)
+  expect "box after the update on COM12" "$(value_of text "$out")" "$FINISHED"
+  dismiss_with_enter
+  expect_idle_window
+  close_with_file_exit
+  expect_settings "$ini" "12${CRLF}M${CRLF}3${CRLF}" "TARVEXUPD.INI after the update on COM12"
+  e2e_pager_stop com12
+  expect "'q' commands on COM12" "$(log_count "$dir/pager.log" 'RX q')" 1
+  expect_no_log_errors "$dir/pager.log"
+  expect_image "$files/update.hex" "$dir/image.hex"
+  report "COM12 listed, chosen, updated through; file from the command line; settings hold 12"
+}
+
+# --- a settings file naming a port that is not there --------------------------
+case_absent() {
+  local dir=$work/absent ini=$work/absent/run/TARVEXUPD.INI marks items out state typed
+  mkdir -p "$dir/run"
+  printf '9\r\nM\r\n3\r\n' >"$ini"
+  e2e_app_start "$dir/run" "$(e2e_windows_path "$sample")" ||
+    { fail "main window did not appear"; return 1; }
+  marks=$(comm_port_marks)
+  read -r _ _ items <<<"$marks"
+  # "COM9 (not present)" comes just before COM12, the last listed item.
+  expect "Comm Port marks with COM9 gone" "$marks" "none $((items - 5)) $items"
+  menu_screenshot "$shots/comm-port-menu.png"
+  keys ctrl+u
+  out=$(probe box 20000)
+  expect "box caption" "$(value_of caption "$out")" "Error"
+  expect "box text" "$(value_of text "$out")" 'Can NOT Open "COM9"\nThe port does not exist.'
+  dismiss_with_enter
+  expect_idle_window
+  # A file dropped on the window is chosen as File, Open... would choose it,
+  # and starts nothing.
+  e2e_drop_file "$files/update.hex" || fail "the drop did not finish"
+  state=$(probe state)
+  typed=$(e2e_windows_path "$files/update.hex")
+  expect "file name after the drop" "$(value_of file "$state")" "${typed//\\/\\\\}"
+  expect "focus after the drop" "$(value_of focus "$(probe focus)")" "Button 302"
+  expect "box after the drop (no update by itself)" "$(value_of box "$state")" none
+  # COM 2 as before; the gone port, no longer chosen, is no longer listed.
+  keys alt+s c 2
+  expect "Comm Port marks after COM 2" "$(comm_port_marks)" "2 none $((items - 1))"
+  close_with_file_exit
+  expect_settings "$ini" "2${CRLF}M${CRLF}3${CRLF}" "TARVEXUPD.INI after choosing COM 2"
+  report "settings naming COM9: listed as not present and checked; the update says Can NOT Open \"COM9\"; a dropped file is chosen"
+}
+
 wanted() {
   ((${#only[@]} == 0)) && return 0
   local name
@@ -395,6 +495,7 @@ run_case() {
   e2e_app_kill
   e2e_pager_stop com1 2>/dev/null
   e2e_pager_stop com2 2>/dev/null
+  e2e_pager_stop com12 2>/dev/null
 }
 
 
@@ -403,6 +504,8 @@ run_case settings
 run_case nofile
 run_case silent
 run_case close
+run_case listed
+run_case absent
 
 echo "(${SECONDS}s in all; logs in $work)"
 echo "$passed passed, $failed failed"

@@ -15,5 +15,7 @@ mkdir -p "$prefix"
 wineboot -i >/dev/null 2>&1 || true
 wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$prefix/tarvex-com1" /f >/dev/null
 wine reg add 'HKLM\Software\Wine\Ports' /v COM2 /t REG_SZ /d "$prefix/tarvex-com2" /f >/dev/null
+# A port numbered as USB adapters get numbered, above COM9.
+wine reg add 'HKLM\Software\Wine\Ports' /v COM12 /t REG_SZ /d "$prefix/tarvex-com12" /f >/dev/null
 wineserver -w
 touch "$marker"

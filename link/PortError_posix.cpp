@@ -1,0 +1,24 @@
+#include <cerrno>
+#include <cstring>
+
+#include "link/PortError.h"
+
+std::string PortOpenReason(int code) {
+  switch (code) {
+    case 0:
+      return {};
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+      return "The port does not exist.";
+    case EBUSY:
+    case EWOULDBLOCK:  // the lock another opener holds
+      return "The port is in use by another program.";
+    case EACCES:
+    case EPERM:
+      // Usually a user outside the group that owns the serial devices.
+      return "This user may not open the port.";
+    default:
+      return std::string(std::strerror(code)) + " (error " + std::to_string(code) + ").";
+  }
+}
