@@ -270,8 +270,8 @@ ReplyClass UpdateFlow::EnterFlashMode() {
 }
 
 ReplyClass UpdateFlow::ChangeBaudRate(int rate) {
-  // An unknown rate sends nothing, yet the reply is still waited for.
   DiscardStaleInput();
+  // An unknown rate sends nothing, yet the reply is still waited for.
   if (const char* command = RateCommand(rate))
     Comm->WriteBuffer(Bytes(command), kRateCommandLength);
   const ReplyClass reply = AwaitReply();
