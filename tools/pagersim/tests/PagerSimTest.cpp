@@ -348,18 +348,6 @@ TEST_F(PagerSimTest, PacingMakesARecordTakeItsLineTime) {
   EXPECT_GE(std::chrono::steady_clock::now() - sent, line_time);
 }
 
-TEST_F(PagerSimTest, DoubledReplyComesTwiceAndCountsOnce) {
-  PagerOptions options;
-  options.double_reply = {1};
-  StartSim(options);
-  ASSERT_EQ(host_.Command("f"), kAck);
-  EXPECT_EQ(host_.ReadByte(kNoReplyWaitMs), kAck);
-  EXPECT_EQ(host_.Command("e0"), kAck);
-  EXPECT_TRUE(host_.NothingArrives(kNoReplyWaitMs));
-  EXPECT_EQ(sim_->CommandCount(), 2);
-  EXPECT_EQ(CountEvents(Log(), EventKind::kFault, "double"), 1);
-}
-
 TEST_F(PagerSimTest, UnpromptedByteComesAfterQuietAndNeverInsideACommand) {
   PagerOptions options;
   options.unprompted_ms = 100;
@@ -373,21 +361,6 @@ TEST_F(PagerSimTest, UnpromptedByteComesAfterQuietAndNeverInsideACommand) {
   EXPECT_EQ(host_.Command("0"), kAck);
   EXPECT_EQ(host_.ReadByte(kSettleMs), 0x41);
   EXPECT_GE(CountEvents(Log(), EventKind::kFault, "unprompted 0x41"), 2);
-}
-
-TEST_F(PagerSimTest, HeldReplyGoesOutAtTheGivenMoment) {
-  PagerOptions options;
-  options.hold_reply = {{2, 400}};
-  StartSim(options);
-  ASSERT_EQ(host_.Command("f"), kAck);
-  EXPECT_EQ(host_.Command("e0"), kAck);
-  std::vector<int64_t> sent_at;
-  for (const LogEvent& event : Log()) {
-    if (event.kind == EventKind::kTx) sent_at.push_back(event.ms);
-  }
-  ASSERT_EQ(sent_at.size(), 2u);
-  EXPECT_LT(sent_at[0], 400);
-  EXPECT_GE(sent_at[1], 400);
 }
 
 TEST(LinePacerTest, ByteTimesKeepTheirFractionsWithoutAddingUp) {
