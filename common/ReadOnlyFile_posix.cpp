@@ -14,16 +14,23 @@ std::string Describe(int error_number) { return std::strerror(error_number); }
 
 bool ReadOnlyFile::Open(const std::string& name, std::string& error) {
   Close();
-  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // Without blocking: a FIFO or a device would otherwise hold the open until
+  // a writer or a carrier came. A regular file ignores the flag.
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     error = Describe(errno);
     return false;
   }
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    const int saved = S_ISDIR(info.st_mode) ? EISDIR : errno;
+  if (::fstat(fd, &info) != 0) {
+    const int saved = errno;
     ::close(fd);
-    error = saved != 0 ? Describe(saved) : "not a regular file";
+    error = Describe(saved);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    error = S_ISDIR(info.st_mode) ? Describe(EISDIR) : "not a regular file";
     return false;
   }
   // Refuse a file that another program holds locked; keep ours while the

@@ -1,5 +1,8 @@
 #include "engine/HexRecord.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 constexpr std::string_view kEndRecordPrefix = ":0000000";
@@ -101,6 +104,62 @@ std::string HexFileChecker::ErrorText() const {
   return "Line " + std::to_string(fault_line_) + ": " + reason_;
 }
 
+int HexFileChecker::LineWriting(std::uint64_t start, std::uint64_t end) const {
+  auto it = runs_.upper_bound(start);
+  if (it != runs_.begin() && std::prev(it)->second.end > start) {
+    --it;
+  } else if (it == runs_.end() || it->first >= end) {
+    return 0;
+  }
+  // The first address both write, and the record of the run that holds it.
+  const std::uint64_t first = std::max(start, it->first);
+  const Run& run = it->second;
+  return run.first_line + static_cast<int>((first - it->first) / run.record_bytes);
+}
+
+bool HexFileChecker::NoteWrite(std::uint64_t start, std::uint64_t bytes) {
+  const std::uint64_t end = start + bytes;
+  if (const int earlier = LineWriting(start, end)) {
+    return Fail("overlaps line " + std::to_string(earlier) + ".");
+  }
+  if (have_run_) {
+    Run& last = runs_[last_run_start_];
+    if (!last.closed && last.end == start && last.last_line + 1 == line_number_ &&
+        bytes <= last.record_bytes) {
+      last.end = end;
+      last.last_line = line_number_;
+      last.closed = bytes < last.record_bytes;
+      return true;
+    }
+  }
+  runs_[start] = Run{end, line_number_, line_number_, bytes, false};
+  last_run_start_ = start;
+  have_run_ = true;
+  return true;
+}
+
+bool HexFileChecker::TakeRecord(std::uint8_t type) {
+  const auto byte_at = [this](std::size_t pos) {
+    return static_cast<std::uint32_t>(ByteAt(line_, pos));
+  };
+  const std::uint32_t length = byte_at(1);
+  switch (type) {
+    case kRecordData: {
+      // The loader adds the offset to the base in 32 bits.
+      const std::uint32_t start = base_address_ + (byte_at(3) << 8 | byte_at(5));
+      return length == 0 || NoteWrite(start, length);
+    }
+    case kRecordSegmentAddress:
+      base_address_ = (byte_at(9) << 8 | byte_at(11)) << 4;
+      return true;
+    case kRecordLinearAddress:
+      base_address_ = (byte_at(9) << 8 | byte_at(11)) << 16;
+      return true;
+    default:
+      return true;
+  }
+}
+
 bool HexFileChecker::EndLine() {
   if (end_seen_) {
     // Only empty lines may follow the end record: anything else would never
@@ -110,6 +169,7 @@ bool HexFileChecker::EndLine() {
     std::uint8_t type = 0;
     const std::string reason = CheckHexRecord(line_, type);
     if (!reason.empty()) return Fail(reason);
+    if (!TakeRecord(type)) return false;
     end_seen_ = type == kRecordEnd;
   }
   line_.clear();

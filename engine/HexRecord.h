@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -33,10 +34,11 @@ bool LooksLikeEndRecord(std::string_view record);
 // empty string when it is sound, else the reason (a sentence, no line number).
 std::string CheckHexRecord(std::string_view record, std::uint8_t& type);
 
-// Checks a whole HEX file fed in chunks of any size, with memory bounded by
-// one record: every record sound, every line ending in CR LF (the end record
-// alone may lack it at the very end), an end record present, nothing but
-// empty lines after it.
+// Checks a whole HEX file fed in chunks of any size: every record sound,
+// every line ending in CR LF (the end record alone may lack it at the very
+// end), an end record present, nothing but empty lines after it, and no two
+// data records writing the same address (the pager would AND the bytes).
+// Memory: one record, and one entry per run of back-to-back records.
 class HexFileChecker {
  public:
   // Returns false once a fault is found; later calls change nothing.
@@ -48,10 +50,30 @@ class HexFileChecker {
   std::string ErrorText() const;
 
  private:
+  // Addresses written by consecutive lines of back-to-back records of one
+  // length (the last may be shorter), so the line that wrote any address in
+  // it can be worked out again.
+  struct Run {
+    std::uint64_t end = 0;
+    int first_line = 0;
+    int last_line = 0;
+    std::uint64_t record_bytes = 0;
+    bool closed = false;  // a shorter record ended it
+  };
+
   bool Fail(const std::string& reason);
   bool TakeChar(char c);
   bool EndLine();
+  // Notes what a sound record does to the address space; false on overlap.
+  bool TakeRecord(std::uint8_t type);
+  bool NoteWrite(std::uint64_t start, std::uint64_t bytes);
+  // The line of an earlier record that wrote into [start, end), or 0.
+  int LineWriting(std::uint64_t start, std::uint64_t end) const;
 
+  std::map<std::uint64_t, Run> runs_;  // by first address
+  std::uint64_t last_run_start_ = 0;
+  bool have_run_ = false;
+  std::uint32_t base_address_ = 0;  // from the last 02 or 04 record
   std::string line_;
   std::string reason_;
   int line_number_ = 1;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "common/Clock.h"
 #include "common/Globals.h"
@@ -41,7 +40,6 @@ const MsgType& msgResendExceeded = MessageTable[11];
 namespace {
 
 constexpr int kRateCommandLength = 7;
-constexpr std::size_t kFileCheckChunkBytes = 4096;
 // A record sent over the line: 's', then colon to checksum, then CR LF left
 // in the file. Only the length digits decide how much is read.
 constexpr int kRecordHeadChars = 3;
@@ -136,6 +134,7 @@ void UpdateFlow::Step(const std::string& fileName) {
       break;
     default:
       HexFile.Close();
+      Image.Clear();
       State = stFinish;
       break;
   }
@@ -209,7 +208,7 @@ void UpdateFlow::StepProgram() {
   if (reply == rpAck) {
     State = stSendPackage;
   } else if (reply == rpNak && RewindCount < kMaxRewinds) {
-    HexFile.Seek(0);
+    Image.Seek(0);
     Message = msgProgramRetry;
     ++RewindCount;
     State = stErase;
@@ -218,7 +217,7 @@ void UpdateFlow::StepProgram() {
   }
 }
 
-bool UpdateFlow::RewindToRecordStart() { return HexFile.Seek(RecordStart); }
+bool UpdateFlow::RewindToRecordStart() { return Image.Seek(RecordStart); }
 
 ReplyClass UpdateFlow::FailRead() {
   ReadFailed = true;
@@ -234,24 +233,29 @@ MsgType UpdateFlow::FileFailMessage() const {
 
 bool UpdateFlow::WaitReply(int limit, std::uint8_t& out) {
   const std::uint32_t start = TickCount();
+  const auto within_limit = [&](std::uint32_t now) {
+    return static_cast<std::int64_t>(ElapsedMs(start, now)) < limit;
+  };
   std::uint32_t t = start;
-  while (static_cast<std::int64_t>(ElapsedMs(start, t)) < limit) {
-    std::uint8_t byte = 0;
-    if (Comm->ReadByte(&byte)) {
-      out = byte;
-      return true;
-    }
+  while (within_limit(t)) {
+    if (Comm->ReadByte(&out)) return true;
     // Poll the tick count in short sleeps: a closed channel fails every
     // read at once, and must not keep a core busy for the whole limit.
     for (std::uint32_t waited = ElapsedMs(t, TickCount()); waited < kPollSpacingMs;
          waited = ElapsedMs(t, TickCount())) {
       SleepMs(std::min(kPollSleepStepMs, kPollSpacingMs - waited));
     }
+    const std::uint32_t before_pump = TickCount();
     ProcessMessages();
     t = TickCount();
+    // A menu or a dialog held open can keep the pump past the limit while
+    // the reply already waits in the driver: look once more before giving up.
+    if (within_limit(before_pump) && !within_limit(t)) return Comm->ReadByte(&out);
   }
   return false;
 }
+
+void UpdateFlow::DiscardStaleInput() { Comm->PurgeInput(); }
 
 ReplyClass UpdateFlow::AwaitReply() {
   std::uint8_t reply = 0;
@@ -260,11 +264,13 @@ ReplyClass UpdateFlow::AwaitReply() {
 }
 
 ReplyClass UpdateFlow::EnterFlashMode() {
+  DiscardStaleInput();
   Comm->WriteByte(&kCmdEnterFlash);
   return AwaitReply();
 }
 
 ReplyClass UpdateFlow::ChangeBaudRate(int rate) {
+  DiscardStaleInput();
   // An unknown rate sends nothing, yet the reply is still waited for.
   if (const char* command = RateCommand(rate))
     Comm->WriteBuffer(Bytes(command), kRateCommandLength);
@@ -280,21 +286,22 @@ ReplyClass UpdateFlow::ChangeBaudRate(int rate) {
 }
 
 ReplyClass UpdateFlow::EraseFlash() {
+  DiscardStaleInput();
   Comm->WriteBuffer(Bytes(kCmdErase), static_cast<int>(std::strlen(kCmdErase)));
   return AwaitReply();
 }
 
 ReplyClass UpdateFlow::SendPackage() {
   ProcessMessages();
-  RecordStart = HexFile.Position();
+  RecordStart = Image.Position();
   ReadFailed = false;
-  const std::size_t head = HexFile.Read(RecordBuffer, kRecordHeadChars);
+  const std::size_t head = Image.Read(RecordBuffer, kRecordHeadChars);
   const int length =
       head == kRecordHeadChars ? DecodeRecordLength(RecordBuffer[1], RecordBuffer[2]) : -1;
   const int count = 2 * length + 10;
   // The record, its line end and the closing zero must fit the buffer.
   if (length < 0 || kRecordHeadChars + count + 1 > kRecordBufferSize) return FailRead();
-  const int total = kRecordHeadChars + static_cast<int>(HexFile.Read(RecordBuffer + 3, count));
+  const int total = kRecordHeadChars + static_cast<int>(Image.Read(RecordBuffer + 3, count));
   RecordBuffer[kRecordHeadChars + count] = '\0';
   if (total != kFullRecordChars && LooksLikeEndRecord(std::string_view(RecordBuffer, total))) {
     EndReached = true;
@@ -305,12 +312,14 @@ ReplyClass UpdateFlow::SendPackage() {
       RecordBuffer[total - 1] != '\n') {
     return FailRead();
   }
+  DiscardStaleInput();
   Comm->WriteByte(&kCmdSend);
   Comm->WriteBuffer(Bytes(RecordBuffer), total - kLineEndChars);
   return AwaitReply();
 }
 
 ReplyClass UpdateFlow::ProgramPackage() {
+  DiscardStaleInput();
   Comm->WriteByte(&kCmdProgram);
   return AwaitReply();
 }
@@ -319,42 +328,56 @@ ReplyClass UpdateFlow::ExitFlashMode() {
   // The loader needs a moment before it takes the exit command; no events
   // are processed during this pause.
   SleepMs(kExitPauseMs);
+  DiscardStaleInput();
   Comm->WriteByte(&kCmdExitFlash);
   return AwaitReply();
 }
 
 bool UpdateFlow::OpenHexFile(const std::string& name) {
   FileName = name;
+  Image.Clear();
   std::string error;
+  // The file stays open without sharing until the update ends, though every
+  // byte sent comes from the copy read here.
   if (!HexFile.Open(name, error)) {
     FileFailReason = "The file cannot be opened: " + error + ".";
     return false;
   }
   std::int64_t size = 0;
-  if (!HexFile.Size(size) || size > std::numeric_limits<std::int32_t>::max()) {
-    HexFile.Close();
-    FileFailReason = "The file size cannot be read or is too large.";
+  if (!HexFile.Size(size)) {
+    FileFailReason = "The file size cannot be read.";
+  } else if (size > kMaxHexFileBytes) {
+    FileFailReason = "The file is larger than 64 MiB; no firmware is that large.";
+  } else {
+    FileSize = static_cast<std::uint32_t>(size);
+    if (LoadAndCheck()) return true;
+  }
+  HexFile.Close();
+  Image.Clear();
+  return false;
+}
+
+bool UpdateFlow::LoadAndCheck() {
+  std::string bytes(static_cast<std::size_t>(FileSize), '\0');
+  if (HexFile.Read(bytes.data(), bytes.size()) != bytes.size()) {
+    FileFailReason = "The file cannot be read.";
     return false;
   }
-  FileSize = static_cast<std::uint32_t>(size);
   // Check the whole file before any command goes out, so a bad file can
   // never leave the pager erased and half-written.
   HexFileChecker checker;
-  char chunk[kFileCheckChunkBytes];
-  for (std::size_t got; (got = HexFile.Read(chunk, sizeof chunk)) > 0;) {
-    if (!checker.Feed(std::string_view(chunk, got))) break;
-  }
-  if (!checker.Finish() || !HexFile.Seek(0)) {
-    HexFile.Close();
-    FileFailReason = checker.Failed() ? checker.ErrorText() : "The file cannot be read.";
+  checker.Feed(bytes);
+  if (!checker.Finish()) {
+    FileFailReason = checker.ErrorText();
     return false;
   }
+  Image.Assign(std::move(bytes));
   return true;
 }
 
 int UpdateFlow::GetProgress() {
   if (!HexFile.IsOpen() || FileSize == 0) return 0;
-  const auto pos = static_cast<std::int32_t>(HexFile.Position());
+  const auto pos = static_cast<std::int32_t>(Image.Position());
   const double share = static_cast<double>(pos) / static_cast<double>(FileSize);
   // Rounded half up within single precision, as the figure has always been
   // shown: one eighth gives 12, because 0.13f lies just below 0.13.

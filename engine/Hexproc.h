@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/ReadOnlyFile.h"
+#include "engine/HexImage.h"
 
 struct MsgType {
   std::string Text;
@@ -62,6 +63,8 @@ constexpr std::uint32_t kExitPauseMs = 100;
 constexpr std::int32_t kStartBaudRate = 1200;
 constexpr int kMaxRewinds = 3;
 constexpr int kRecordBufferSize = 52;
+// A firmware file is small; anything larger is refused before it is read.
+constexpr std::int64_t kMaxHexFileBytes = std::int64_t{64} << 20;
 constexpr char kMainCaption[] = "Tarvex Flasher";
 
 class UpdateFlow {
@@ -79,6 +82,9 @@ class UpdateFlow {
   MsgType Message = msgNone;
   std::int32_t RewindCount = 0;
   std::int32_t ResendCount = 0;
+  // The file's bytes as they were checked; records are sent from here and
+  // the progress figure follows the position in it.
+  HexImage Image;
 
   // Runs one update from the HEX file to the pager; returns the final state.
   int Run(const std::string& fileName);
@@ -104,7 +110,12 @@ class UpdateFlow {
   // Sets the next state and message for a reply that is not an ACK: NAK and
   // stray bytes lead to the exit command, silence straight to the end.
   void FailOn(ReplyClass reply, const MsgType& on_nak);
+  // Drops whatever is waiting in the input queue, so the reply taken for
+  // the command about to be written can only be a byte that came after it.
+  void DiscardStaleInput();
   ReplyClass AwaitReply();
+  // Reads the whole open file into Image and checks it.
+  bool LoadAndCheck();
   bool RewindToRecordStart();
   // A record that cannot be read as it was checked: nothing is sent.
   ReplyClass FailRead();
@@ -115,8 +126,6 @@ class UpdateFlow {
   char RecordBuffer[kRecordBufferSize] = {};
   // Where the record last read began, so a rejected one is sent again whole.
   std::int64_t RecordStart = 0;
-  // Line number of the record last read, for the reason of a read failure.
-  int RecordLine = 0;
   // Set when the file could not be read as it was checked; ends the update.
   bool ReadFailed = false;
   // Why the HEX file was refused, shown on the box's second line.

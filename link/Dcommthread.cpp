@@ -6,6 +6,9 @@
 
 namespace {
 constexpr std::uint32_t kByteSizeBase = 5;
+// DC1 and DC3, the usual XON and XOFF.
+constexpr std::uint8_t kDefaultXonChar = 0x11;
+constexpr std::uint8_t kDefaultXoffChar = 0x13;
 }  // namespace
 
 TDComm::TDComm() : DeviceFactory(CreateSystemSerialDevice) {}
@@ -33,8 +36,25 @@ void TDComm::FillDcb() {
   Dcb.ByteSize = static_cast<std::uint8_t>(ByteSizeCode + kByteSizeBase);
   Dcb.Parity = Parity;
   Dcb.StopBits = StopBits;
-  Dcb.XonChar = FlowCtrl.Sw.XonChar;
-  Dcb.XoffChar = FlowCtrl.Sw.XoffChar;
+  // Left set by another program, this would make every read fail after a
+  // single framing or overrun error until someone clears it.
+  Dcb.fAbortOnError = 0;
+  FillFlowCharacters();
+}
+
+void TDComm::FillFlowCharacters() {
+  if ((FlowCtrl.Sw.XonXoff & 1) != 0) {
+    Dcb.XonChar = FlowCtrl.Sw.XonChar;
+    Dcb.XoffChar = FlowCtrl.Sw.XoffChar;
+    return;
+  }
+  // Unused, but many drivers refuse equal characters (USB CDC ports fail the
+  // whole state with an invalid parameter): keep the driver's own, or the
+  // usual pair where the driver reported equal ones.
+  if (Dcb.XonChar == Dcb.XoffChar) {
+    Dcb.XonChar = kDefaultXonChar;
+    Dcb.XoffChar = kDefaultXoffChar;
+  }
 }
 
 void TDComm::FillCommTimeouts() {
@@ -114,3 +134,5 @@ bool TDComm::WriteBuffer(const std::uint8_t* data, int count) {
 }
 
 bool TDComm::Purge() { return Opened && Handle->Purge(kPurgeAll); }
+
+bool TDComm::PurgeInput() { return Opened && Handle->Purge(kPurgeRxAbort | kPurgeRxClear); }

@@ -16,6 +16,8 @@ struct THwFlowCtrl {
   std::uint8_t RtsControl = 1;  // RTS on
 };
 
+// With XonXoff off the two characters are not handed to the driver: it keeps
+// its own (some drivers refuse equal ones even when they are unused).
 struct TSwFlowCtrl {
   std::uint8_t XonXoff = 0;
   std::uint8_t XonChar = 0;
@@ -88,9 +90,12 @@ class TDComm {
   bool WriteBuffer(const std::uint8_t* data, int count);
   // Aborts pending reads and writes and clears both driver queues.
   bool Purge();
+  // Clears the input queue only: what the far end sent before now.
+  bool PurgeInput();
 
  private:
   void FillDcb();
+  void FillFlowCharacters();
   void FillCommTimeouts();
   bool ConfigureDevice(ISerialDevice& device);
   bool FailOpen(const std::string& name);

@@ -20,6 +20,7 @@ struct TDcb {
   std::uint8_t fRtsControl = 0;
   std::uint8_t fOutX = 0;
   std::uint8_t fInX = 0;
+  std::uint8_t fAbortOnError = 0;
   std::uint8_t ByteSize = 0;
   std::uint8_t Parity = 0;
   std::uint8_t StopBits = 0;

@@ -108,6 +108,8 @@ class PosixSerialDevice final : public ISerialDevice {
     dcb.fOutxCtsFlow = (settings_.c_cflag & CRTSCTS) != 0;
     dcb.fOutX = (settings_.c_iflag & IXON) != 0;
     dcb.fInX = (settings_.c_iflag & IXOFF) != 0;
+    dcb.XonChar = settings_.c_cc[VSTART];
+    dcb.XoffChar = settings_.c_cc[VSTOP];
     dcb.StopBits = (settings_.c_cflag & CSTOPB) != 0 ? kTwoStopBits : kOneStopBit;
     have_settings_ = true;
     return true;

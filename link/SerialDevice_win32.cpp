@@ -39,6 +39,7 @@ class Win32SerialDevice final : public ISerialDevice {
     dcb.fRtsControl = static_cast<std::uint8_t>(dcb_.fRtsControl);
     dcb.fOutX = static_cast<std::uint8_t>(dcb_.fOutX);
     dcb.fInX = static_cast<std::uint8_t>(dcb_.fInX);
+    dcb.fAbortOnError = static_cast<std::uint8_t>(dcb_.fAbortOnError);
     dcb.ByteSize = dcb_.ByteSize;
     dcb.Parity = dcb_.Parity;
     dcb.StopBits = dcb_.StopBits;
@@ -60,6 +61,7 @@ class Win32SerialDevice final : public ISerialDevice {
     dcb_.fRtsControl = dcb.fRtsControl;
     dcb_.fOutX = dcb.fOutX;
     dcb_.fInX = dcb.fInX;
+    dcb_.fAbortOnError = dcb.fAbortOnError;
     dcb_.ByteSize = dcb.ByteSize;
     dcb_.Parity = dcb.Parity;
     dcb_.StopBits = dcb.StopBits;

@@ -2,6 +2,8 @@
 // file per platform (FileOps_posix.cpp, FileOps_win32.cpp), chosen by the build.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +19,35 @@ std::optional<std::string> CurrentDirectory();
 
 // True when `path` names an existing file that is not a directory.
 bool IsRegularFile(const std::string& path);
+
+// A regular file opened for reading, a byte at a time. It is opened without
+// blocking and judged by what was opened, so a pipe or a device put in its
+// place, even in the moment after a check of the name, is neither waited on
+// nor read.
+class RegularFile {
+ public:
+  RegularFile() = default;
+  ~RegularFile() { Close(); }
+  RegularFile(const RegularFile&) = delete;
+  RegularFile& operator=(const RegularFile&) = delete;
+
+  // False when nothing could be opened or it is no regular file.
+  bool Open(const std::string& path);
+  // The next byte, or -1 at the end of the file or on a read error.
+  int Get() {
+    if (at_ == have_ && !Fill()) return -1;
+    return static_cast<unsigned char>(buffer_[at_++]);
+  }
+
+ private:
+  bool Fill();  // reads the next chunk into the buffer; false at the end
+  void Close();
+
+  std::intptr_t handle_ = -1;
+  char buffer_[4096];
+  std::size_t have_ = 0;
+  std::size_t at_ = 0;
+};
 
 // True when anything at all stands at `path`: a file, a directory, a device,
 // a pipe, or a link whether or not it leads anywhere.

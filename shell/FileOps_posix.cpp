@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,12 +28,64 @@ bool IsRegularFile(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool RegularFile::Open(const std::string& path) {
+  Close();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool RegularFile::Fill() {
+  if (handle_ < 0) return false;
+  ssize_t got = 0;
+  do {
+    got = ::read(static_cast<int>(handle_), buffer_, sizeof buffer_);
+  } while (got < 0 && errno == EINTR);
+  have_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+  at_ = 0;
+  return have_ > 0;
+}
+
+void RegularFile::Close() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+  handle_ = -1;
+  have_ = at_ = 0;
+}
+
 bool Exists(const std::string& path) {
   struct stat info {};
   return ::lstat(path.c_str(), &info) == 0;
 }
 
 namespace {
+
+// Under a file-size limit (ulimit -f) a write past it raises SIGXFSZ, whose
+// default kills the program before the temporary file can be removed.
+// Ignored for the span of a save, the write fails with EFBIG instead.
+class FileSizeSignalIgnored {
+ public:
+  FileSizeSignalIgnored() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    restore_ = ::sigaction(SIGXFSZ, &ignore, &saved_) == 0;
+  }
+  ~FileSizeSignalIgnored() {
+    if (restore_) ::sigaction(SIGXFSZ, &saved_, nullptr);
+  }
+  FileSizeSignalIgnored(const FileSizeSignalIgnored&) = delete;
+  FileSizeSignalIgnored& operator=(const FileSizeSignalIgnored&) = delete;
+
+ private:
+  struct sigaction saved_ {};
+  bool restore_ = false;
+};
 
 bool WriteAll(int fd, std::string_view content) {
   while (!content.empty()) {
@@ -101,6 +154,7 @@ bool ReplaceFileContents(const std::string& directory_in, const std::string& nam
   const std::string path = JoinPath(directory, name);
   if (IsReadOnly(path)) return false;
 
+  const FileSizeSignalIgnored no_kill_past_the_size_limit;
   std::string temp;
   const int fd = CreateTemporary(directory, name, temp);
   if (fd < 0) return false;

@@ -3,7 +3,6 @@
 #include <array>
 #include <cctype>
 #include <cstdint>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,11 +33,11 @@ using LineBuffer = std::string;
 // and dropping the rest of the line with its end (LF or CR LF; a lone CR
 // before the end of the file counts as a line end too). Returns false, with
 // `buffer` untouched, when the file has no more lines.
-bool ReadLine(std::istream& in, LineBuffer& buffer) {
+bool ReadLine(fileops::RegularFile& in, LineBuffer& buffer) {
   std::string text;
   bool pending_cr = false;
   bool any = false;
-  for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
+  for (int c = in.Get(); c >= 0; c = in.Get()) {
     any = true;
     if (c == '\n') break;
     if (pending_cr && text.size() < kSettingsLineText) text += '\r';
@@ -99,9 +98,7 @@ void ApplyLines(const std::array<LineBuffer, kSettingsLines>& lines) {
   ResendTimes = LeadingNumber(lines[2]);
 }
 
-bool ReadSettingsFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+void ReadSettingsFile(fileops::RegularFile& in) {
   std::array<LineBuffer, kSettingsLines> lines;
   LineBuffer buffer;
   for (LineBuffer& line : lines) {
@@ -109,7 +106,6 @@ bool ReadSettingsFile(const std::string& path) {
     line = buffer;
   }
   ApplyLines(lines);
-  return true;
 }
 
 // The file's content for the current globals, with CR LF line ends.
@@ -124,12 +120,13 @@ void LoadSettings() {
   const auto directory = fileops::CurrentDirectory();
   if (!directory) return SetDefaults();
   const std::string path = fileops::JoinPath(*directory, kSettingsFileName);
-  if (fileops::IsRegularFile(path)) {
-    if (!ReadSettingsFile(path)) SetDefaults();
-    return;
-  }
+  // Opened first and judged by what was opened: a pipe swapped in after a
+  // check of the name would otherwise hold the start.
+  fileops::RegularFile file;
+  if (file.Open(path)) return ReadSettingsFile(file);
   // Something else stands in its place (a directory, a pipe, a dangling
-  // link): leave it alone and go on with the defaults.
+  // link, a file that cannot be read): leave it alone and go on with the
+  // defaults.
   if (fileops::Exists(path)) return SetDefaults();
   // A failed write is not reported: the defaults hold for this run.
   (void)fileops::ReplaceFileContents(*directory, kSettingsFileName, kDefaultContent);

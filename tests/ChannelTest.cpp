@@ -81,6 +81,35 @@ TEST_F(ChannelTest, ReopenAtNewRateChangesOnlyTheRate) {
   EXPECT_TRUE(first == second);
 }
 
+struct DriverState {
+  const char* name;
+  std::uint8_t xon, xoff;            // the driver's own characters
+  std::uint8_t sent_xon, sent_xoff;  // what the channel hands back
+};
+
+class DriverFlowCharacters : public ChannelTest,
+                             public ::testing::WithParamInterface<DriverState> {};
+
+// The driver refuses equal XON and XOFF characters and has an abort on error
+// left set by another program: the open still succeeds, with the flag cleared.
+TEST_P(DriverFlowCharacters, AreNeverHandedBackEqualAndAbortOnErrorIsCleared) {
+  pager.refuse_equal_flow_chars = true;
+  pager.driver_dcb.XonChar = GetParam().xon;
+  pager.driver_dcb.XoffChar = GetParam().xoff;
+  pager.driver_dcb.fAbortOnError = 1;
+  ASSERT_TRUE(comm.OpenPort()) << gui.Texts().at(0);
+  const TDcb& dcb = pager.applied_dcbs.at(0);
+  EXPECT_EQ(dcb.XonChar, GetParam().sent_xon);
+  EXPECT_EQ(dcb.XoffChar, GetParam().sent_xoff);
+  EXPECT_EQ(dcb.fOutX + dcb.fInX + dcb.fAbortOnError, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, DriverFlowCharacters,
+                         ::testing::Values(DriverState{"OwnPairKept", 0x11, 0x13, 0x11, 0x13},
+                                           DriverState{"OddPairKept", 0x05, 0x07, 0x05, 0x07},
+                                           DriverState{"EqualBecomeDc1Dc3", 0, 0, 0x11, 0x13}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ChannelTest, FailedOpenShowsTheBoxAndCanBeRetried) {
   comm.Port = -1;
   pager.fail_open_number = 1;

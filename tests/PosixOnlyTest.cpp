@@ -6,14 +6,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 
-#include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
-#include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
-#include "tests/support/ScriptedPager.h"
-#include "tests/support/UpdateSettings.h"
 
 namespace {
 
@@ -129,31 +124,6 @@ TEST(PosixNames, ComZeroNamesNoDevice) {
   EXPECT_EQ(gui.Texts(),
             std::vector<std::string>{"Can NOT Open \"COM0\"\nThe port does not exist."});
   EXPECT_NE(comm.LastOpenError, 0);
-}
-
-TEST(FileChangedUnderTheTransfer, IsNeverSentShortAndEndsWithExit) {
-  VirtualClock clock;
-  RecordingGui gui;
-  ScriptedPager pager(clock);
-  TDComm comm;
-  comm.DeviceFactory = pager.Factory();
-  ScopedUpdateSettings settings(comm, 9600, 0);
-  TempDir dir;
-  const std::string rec_a = HexRecordText(0, 0, Bytes(16));
-  const std::string rec_b = HexRecordText(0x10, 0, Bytes(16));
-  const std::string path = dir.Write("fw.hex", HexFileText({rec_a, rec_b, kEndRecordLine}));
-  int pumps = 0;
-  // Another program cuts the file while the first record is programmed.
-  gui.on_pump = [&] {
-    if (++pumps == 2) std::filesystem::resize_file(path, 50);
-  };
-  UpdateFlow flow;
-  flow.Run(path);
-  EXPECT_EQ(pager.CommandTexts(),
-            (std::vector<std::string>{"f", "b96006A", "e0", "s" + rec_a, "p", "q"}));
-  EXPECT_EQ(gui.Texts(),
-            std::vector<std::string>{
-                "Unable to open the HEX file.\nThe file could not be read at byte 45."});
 }
 
 }  // namespace

@@ -54,11 +54,13 @@ TEST_F(FlowTest, NormalUpdateSendsEveryCommandInOrder) {
   EXPECT_EQ(gui.boxes[0].text, "Firmware updated finished.");
   EXPECT_EQ(gui.boxes[0].caption, "Tarvex Flasher");
   EXPECT_EQ(gui.boxes[0].style, 64u);
-  // Port opened at 1200 and purged, then reopened at the chosen rate.
+  // Port opened at 1200 and purged, then reopened at the chosen rate; the
+  // input queue alone is purged again before each of the eight commands.
   EXPECT_EQ(pager.commands[0].rate, 1200u);
   EXPECT_EQ(pager.commands[1].rate, 1200u);
   EXPECT_EQ(pager.commands[2].rate, 4800u);
-  EXPECT_EQ(pager.purges, 1);
+  EXPECT_EQ(std::count(pager.calls.begin(), pager.calls.end(), "purge 15"), 1);
+  EXPECT_EQ(std::count(pager.calls.begin(), pager.calls.end(), "purge 10"), 8);
   EXPECT_EQ(pager.opens, 2);
   EXPECT_EQ(pager.open_devices, 0);
   EXPECT_FALSE(comm.IsOpened());
@@ -379,7 +381,7 @@ class Progress : public FlowTest, public ::testing::WithParamInterface<ProgressC
 TEST_P(Progress, IsTheConsumedShareRoundedHalfUp) {
   ASSERT_TRUE(flow.OpenHexFile(TwoRecordFile()));
   flow.FileSize = GetParam().size;
-  ASSERT_TRUE(flow.HexFile.Seek(GetParam().pos));
+  ASSERT_TRUE(flow.Image.Seek(GetParam().pos));
   EXPECT_EQ(flow.GetProgress(), GetParam().percent);
 }
 

@@ -3,7 +3,12 @@
 // These run in real time.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <fstream>
+#include <thread>
 
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
@@ -43,7 +48,10 @@ class LineUpdate : public ::testing::Test {
   void Update(const std::vector<std::string>& options,
               const std::vector<std::string>& records = FirmwareRecords()) {
     hex_text = HexFileText(records);
-    const std::string path = dir.Write("fw.hex", hex_text);
+    UpdateFile(options, dir.Write("fw.hex", hex_text));
+  }
+
+  void UpdateFile(const std::vector<std::string>& options, const std::string& path) {
     comm.DevicePath = pager.Start(options);
     ASSERT_FALSE(comm.DevicePath.empty()) << "the pager emulator did not start";
     const auto start = SteadyClock::now();
@@ -126,6 +134,65 @@ TEST_F(LineUpdate, RejectedProgramRestartsFromTheEraseAndStillLands) {
   const Texts commands = pager.Commands();
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "e0"), 3);
   EXPECT_EQ(pager.ProgrammedImage(), ImageOfHex(hex_text));
+}
+
+// The user holds a menu open for two seconds while the pager's ACK comes in:
+// the reply waits in the driver and is still taken.
+TEST_F(LineUpdate, ReplyThatCameDuringALongPumpIsTaken) {
+  bool blocked = false;
+  gui.on_pump = [&] {
+    if (!std::exchange(blocked, true)) std::this_thread::sleep_for(std::chrono::seconds(2));
+  };
+  Update({"--hold-reply", "1:700"});
+  EXPECT_EQ(gui.Texts(), Texts{kFinished});
+  EXPECT_EQ(pager.ProgrammedImage(), ImageOfHex(hex_text));
+}
+
+// A build writes the next firmware into the file while it is being flashed,
+// with an end record early on: the pager still gets exactly the file that
+// was checked, whole.
+TEST_F(LineUpdate, FileRewrittenDuringTheUpdateIsFlashedAsChecked) {
+  std::vector<std::string> next = {HexRecordText(0, 0, Bytes(16, 0x55)), kEndRecordLine};
+  next.resize(FirmwareRecords().size(), HexRecordText(0x7000, 0, Bytes(16, 0xAA)));
+  int pumps = 0;
+  gui.on_pump = [&] {
+    if (++pumps != 3) return;
+    std::ofstream out(dir.PathOf("fw.hex"), std::ios::binary | std::ios::in);
+    out << HexFileText(next);
+  };
+  Update({});
+  EXPECT_EQ(gui.Texts(), Texts{kFinished});
+  Texts sent = pager.Commands();
+  sent.erase(sent.begin(), sent.begin() + 3);  // f, rate, e0
+  sent.pop_back();                             // q
+  EXPECT_EQ(sent, TransferCommands(FirmwareRecords()));
+  EXPECT_EQ(pager.ProgrammedImage(), ImageOfHex(hex_text));
+}
+
+// Two records write the same bytes: the pager would AND them together. The
+// file is refused before a single command.
+TEST_F(LineUpdate, OverlappingRecordsAreRefusedBeforeAnyCommand) {
+  std::vector<std::string> records = FirmwareRecords();
+  records.insert(records.end() - 1, HexRecordText(0x0112, 0, Bytes(4)));
+  Update({}, records);
+  EXPECT_EQ(gui.Texts(), Texts{"Unable to open the HEX file.\nLine 11: overlaps line 10."});
+  EXPECT_EQ(pager.Commands(), Texts{});
+}
+
+// A pipe or a device chosen as the firmware file is refused at once, with
+// the reason of its own: nothing waits for a writer while the port is held.
+TEST_F(LineUpdate, PipeOrDeviceAsTheFileIsRefusedAtOnce) {
+  const std::string fifo = dir.PathOf("fw.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/null")}) {
+    SCOPED_TRACE(path);
+    gui.boxes.clear();
+    UpdateFile({}, path);
+    EXPECT_EQ(
+        gui.Texts(),
+        Texts{"Unable to open the HEX file.\nThe file cannot be opened: not a regular file."});
+    EXPECT_EQ(pager.Commands(), Texts{});
+  }
 }
 
 TEST_F(LineUpdate, HangUpInTheMiddleEndsCleanly) {

@@ -74,21 +74,58 @@ FaultCase NoReplyCase(const std::string& fault, int command, std::vector<std::st
   return Case(fault, command, std::move(options), {kNoResponse}, FirstCommands(command));
 }
 
+std::vector<std::string> Nak(int command) { return {"--nak-cmd", std::to_string(command)}; }
+
 std::vector<FaultCase> NakCases() {
-  const auto nak = [](int n) { return std::vector<std::string>{"--nak-cmd", std::to_string(n)}; };
   return {
-      Case("Nak", 1, nak(1), {kEnterFlashFail}, FirstCommandsThenExit(1)),
-      Case("Nak", 2, nak(2), {kBaudFail}, FirstCommandsThenExit(2)),
-      Case("Nak", 3, nak(3), {kEraseFail}, FirstCommandsThenExit(3)),
+      Case("Nak", 1, Nak(1), {kEnterFlashFail}, FirstCommandsThenExit(1)),
+      Case("Nak", 2, Nak(2), {kBaudFail}, FirstCommandsThenExit(2)),
+      Case("Nak", 3, Nak(3), {kEraseFail}, FirstCommandsThenExit(3)),
       // A rejected package is sent again; a rejected program command starts
       // over from the erase.
-      Case("Nak", 4, nak(4), {kSendFail, kFinished},
+      Case("Nak", 4, Nak(4), {kSendFail, kFinished},
            {"f", "b4800B8", "e0", kSend, kSend, "p", "q"}),
-      Case("Nak", 5, nak(5), {kProgramRetry, kFinished},
+      Case("Nak", 5, Nak(5), {kProgramRetry, kFinished},
            {"f", "b4800B8", "e0", kSend, "p", "e0", kSend, "p", "q"}),
       // The reply to "q" is not looked at.
-      Case("Nak", 6, nak(6), {kFinished}, kAll),
+      Case("Nak", 6, Nak(6), {kFinished}, kAll),
   };
+}
+
+std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A reply that comes twice: the second copy is waiting when the next command
+// goes out. That command is rejected, so the update ends as the NAK case of
+// that command says only if the rejection, and not the copy, is taken as its
+// reply.
+std::vector<FaultCase> DoubledReplyCases() {
+  const std::vector<FaultCase> naks = NakCases();
+  std::vector<FaultCase> cases;
+  for (int n = 1; n <= kCommands; ++n) {
+    const std::vector<std::string> twice = {"--double", std::to_string(n)};
+    FaultCase c = n < kCommands ? naks[n] : Case("", n, {}, {kFinished}, kAll);
+    c.name = "DoubledReplyAt" + CommandName(n);
+    c.plan.pager_options = n < kCommands ? Joined(twice, Nak(n + 1)) : twice;
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+// A pager that sends an ACK of its own after every 30 ms of quiet, to a host
+// that stays away 50 ms after each reply: a stray ACK waits before every
+// command but the first. Each command in turn is rejected; the rejection
+// must still be what the update acts on.
+std::vector<FaultCase> UnpromptedByteCases() {
+  std::vector<FaultCase> cases = NakCases();
+  for (FaultCase& c : cases) {
+    c.name = "UnpromptedAcksAnd" + c.name;
+    c.plan.pager_options = Joined(c.plan.pager_options, {"--unprompted", "30:06"});
+    c.plan.host_pause_after_reply = std::chrono::milliseconds(50);
+  }
+  return cases;
 }
 
 std::vector<FaultCase> StrayCases() {
@@ -179,6 +216,10 @@ const auto kCaseName = [](const auto& info) { return info.param.name; };
 
 INSTANTIATE_TEST_SUITE_P(Nak, FaultMatrix, ::testing::ValuesIn(NakCases()), kCaseName);
 INSTANTIATE_TEST_SUITE_P(Stray, FaultMatrix, ::testing::ValuesIn(StrayCases()), kCaseName);
+INSTANTIATE_TEST_SUITE_P(DoubledReply, FaultMatrix, ::testing::ValuesIn(DoubledReplyCases()),
+                         kCaseName);
+INSTANTIATE_TEST_SUITE_P(Unprompted, FaultMatrix, ::testing::ValuesIn(UnpromptedByteCases()),
+                         kCaseName);
 INSTANTIATE_TEST_SUITE_P(Silence, FaultMatrix, ::testing::ValuesIn(SilenceCases()), kCaseName);
 INSTANTIATE_TEST_SUITE_P(LateReply, FaultMatrix, ::testing::ValuesIn(LateReplyCases()), kCaseName);
 INSTANTIATE_TEST_SUITE_P(HangUp, FaultMatrix, ::testing::ValuesIn(HangUpCases()), kCaseName);

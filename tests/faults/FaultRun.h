@@ -99,6 +99,8 @@ struct RunPlan {
   // pump after the host has written this many commands: the host is then
   // waiting for the reply to that command.
   std::size_t hang_up_after_commands = 0;
+  // How long the host stays away from the line after each reply it reads.
+  std::chrono::milliseconds host_pause_after_reply{0};
 };
 
 inline RunResult RunAgainstPager(const RunPlan& plan) {
@@ -115,6 +117,7 @@ inline RunResult RunAgainstPager(const RunPlan& plan) {
     PagerProcess pager(dir.path().string());
     TDComm comm;
     comm.DeviceFactory = recorder.Factory();
+    recorder.pause_after_read = plan.host_pause_after_reply;
     comm.DevicePath = pager.Start(plan.pager_options);
     result.pager_started = !comm.DevicePath.empty();
     if (!result.pager_started) return result;

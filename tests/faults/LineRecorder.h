@@ -3,8 +3,10 @@
 // test sees what the host tried to send even where the line was gone.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/Dcommthread.h"
@@ -17,6 +19,9 @@ class LineRecorder {
   int opens = 0;
   int closes = 0;
   int open_devices = 0;
+  // A slow host: after each byte it reads, it stays away from the line this
+  // long before it goes on (writes its next command).
+  std::chrono::milliseconds pause_after_read{0};
 
   SerialDeviceFactory Factory() {
     return [this] { return std::make_unique<Device>(*this, CreateSystemSerialDevice()); };
@@ -45,7 +50,9 @@ class LineRecorder {
     }
     bool Purge(std::uint32_t flags) override { return real_->Purge(flags); }
     bool Read(std::uint8_t* data, std::uint32_t count, std::uint32_t& done) override {
-      return real_->Read(data, count, done);
+      const bool read = real_->Read(data, count, done);
+      if (read && done > 0) std::this_thread::sleep_for(recorder_.pause_after_read);
+      return read;
     }
     bool Write(const std::uint8_t* data, std::uint32_t count, std::uint32_t& done) override {
       const std::string bytes(reinterpret_cast<const char*>(data), count);

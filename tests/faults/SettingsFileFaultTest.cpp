@@ -11,11 +11,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/Globals.h"
@@ -306,6 +308,30 @@ TEST_F(SettingsFile, PipeInItsPlaceIsLeftAloneByLoad) {
   EXPECT_EQ(FileNamesIn(dir.path()), Names{kSettingsFileName});
 }
 
+// The file is swapped for a pipe and back, over and over, while the program
+// loads it again and again: whenever a load meets the pipe, whether before
+// or after it looked at the name, it goes on with the defaults at once.
+TEST_F(SettingsFile, PipeSwappedInDuringLoadsNeverHoldsOne) {
+  GiveToChild(dir.path());
+  const ChildRun run = InChild(
+      dir.path(), {}, [] { ::alarm(20); },
+      [] {
+        std::atomic<bool> stop{false};
+        std::thread swapper([&] {
+          while (!stop) {
+            std::ofstream("file.tmp") << "3\r\nH\r\n5\r\n";
+            ::rename("file.tmp", kSettingsFileName);
+            ::mkfifo("fifo.tmp", 0644);
+            ::rename("fifo.tmp", kSettingsFileName);
+          }
+        });
+        for (int load = 0; load < 3000; ++load) LoadSettings();
+        stop = true;
+        swapper.join();
+      });
+  EXPECT_TRUE(run.ran) << "a load waited on the pipe";
+}
+
 // The settings file is a link to a file kept elsewhere: loading reads that
 // file, saving writes it, and the link stays a link.
 TEST_F(SettingsFile, LinkToTheFileIsReadAndWrittenThrough) {
@@ -325,9 +351,9 @@ TEST_F(SettingsFile, LinkToTheFileIsReadAndWrittenThrough) {
 // ---- A write that stops part-way -------------------------------------------
 
 // Files may grow to four bytes: every write of a whole settings file stops
-// part-way, as on a full disk.
+// part-way, as on a full disk. SIGXFSZ keeps its default, which kills a
+// program that does not see to it itself, as under a shell's "ulimit -f".
 void FourByteFiles() {
-  std::signal(SIGXFSZ, SIG_IGN);
   const rlimit four{4, 4};
   ::setrlimit(RLIMIT_FSIZE, &four);
 }

@@ -20,13 +20,13 @@ class ScriptedDevice final : public ISerialDevice {
   }
   bool GetState(TDcb& dcb) override {
     line_.calls.push_back("getstate");
-    dcb = TDcb{};
-    dcb.BaudRate = 110;  // what a driver might report before we set ours
+    dcb = line_.driver_dcb;
     return !Failing("getstate");
   }
   bool SetState(const TDcb& dcb) override {
     line_.calls.push_back("setstate");
     if (Failing("setstate")) return false;
+    if (line_.refuse_equal_flow_chars && dcb.XonChar == dcb.XoffChar) return false;
     line_.applied_dcbs.push_back(dcb);
     line_.rate_ = dcb.BaudRate;
     return true;
@@ -47,7 +47,11 @@ class ScriptedDevice final : public ISerialDevice {
   bool Purge(std::uint32_t flags) override {
     line_.calls.push_back("purge " + std::to_string(flags));
     ++line_.purges;
-    line_.pending_.clear();
+    // Only what has arrived is dropped; a reply still on its way is not.
+    if ((flags & (kPurgeRxAbort | kPurgeRxClear)) != 0) {
+      std::erase_if(line_.pending_,
+                    [now = line_.clock_.Now()](const auto& byte) { return byte.due <= now; });
+    }
     return true;
   }
   bool Read(std::uint8_t* data, std::uint32_t count, std::uint32_t& done) override {

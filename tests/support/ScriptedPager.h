@@ -63,6 +63,10 @@ class ScriptedPager {
   // 1-based number of the open that fails (0: none), and which call fails.
   int fail_open_number = 0;
   std::string fail_call = "open";
+  // What the driver reports before the channel sets its own settings.
+  TDcb driver_dcb = {.BaudRate = 110};
+  // Refuses a state whose XON and XOFF characters are equal, as many drivers do.
+  bool refuse_equal_flow_chars = false;
   // A write reports fewer bytes than asked.
   bool short_writes = false;
   // The line is gone: every read and write fails.

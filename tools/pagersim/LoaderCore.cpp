@@ -78,6 +78,7 @@ CommandOutcome LoaderCore::Handle(const Command& command) {
   }
   ApplyStray(n, &out);
   ApplyDelay(n, &out);
+  ApplyHoldAndDouble(n, &out);
   return out;
 }
 
@@ -143,6 +144,20 @@ void LoaderCore::ApplyDelay(int command, CommandOutcome* out) {
   if (options_.delay_ms > 0 && command >= options_.delay_from) {
     out->delay_ms = options_.delay_ms;
     Log(EventKind::kFault, "delay " + std::to_string(options_.delay_ms));
+  }
+}
+
+void LoaderCore::ApplyHoldAndDouble(int command, CommandOutcome* out) {
+  for (const auto& fault : options_.hold_reply) {
+    if (fault.command == command) {
+      out->hold_until_ms = fault.at_ms;
+      Log(EventKind::kFault, "hold-reply " + std::to_string(fault.at_ms));
+    }
+  }
+  const auto& doubled = options_.double_reply;
+  if (std::find(doubled.begin(), doubled.end(), command) != doubled.end()) {
+    out->copies = 2;
+    Log(EventKind::kFault, "double");
   }
 }
 

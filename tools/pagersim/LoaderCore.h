@@ -29,6 +29,8 @@ struct Command {
 struct CommandOutcome {
   std::optional<uint8_t> reply;  // nullopt: stay silent
   int delay_ms = 0;              // wait before sending the reply
+  int hold_until_ms = -1;        // ... and not before this many ms after the start (-1: off)
+  int copies = 1;                // the reply goes out this many times, back to back
   int new_rate_bps = 0;          // once the reply is out, listen at this rate (0 = keep)
   bool hang_up = false;          // close the line once the reply has been read
   bool finish = false;           // stop serving once the reply has been read
@@ -63,6 +65,7 @@ class LoaderCore {
   bool DrawRandomNak();
   void ApplyStray(int command, CommandOutcome* out);
   void ApplyDelay(int command, CommandOutcome* out);
+  void ApplyHoldAndDouble(int command, CommandOutcome* out);
 
   uint8_t Execute(const Command& command, CommandOutcome* out);
   uint8_t ExecuteIdle(const Command& command);

@@ -40,6 +40,13 @@ bool SplitPair(std::string_view text, std::string_view* first, std::string_view*
   return true;
 }
 
+std::optional<uint8_t> ParseHexByte(std::string_view text) {
+  if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
+  const auto value = text.size() <= 2 ? ParseInteger(text, 16) : std::nullopt;
+  if (!value || *value < 0) return std::nullopt;
+  return static_cast<uint8_t>(*value);
+}
+
 bool ParseNakSend(std::string_view text, PagerOptions& out, std::string& err) {
   std::string_view n, k;
   NakSendFault fault;
@@ -63,14 +70,43 @@ bool ParseStray(std::string_view text, PagerOptions& out, std::string& err) {
     return false;
   }
   if (!ParseIntIn("--stray N", n, 1, kMaxCount, &fault.command, err)) return false;
-  if (byte.starts_with("0x") || byte.starts_with("0X")) byte.remove_prefix(2);
-  const auto value = byte.size() <= 2 ? ParseInteger(byte, 16) : std::nullopt;
-  if (!value || *value < 0) {
+  const auto value = ParseHexByte(byte);
+  if (!value) {
     err = "--stray BYTE: expected one hex byte such as 41, got '" + std::string(byte) + "'";
     return false;
   }
-  fault.byte = static_cast<uint8_t>(*value);
+  fault.byte = *value;
   out.stray.push_back(fault);
+  return true;
+}
+
+bool ParseHoldReply(std::string_view text, PagerOptions& out, std::string& err) {
+  std::string_view n, ms;
+  HoldReplyFault fault;
+  if (!SplitPair(text, &n, &ms)) {
+    err = "--hold-reply: expected N:MS, got '" + std::string(text) + "'";
+    return false;
+  }
+  if (!ParseIntIn("--hold-reply N", n, 1, kMaxCount, &fault.command, err) ||
+      !ParseIntIn("--hold-reply MS", ms, 0, kMaxDelayMs, &fault.at_ms, err)) {
+    return false;
+  }
+  out.hold_reply.push_back(fault);
+  return true;
+}
+
+// "MS" or "MS:BYTE"; the byte is an ACK unless given.
+bool ParseUnprompted(std::string_view text, PagerOptions& out, std::string& err) {
+  std::string_view ms = text, byte;
+  const bool with_byte = SplitPair(text, &ms, &byte);
+  if (!ParseIntIn("--unprompted MS", ms, 1, kMaxDelayMs, &out.unprompted_ms, err)) return false;
+  if (!with_byte) return true;
+  const auto value = ParseHexByte(byte);
+  if (!value) {
+    err = "--unprompted BYTE: expected one hex byte such as 06, got '" + std::string(byte) + "'";
+    return false;
+  }
+  out.unprompted_byte = *value;
   return true;
 }
 
@@ -130,11 +166,11 @@ ValueHandler SetInt(std::string_view name, int PagerOptions::*field, int min, in
   };
 }
 
-ValueHandler AddNakCmd() {
-  return [](std::string_view v, PagerOptions& o, std::string& err) {
+ValueHandler AddCommandNumber(std::string_view name, std::vector<int> PagerOptions::*field) {
+  return [=](std::string_view v, PagerOptions& o, std::string& err) {
     int n = 0;
-    if (!ParseIntIn("--nak-cmd", v, 1, kMaxCount, &n, err)) return false;
-    o.nak_cmd.push_back(n);
+    if (!ParseIntIn(name, v, 1, kMaxCount, &n, err)) return false;
+    (o.*field).push_back(n);
     return true;
   };
 }
@@ -159,7 +195,10 @@ const std::vector<KnownOption>& KnownOptions() {
       {"--delay", true, SetInt("--delay", &PagerOptions::delay_ms, 0, kMaxDelayMs)},
       {"--delay-from", true, SetInt("--delay-from", &PagerOptions::delay_from, 1, kMaxCount)},
       {"--stray", true, ParseStray},
-      {"--nak-cmd", true, AddNakCmd()},
+      {"--nak-cmd", true, AddCommandNumber("--nak-cmd", &PagerOptions::nak_cmd)},
+      {"--double", true, AddCommandNumber("--double", &PagerOptions::double_reply)},
+      {"--hold-reply", true, ParseHoldReply},
+      {"--unprompted", true, ParseUnprompted},
       {"--hangup-after", true, SetInt("--hangup-after", &PagerOptions::hangup_after, 1, kMaxCount)},
       {"--random-nak", true, ParseRate},
       {"--seed", true, ParseSeed},
@@ -255,6 +294,9 @@ Faults (command numbers are 1-based over all answered commands):
   --delay-from N       ... only from command N on (needs --delay)
   --stray N:BYTE       answer command N with hex BYTE instead of ACK/NAK (repeatable)
   --nak-cmd N          answer command N with NAK without carrying it out (repeatable)
+  --double N           answer command N twice, back to back (repeatable)
+  --hold-reply N:MS    hold the reply to command N until MS ms after the start (repeatable)
+  --unprompted MS[:BYTE]  send BYTE (default 06) after every MS ms of quiet on the line
   --hangup-after N     close the line after the N-th successful "p"
   --random-nak RATE    NAK each "s"/"p" with probability RATE (0..1)
   --seed S             seed for --random-nak (default 1)

@@ -26,6 +26,14 @@ struct StrayFault {
   uint8_t byte = 0;
 };
 
+// Hold the reply to command number `command` until `at_ms` milliseconds after the
+// emulator started (at once if that moment has passed), as a pager that answers just
+// when the host is busy elsewhere.
+struct HoldReplyFault {
+  int command = 0;
+  int at_ms = 0;
+};
+
 struct PagerOptions {
   // Line. Default: a new pseudo-terminal whose slave path is reported.
   std::string link_path;    // also make a symlink here to the pty slave
@@ -52,17 +60,22 @@ struct PagerOptions {
   int delay_ms = 0;     // wait this long before each reply
   int delay_from = 1;   // ... starting with command N
   std::vector<StrayFault> stray;
-  std::vector<int> nak_cmd;      // answer these commands with NAK, not carrying them out
-  int hangup_after = 0;          // close the line after N successful "p"; 0 = never
-  double random_nak_rate = 0.0;  // probability of NAKing each "s"/"p"
-  uint32_t seed = kDefaultSeed;  // for random_nak_rate (std::mt19937)
+  std::vector<int> nak_cmd;       // answer these commands with NAK, not carrying them out
+  int hangup_after = 0;           // close the line after N successful "p"; 0 = never
+  std::vector<int> double_reply;  // answer these commands twice, back to back
+  std::vector<HoldReplyFault> hold_reply;
+  int unprompted_ms = 0;           // send a byte after every this many ms of quiet; 0 = off
+  uint8_t unprompted_byte = 0x06;  // ... this byte (ACK unless given)
+  double random_nak_rate = 0.0;    // probability of NAKing each "s"/"p"
+  uint32_t seed = kDefaultSeed;    // for random_nak_rate (std::mt19937)
 
   bool show_help = false;
 };
 
 // Parses argv[1..argc-1]. On error returns false with a one-line message in err; `out`
 // is then unspecified. "--opt VALUE" and "--opt=VALUE" are both accepted; --nak-send,
-// --stray and --nak-cmd may be repeated, other options keep their last value.
+// --stray, --nak-cmd, --double and --hold-reply may be repeated, other options keep their last
+// value.
 bool ParsePagerOptions(int argc, const char* const* argv, PagerOptions& out, std::string& err);
 
 // Multi-line usage text for --help and after option errors.

@@ -16,8 +16,6 @@
 namespace pagersim {
 namespace {
 
-constexpr int kBitsPerByte = 10;  // 8N1: start bit, 8 data bits, stop bit
-constexpr int64_t kMicrosPerSecond = 1000000;
 constexpr int kLineRetryMs = 50;    // back-off while the line reports errors or hang-ups
 constexpr int kDrainSettleMs = 20;  // a pty hands written bytes to the slave asynchronously
 constexpr int kDrainPollMs = 5;
@@ -79,10 +77,6 @@ bool SetRawAtRate(int fd, int bps) {
   return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
-std::chrono::microseconds ByteTime(int bps) {
-  return std::chrono::microseconds(kBitsPerByte * kMicrosPerSecond / std::max(bps, 1));
-}
-
 std::string ReplyName(uint8_t reply) {
   if (reply == kAck) return "ACK";
   if (reply == kNak) return "NAK";
@@ -117,7 +111,8 @@ bool PagerSim::Start(std::string* err) {
     return false;
   }
   start_time_ = Clock::now();
-  rx_line_free_at_ = start_time_;
+  pacer_ = LinePacer<Clock>(start_time_);
+  last_line_activity_ = start_time_;
   const bool opened = options_.device_path.empty() ? OpenPty(err) : OpenDevice(err);
   if (!opened) return false;
   if (pipe(wake_pipe_) != 0) {
@@ -246,13 +241,30 @@ void PagerSim::ServeLoop() {
     if (fds[0].revents != 0) return;  // Stop()
     if (count == 2 && fds[1].revents != 0) ReadAvailable();
     ExpireFramer();
+    if (const auto due = UnpromptedDueMs(); due && *due <= NowMs()) SendUnprompted();
   }
 }
 
 int PagerSim::PollTimeoutMs() const {
-  const auto deadline = framer_.DeadlineMs();
+  auto deadline = framer_.DeadlineMs();
+  if (const auto due = UnpromptedDueMs()) deadline = std::min(deadline.value_or(*due), *due);
   if (!deadline) return -1;
   return static_cast<int>(std::max<int64_t>(0, *deadline - NowMs()));
+}
+
+std::optional<int64_t> PagerSim::UnpromptedDueMs() const {
+  // Only on a quiet line, never in the middle of a command.
+  if (options_.unprompted_ms <= 0 || line_fd_ < 0 || !framer_.AtCommandStart()) return std::nullopt;
+  const auto since_start =
+      std::chrono::duration_cast<std::chrono::milliseconds>(last_line_activity_ - start_time_);
+  return since_start.count() + options_.unprompted_ms;
+}
+
+void PagerSim::SendUnprompted() {
+  const uint8_t byte = options_.unprompted_byte;
+  Append(EventKind::kFault, "unprompted " + ReplyName(byte));
+  if (options_.pace && !WaitUntil(pacer_.Next(Clock::now(), core_.rate_bps()))) return;
+  WriteBytes(&byte, 1);
 }
 
 void PagerSim::ReadAvailable() {
@@ -260,6 +272,7 @@ void PagerSim::ReadAvailable() {
   const ssize_t n = read(line_fd_, buf.data(), buf.size());
   if (n > 0) {
     read_at_ = Clock::now();
+    NoteLineActivity();
     line_error_logged_ = false;
     for (ssize_t i = 0; i < n && !finished_ && line_fd_ >= 0 && !Stopping(); ++i) {
       HandleByte(buf[i]);
@@ -310,6 +323,11 @@ void PagerSim::Dispatch(const FramerEvent& event) {
 void PagerSim::SendReply(const CommandOutcome& outcome) {
   if (!outcome.reply) return;
   if (outcome.delay_ms > 0 && !WaitForMs(outcome.delay_ms)) return;
+  if (outcome.hold_until_ms >= 0 &&
+      !WaitUntil(start_time_ + std::chrono::milliseconds(outcome.hold_until_ms))) {
+    return;
+  }
+  const bool held = outcome.delay_ms > 0 || outcome.hold_until_ms >= 0;
   const int reply_rate_bps = core_.rate_bps();  // a rate change's ACK goes out at the old rate
   {
     // Logged before the byte leaves so a host that has read the reply sees the events.
@@ -317,14 +335,7 @@ void PagerSim::SendReply(const CommandOutcome& outcome) {
     AppendLocked(EventKind::kTx, ReplyName(*outcome.reply));
     if (outcome.new_rate_bps != 0) core_.SwitchRate(outcome.new_rate_bps);
   }
-  if (options_.pace) {
-    // The reply follows the command's last byte on the line; after a held-back reply the
-    // line has been idle, so it starts now.
-    const auto start = outcome.delay_ms > 0 ? Clock::now() : rx_line_free_at_;
-    rx_line_free_at_ = start + ByteTime(reply_rate_bps);
-    if (!WaitUntil(rx_line_free_at_)) return;
-  }
-  WriteByte(*outcome.reply);
+  WriteReplyCopies(*outcome.reply, outcome.copies, reply_rate_bps, held);
   if (outcome.new_rate_bps != 0 && !pty_mode_) {
     // On a real port the loader itself has to change speed, after the ACK has left.
     tcdrain(line_fd_);
@@ -339,16 +350,38 @@ void PagerSim::SendReply(const CommandOutcome& outcome) {
   }
 }
 
-void PagerSim::WriteByte(uint8_t byte) {
-  while (true) {
-    if (write(line_fd_, &byte, 1) == 1) return;
-    if (errno == EINTR) continue;
+void PagerSim::WriteReplyCopies(uint8_t reply, int copies, int rate_bps, bool line_was_idle) {
+  const std::vector<uint8_t> bytes(static_cast<size_t>(std::max(copies, 1)), reply);
+  if (!options_.pace) {
+    // In one write, so a doubled reply is waiting whole when the host reads the first.
+    WriteBytes(bytes.data(), bytes.size());
+    return;
+  }
+  // The reply follows the command's last byte on the line; after a held-back reply the
+  // line has been idle, so it starts now.
+  const auto earliest = line_was_idle ? Clock::now() : pacer_.FreeAt();
+  for (const uint8_t byte : bytes) {
+    if (!WaitUntil(pacer_.Next(earliest, rate_bps))) return;
+    WriteBytes(&byte, 1);
+  }
+}
+
+void PagerSim::WriteBytes(const uint8_t* bytes, size_t count) {
+  while (count > 0) {
+    const ssize_t written = write(line_fd_, bytes, count);
+    if (written > 0) {
+      bytes += written;
+      count -= static_cast<size_t>(written);
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
     pollfd out = {line_fd_, POLLOUT, 0};
     if (errno != EAGAIN || poll(&out, 1, kWritePollTimeoutMs) <= 0) {
       Append(EventKind::kErr, Errno("reply not sent"));
       return;
     }
   }
+  NoteLineActivity();
 }
 
 void PagerSim::DrainReply() {
@@ -386,9 +419,7 @@ bool PagerSim::PaceReceivedByte() {
   // Bytes queued in the pty arrive back to back: each one finishes one byte time after
   // the previous one, or after it was read if the line had been idle. Timing from the
   // read, not from now, keeps our own wake-up latency from adding up byte after byte.
-  const auto done = std::max(read_at_, rx_line_free_at_) + ByteTime(core_.rate_bps());
-  rx_line_free_at_ = done;
-  return WaitUntil(done);
+  return WaitUntil(pacer_.Next(read_at_, core_.rate_bps()));
 }
 
 bool PagerSim::Stopping() const {

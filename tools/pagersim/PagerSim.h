@@ -8,12 +8,14 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "CommandFramer.h"
 #include "FlashImage.h"
+#include "LinePacer.h"
 #include "LoaderCore.h"
 #include "PagerLog.h"
 #include "PagerOptions.h"
@@ -67,11 +69,16 @@ class PagerSim {
   void ExpireFramer();
   void Dispatch(const FramerEvent& event);
   void SendReply(const CommandOutcome& outcome);
-  void WriteByte(uint8_t byte);
+  void WriteReplyCopies(uint8_t reply, int copies, int rate_bps, bool line_was_idle);
+  void WriteBytes(const uint8_t* bytes, size_t count);
+  void SendUnprompted();
+  // Milliseconds since the start at which the next unprompted byte is due, if any.
+  std::optional<int64_t> UnpromptedDueMs() const;
   void DrainReply();
   void HangUp();
   int ObserveLineRate() const;
   bool PaceReceivedByte();
+  void NoteLineActivity() { last_line_activity_ = Clock::now(); }
 
   bool Stopping() const;
   // Interruptible sleeps: false when Stop() cut them short.
@@ -104,8 +111,9 @@ class PagerSim {
   int command_line_rate_bps_ = 0;
   bool line_error_logged_ = false;
   Clock::time_point start_time_;
-  Clock::time_point rx_line_free_at_;
-  Clock::time_point read_at_;  // when the bytes being handled were read
+  LinePacer<Clock> pacer_;
+  Clock::time_point last_line_activity_;  // last byte received or sent
+  Clock::time_point read_at_;             // when the bytes being handled were read
   std::thread thread_;
 };
 

@@ -69,7 +69,13 @@ TEST(PagerOptionsTest, ParsesEveryOption) {
                         "--random-nak",
                         "0.25",
                         "--seed",
-                        "99"});
+                        "99",
+                        "--double",
+                        "3",
+                        "--hold-reply",
+                        "2:700",
+                        "--unprompted",
+                        "250:41"});
   ASSERT_TRUE(r.ok) << r.err;
   const PagerOptions& o = r.options;
   EXPECT_EQ(o.link_path, "/tmp/com1");
@@ -93,6 +99,13 @@ TEST(PagerOptionsTest, ParsesEveryOption) {
   EXPECT_EQ(o.hangup_after, 10);
   EXPECT_DOUBLE_EQ(o.random_nak_rate, 0.25);
   EXPECT_EQ(o.seed, 99u);
+  EXPECT_EQ(o.double_reply, std::vector<int>{3});
+  ASSERT_EQ(o.hold_reply.size(), 1u);
+  EXPECT_EQ(o.hold_reply[0].command, 2);
+  EXPECT_EQ(o.hold_reply[0].at_ms, 700);
+  EXPECT_EQ(o.unprompted_ms, 250);
+  EXPECT_EQ(o.unprompted_byte, 0x41);
+  EXPECT_EQ(Parse({"--unprompted", "20"}).options.unprompted_byte, 0x06);  // ACK unless given
 }
 
 TEST(PagerOptionsTest, AcceptsEqualsFormAndRepeatsListOptions) {
@@ -154,7 +167,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"FlagWithValue", {"--pace=1"}, "--pace takes no value"},
         BadCase{"LinkAndDevice", {"--link", "a", "--device", "b"}, "cannot be combined"},
         BadCase{"DelayFromWithoutDelay", {"--delay-from", "3"}, "--delay-from needs --delay"},
-        BadCase{"EmptyLogPath", {"--log", ""}, "--log"}),
+        BadCase{"EmptyLogPath", {"--log", ""}, "--log"},
+        BadCase{"HoldReplyNoColon", {"--hold-reply", "3"}, "expected N:MS"},
+        BadCase{"UnpromptedNotHex", {"--unprompted", "10:XYZ"}, "one hex byte"}),
     [](const ::testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

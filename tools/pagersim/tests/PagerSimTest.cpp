@@ -348,6 +348,36 @@ TEST_F(PagerSimTest, PacingMakesARecordTakeItsLineTime) {
   EXPECT_GE(std::chrono::steady_clock::now() - sent, line_time);
 }
 
+TEST_F(PagerSimTest, UnpromptedByteComesAfterQuietAndNeverInsideACommand) {
+  PagerOptions options;
+  options.unprompted_ms = 100;
+  options.unprompted_byte = 0x41;
+  StartSim(options);
+  EXPECT_EQ(host_.ReadByte(kSettleMs), 0x41);
+  ASSERT_EQ(host_.Command("f"), kAck);
+  // Half a command, then silence longer than the period: no byte while it is open.
+  ASSERT_TRUE(host_.Send("e"));
+  EXPECT_TRUE(host_.NothingArrives(250));
+  EXPECT_EQ(host_.Command("0"), kAck);
+  EXPECT_EQ(host_.ReadByte(kSettleMs), 0x41);
+  EXPECT_GE(CountEvents(Log(), EventKind::kFault, "unprompted 0x41"), 2);
+}
+
+TEST(LinePacerTest, ByteTimesKeepTheirFractionsWithoutAddingUp) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start{};
+  LinePacer<Clock> pacer(start);
+  // Three bytes at 9600 bit/s take 3 * 1041.666... us: exactly 3125 us.
+  pacer.Next(start, 9600);
+  pacer.Next(start, 9600);
+  EXPECT_EQ(pacer.Next(start, 9600) - start, std::chrono::microseconds(3125));
+  for (int i = 3; i < 9600; ++i) pacer.Next(start, 9600);
+  EXPECT_EQ(pacer.FreeAt() - start, std::chrono::seconds(10));
+  // After a pause the next byte starts when it could, not behind the last one.
+  const auto later = start + std::chrono::seconds(20);
+  EXPECT_EQ(pacer.Next(later, 1200) - later, std::chrono::nanoseconds(8333333));
+}
+
 TEST_F(PagerSimTest, StopInterruptsALongDelay) {
   PagerOptions options;
   options.delay_ms = 60000;
