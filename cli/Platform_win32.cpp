@@ -1,0 +1,68 @@
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "cli/Platform.h"
+
+namespace {
+
+std::atomic<bool>* interrupt_flag = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+    return FALSE;
+  }
+  if (interrupt_flag != nullptr) interrupt_flag->store(true);
+  return TRUE;
+}
+
+// Turns on cursor sequences for one console stream; false when the stream is
+// not a console or the console does not take them.
+bool EnableSequences(DWORD which) {
+  const HANDLE stream = GetStdHandle(which);
+  if (stream == INVALID_HANDLE_VALUE || stream == nullptr) return false;
+  DWORD mode = 0;
+  if (GetConsoleMode(stream, &mode) == 0) return false;
+  if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) return true;
+  return SetConsoleMode(stream, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+int ComNumber(const std::string& port) {
+  std::string name = port;
+  if (name.rfind("\\\\.\\", 0) == 0) name = name.substr(4);
+  if (name.size() < 4 || name.compare(0, 3, "COM") != 0) return 0;
+  if (name.find_first_not_of("0123456789", 3) != std::string::npos) return 0;
+  return std::atoi(name.c_str() + 3);
+}
+
+}  // namespace
+
+bool StreamsAreTerminals() {
+  return EnableSequences(STD_OUTPUT_HANDLE) && EnableSequences(STD_ERROR_HANDLE);
+}
+
+void InstallInterruptHandler(std::atomic<bool>& flag) {
+  interrupt_flag = &flag;
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+std::string DeviceFileFor(const std::string& port) {
+  // COM1 to COM9 open by their plain names; higher numbers only through the
+  // device namespace.
+  const int number = ComNumber(port);
+  if (number >= 10 && port.rfind("\\\\.\\", 0) != 0) return "\\\\.\\" + port;
+  return port;
+}
+
+std::string OpenFailureHint(const std::string&, int error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return "The port is in use by another program.";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return "There is no such port.";
+    default:
+      return error != 0 ? "Windows error " + std::to_string(error) + "." : "";
+  }
+}
