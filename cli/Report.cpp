@@ -21,6 +21,12 @@ std::string FormatEta(double seconds) {
   return fmt::format("ETA {}:{:02}", whole / kSecondsPerMinute, whole % kSecondsPerMinute);
 }
 
+// Figures in JSON to a sensible precision: milliseconds, whole bytes.
+double Milliseconds(double seconds) { return std::round(seconds * 1000) / 1000; }
+long WholeBytesPerSecond(std::uint64_t bytes, double seconds) {
+  return std::lround(BytesPerSecond(bytes, seconds));
+}
+
 std::string OrDash(const std::string& text) { return text.empty() ? "-" : text; }
 
 std::string OneLine(const std::string& text) {
@@ -71,8 +77,9 @@ double EtaSeconds(const PortProgress& progress) {
 bool CrossesTenth(int before, int after) { return after / kPercentStep > before / kPercentStep; }
 
 std::string FormatProgressLine(const PortProgress& progress) {
-  return fmt::format("{:<14} {:<11} {:>3}%  {:>5}/{:<5} records  {:>5.0f} B/s  {}", progress.port,
-                     progress.stage, progress.percent, progress.records, progress.records_total,
+  const std::string records = fmt::format("{}/{}", progress.records, progress.records_total);
+  return fmt::format("{:<14} {:<11} {:>3}%  {:>11} records  {:>5.0f} B/s  {}", progress.port,
+                     progress.stage, progress.percent, records,
                      BytesPerSecond(progress.line_bytes, progress.seconds),
                      FormatEta(EtaSeconds(progress)));
 }
@@ -115,8 +122,8 @@ std::string JsonProgress(const PortProgress& progress) {
                {"percent", progress.percent},
                {"records", progress.records},
                {"records_total", progress.records_total},
-               {"seconds", progress.seconds},
-               {"bytes_per_second", BytesPerSecond(progress.line_bytes, progress.seconds)}});
+               {"seconds", Milliseconds(progress.seconds)},
+               {"bytes_per_second", WholeBytesPerSecond(progress.line_bytes, progress.seconds)}});
 }
 
 std::string JsonMessage(const std::string& port, const std::string& text, std::uint32_t style) {
@@ -130,9 +137,9 @@ json ResultObject(const PortResult& result) {
           {"outcome", OutcomeName(result.code)},
           {"exit_code", static_cast<int>(result.code)},
           {"message", result.message},
-          {"seconds", result.seconds},
+          {"seconds", Milliseconds(result.seconds)},
           {"records", result.records},
-          {"bytes_per_second", BytesPerSecond(result.line_bytes, result.seconds)}};
+          {"bytes_per_second", WholeBytesPerSecond(result.line_bytes, result.seconds)}};
 }
 }  // namespace
 
@@ -164,5 +171,5 @@ std::string JsonLogRecord(const PortResult& result, const std::string& utc_time,
                {"outcome", OutcomeName(result.code)},
                {"exit_code", static_cast<int>(result.code)},
                {"message", result.message},
-               {"seconds", std::round(result.seconds * 10) / 10}});
+               {"seconds", Milliseconds(result.seconds)}});
 }
