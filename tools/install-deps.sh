@@ -2,7 +2,8 @@
 # Installs what a fresh Debian machine lacks to build and test Tarvex Flasher:
 # the native toolchain and test libraries, mingw-w64 for the Windows build,
 # Wine, Xvfb and xdotool to run and drive it, clang and valgrind for the
-# fault tests, and the header-only libraries of the command-line flasher. Does nothing when everything is already there.
+# fault tests, and the header-only libraries of the command-line flasher.
+# Does nothing when everything is already there.
 set -euo pipefail
 
 packages=(
