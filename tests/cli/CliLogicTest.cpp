@@ -3,6 +3,8 @@
 // and the hash of the traceability log.
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
+
 #include <nlohmann/json.hpp>
 
 #include "cli/ExitCode.h"
@@ -100,7 +102,7 @@ TEST(CommandLineHelp, ListsEveryExitCode) {
   const char* argv[] = {"tarvex-flash", "--help"};
   const std::string help = ParseCommandLine(2, argv).out;
   for (const int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 130}) {
-    EXPECT_NE(help.find(" " + std::to_string(code) + "  "), std::string::npos) << code;
+    EXPECT_NE(help.find(fmt::format(" {}  ", code)), std::string::npos) << code;
   }
 }
 
