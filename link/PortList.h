@@ -47,6 +47,19 @@ bool ParseInstanceId(std::string_view instance_id, UsbIdentity& out);
 // The COM number of a name such as "COM12" or "\\.\COM12"; 0 for anything else.
 int ComNumberOf(std::string_view name);
 
+// The description a friendly name gives once the port's own name is taken
+// off its end: "USB Serial Port (COM7)" for COM7 gives "USB Serial Port".
+std::string DescriptionFromFriendlyName(std::string_view friendly_name, std::string_view port_name);
+
+// Adds `found` to `ports`, or, when a port of the same name is there already,
+// fills in only the fields that one lacks: two sources describing one port
+// give one entry.
+void MergePort(std::vector<PortInfo>& ports, const PortInfo& found);
+
+// COM ports by number first, then the others by name, digits compared as
+// numbers (ttyUSB2 before ttyUSB10).
+void SortPorts(std::vector<PortInfo>& ports);
+
 // The ports present, in number order (COM ports), then by name.
 std::vector<PortInfo> ListSerialPorts();
 

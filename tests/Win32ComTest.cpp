@@ -2,10 +2,12 @@
 // the pager emulator on its far side (see tools/wine/pager-on-com.sh).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
+#include "link/PortList.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
 #include "tests/support/UpdateSettings.h"
@@ -69,6 +71,21 @@ TEST(Win32Com, CompleteUpdate) {
   flow.Run(dir.Write("fw.hex", HexFileText(records)));
   EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Firmware updated finished."});
   EXPECT_FALSE(comm.IsOpened());
+}
+
+// Under Wine the port list comes from SERIALCOMM alone, which holds the ports
+// the test prefix maps (tools/wine/setup-prefix.sh), COM1 and COM2 among them.
+TEST(Win32Ports, ListsTheMappedPortsInNumberOrder) {
+  const std::vector<PortInfo> ports = ListSerialPorts();
+  std::vector<int> numbers;
+  for (const PortInfo& port : ports) {
+    EXPECT_EQ(port.Number, ComNumberOf(port.Name)) << port.Name;
+    numbers.push_back(port.Number);
+  }
+  EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()));
+  for (const int mapped : {1, 2}) {
+    EXPECT_NE(std::find(numbers.begin(), numbers.end(), mapped), numbers.end()) << "COM" << mapped;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,149 @@
+// The platform-free part of the port list: reading what the system's strings
+// say, and putting the ports of several sources into one ordered list.
+#include "link/PortList.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Upper(x) == Upper(y); });
+}
+
+std::size_t FindNoCase(std::string_view text, std::string_view key) {
+  if (key.size() > text.size()) return std::string_view::npos;
+  for (std::size_t at = 0; at + key.size() <= text.size(); ++at) {
+    if (SameText(text.substr(at, key.size()), key)) return at;
+  }
+  return std::string_view::npos;
+}
+
+// The four hex digits after `key` ("VID_"), upper-cased; empty when they are
+// not there.
+std::string FourHexAfter(std::string_view text, std::string_view key) {
+  const std::size_t at = FindNoCase(text, key);
+  if (at == std::string_view::npos || at + key.size() + 4 > text.size()) return {};
+  std::string digits(text.substr(at + key.size(), 4));
+  if (!std::all_of(digits.begin(), digits.end(), IsHex)) return {};
+  std::transform(digits.begin(), digits.end(), digits.begin(), Upper);
+  return digits;
+}
+
+// The part of `text` between the `index`th `separator` and the next one.
+std::string_view Field(std::string_view text, char separator, int index) {
+  for (; index > 0; --index) {
+    const std::size_t cut = text.find(separator);
+    if (cut == std::string_view::npos) return {};
+    text.remove_prefix(cut + 1);
+  }
+  return text.substr(0, text.find(separator));
+}
+
+// Windows makes up an instance number ("6&2A3B4C&0&1") for a device that
+// reports no serial number; it names no adapter, so it is not one.
+std::string SerialOrNothing(std::string_view candidate) {
+  if (candidate.empty() || candidate.find('&') != std::string_view::npos) return {};
+  return std::string(candidate);
+}
+
+// "ttyUSB10" compares after "ttyUSB2": runs of digits compare as numbers.
+bool NaturalLess(std::string_view a, std::string_view b) {
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (IsDigit(a[i]) && IsDigit(b[j])) {
+      const std::size_t i0 = i, j0 = j;
+      while (i < a.size() && IsDigit(a[i])) ++i;
+      while (j < b.size() && IsDigit(b[j])) ++j;
+      std::string_view x = a.substr(i0, i - i0), y = b.substr(j0, j - j0);
+      while (x.size() > 1 && x.front() == '0') x.remove_prefix(1);
+      while (y.size() > 1 && y.front() == '0') y.remove_prefix(1);
+      if (x.size() != y.size()) return x.size() < y.size();
+      if (x != y) return x < y;
+      continue;
+    }
+    if (a[i] != b[j]) return a[i] < b[j];
+    ++i, ++j;
+  }
+  return a.size() - i < b.size() - j;
+}
+
+void FillIfEmpty(std::string& field, const std::string& value) {
+  if (field.empty()) field = value;
+}
+
+}  // namespace
+
+bool ParseInstanceId(std::string_view instance_id, UsbIdentity& out) {
+  out = UsbIdentity{};
+  out.Vid = FourHexAfter(instance_id, "VID_");
+  out.Pid = FourHexAfter(instance_id, "PID_");
+  if (out.Vid.empty() || out.Pid.empty()) {
+    out = UsbIdentity{};
+    return false;
+  }
+  // FTDI's bus driver packs vendor, product and serial number into the
+  // second field with '+' ("VID_0403+PID_6001+A600ARJHA", the serial number
+  // followed by the channel letter); USB itself gives the serial number as
+  // the third field.
+  const std::string_view hardware = Field(instance_id, '\\', 1);
+  if (hardware.find('+') != std::string_view::npos) {
+    out.Serial = SerialOrNothing(Field(hardware, '+', 2));
+  } else {
+    out.Serial = SerialOrNothing(Field(instance_id, '\\', 2));
+  }
+  return true;
+}
+
+int ComNumberOf(std::string_view name) {
+  if (name.substr(0, 4) == "\\\\.\\") name.remove_prefix(4);
+  if (name.size() < 4 || name.size() > 7 || !SameText(name.substr(0, 3), "COM")) return 0;
+  int number = 0;
+  for (const char c : name.substr(3)) {
+    if (!IsDigit(c)) return 0;
+    number = number * 10 + (c - '0');
+  }
+  return number;
+}
+
+std::string DescriptionFromFriendlyName(std::string_view friendly_name,
+                                        std::string_view port_name) {
+  const std::string suffix = " (" + std::string(port_name) + ")";
+  if (friendly_name.size() >= suffix.size() &&
+      SameText(friendly_name.substr(friendly_name.size() - suffix.size()), suffix)) {
+    friendly_name.remove_suffix(suffix.size());
+  }
+  return std::string(friendly_name);
+}
+
+void MergePort(std::vector<PortInfo>& ports, const PortInfo& found) {
+  const auto same = std::find_if(ports.begin(), ports.end(),
+                                 [&](const PortInfo& p) { return SameText(p.Name, found.Name); });
+  if (same == ports.end()) {
+    ports.push_back(found);
+    return;
+  }
+  if (same->Number == 0) same->Number = found.Number;
+  FillIfEmpty(same->Description, found.Description);
+  FillIfEmpty(same->Manufacturer, found.Manufacturer);
+  FillIfEmpty(same->Driver, found.Driver);
+  FillIfEmpty(same->VidPid, found.VidPid);
+  FillIfEmpty(same->Serial, found.Serial);
+  FillIfEmpty(same->ById, found.ById);
+}
+
+void SortPorts(std::vector<PortInfo>& ports) {
+  std::sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) {
+    // Numbered ports first (0 means none), in number order.
+    if ((a.Number == 0) != (b.Number == 0)) return a.Number != 0;
+    if (a.Number != b.Number) return a.Number < b.Number;
+    return NaturalLess(a.Name, b.Name);
+  });
+}

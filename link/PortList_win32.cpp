@@ -1,0 +1,156 @@
+// The port list on Windows. SetupAPI knows the devices of the ports class
+// and those offering the COM-port interface, with their friendly names,
+// makers and instance IDs; HKLM\HARDWARE\DEVICEMAP\SERIALCOMM lists every COM
+// name a driver has claimed, including ports of drivers that register with
+// no device class (and, under Wine, it is the only source). Both are read and
+// merged by name.
+#include <windows.h>
+
+#include <cfgmgr32.h>
+#include <setupapi.h>
+
+#include "link/PortList.h"
+
+namespace {
+
+// GUID_DEVCLASS_PORTS and GUID_DEVINTERFACE_COMPORT, written out here: their
+// headers belong to the driver kit.
+constexpr GUID kPortsClass = {
+    0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+constexpr GUID kComPortInterface = {
+    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
+
+std::string Utf8(const wchar_t* text, int length = -1) {
+  if (length == 0) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string out(static_cast<std::size_t>(size), '\0');
+  if (WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr) <= 0) {
+    return {};
+  }
+  if (length < 0) out.pop_back();  // the terminating NUL was counted
+  return out;
+}
+
+// A REG_SZ value of an open key; empty when it is missing or not a string.
+std::string RegistryString(HKEY key, const wchar_t* value) {
+  wchar_t buffer[256] = {};
+  DWORD type = 0;
+  DWORD size = sizeof buffer - sizeof(wchar_t);  // room for a NUL the value may lack
+  if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return {};
+  }
+  return Utf8(buffer);
+}
+
+std::string DeviceProperty(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property) {
+  wchar_t buffer[512] = {};
+  DWORD type = 0;
+  if (!SetupDiGetDeviceRegistryPropertyW(devices, &device, property, &type,
+                                         reinterpret_cast<BYTE*>(buffer),
+                                         sizeof buffer - sizeof(wchar_t), nullptr) ||
+      type != REG_SZ) {
+    return {};
+  }
+  return Utf8(buffer);
+}
+
+// The COM name the port's driver was given, from the device's own key.
+std::string PortNameOf(HDEVINFO devices, SP_DEVINFO_DATA& device) {
+  const HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+  if (key == INVALID_HANDLE_VALUE) return {};
+  std::string name = RegistryString(key, L"PortName");
+  RegCloseKey(key);
+  return name;
+}
+
+std::string InstanceIdOf(DEVINST instance) {
+  wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+  if (CM_Get_Device_IDW(instance, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) return {};
+  return Utf8(id);
+}
+
+// VID:PID and serial number. An FTDI port sits on FTDI's bus below the USB
+// device, whose own ID carries the serial number as printed on the adapter
+// (the bus adds a channel letter), so the parent's is taken when it has one.
+void AddUsbIdentity(PortInfo& port, const SP_DEVINFO_DATA& device) {
+  UsbIdentity usb;
+  if (!ParseInstanceId(InstanceIdOf(device.DevInst), usb)) return;
+  port.VidPid = usb.Vid + ":" + usb.Pid;
+  port.Serial = usb.Serial;
+  DEVINST parent = 0;
+  UsbIdentity above;
+  if (CM_Get_Parent(&parent, device.DevInst, 0) == CR_SUCCESS &&
+      ParseInstanceId(InstanceIdOf(parent), above) && above.Vid == usb.Vid &&
+      above.Pid == usb.Pid && !above.Serial.empty()) {
+    port.Serial = above.Serial;
+  }
+}
+
+PortInfo DescribeDevice(HDEVINFO devices, SP_DEVINFO_DATA& device, const std::string& name) {
+  PortInfo port;
+  port.Name = name;
+  port.Number = ComNumberOf(name);
+  std::string friendly = DeviceProperty(devices, device, SPDRP_FRIENDLYNAME);
+  if (friendly.empty()) friendly = DeviceProperty(devices, device, SPDRP_DEVICEDESC);
+  port.Description = DescriptionFromFriendlyName(friendly, name);
+  port.Manufacturer = DeviceProperty(devices, device, SPDRP_MFG);
+  port.Driver = DeviceProperty(devices, device, SPDRP_SERVICE);
+  AddUsbIdentity(port, device);
+  return port;
+}
+
+// Every present device of a class (or with an interface), when `flags` has
+// DIGCF_DEVICEINTERFACE), that has a COM name.
+void AddSetupApiPorts(const GUID& guid, DWORD flags, std::vector<PortInfo>& ports) {
+  const HDEVINFO devices = SetupDiGetClassDevsW(&guid, nullptr, nullptr, DIGCF_PRESENT | flags);
+  if (devices == INVALID_HANDLE_VALUE) return;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+    const std::string name = PortNameOf(devices, device);
+    // The ports class holds printer ports too; only COM names are ours.
+    if (ComNumberOf(name) == 0) continue;
+    MergePort(ports, DescribeDevice(devices, device, name));
+  }
+  SetupDiDestroyDeviceInfoList(devices);
+}
+
+// SERIALCOMM: value names are kernel device names ("\Device\Serial0"),
+// values the COM names.
+void AddSerialCommPorts(std::vector<PortInfo>& ports) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  for (DWORD index = 0;; ++index) {
+    wchar_t device[256] = {};
+    wchar_t name[64] = {};
+    DWORD device_length = 255;
+    DWORD name_size = sizeof name - sizeof(wchar_t);
+    DWORD type = 0;
+    const LONG result = RegEnumValueW(key, index, device, &device_length, nullptr, &type,
+                                      reinterpret_cast<BYTE*>(name), &name_size);
+    if (result == ERROR_NO_MORE_ITEMS) break;
+    if (result != ERROR_SUCCESS || type != REG_SZ) continue;  // too long or not a name
+    PortInfo port;
+    port.Name = Utf8(name);
+    port.Number = ComNumberOf(port.Name);
+    if (port.Number != 0) MergePort(ports, port);
+  }
+  RegCloseKey(key);
+}
+
+}  // namespace
+
+std::vector<PortInfo> ListSerialPorts() {
+  std::vector<PortInfo> ports;
+  AddSetupApiPorts(kPortsClass, 0, ports);
+  AddSetupApiPorts(kComPortInterface, DIGCF_DEVICEINTERFACE, ports);
+  AddSerialCommPorts(ports);
+  SortPorts(ports);
+  return ports;
+}

@@ -1,0 +1,102 @@
+// The platform-free part of the port list: what instance IDs and friendly
+// names say, and how ports from several sources become one ordered list.
+#include <gtest/gtest.h>
+
+#include "link/PortList.h"
+
+namespace {
+
+struct InstanceIdCase {
+  const char* id;
+  bool usb;
+  const char* vid;
+  const char* pid;
+  const char* serial;
+};
+
+class InstanceIdParse : public ::testing::TestWithParam<InstanceIdCase> {};
+
+TEST_P(InstanceIdParse, ReadsVendorProductAndSerial) {
+  const InstanceIdCase& c = GetParam();
+  UsbIdentity got{"x", "x", "x"};
+  EXPECT_EQ(ParseInstanceId(c.id, got), c.usb) << c.id;
+  EXPECT_EQ(got.Vid, c.vid) << c.id;
+  EXPECT_EQ(got.Pid, c.pid) << c.id;
+  EXPECT_EQ(got.Serial, c.serial) << c.id;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ids, InstanceIdParse,
+    ::testing::Values(
+        // USB's own ID: the serial number is the third field.
+        InstanceIdCase{R"(USB\VID_0403&PID_6001\A600ARJH)", true, "0403", "6001", "A600ARJH"},
+        // FTDI's bus: packed with '+', the channel letter kept.
+        InstanceIdCase{R"(FTDIBUS\VID_0403+PID_6001+A600ARJHA\0000)", true, "0403", "6001",
+                       "A600ARJHA"},
+        // Lower-case hex comes out upper-case.
+        InstanceIdCase{R"(USB\vid_10c4&pid_ea60\0001)", true, "10C4", "EA60", "0001"},
+        // An instance number Windows made up is no serial number.
+        InstanceIdCase{R"(USB\VID_067B&PID_2303\5&1A2B3C4D&0&2)", true, "067B", "2303", ""},
+        InstanceIdCase{R"(USB\VID_2341&PID_8036&MI_00\7&2A3B4C&0&0000)", true, "2341", "8036", ""},
+        InstanceIdCase{R"(FTDIBUS\VID_0403+PID_6015+5&2F1A&0&3\0000)", true, "0403", "6015", ""},
+        InstanceIdCase{R"(USB\VID_1A86&PID_7523)", true, "1A86", "7523", ""},
+        // Not USB, or not enough of it.
+        InstanceIdCase{R"(ACPI\PNP0501\1)", false, "", "", ""},
+        InstanceIdCase{R"(USB\VID_04&PID_6001\X)", false, "", "", ""},
+        InstanceIdCase{R"(USB\VID_0403\A600ARJH)", false, "", "", ""},
+        InstanceIdCase{R"(USB\VID_04G3&PID_6001\X)", false, "", "", ""},
+        InstanceIdCase{"", false, "", "", ""}));
+
+TEST(PortNames, ComNumberReadsPlainAndDeviceNamespaceNames) {
+  EXPECT_EQ(ComNumberOf("COM1"), 1);
+  EXPECT_EQ(ComNumberOf("COM12"), 12);
+  EXPECT_EQ(ComNumberOf("com255"), 255);
+  EXPECT_EQ(ComNumberOf(R"(\\.\COM12)"), 12);
+  EXPECT_EQ(ComNumberOf("COM"), 0);
+  EXPECT_EQ(ComNumberOf("COM1x"), 0);
+  EXPECT_EQ(ComNumberOf("LPT1"), 0);
+  EXPECT_EQ(ComNumberOf("/dev/ttyUSB0"), 0);
+  EXPECT_EQ(ComNumberOf("COM99999"), 0);
+}
+
+TEST(PortNames, FriendlyNameLosesOnlyItsOwnPortSuffix) {
+  EXPECT_EQ(DescriptionFromFriendlyName("USB Serial Port (COM7)", "COM7"), "USB Serial Port");
+  EXPECT_EQ(DescriptionFromFriendlyName("Communications Port (com1)", "COM1"),
+            "Communications Port");
+  EXPECT_EQ(DescriptionFromFriendlyName("USB Serial Port (COM7)", "COM17"),
+            "USB Serial Port (COM7)");
+  EXPECT_EQ(DescriptionFromFriendlyName("Prolific USB-to-Serial", "COM3"),
+            "Prolific USB-to-Serial");
+}
+
+PortInfo Port(const std::string& name, int number, const std::string& description = "",
+              const std::string& vid_pid = "", const std::string& serial = "") {
+  PortInfo port;
+  port.Name = name;
+  port.Number = number;
+  port.Description = description;
+  port.VidPid = vid_pid;
+  port.Serial = serial;
+  return port;
+}
+
+TEST(PortMerge, OneEntryPerNameFieldsFilledInNumberOrder) {
+  std::vector<PortInfo> ports;
+  MergePort(ports, Port("COM12", 12, "USB Serial Port"));
+  MergePort(ports, Port("COM3", 3));
+  // The second source knows more of COM12 but does not overwrite it.
+  MergePort(ports, Port("com12", 12, "Other words", "0403:6001", "A600ARJH"));
+  MergePort(ports, Port("/dev/ttyUSB10", 0));
+  MergePort(ports, Port("/dev/ttyUSB2", 0));
+  MergePort(ports, Port("COM1", 1));
+  SortPorts(ports);
+  std::vector<std::string> names;
+  for (const PortInfo& p : ports) names.push_back(p.Name);
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"COM1", "COM3", "COM12", "/dev/ttyUSB2", "/dev/ttyUSB10"}));
+  EXPECT_EQ(ports[2].Description, "USB Serial Port");
+  EXPECT_EQ(ports[2].VidPid, "0403:6001");
+  EXPECT_EQ(ports[2].Serial, "A600ARJH");
+}
+
+}  // namespace
