@@ -7,6 +7,7 @@
 #include "cli/FlashPlan.h"
 #include "cli/HexSummary.h"
 #include "cli/Platform.h"
+#include "cli/PortListing.h"
 #include "cli/PortRun.h"
 #include "cli/ScratchCopies.h"
 #include "cli/Sha256.h"
@@ -45,12 +46,15 @@ int CheckOnly(const FlashPlan& plan, const HexSummary& summary) {
 
 std::vector<PortJob> MakeJobs(const FlashPlan& plan, const HexSummary& summary,
                               const ScratchCopies& copies) {
+  // For the summary and the log: which adapter each pager hangs on.
+  const std::vector<PortInfo> present = ListSerialPorts();
   std::vector<PortJob> jobs;
   for (std::size_t i = 0; i < plan.ports.size(); ++i) {
     PortJob job;
     job.index = i;
     job.port = plan.ports[i];
     job.device = DeviceFileFor(plan.ports[i]);
+    job.adapter_serial = AdapterSerialOf(plan.ports[i], present);
     job.file_name = plan.hex_file;
     job.hex_file = copies.Paths()[i];
     job.baud = plan.baud;
@@ -89,6 +93,10 @@ int Flash(const FlashPlan& plan, const std::string& content, const HexSummary& s
 }
 
 int Run(const FlashPlan& plan) {
+  if (plan.list_ports) {
+    std::fputs(FormatPortList(ListSerialPorts(), plan.json).c_str(), stdout);
+    return Code(ExitCode::kFinished);
+  }
   std::string content;
   std::string error;
   if (!ReadFirmware(plan.hex_file, content, error)) {

@@ -1,8 +1,7 @@
 #include <windows.h>
 
-#include <cstdlib>
-
 #include "cli/Platform.h"
+#include "link/PortList.h"
 
 namespace {
 
@@ -27,14 +26,6 @@ bool EnableSequences(DWORD which) {
   return SetConsoleMode(stream, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
-int ComNumber(const std::string& port) {
-  std::string name = port;
-  if (name.rfind("\\\\.\\", 0) == 0) name = name.substr(4);
-  if (name.size() < 4 || name.compare(0, 3, "COM") != 0) return 0;
-  if (name.find_first_not_of("0123456789", 3) != std::string::npos) return 0;
-  return std::atoi(name.c_str() + 3);
-}
-
 }  // namespace
 
 bool StreamsAreTerminals() {
@@ -49,7 +40,7 @@ void InstallInterruptHandler(std::atomic<bool>& flag) {
 std::string DeviceFileFor(const std::string& port) {
   // COM1 to COM9 open by their plain names; higher numbers only through the
   // device namespace.
-  const int number = ComNumber(port);
+  const int number = ComNumberOf(port);
   if (number >= 10 && port.rfind("\\\\.\\", 0) != 0) return "\\\\.\\" + port;
   return port;
 }

@@ -10,6 +10,7 @@
 #include "cli/ExitCode.h"
 #include "cli/FlashPlan.h"
 #include "cli/HexSummary.h"
+#include "cli/PortListing.h"
 #include "cli/Report.h"
 #include "cli/Sha256.h"
 #include "engine/Hexproc.h"
@@ -139,6 +140,16 @@ TEST(HexSummary, ABadFileGivesTheEnginesReason) {
   const HexSummary summary = SummarizeHex(":0400000001020304F3\r\n");
   EXPECT_FALSE(summary.sound);
   EXPECT_EQ(summary.error, "Line 1: checksum mismatch.");
+}
+
+TEST(ListPorts, AdapterSerialByComNumberAndNothingFoundSaysSo) {
+  PortInfo com12;
+  com12.Name = "COM12";
+  com12.Number = 12;
+  com12.Serial = "FT5XK2LB";
+  EXPECT_EQ(AdapterSerialOf("\\\\.\\COM12", {com12}), "FT5XK2LB");
+  EXPECT_EQ(AdapterSerialOf("COM1", {com12}), "");
+  EXPECT_EQ(FormatPortList({}, false), "No serial ports found.\n");
 }
 
 TEST(Progress, TenthsAndEta) {
