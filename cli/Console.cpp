@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 namespace {
 
 // Redraws at most this often; the records of eight pagers at 9600 bit/s
@@ -29,7 +31,10 @@ Console::Console(ProgressMode mode, Verbosity verbosity, std::vector<std::string
       lines_(ports_.size()),
       out_(out),
       err_(err) {
-  for (std::size_t i = 0; i < ports_.size(); ++i) lines_[i].shown.port = ports_[i];
+  for (std::size_t i = 0; i < ports_.size(); ++i) {
+    lines_[i].shown.port = ports_[i];
+    port_width_ = std::max(port_width_, ports_[i].size());
+  }
 }
 
 void Console::WriteErr(const std::string& text) {
@@ -53,7 +58,8 @@ void Console::Redraw(bool force) {
   if (!force && drawn_ != 0 && now - last_draw_ < kRedrawSpacing) return;
   last_draw_ = now;
   std::string text = drawn_ != 0 ? CursorUp(drawn_) : "";
-  for (const Line& line : lines_) text += kEraseLine + FormatProgressLine(line.shown) + "\n";
+  for (const Line& line : lines_)
+    text += kEraseLine + FormatProgressLine(line.shown, port_width_) + "\n";
   WriteErr(text);
   drawn_ = lines_.size();
 }
@@ -83,7 +89,7 @@ void Console::Progress(std::size_t index, const PortProgress& progress) {
       break;
     case ProgressMode::kPlain:
       if (new_tenth || (new_stage && verbosity_ == Verbosity::kVerbose)) {
-        WriteErr(FormatProgressLine(progress) + "\n");
+        WriteErr(FormatProgressLine(progress, port_width_) + "\n");
       }
       break;
     case ProgressMode::kNone:

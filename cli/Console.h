@@ -57,6 +57,7 @@ class Console {
   std::vector<Line> lines_;
   std::FILE* out_;
   std::FILE* err_;
+  std::size_t port_width_ = 0;
   std::size_t drawn_ = 0;
   std::chrono::steady_clock::time_point last_draw_{};
 };

@@ -76,10 +76,10 @@ double EtaSeconds(const PortProgress& progress) {
 
 bool CrossesTenth(int before, int after) { return after / kPercentStep > before / kPercentStep; }
 
-std::string FormatProgressLine(const PortProgress& progress) {
+std::string FormatProgressLine(const PortProgress& progress, std::size_t port_width) {
   const std::string records = fmt::format("{}/{}", progress.records, progress.records_total);
-  return fmt::format("{:<14} {:<11} {:>3}%  {:>11} records  {:>5.0f} B/s  {}", progress.port,
-                     progress.stage, progress.percent, records,
+  return fmt::format("{:<{}}  {:<11} {:>3}%  {:>11} records  {:>5.0f} B/s  {}", progress.port,
+                     port_width, progress.stage, progress.percent, records,
                      BytesPerSecond(progress.line_bytes, progress.seconds),
                      FormatEta(EtaSeconds(progress)));
 }
@@ -95,11 +95,12 @@ std::string FormatSummary(const std::vector<PortResult>& results) {
       fmt::format("{:<{}}  {:<{}}  {:<16}  {:>7}  {:>7}  {}\n", "PORT", port_width,
                   "ADAPTER SERIAL", serial_width, "OUTCOME", "SECONDS", "BYTES/S", "WHY");
   for (const PortResult& result : results) {
-    const std::string why = result.code == ExitCode::kFinished ? "" : OneLine(result.message);
-    table +=
-        fmt::format("{:<{}}  {:<{}}  {:<16}  {:>7.1f}  {:>7.0f}  {}\n", result.port, port_width,
+    std::string row =
+        fmt::format("{:<{}}  {:<{}}  {:<16}  {:>7.1f}  {:>7.0f}", result.port, port_width,
                     OrDash(result.adapter_serial), serial_width, OutcomeName(result.code),
-                    result.seconds, BytesPerSecond(result.line_bytes, result.seconds), why);
+                    result.seconds, BytesPerSecond(result.line_bytes, result.seconds));
+    if (result.code != ExitCode::kFinished) row += "  " + OneLine(result.message);
+    table += row + "\n";
   }
   return table;
 }
