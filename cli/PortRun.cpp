@@ -52,9 +52,13 @@ class PortWatch final : public IGuiServices {
   }
 
   // Every write to the line, from the device below the channel.
+  // Records count once each: a resend is the same record again, and the
+  // erase of a rewind starts the count over.
   void OnWrite(const std::uint8_t* data, std::uint32_t count) {
     line_bytes_ += count;
-    if (Flow != nullptr && Flow->State == stSendPackage && count == 1 && data[0] == kCmdSend) {
+    if (Flow != nullptr && Flow->State == stErase) records_ = 0;
+    if (Flow != nullptr && Flow->State == stSendPackage && count == 1 && data[0] == kCmdSend &&
+        Flow->ResendCount == 0) {
       ++records_;
       if (records_ == 1) transfer_start_ = SteadyClock::now();
     }

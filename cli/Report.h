@@ -13,7 +13,7 @@ struct PortProgress {
   std::string port;
   std::string stage;
   int percent = 0;
-  // Records that went on the line, resends included.
+  // Records sent so far, each once: resends do not count again.
   int records = 0;
   int records_total = 0;
   // Since this pager's update started, and since its first record went out.
