@@ -191,8 +191,9 @@ TEST_F(FlashCli, JsonLinesCarryEveryStage) {
     events.push_back(object.at("event"));
     if (object.contains("stage")) stages.insert(object.at("stage").get<std::string>());
     // A resent record is not counted twice.
-    if (object.contains("records_total"))
+    if (object.contains("records_total")) {
       EXPECT_LE(object.at("records"), object.at("records_total"));
+    }
   }
   EXPECT_EQ(events.front(), "start");
   EXPECT_EQ(std::count(events.begin(), events.end(), "message"), 2);  // a resend, the end
