@@ -74,14 +74,16 @@ int Flash(const FlashPlan& plan, const std::string& content, const HexSummary& s
       return Code(ExitCode::kUsage);
     }
   }
+  // Before the copies exist: from here on Ctrl+C only sets the flag, and the
+  // copies are always removed on the way out.
+  static std::atomic<bool> interrupt{false};
+  InstallInterruptHandler(interrupt);
   ScratchCopies copies;
   std::string error;
   if (!copies.Create(content, plan.ports.size(), error)) {
     PrintErr("tarvex-flash: " + error + ".\n");
     return Code(ExitCode::kInternal);
   }
-  static std::atomic<bool> interrupt{false};
-  InstallInterruptHandler(interrupt);
   Console console(ChooseProgressMode(plan, StreamsAreTerminals()), plan.verbosity, plan.ports);
   const std::vector<PortResult> results =
       RunGang(MakeJobs(plan, summary, copies), console, interrupt, log.get());
