@@ -42,6 +42,7 @@ void InstallInterruptHandler(std::atomic<bool>& flag) {
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     ::sigaction(signal_number, &action, nullptr);
   }
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 std::string DeviceFileFor(const std::string& port) { return port; }
