@@ -21,6 +21,6 @@ void InstallInterruptHandler(std::atomic<bool>& flag);
 std::string DeviceFileFor(const std::string& port);
 
 // A hint for a port that cannot be opened, from the OS error the open
-// reported: on POSIX the group to join when access is denied. Empty when
-// there is nothing useful to add.
+// reported: on POSIX, when access is denied, the group that owns the device
+// and how to join it (dialout on Debian). Empty when there is none.
 std::string OpenFailureHint(const std::string& device, int error);

@@ -48,14 +48,9 @@ void InstallInterruptHandler(std::atomic<bool>& flag) {
 std::string DeviceFileFor(const std::string& port) { return port; }
 
 std::string OpenFailureHint(const std::string& device, int error) {
-  if (error == EACCES || error == EPERM) {
-    const std::string group = GroupOwning(device);
-    if (group.empty()) return "Permission denied.";
-    return "Permission denied: join the group that owns the port (sudo usermod -aG " + group +
-           " $USER), then log in again.";
-  }
-  if (error == EBUSY || error == EWOULDBLOCK) return "The port is in use by another program.";
-  if (error == ENOENT || error == ENXIO || error == ENODEV) return "There is no such port.";
-  if (error != 0) return std::strerror(error) + std::string(".");
-  return "";
+  if (error != EACCES && error != EPERM) return "";
+  const std::string group = GroupOwning(device);
+  if (group.empty()) return "";
+  return "To open it, join the group that owns it (sudo usermod -aG " + group +
+         " $USER), then log in again.";
 }

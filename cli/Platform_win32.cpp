@@ -45,15 +45,5 @@ std::string DeviceFileFor(const std::string& port) {
   return port;
 }
 
-std::string OpenFailureHint(const std::string&, int error) {
-  switch (error) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      return "The port is in use by another program.";
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return "There is no such port.";
-    default:
-      return error != 0 ? "Windows error " + std::to_string(error) + "." : "";
-  }
-}
+// Windows has no group to join; why the open failed is the channel's to say.
+std::string OpenFailureHint(const std::string&, int) { return ""; }
