@@ -47,7 +47,10 @@ class PortWatch final : public IGuiServices {
   }
 
   void ProcessMessages() override {
-    if (interrupt_.load() && !stopped_) StopForInterrupt();
+    // An update already leaving flash mode is let finish: its "q" is on the
+    // way, and its outcome stands.
+    const bool leaving = Flow != nullptr && Flow->State >= stExitFlash;
+    if (interrupt_.load() && !stopped_ && !leaving) StopForInterrupt();
     Tick();
   }
 
@@ -77,7 +80,6 @@ class PortWatch final : public IGuiServices {
     return result;
   }
 
-  bool Stopped() const { return stopped_; }
   void MarkStopped() { stopped_ = true; }
 
  private:
