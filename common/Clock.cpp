@@ -1,7 +1,9 @@
 #include "common/Clock.h"
 
 namespace {
-ITickSource* current_source = nullptr;
+// Per thread, like the engine's globals: a test's virtual clock reaches only
+// the thread that installed it.
+thread_local ITickSource* current_source = nullptr;
 
 ITickSource& Source() { return current_source != nullptr ? *current_source : SystemTickSource(); }
 }  // namespace

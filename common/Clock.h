@@ -16,7 +16,8 @@ class ITickSource {
 // The platform's own tick source (one implementation file per platform).
 ITickSource& SystemTickSource();
 
-// Installs `source` (null restores the system one); returns the previous one.
+// Installs `source` for the calling thread (null restores the system one);
+// returns the previous one.
 ITickSource* SetTickSource(ITickSource* source);
 
 std::uint32_t TickCount();

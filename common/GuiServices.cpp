@@ -15,7 +15,8 @@ class ConsoleGui final : public IGuiServices {
 };
 
 ConsoleGui console_gui;
-IGuiServices* current_gui = &console_gui;
+// Per thread, like the engine's globals: each update thread installs its own.
+thread_local IGuiServices* current_gui = &console_gui;
 
 }  // namespace
 

@@ -23,8 +23,8 @@ class IGuiServices {
                           std::uint32_t style) = 0;
 };
 
-// Installs `services` (null restores the console default); returns the one
-// installed before, so a test can put it back.
+// Installs `services` for the calling thread (null restores the console
+// default); returns the one installed before, so a test can put it back.
 IGuiServices* SetGuiServices(IGuiServices* services);
 
 void ProcessMessages();

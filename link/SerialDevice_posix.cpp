@@ -3,6 +3,7 @@
 // in tests). Reads and writes wait with poll() for the time limits the
 // channel set, as the Windows driver does with its COMMTIMEOUTS.
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -97,6 +98,7 @@ class PosixSerialDevice final : public ISerialDevice {
       Close();
       return Fail(saved);
     }
+    RequestLowLatency();
     return true;
   }
 
@@ -197,6 +199,7 @@ class PosixSerialDevice final : public ISerialDevice {
 
   void Close() override {
     if (fd_ < 0) return;
+    RestoreLatency();
     ::close(fd_);
     fd_ = -1;
     have_settings_ = false;
@@ -240,8 +243,31 @@ class PosixSerialDevice final : public ISerialDevice {
     return errno == ENOTTY || errno == EINVAL || Fail(errno);
   }
 
+  // USB serial adapters hold received bytes until their latency timer runs
+  // out (16 ms on common chips) unless the driver is asked for low latency;
+  // every record waits for two one-byte replies. A driver without the request
+  // (a pseudo-terminal: ENOTTY or EINVAL) or one that refuses it is left as
+  // it is: the line works either way, only slower.
+  void RequestLowLatency() {
+    serial_struct serial{};
+    if (::ioctl(fd_, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0) return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    restore_latency_ = ::ioctl(fd_, TIOCSSERIAL, &serial) == 0;
+  }
+
+  // Puts the flag back as it was found, for the next program on the port.
+  void RestoreLatency() {
+    if (!restore_latency_) return;
+    restore_latency_ = false;
+    serial_struct serial{};
+    if (::ioctl(fd_, TIOCGSERIAL, &serial) != 0) return;
+    serial.flags &= ~ASYNC_LOW_LATENCY;
+    (void)::ioctl(fd_, TIOCSSERIAL, &serial);
+  }
+
   int fd_ = -1;
   int last_error_ = 0;
+  bool restore_latency_ = false;
   bool have_settings_ = false;
   termios settings_{};
   TCommTimeouts timeouts_{};

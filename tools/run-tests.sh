@@ -4,7 +4,8 @@
 # updates over a real line, the fault matrix), the same under ASan and UBSan,
 # the fuzzers for a bounded time, a soak under valgrind, then the Windows
 # build's suites under Wine with COM1 leading to the pager emulator and the
-# program itself driven by key strokes.
+# program itself driven by key strokes; then the packages of both builds
+# (a Debian package, a Windows ZIP) with their contents listed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -37,3 +38,10 @@ export WINEPREFIX=$root/build/windows/wineprefix
 bash tools/wine/setup-prefix.sh "$WINEPREFIX"
 ctest --preset windows -j "$jobs"
 wineserver -k 2>/dev/null || true
+
+echo "== Packages"
+(cd build/linux && cpack)
+dpkg-deb --info build/linux/packages/*.deb
+dpkg-deb --contents build/linux/packages/*.deb
+(cd build/windows && cpack)
+unzip -l build/windows/packages/*.zip

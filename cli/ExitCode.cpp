@@ -1,0 +1,77 @@
+#include "cli/ExitCode.h"
+
+#include <fmt/format.h>
+
+#include "engine/Hexproc.h"
+
+namespace {
+
+constexpr std::string_view kCannotOpenPrefix = "Can NOT Open ";
+
+struct CodeInfo {
+  ExitCode code;
+  std::string_view name;
+  std::string_view meaning;
+};
+
+constexpr CodeInfo kCodes[] = {
+    {ExitCode::kFinished, "finished", "every pager finished"},
+    {ExitCode::kInternal, "error", "an error of the program itself"},
+    {ExitCode::kUsage, "usage", "bad usage (options, or the --log file cannot be written)"},
+    {ExitCode::kBadHexFile, "bad-hex-file", "the HEX file is missing, unreadable or not sound"},
+    {ExitCode::kPortNotOpened, "port-not-opened", "a port cannot be opened"},
+    {ExitCode::kNoResponse, "no-response", "no response from a pager"},
+    {ExitCode::kRefused, "refused", "a pager refused (NAK) a command"},
+    {ExitCode::kResendsExceeded, "resends-exceeded", "resends of a package exceeded"},
+    {ExitCode::kRewindsExceeded, "rewinds-exceeded", "rewinds of the transfer exceeded"},
+    {ExitCode::kUnexpectedReply, "unexpected-reply", "a pager answered something unexpected"},
+    {ExitCode::kInterrupted, "interrupted", "interrupted by Ctrl+C"},
+};
+
+std::string_view FirstLine(std::string_view text) { return text.substr(0, text.find('\n')); }
+
+}  // namespace
+
+bool IsPassingMessage(std::string_view text) {
+  return text == msgSendFail.Text || text == msgProgramRetry.Text;
+}
+
+ExitCode ExitCodeOfMessage(std::string_view text) {
+  const std::string_view first = FirstLine(text);
+  if (first.starts_with(kCannotOpenPrefix)) return ExitCode::kPortNotOpened;
+  if (first == msgFinished.Text) return ExitCode::kFinished;
+  if (first == msgOpenHexFail.Text) return ExitCode::kBadHexFile;
+  if (first == msgNoResponse.Text) return ExitCode::kNoResponse;
+  if (first == msgEnterFlashFail.Text || first == msgEraseFail.Text || first == msgBaudFail.Text) {
+    return ExitCode::kRefused;
+  }
+  if (first == msgResendExceeded.Text) return ExitCode::kResendsExceeded;
+  if (first == msgRewindExceeded.Text) return ExitCode::kRewindsExceeded;
+  if (first == msgUnexpectedReply.Text) return ExitCode::kUnexpectedReply;
+  return ExitCode::kInternal;
+}
+
+std::string_view OutcomeName(ExitCode code) {
+  for (const CodeInfo& info : kCodes) {
+    if (info.code == code) return info.name;
+  }
+  return "error";
+}
+
+ExitCode GangExitCode(const std::vector<ExitCode>& in_port_order, bool interrupted) {
+  if (interrupted) return ExitCode::kInterrupted;
+  for (ExitCode code : in_port_order) {
+    if (code != ExitCode::kFinished) return code;
+  }
+  return ExitCode::kFinished;
+}
+
+std::string ExitCodeTable() {
+  std::string table = "Exit codes:\n";
+  for (const CodeInfo& info : kCodes) {
+    table +=
+        fmt::format("  {:>3}  {:<17} {}\n", static_cast<int>(info.code), info.name, info.meaning);
+  }
+  table += "  With several pagers: the code of the first failure in port order.\n";
+  return table;
+}

@@ -1,0 +1,40 @@
+// What a run of tarvex-flash ends with: one code per way an update can end,
+// taken from the engine's final message, so a script can tell a pager that
+// is silent from one that refuses.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class ExitCode : int {
+  kFinished = 0,
+  kInternal = 1,
+  kUsage = 2,
+  kBadHexFile = 3,
+  kPortNotOpened = 4,
+  kNoResponse = 5,
+  kRefused = 6,
+  kResendsExceeded = 7,
+  kRewindsExceeded = 8,
+  kUnexpectedReply = 9,
+  // The shell's convention for a program ended by Ctrl+C (128 + SIGINT).
+  kInterrupted = 130,
+};
+
+// The messages that are told on the way and followed by a retry ("Fail to
+// send code-package.", "Error on programming code, ..."): they end nothing.
+bool IsPassingMessage(std::string_view text);
+// The code of a message that ends an update. `text` may carry a second line
+// (the reason a HEX file was refused). Unknown texts give kInternal.
+ExitCode ExitCodeOfMessage(std::string_view text);
+
+// A short stable name for scripts and logs: "finished", "no-response", ...
+std::string_view OutcomeName(ExitCode code);
+
+// With several pagers: 0 when all finished, else the code of the first
+// failure in port order; an interrupted run always ends as interrupted.
+ExitCode GangExitCode(const std::vector<ExitCode>& in_port_order, bool interrupted);
+
+// The table of codes for --help and the manual.
+std::string ExitCodeTable();

@@ -1,0 +1,35 @@
+// The command line of tarvex-flash read into a plan: what to do, on which
+// ports, with which file and settings. Pure: nothing is opened here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/ExitCode.h"
+
+enum class Verbosity { kQuiet, kNormal, kVerbose };
+
+struct FlashPlan {
+  std::vector<std::string> ports;
+  int baud = 4800;  // the window's default
+  int resend = 3;
+  bool check_only = false;
+  bool list_ports = false;
+  bool json = false;
+  std::string log_file;
+  Verbosity verbosity = Verbosity::kNormal;
+  std::string hex_file;
+};
+
+// What the command line asks for. When `done` is set, the program prints
+// `out` (help, version) and `err` (a usage error) and ends with `code`
+// without doing anything else.
+struct ParsedCommandLine {
+  FlashPlan plan;
+  bool done = false;
+  ExitCode code = ExitCode::kFinished;
+  std::string out;
+  std::string err;
+};
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);

@@ -1,0 +1,71 @@
+#include "cli/PortListing.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+std::string OrDash(const std::string& text) { return text.empty() ? "-" : text; }
+
+std::string JsonLine(const PortInfo& port) {
+  const nlohmann::json object = {{"event", "port"},
+                                 {"name", port.Name},
+                                 {"description", port.Description},
+                                 {"manufacturer", port.Manufacturer},
+                                 {"driver", port.Driver},
+                                 {"vid_pid", port.VidPid},
+                                 {"serial", port.Serial},
+                                 {"by_id", port.ById}};
+  return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+// What else tells this adapter apart, on a line of its own.
+std::string DetailLine(const PortInfo& port) {
+  std::vector<std::string> parts;
+  if (!port.Manufacturer.empty()) parts.push_back("made by " + port.Manufacturer);
+  if (!port.Driver.empty()) parts.push_back("driver " + port.Driver);
+  if (!port.ById.empty()) parts.push_back(port.ById);
+  if (parts.empty()) return "";
+  std::string line = "    ";
+  for (std::size_t i = 0; i < parts.size(); ++i) line += (i > 0 ? ", " : "") + parts[i];
+  return line + "\n";
+}
+
+}  // namespace
+
+std::string FormatPortList(const std::vector<PortInfo>& ports, bool json) {
+  std::string text;
+  if (json) {
+    for (const PortInfo& port : ports) text += JsonLine(port);
+    return text;
+  }
+  if (ports.empty()) return "No serial ports found.\n";
+  std::size_t name_width = 4;
+  std::size_t description_width = 11;
+  for (const PortInfo& port : ports) {
+    name_width = std::max(name_width, port.Name.size());
+    description_width = std::max(description_width, port.Description.size());
+  }
+  text = fmt::format("{:<{}}  {:<{}}  {:<9}  {}\n", "NAME", name_width, "DESCRIPTION",
+                     description_width, "VID:PID", "SERIAL");
+  for (const PortInfo& port : ports) {
+    text +=
+        fmt::format("{:<{}}  {:<{}}  {:<9}  {}\n", port.Name, name_width, OrDash(port.Description),
+                    description_width, OrDash(port.VidPid), OrDash(port.Serial));
+    text += DetailLine(port);
+  }
+  return text;
+}
+
+std::string AdapterSerialOf(const std::string& port, const std::vector<PortInfo>& ports) {
+  const int number = ComNumberOf(port);
+  for (const PortInfo& info : ports) {
+    if (info.Name == port || (!info.ById.empty() && info.ById == port) ||
+        (number > 0 && info.Number == number)) {
+      return info.Serial;
+    }
+  }
+  return "";
+}

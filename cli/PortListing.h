@@ -1,0 +1,16 @@
+// What --list-ports prints, and which adapter serial number a port given on
+// the command line has. Pure, over the port list the system gave.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "link/PortList.h"
+
+// A table (name, description, VID:PID, serial, with the by-id name and the
+// manufacturer and driver below each), or one JSON object per port and line.
+std::string FormatPortList(const std::vector<PortInfo>& ports, bool json);
+
+// The serial number of the adapter behind `port`, matched by name, by its
+// /dev/serial/by-id name, or by COM number; empty when not known.
+std::string AdapterSerialOf(const std::string& port, const std::vector<PortInfo>& ports);

@@ -1,0 +1,176 @@
+#include "cli/Report.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "engine/Hexproc.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kPercentStep = 10;
+constexpr long kSecondsPerMinute = 60;
+
+std::string FormatEta(double seconds) {
+  if (seconds < 0) return "ETA --:--";
+  const auto whole = static_cast<long>(std::lround(seconds));
+  return fmt::format("ETA {}:{:02}", whole / kSecondsPerMinute, whole % kSecondsPerMinute);
+}
+
+// Figures in JSON to a sensible precision: milliseconds, whole bytes.
+double Milliseconds(double seconds) { return std::round(seconds * 1000) / 1000; }
+long WholeBytesPerSecond(std::uint64_t bytes, double seconds) {
+  return std::lround(BytesPerSecond(bytes, seconds));
+}
+
+std::string OrDash(const std::string& text) { return text.empty() ? "-" : text; }
+
+std::string OneLine(const std::string& text) {
+  std::string line = text;
+  std::replace(line.begin(), line.end(), '\n', ' ');
+  return line;
+}
+
+std::string Dump(const json& object) {
+  // Replace rather than throw on bytes that are not UTF-8 (a port name, a
+  // reason quoting the file).
+  return object.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string StageName(int state) {
+  switch (state) {
+    case stOpenFile:
+    case stFileReady:
+      return "open";
+    case stEnterFlash:
+      return "enter-flash";
+    case stChangeBaud:
+    case stBaudReady:
+      return "change-baud";
+    case stErase:
+      return "erase";
+    case stSendPackage:
+    case stProgram:
+      return "transfer";
+    case stExitFlash:
+      return "exit-flash";
+    default:
+      return "finish";
+  }
+}
+
+double BytesPerSecond(std::uint64_t bytes, double seconds) {
+  return seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
+}
+
+double EtaSeconds(const PortProgress& progress) {
+  if (progress.percent <= 0 || progress.transfer_seconds <= 0) return -1.0;
+  return progress.transfer_seconds * (100 - progress.percent) / progress.percent;
+}
+
+bool CrossesTenth(int before, int after) { return after / kPercentStep > before / kPercentStep; }
+
+std::string FormatProgressLine(const PortProgress& progress, std::size_t port_width) {
+  const std::string records = fmt::format("{}/{}", progress.records, progress.records_total);
+  return fmt::format("{:<{}}  {:<11} {:>3}%  {:>11} records  {:>5.0f} B/s  {}", progress.port,
+                     port_width, progress.stage, progress.percent, records,
+                     BytesPerSecond(progress.line_bytes, progress.seconds),
+                     FormatEta(EtaSeconds(progress)));
+}
+
+std::string FormatSummary(const std::vector<PortResult>& results) {
+  std::size_t port_width = 4;
+  std::size_t serial_width = 14;
+  for (const PortResult& result : results) {
+    port_width = std::max(port_width, result.port.size());
+    serial_width = std::max(serial_width, result.adapter_serial.size());
+  }
+  std::string table =
+      fmt::format("{:<{}}  {:<{}}  {:<16}  {:>7}  {:>7}  {}\n", "PORT", port_width,
+                  "ADAPTER SERIAL", serial_width, "OUTCOME", "SECONDS", "BYTES/S", "WHY");
+  for (const PortResult& result : results) {
+    std::string row =
+        fmt::format("{:<{}}  {:<{}}  {:<16}  {:>7.1f}  {:>7.0f}", result.port, port_width,
+                    OrDash(result.adapter_serial), serial_width, OutcomeName(result.code),
+                    result.seconds, BytesPerSecond(result.line_bytes, result.seconds));
+    if (result.code != ExitCode::kFinished) row += "  " + OneLine(result.message);
+    table += row + "\n";
+  }
+  return table;
+}
+
+std::string FormatMessageLine(const std::string& port, const std::string& text) {
+  std::string line = port + ": ";
+  for (const char c : text) line += c == '\n' ? std::string("\n  ") : std::string(1, c);
+  return line;
+}
+
+std::string JsonStart(const std::string& port, const std::string& file, int baud, int resend) {
+  return Dump(
+      {{"event", "start"}, {"port", port}, {"file", file}, {"baud", baud}, {"resend", resend}});
+}
+
+std::string JsonProgress(const PortProgress& progress) {
+  return Dump({{"event", "progress"},
+               {"port", progress.port},
+               {"stage", progress.stage},
+               {"percent", progress.percent},
+               {"records", progress.records},
+               {"records_total", progress.records_total},
+               {"seconds", Milliseconds(progress.seconds)},
+               {"bytes_per_second", WholeBytesPerSecond(progress.line_bytes, progress.seconds)}});
+}
+
+std::string JsonMessage(const std::string& port, const std::string& text, std::uint32_t style) {
+  return Dump({{"event", "message"}, {"port", port}, {"text", text}, {"style", style}});
+}
+
+namespace {
+json ResultObject(const PortResult& result) {
+  return {{"port", result.port},
+          {"adapter_serial", result.adapter_serial},
+          {"outcome", OutcomeName(result.code)},
+          {"exit_code", static_cast<int>(result.code)},
+          {"message", result.message},
+          {"seconds", Milliseconds(result.seconds)},
+          {"records", result.records},
+          {"bytes_per_second", WholeBytesPerSecond(result.line_bytes, result.seconds)}};
+}
+}  // namespace
+
+std::string JsonEnd(const PortResult& result) {
+  json object = ResultObject(result);
+  object["event"] = "end";
+  return Dump(object);
+}
+
+std::string JsonSummary(const std::vector<PortResult>& results, ExitCode code) {
+  json failed = json::array();
+  for (const PortResult& result : results) {
+    if (result.code != ExitCode::kFinished) failed.push_back(result.port);
+  }
+  return Dump({{"event", "summary"},
+               {"exit_code", static_cast<int>(code)},
+               {"outcome", OutcomeName(code)},
+               {"pagers", results.size()},
+               {"failed", failed}});
+}
+
+std::string JsonLogRecord(const PortResult& result, const std::string& utc_time,
+                          const std::string& file, const std::string& sha256) {
+  return Dump({{"time", utc_time},
+               {"port", result.port},
+               {"adapter_serial", result.adapter_serial},
+               {"file", file},
+               {"sha256", sha256},
+               {"outcome", OutcomeName(result.code)},
+               {"exit_code", static_cast<int>(result.code)},
+               {"message", result.message},
+               {"seconds", Milliseconds(result.seconds)}});
+}

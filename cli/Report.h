@@ -1,0 +1,65 @@
+// What tarvex-flash tells while pagers update and when they are done: the
+// progress line of one pager, the summary table, and the JSON lines. Pure
+// formatting; Console.h puts them on the streams.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/ExitCode.h"
+
+struct PortProgress {
+  std::string port;
+  std::string stage;
+  int percent = 0;
+  // Records sent so far, each once: resends do not count again.
+  int records = 0;
+  int records_total = 0;
+  // Since this pager's update started, and since its first record went out.
+  double seconds = 0.0;
+  double transfer_seconds = 0.0;
+  // Bytes written to the line.
+  std::uint64_t line_bytes = 0;
+};
+
+struct PortResult {
+  std::string port;
+  std::string adapter_serial;
+  ExitCode code = ExitCode::kInternal;
+  // The message that ended the update (with its reason line, if any).
+  std::string message;
+  double seconds = 0.0;
+  std::uint64_t line_bytes = 0;
+  int records = 0;
+};
+
+// The name of the engine's state as a stage of the update; the record and
+// program states share "transfer".
+std::string StageName(int state);
+
+double BytesPerSecond(std::uint64_t bytes, double seconds);
+// Seconds left, from the share done since the first record; negative when
+// nothing can be said yet.
+double EtaSeconds(const PortProgress& progress);
+// True when `after` reaches a multiple of ten that `before` had not.
+bool CrossesTenth(int before, int after);
+
+// "COM5  transfer  42%  120/289 records   812 B/s  ETA 0:12", the port
+// padded to `port_width` so the lines of a gang align.
+std::string FormatProgressLine(const PortProgress& progress, std::size_t port_width);
+// The table at the end: port, adapter serial, outcome, seconds, bytes per
+// second, and for a failure the message that ended it.
+std::string FormatSummary(const std::vector<PortResult>& results);
+// "COM5: Fail to send code-package." with a reason line indented below.
+std::string FormatMessageLine(const std::string& port, const std::string& text);
+
+// One JSON object per line, no line end.
+std::string JsonStart(const std::string& port, const std::string& file, int baud, int resend);
+std::string JsonProgress(const PortProgress& progress);
+std::string JsonMessage(const std::string& port, const std::string& text, std::uint32_t style);
+std::string JsonEnd(const PortResult& result);
+std::string JsonSummary(const std::vector<PortResult>& results, ExitCode code);
+// The traceability record of one finished pager; `utc_time` as ISO 8601.
+std::string JsonLogRecord(const PortResult& result, const std::string& utc_time,
+                          const std::string& file, const std::string& sha256);

@@ -1,0 +1,28 @@
+// The traceability log of --log: one JSON line per finished pager, appended
+// as each finishes, so a crash later in the run loses none.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#include "cli/Report.h"
+
+class TraceLog {
+ public:
+  TraceLog(std::string path, std::string file_name, std::string sha256)
+      : path_(std::move(path)), file_name_(std::move(file_name)), sha256_(std::move(sha256)) {}
+
+  // True when the log can be appended to; tried before any port is opened.
+  bool CanAppend() const;
+  bool Append(const PortResult& result);
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::mutex mutex_;
+  const std::string path_;
+  const std::string file_name_;
+  const std::string sha256_;
+};
+
+// Now in UTC as ISO 8601, "2026-12-07T12:34:56Z".
+std::string UtcNow();

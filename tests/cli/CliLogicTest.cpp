@@ -1,0 +1,185 @@
+// The logic of tarvex-flash that needs no port: reading the command line,
+// mapping the engine's messages to exit codes, the reports, the file check
+// and the hash of the traceability log.
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/ExitCode.h"
+#include "cli/FlashPlan.h"
+#include "cli/HexSummary.h"
+#include "cli/PortListing.h"
+#include "cli/Report.h"
+#include "cli/Sha256.h"
+#include "engine/Hexproc.h"
+#include "tests/support/HexText.h"
+
+namespace {
+
+struct MessageCase {
+  std::string text;
+  ExitCode code;
+  bool passing;
+};
+
+class MessageExitCode : public ::testing::TestWithParam<MessageCase> {};
+
+TEST_P(MessageExitCode, EachEndingHasItsCode) {
+  EXPECT_EQ(ExitCodeOfMessage(GetParam().text), GetParam().code);
+  EXPECT_EQ(IsPassingMessage(GetParam().text), GetParam().passing);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, MessageExitCode,
+    ::testing::Values(MessageCase{msgFinished.Text, ExitCode::kFinished, false},
+                      MessageCase{msgOpenHexFail.Text + "\nLine 12: checksum mismatch.",
+                                  ExitCode::kBadHexFile, false},
+                      MessageCase{"Can NOT Open \"COM7\"", ExitCode::kPortNotOpened, false},
+                      MessageCase{msgNoResponse.Text, ExitCode::kNoResponse, false},
+                      MessageCase{msgEnterFlashFail.Text, ExitCode::kRefused, false},
+                      MessageCase{msgBaudFail.Text, ExitCode::kRefused, false},
+                      MessageCase{msgEraseFail.Text, ExitCode::kRefused, false},
+                      MessageCase{msgResendExceeded.Text, ExitCode::kResendsExceeded, false},
+                      MessageCase{msgRewindExceeded.Text, ExitCode::kRewindsExceeded, false},
+                      MessageCase{msgUnexpectedReply.Text, ExitCode::kUnexpectedReply, false},
+                      MessageCase{msgSendFail.Text, ExitCode::kInternal, true},
+                      MessageCase{msgProgramRetry.Text, ExitCode::kInternal, true},
+                      MessageCase{"", ExitCode::kInternal, false}));
+
+TEST(GangExitCode, FirstFailureInPortOrderUnlessInterrupted) {
+  const std::vector<ExitCode> codes = {ExitCode::kFinished, ExitCode::kRewindsExceeded,
+                                       ExitCode::kNoResponse};
+  EXPECT_EQ(GangExitCode(codes, false), ExitCode::kRewindsExceeded);
+  EXPECT_EQ(GangExitCode(codes, true), ExitCode::kInterrupted);
+  EXPECT_EQ(GangExitCode({ExitCode::kFinished, ExitCode::kFinished}, false), ExitCode::kFinished);
+}
+
+struct CommandLineCase {
+  std::vector<const char*> args;
+  ExitCode code;
+  bool done;
+  std::vector<std::string> ports;
+  int baud;
+};
+
+class CommandLine : public ::testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(CommandLine, IsReadIntoAPlanOrRefused) {
+  std::vector<const char*> argv = {"tarvex-flash"};
+  argv.insert(argv.end(), GetParam().args.begin(), GetParam().args.end());
+  const ParsedCommandLine parsed = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+  EXPECT_EQ(parsed.done, GetParam().done) << parsed.err;
+  EXPECT_EQ(parsed.code, GetParam().code);
+  if (!parsed.done) {
+    EXPECT_EQ(parsed.plan.ports, GetParam().ports);
+    EXPECT_EQ(parsed.plan.baud, GetParam().baud);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandLine,
+    ::testing::Values(
+        CommandLineCase{{"-p", "COM7", "fw.hex"}, ExitCode::kFinished, false, {"COM7"}, 4800},
+        CommandLineCase{{"-p", "A", "--port", "B", "-b", "9600", "fw.hex"},
+                        ExitCode::kFinished,
+                        false,
+                        {"A", "B"},
+                        9600},
+        CommandLineCase{{"--check", "fw.hex"}, ExitCode::kFinished, false, {}, 4800},
+        CommandLineCase{{"-l"}, ExitCode::kFinished, false, {}, 4800},
+        CommandLineCase{{"--help"}, ExitCode::kFinished, true, {}, 0},
+        CommandLineCase{{"--version"}, ExitCode::kFinished, true, {}, 0},
+        CommandLineCase{{"-p", "A", "-b", "1200", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
+        CommandLineCase{{"-p", "A", "-r", "-1", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
+        CommandLineCase{{"-p", "A", "-p", "A", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
+        CommandLineCase{{"-p", "A"}, ExitCode::kUsage, true, {}, 0},
+        CommandLineCase{{"fw.hex"}, ExitCode::kUsage, true, {}, 0},
+        CommandLineCase{{"-q", "-v", "-p", "A", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
+        CommandLineCase{{"-p", "A", "B", "fw.hex"}, ExitCode::kUsage, true, {}, 0}));
+
+TEST(CommandLineHelp, ListsEveryExitCode) {
+  const char* argv[] = {"tarvex-flash", "--help"};
+  const std::string help = ParseCommandLine(2, argv).out;
+  for (const int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 130}) {
+    EXPECT_NE(help.find(fmt::format(" {}  ", code)), std::string::npos) << code;
+  }
+}
+
+TEST(Sha256, StandardVectors) {
+  EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  Sha256 million;
+  for (int i = 0; i < 1000; ++i) million.Update(std::string(1000, 'a'));
+  EXPECT_EQ(million.HexDigest(),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(HexSummary, CountsRecordsBytesRangesAndLineTime) {
+  const std::string text = HexFileText(
+      {HexRecordText(0, 4, {0x00, 0x01}), HexRecordText(0x0000, 0, Bytes(16)),
+       HexRecordText(0x0010, 0, Bytes(4)), HexRecordText(0x0100, 0, Bytes(2)),
+       HexRecordText(0, 2, {0x30, 0x00}), HexRecordText(0x0000, 0, Bytes(1)), kEndRecordLine});
+  const HexSummary summary = SummarizeHex(text);
+  ASSERT_TRUE(summary.sound) << summary.error;
+  EXPECT_EQ(summary.records, 6);
+  EXPECT_EQ(summary.data_bytes, 23u);
+  EXPECT_EQ(summary.ranges, (std::vector<AddressRange>{
+                                {0x10000, 0x10013}, {0x10100, 0x10101}, {0x30000, 0x30000}}));
+  // "f" and the rate command at 1200; "e0", six records with "p", "q" at 9600.
+  const std::uint64_t records_chars = 15 + 43 + 19 + 15 + 15 + 13;
+  EXPECT_EQ(summary.bytes_at_start_rate, 10u);
+  EXPECT_EQ(summary.bytes_at_chosen_rate, 5u + 6 * 4 + records_chars);
+  EXPECT_DOUBLE_EQ(LineSeconds(summary, 9600), 100.0 / 1200 + (29.0 + records_chars) * 10 / 9600);
+}
+
+TEST(HexSummary, ABadFileGivesTheEnginesReason) {
+  const HexSummary summary = SummarizeHex(":0400000001020304F3\r\n");
+  EXPECT_FALSE(summary.sound);
+  EXPECT_EQ(summary.error, "Line 1: checksum mismatch.");
+}
+
+TEST(ListPorts, AdapterSerialByComNumberAndNothingFoundSaysSo) {
+  PortInfo com12;
+  com12.Name = "COM12";
+  com12.Number = 12;
+  com12.Serial = "FT5XK2LB";
+  EXPECT_EQ(AdapterSerialOf("\\\\.\\COM12", {com12}), "FT5XK2LB");
+  EXPECT_EQ(AdapterSerialOf("COM1", {com12}), "");
+  EXPECT_EQ(FormatPortList({}, false), "No serial ports found.\n");
+}
+
+TEST(Progress, TenthsAndEta) {
+  EXPECT_TRUE(CrossesTenth(9, 10));
+  EXPECT_TRUE(CrossesTenth(0, 25));
+  EXPECT_FALSE(CrossesTenth(10, 19));
+  PortProgress progress;
+  EXPECT_LT(EtaSeconds(progress), 0);
+  progress.percent = 25;
+  progress.transfer_seconds = 10;
+  EXPECT_DOUBLE_EQ(EtaSeconds(progress), 30);
+  EXPECT_EQ(StageName(stProgram), StageName(stSendPackage));
+}
+
+TEST(Report, SummaryAndJsonNameEachPagerAndWhyItFailed) {
+  PortResult good{"COM5", "A600ARJH", ExitCode::kFinished, msgFinished.Text, 10.0, 8000, 164};
+  PortResult bad{"COM6", "", ExitCode::kNoResponse, msgNoResponse.Text, 1.5, 1, 0};
+  const std::string table = FormatSummary({good, bad});
+  EXPECT_NE(table.find("COM5  A600ARJH        finished"), std::string::npos) << table;
+  EXPECT_NE(table.find("800\n"), std::string::npos) << table;  // nothing to say why
+  EXPECT_NE(table.find("no-response"), std::string::npos);
+  EXPECT_NE(table.find(msgNoResponse.Text), std::string::npos);
+  const auto end = nlohmann::json::parse(JsonEnd(bad));
+  EXPECT_EQ(end.at("exit_code"), 5);
+  EXPECT_EQ(end.at("outcome"), "no-response");
+  const auto summary = nlohmann::json::parse(JsonSummary({good, bad}, ExitCode::kNoResponse));
+  EXPECT_EQ(summary.at("failed"), nlohmann::json::array({"COM6"}));
+  const auto record = nlohmann::json::parse(JsonLogRecord(good, "T", "fw.hex", "00"));
+  EXPECT_EQ(record.at("adapter_serial"), "A600ARJH");
+  EXPECT_EQ(record.at("sha256"), "00");
+}
+
+}  // namespace
