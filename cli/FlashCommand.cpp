@@ -53,7 +53,6 @@ std::vector<PortJob> MakeJobs(const FlashPlan& plan, const HexSummary& summary,
     PortJob job;
     job.index = i;
     job.port = plan.ports[i];
-    job.device = DeviceFileFor(plan.ports[i]);
     job.adapter_serial = AdapterSerialOf(plan.ports[i], present);
     job.file_name = plan.hex_file;
     job.hex_file = copies.Paths()[i];

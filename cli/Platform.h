@@ -16,10 +16,6 @@ bool StreamsAreTerminals();
 // pager left in flash mode: the write fails and the update goes on.
 void InstallInterruptHandler(std::atomic<bool>& flag);
 
-// The name the channel opens for a port as the user gave it: "\\.\COM12" for
-// COM10 and above on Windows; the path itself on POSIX.
-std::string DeviceFileFor(const std::string& port);
-
 // A hint for a port that cannot be opened, from the OS error the open
 // reported: on POSIX, when access is denied, the group that owns the device
 // and how to join it (dialout on Debian). Empty when there is none.

@@ -45,8 +45,6 @@ void InstallInterruptHandler(std::atomic<bool>& flag) {
   ::signal(SIGPIPE, SIG_IGN);
 }
 
-std::string DeviceFileFor(const std::string& port) { return port; }
-
 std::string OpenFailureHint(const std::string& device, int error) {
   if (error != EACCES && error != EPERM) return "";
   const std::string group = GroupOwning(device);

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include "cli/Platform.h"
-#include "link/PortList.h"
 
 namespace {
 
@@ -35,14 +34,6 @@ bool StreamsAreTerminals() {
 void InstallInterruptHandler(std::atomic<bool>& flag) {
   interrupt_flag = &flag;
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-}
-
-std::string DeviceFileFor(const std::string& port) {
-  // COM1 to COM9 open by their plain names; higher numbers only through the
-  // device namespace.
-  const int number = ComNumberOf(port);
-  if (number >= 10 && port.rfind("\\\\.\\", 0) != 0) return "\\\\.\\" + port;
-  return port;
 }
 
 // Windows has no group to join; why the open failed is the channel's to say.

@@ -162,7 +162,7 @@ class ThreadEngine {
   ThreadEngine(const PortJob& job, PortWatch& watch) {
     FlashBaudRate = job.baud;
     ResendTimes = job.resend;
-    comm_.DevicePath = job.device;
+    comm_.DevicePath = job.port;
     comm_.DeviceFactory = [&watch]() -> std::unique_ptr<ISerialDevice> {
       return std::make_unique<WatchedDevice>(CreateSystemSerialDevice(), watch);
     };

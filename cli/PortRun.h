@@ -13,9 +13,9 @@
 
 struct PortJob {
   std::size_t index = 0;
-  // The port as the user named it, and the name the channel opens.
+  // The port as the user named it; the channel opens that name (on Windows
+  // its backend reaches COM10 and above through the device namespace).
   std::string port;
-  std::string device;
   std::string adapter_serial;
   // The firmware file as the user named it, and the copy this thread's
   // engine opens: the engine holds its file exclusively, so each has its own.
