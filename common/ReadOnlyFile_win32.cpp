@@ -1,22 +1,11 @@
 #include <windows.h>
 
 #include "common/ReadOnlyFile.h"
+#include "common/SystemError.h"
 
 namespace {
 
 HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
-
-std::string Describe(DWORD code) {
-  char text[256] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, code, 0, text, sizeof text, nullptr);
-  std::string result(text, length);
-  while (!result.empty() && (result.back() == '\r' || result.back() == '\n' ||
-                             result.back() == '.' || result.back() == ' '))
-    result.pop_back();
-  if (result.empty()) result = "system error " + std::to_string(code);
-  return result;
-}
 
 }  // namespace
 
@@ -28,7 +17,7 @@ bool ReadOnlyFile::Open(const std::string& name, std::string& error) {
   HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    error = Describe(GetLastError());
+    error = SystemErrorText(GetLastError());
     return false;
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);
