@@ -27,11 +27,16 @@ void PrintErr(const std::string& text) {
 }
 
 // The whole file, read as the engine reads it: read-only, refused while
-// another program holds it.
+// another program holds it, and never more than a firmware file can be.
 bool ReadFirmware(const std::string& name, std::string& content, std::string& error) {
   ReadOnlyFile file;
   if (!file.Open(name, error)) {
     error = "The file cannot be opened: " + error + ".";
+    return false;
+  }
+  std::int64_t size = 0;
+  if (!file.Size(size) || size > kMaxHexFileBytes) {
+    error = size > kMaxHexFileBytes ? kHexFileTooLargeText : "The file size cannot be read.";
     return false;
   }
   char chunk[kReadChunk];

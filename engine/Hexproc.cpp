@@ -347,7 +347,7 @@ bool UpdateFlow::OpenHexFile(const std::string& name) {
   if (!HexFile.Size(size)) {
     FileFailReason = "The file size cannot be read.";
   } else if (size > kMaxHexFileBytes) {
-    FileFailReason = "The file is larger than 64 MiB; no firmware is that large.";
+    FileFailReason = kHexFileTooLargeText;
   } else {
     FileSize = static_cast<std::uint32_t>(size);
     if (LoadAndCheck()) return true;

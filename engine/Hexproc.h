@@ -65,6 +65,8 @@ constexpr int kMaxRewinds = 3;
 constexpr int kRecordBufferSize = 52;
 // A firmware file is small; anything larger is refused before it is read.
 constexpr std::int64_t kMaxHexFileBytes = std::int64_t{64} << 20;
+constexpr char kHexFileTooLargeText[] =
+    "The file is larger than 64 MiB; no firmware is that large.";
 constexpr char kMainCaption[] = "Tarvex Flasher";
 
 class UpdateFlow {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -174,6 +175,12 @@ TEST_F(FlashCli, CheckAndABadFileSendNothing) {
   const FlashRun refused = Flash({"-p", lines[0], bad});
   EXPECT_EQ(refused.exit_code, 3);
   EXPECT_NE(refused.err.find("Line 2: checksum mismatch."), std::string::npos) << refused.err;
+  // Refused by its size alone, before a byte of it is read.
+  const std::string huge = dir.Write("huge.hex", "");
+  std::filesystem::resize_file(huge, (64u << 20) + 1);
+  const FlashRun too_large = Flash({"-p", lines[0], huge});
+  EXPECT_EQ(too_large.exit_code, 3);
+  EXPECT_NE(too_large.err.find("larger than 64 MiB"), std::string::npos) << too_large.err;
   StopPagers();
   EXPECT_EQ(pagers[0]->Commands(), Texts{});
 }
