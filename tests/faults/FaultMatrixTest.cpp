@@ -115,7 +115,7 @@ std::vector<FaultCase> DoubledReplyCases() {
 }
 
 // A pager that sends an ACK of its own after every 30 ms of quiet, to a host
-// that stays away 50 ms after each reply: a stray ACK waits before every
+// that stays away 150 ms after each reply: stray ACKs wait before every
 // command but the first. Each command in turn is rejected; the rejection
 // must still be what the update acts on.
 std::vector<FaultCase> UnpromptedByteCases() {
@@ -123,7 +123,7 @@ std::vector<FaultCase> UnpromptedByteCases() {
   for (FaultCase& c : cases) {
     c.name = "UnpromptedAcksAnd" + c.name;
     c.plan.pager_options = Joined(c.plan.pager_options, {"--unprompted", "30:06"});
-    c.plan.host_pause_after_reply = std::chrono::milliseconds(50);
+    c.plan.host_pause_after_reply = std::chrono::milliseconds(150);
   }
   return cases;
 }
