@@ -44,7 +44,7 @@ class RegularFile {
   void Close();
 
   std::intptr_t handle_ = -1;
-  char buffer_[4096];
+  char buffer_[4096] = {};
   std::size_t have_ = 0;
   std::size_t at_ = 0;
 };
