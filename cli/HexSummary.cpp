@@ -2,8 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
-
 #include "engine/HexRecord.h"
 #include "engine/Hexproc.h"
 
@@ -18,44 +16,6 @@ constexpr std::uint64_t kFixedChosenRateBytes = 2 + kReplyBytes + 1 + kReplyByte
 // Per record: "s", the record, the reply, "p", the reply.
 constexpr std::uint64_t kPerRecordBytes = 1 + kReplyBytes + 1 + kReplyBytes;
 
-int HexByteAt(std::string_view text, std::size_t pos) {
-  return std::stoi(std::string(text.substr(pos, 2)), nullptr, 16);
-}
-
-std::vector<AddressRange> Merge(std::vector<AddressRange> ranges) {
-  std::sort(ranges.begin(), ranges.end(),
-            [](const AddressRange& a, const AddressRange& b) { return a.first < b.first; });
-  std::vector<AddressRange> merged;
-  for (const AddressRange& range : ranges) {
-    if (!merged.empty() && range.first <= std::uint64_t{merged.back().last} + 1) {
-      merged.back().last = std::max(merged.back().last, range.last);
-    } else {
-      merged.push_back(range);
-    }
-  }
-  return merged;
-}
-
-// Adds one sound record (colon to checksum) to the summary.
-void CountRecord(std::string_view record, std::uint32_t& base, HexSummary& summary,
-                 std::vector<AddressRange>& ranges) {
-  const int length = HexByteAt(record, 1);
-  const auto offset =
-      static_cast<std::uint32_t>((HexByteAt(record, 3) << 8) | HexByteAt(record, 5));
-  const int type = HexByteAt(record, 7);
-  if (type == kRecordEnd) return;
-  ++summary.records;
-  summary.bytes_at_chosen_rate += kPerRecordBytes + record.size();
-  if (type == kRecordData && length > 0) {
-    summary.data_bytes += static_cast<std::uint64_t>(length);
-    ranges.push_back({base + offset, base + offset + static_cast<std::uint32_t>(length) - 1});
-  } else if (type == kRecordSegmentAddress || type == kRecordLinearAddress) {
-    const auto value =
-        static_cast<std::uint32_t>((HexByteAt(record, 9) << 8) | HexByteAt(record, 11));
-    base = type == kRecordSegmentAddress ? value << 4 : value << 16;
-  }
-}
-
 }  // namespace
 
 HexSummary SummarizeHex(std::string_view text) {
@@ -67,19 +27,16 @@ HexSummary SummarizeHex(std::string_view text) {
     return summary;
   }
   summary.sound = true;
-  summary.bytes_at_start_rate = kStartRateBytes;
-  summary.bytes_at_chosen_rate = kFixedChosenRateBytes;
-  std::uint32_t base = 0;
-  std::vector<AddressRange> ranges;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!line.empty()) CountRecord(line, base, summary, ranges);
-    start = end + 1;
+  summary.records = checker.Records();
+  summary.data_bytes = checker.DataBytes();
+  for (const auto& [first, end] : checker.WrittenRanges()) {
+    summary.ranges.push_back(
+        {static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(end - 1)});
   }
-  summary.ranges = Merge(std::move(ranges));
+  summary.bytes_at_start_rate = kStartRateBytes;
+  summary.bytes_at_chosen_rate = kFixedChosenRateBytes +
+                                 kPerRecordBytes * static_cast<std::uint64_t>(summary.records) +
+                                 checker.RecordChars();
   return summary;
 }
 

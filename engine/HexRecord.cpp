@@ -117,6 +117,19 @@ int HexFileChecker::LineWriting(std::uint64_t start, std::uint64_t end) const {
   return run.first_line + static_cast<int>((first - it->first) / run.record_bytes);
 }
 
+std::vector<std::pair<std::uint64_t, std::uint64_t>> HexFileChecker::WrittenRanges() const {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+  // The runs never overlap (that fails the check) and come in address order.
+  for (const auto& [first, run] : runs_) {
+    if (!ranges.empty() && ranges.back().second == first) {
+      ranges.back().second = run.end;
+    } else {
+      ranges.emplace_back(first, run.end);
+    }
+  }
+  return ranges;
+}
+
 bool HexFileChecker::NoteWrite(std::uint64_t start, std::uint64_t bytes) {
   const std::uint64_t end = start + bytes;
   if (const int earlier = LineWriting(start, end)) {
@@ -147,6 +160,7 @@ bool HexFileChecker::TakeRecord(std::uint8_t type) {
     case kRecordData: {
       // The loader adds the offset to the base in 32 bits.
       const std::uint32_t start = base_address_ + (byte_at(3) << 8 | byte_at(5));
+      data_bytes_ += length;
       return length == 0 || NoteWrite(start, length);
     }
     case kRecordSegmentAddress:
@@ -171,6 +185,10 @@ bool HexFileChecker::EndLine() {
     if (!reason.empty()) return Fail(reason);
     if (!TakeRecord(type)) return false;
     end_seen_ = type == kRecordEnd;
+    if (!end_seen_) {
+      ++records_;
+      record_chars_ += line_.size();
+    }
   }
   line_.clear();
   ++line_number_;

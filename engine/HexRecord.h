@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // The largest record the 52-character record buffer carries: 19 data bytes,
 // 49 characters from colon to checksum, 51 with CR LF, plus the zero.
@@ -49,6 +51,15 @@ class HexFileChecker {
   // "Line 12: checksum mismatch."
   std::string ErrorText() const;
 
+  // What a file that passed carries to the pager: the records before the end
+  // record, their characters from colon to checksum, their data bytes, and
+  // the addresses the data records fill as [first, end) ranges in address
+  // order, merged where they touch.
+  int Records() const { return records_; }
+  std::uint64_t RecordChars() const { return record_chars_; }
+  std::uint64_t DataBytes() const { return data_bytes_; }
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> WrittenRanges() const;
+
  private:
   // Addresses written by consecutive lines of back-to-back records of one
   // length (the last may be shorter), so the line that wrote any address in
@@ -81,4 +92,7 @@ class HexFileChecker {
   bool pending_cr_ = false;
   bool end_seen_ = false;
   bool any_byte_ = false;
+  int records_ = 0;
+  std::uint64_t record_chars_ = 0;
+  std::uint64_t data_bytes_ = 0;
 };

@@ -11,13 +11,6 @@
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 int HexByte(const std::string& text, std::size_t pos) {
   return std::stoi(text.substr(pos, 2), nullptr, 16);
 }
@@ -30,6 +23,13 @@ std::string ReadLineFrom(int fd) {
 }
 
 }  // namespace
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 Image ImageOfHex(const std::string& text) {
   Image image;

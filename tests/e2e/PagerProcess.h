@@ -11,6 +11,9 @@
 
 using Image = std::map<std::uint32_t, std::uint8_t>;
 
+// The whole content of a file; empty when it cannot be read.
+std::string ReadAll(const std::string& path);
+
 // Addresses and bytes that a HEX text's data records put into flash,
 // honouring extended segment (02) and linear (04) address records.
 Image ImageOfHex(const std::string& text);
