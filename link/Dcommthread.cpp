@@ -57,49 +57,44 @@ void TDComm::FillFlowCharacters() {
   }
 }
 
-void TDComm::FillCommTimeouts() {
-  CommTimeouts.ReadIntervalTimeout = Timeouts.ReadInterval;
-  CommTimeouts.ReadTotalTimeoutMultiplier = Timeouts.ReadMultiplier;
-  CommTimeouts.ReadTotalTimeoutConstant = Timeouts.ReadConstant;
-  CommTimeouts.WriteTotalTimeoutMultiplier = Timeouts.WriteMultiplier;
-  CommTimeouts.WriteTotalTimeoutConstant = Timeouts.WriteConstant;
-}
-
 bool TDComm::ConfigureDevice(ISerialDevice& device) {
   // The driver's current settings are the base; a failed read leaves the
   // fields we overwrite below all that matters.
   (void)device.GetState(Dcb);
   FillDcb();
-  FillCommTimeouts();
+  CommTimeouts = Timeouts;
   return device.SetState(Dcb) && device.SetQueues(Buffer.InQueue, Buffer.OutQueue) &&
          device.SetTimeouts(CommTimeouts);
 }
 
-// The first line names the port as ever; the second, when a call failed,
-// says why in the words of PortOpenReason.
-bool TDComm::FailOpen(const std::string& name) {
-  std::string text = "Can NOT Open \"" + name + "\"";
+// The first line names the port; the second, when a call failed, says why
+// in the words of PortOpenReason.
+std::string TDComm::OpenFailureText() const {
+  std::string text = "Can NOT Open \"" + DeviceName() + "\"";
   const std::string reason = PortOpenReason(LastOpenError);
   if (!reason.empty()) text += "\n" + reason;
-  MessageBox(text, "Error", kStyleError);
+  return text;
+}
+
+bool TDComm::FailOpen() {
+  MessageBox(OpenFailureText(), "Error", kStyleError);
   return false;
 }
 
 bool TDComm::OpenPort() {
-  const std::string name = DeviceName();
   LastOpenError = 0;
   // Opening twice would lose the held device; the held port stays as it is.
-  if (Handle) return FailOpen(name);
+  if (Handle) return FailOpen();
   std::unique_ptr<ISerialDevice> device = DeviceFactory ? DeviceFactory() : nullptr;
-  if (!device) return FailOpen(name);
-  if (!device->Open(name)) {
+  if (!device) return FailOpen();
+  if (!device->Open(DeviceName())) {
     LastOpenError = device->LastError();
-    return FailOpen(name);
+    return FailOpen();
   }
   if (!ConfigureDevice(*device)) {
     LastOpenError = device->LastError();
     device->Close();
-    return FailOpen(name);
+    return FailOpen();
   }
   Handle = std::move(device);
   Opened = true;

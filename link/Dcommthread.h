@@ -29,17 +29,6 @@ struct TFlowCtrl {
   TSwFlowCtrl Sw;
 };
 
-// Milliseconds, in the order of the driver's time-limit record: a read returns
-// after at most about 500 ms whether or not a byte came, a write gives up
-// after about 500 ms.
-struct TTimeouts {
-  std::uint32_t ReadInterval = 0;
-  std::uint32_t ReadMultiplier = 0;
-  std::uint32_t ReadConstant = 500;
-  std::uint32_t WriteMultiplier = 0;
-  std::uint32_t WriteConstant = 500;
-};
-
 // Driver queue sizes in bytes.
 struct TBuffer {
   std::uint32_t InQueue = 1200;
@@ -81,6 +70,9 @@ class TDComm {
   // "COM" and the port number of Port (common/PortIndex.h), or DevicePath
   // when one is set.
   std::string DeviceName() const;
+  // The "Can NOT Open" box's text for the last failed open: the port's name
+  // and, on a second line, why.
+  std::string OpenFailureText() const;
 
   bool OpenPort();
   bool ClosePort();
@@ -96,7 +88,6 @@ class TDComm {
  private:
   void FillDcb();
   void FillFlowCharacters();
-  void FillCommTimeouts();
   bool ConfigureDevice(ISerialDevice& device);
-  bool FailOpen(const std::string& name);
+  bool FailOpen();
 };

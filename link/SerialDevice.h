@@ -29,14 +29,19 @@ struct TDcb {
   friend bool operator==(const TDcb&, const TDcb&) = default;
 };
 
-// Time limits in milliseconds, in the order of the Win32 COMMTIMEOUTS.
-struct TCommTimeouts {
-  std::uint32_t ReadIntervalTimeout = 0;
-  std::uint32_t ReadTotalTimeoutMultiplier = 0;
-  std::uint32_t ReadTotalTimeoutConstant = 0;
-  std::uint32_t WriteTotalTimeoutMultiplier = 0;
-  std::uint32_t WriteTotalTimeoutConstant = 0;
+// The channel's time limits in milliseconds, in the order of the Win32
+// COMMTIMEOUTS: a read returns after at most about 500 ms whether or not a
+// byte came, a write gives up after about 500 ms. The driver is handed the
+// same record; each backend maps it to its own once.
+struct TTimeouts {
+  std::uint32_t ReadInterval = 0;
+  std::uint32_t ReadMultiplier = 0;
+  std::uint32_t ReadConstant = 500;
+  std::uint32_t WriteMultiplier = 0;
+  std::uint32_t WriteConstant = 500;
+  friend bool operator==(const TTimeouts&, const TTimeouts&) = default;
 };
+using TCommTimeouts = TTimeouts;
 
 // The purge flags, as Win32 numbers them.
 constexpr std::uint32_t kPurgeTxAbort = 0x0001;
@@ -65,3 +70,8 @@ class ISerialDevice {
 
 // The platform's device for a name such as "COM3" or a path of its own.
 std::unique_ptr<ISerialDevice> CreateSystemSerialDevice();
+
+// The device a POSIX system opens for `name`: "COM3" is /dev/ttyS2 (COM0
+// names none, ""), anything else a path already. Only the POSIX build
+// defines it.
+std::string PosixDevicePath(const std::string& name);

@@ -52,17 +52,6 @@ std::uint32_t RateOf(speed_t code) {
   return 0;
 }
 
-// "COM3" → "/dev/ttyS2"; anything else is a path already.
-std::string DevicePathFor(const std::string& name) {
-  if (name.size() > 3 && name.compare(0, 3, "COM") == 0 &&
-      name.find_first_not_of("0123456789", 3) == std::string::npos) {
-    const long number = std::strtol(name.c_str() + 3, nullptr, 10);
-    if (number >= 1) return "/dev/ttyS" + std::to_string(number - 1);
-    return "";  // COM0 names no device.
-  }
-  return name;
-}
-
 tcflag_t CharSizeFlag(std::uint8_t byte_size) {
   switch (byte_size) {
     case 5:
@@ -88,7 +77,7 @@ class PosixSerialDevice final : public ISerialDevice {
   ~PosixSerialDevice() override { Close(); }
 
   bool Open(const std::string& name) override {
-    const std::string path = DevicePathFor(name);
+    const std::string path = PosixDevicePath(name);
     if (path.empty()) return Fail(ENOENT);
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) return Fail(errno);
@@ -98,6 +87,8 @@ class PosixSerialDevice final : public ISerialDevice {
       Close();
       return Fail(saved);
     }
+    // Put back on close, for the next program on the port.
+    have_original_ = ::tcgetattr(fd_, &original_) == 0;
     RequestLowLatency();
     return true;
   }
@@ -162,8 +153,8 @@ class PosixSerialDevice final : public ISerialDevice {
   bool Read(std::uint8_t* data, std::uint32_t count, std::uint32_t& done) override {
     done = 0;
     const auto deadline =
-        Clock::now() + std::chrono::milliseconds(timeouts_.ReadTotalTimeoutConstant +
-                                                 timeouts_.ReadTotalTimeoutMultiplier * count);
+        Clock::now() +
+        std::chrono::milliseconds(timeouts_.ReadConstant + timeouts_.ReadMultiplier * count);
     while (done < count) {
       const int ready = WaitFor(POLLIN, deadline);
       if (ready < 0) return false;
@@ -181,8 +172,8 @@ class PosixSerialDevice final : public ISerialDevice {
   bool Write(const std::uint8_t* data, std::uint32_t count, std::uint32_t& done) override {
     done = 0;
     const auto deadline =
-        Clock::now() + std::chrono::milliseconds(timeouts_.WriteTotalTimeoutConstant +
-                                                 timeouts_.WriteTotalTimeoutMultiplier * count);
+        Clock::now() +
+        std::chrono::milliseconds(timeouts_.WriteConstant + timeouts_.WriteMultiplier * count);
     while (done < count) {
       const int ready = WaitFor(POLLOUT, deadline);
       if (ready < 0) return false;
@@ -200,6 +191,10 @@ class PosixSerialDevice final : public ISerialDevice {
   void Close() override {
     if (fd_ < 0) return;
     RestoreLatency();
+    // At once, not after draining: every command's reply has been awaited
+    // before the port closes, so nothing of ours is still on its way.
+    if (have_original_) (void)::tcsetattr(fd_, TCSANOW, &original_);
+    have_original_ = false;
     ::close(fd_);
     fd_ = -1;
     have_settings_ = false;
@@ -270,10 +265,22 @@ class PosixSerialDevice final : public ISerialDevice {
   bool restore_latency_ = false;
   bool have_settings_ = false;
   termios settings_{};
+  bool have_original_ = false;
+  termios original_{};
   TCommTimeouts timeouts_{};
 };
 
 }  // namespace
+
+std::string PosixDevicePath(const std::string& name) {
+  if (name.size() > 3 && name.compare(0, 3, "COM") == 0 &&
+      name.find_first_not_of("0123456789", 3) == std::string::npos) {
+    const long number = std::strtol(name.c_str() + 3, nullptr, 10);
+    if (number >= 1) return "/dev/ttyS" + std::to_string(number - 1);
+    return "";  // COM0 names no device.
+  }
+  return name;
+}
 
 std::unique_ptr<ISerialDevice> CreateSystemSerialDevice() {
   return std::make_unique<PosixSerialDevice>();

@@ -15,6 +15,22 @@ std::string DeviceNamespacePath(const std::string& name) {
   return R"(\\.\)" + name;
 }
 
+// The DCB fields the channel sets, named alike in DCB and TDcb: one list for
+// both directions.
+#define TARVEX_DCB_FIELDS(FIELD)                                                                  \
+  FIELD(BaudRate)                                                                                 \
+  FIELD(fBinary)                                                                                  \
+  FIELD(fParity) FIELD(fOutxCtsFlow) FIELD(fOutxDsrFlow) FIELD(fDtrControl) FIELD(fRtsControl)    \
+      FIELD(fOutX) FIELD(fInX) FIELD(fAbortOnError) FIELD(ByteSize) FIELD(Parity) FIELD(StopBits) \
+          FIELD(XonChar) FIELD(XoffChar)
+
+template <typename From, typename To>
+void CopyDcbFields(const From& from, To& to) {
+#define TARVEX_COPY_FIELD(name) to.name = static_cast<decltype(to.name)>(from.name);
+  TARVEX_DCB_FIELDS(TARVEX_COPY_FIELD)
+#undef TARVEX_COPY_FIELD
+}
+
 class Win32SerialDevice final : public ISerialDevice {
  public:
   ~Win32SerialDevice() override { Close(); }
@@ -30,21 +46,7 @@ class Win32SerialDevice final : public ISerialDevice {
     dcb_ = DCB{};
     dcb_.DCBlength = sizeof(DCB);
     if (!GetCommState(handle_, &dcb_)) return Fail();
-    dcb.BaudRate = dcb_.BaudRate;
-    dcb.fBinary = static_cast<std::uint8_t>(dcb_.fBinary);
-    dcb.fParity = static_cast<std::uint8_t>(dcb_.fParity);
-    dcb.fOutxCtsFlow = static_cast<std::uint8_t>(dcb_.fOutxCtsFlow);
-    dcb.fOutxDsrFlow = static_cast<std::uint8_t>(dcb_.fOutxDsrFlow);
-    dcb.fDtrControl = static_cast<std::uint8_t>(dcb_.fDtrControl);
-    dcb.fRtsControl = static_cast<std::uint8_t>(dcb_.fRtsControl);
-    dcb.fOutX = static_cast<std::uint8_t>(dcb_.fOutX);
-    dcb.fInX = static_cast<std::uint8_t>(dcb_.fInX);
-    dcb.fAbortOnError = static_cast<std::uint8_t>(dcb_.fAbortOnError);
-    dcb.ByteSize = dcb_.ByteSize;
-    dcb.Parity = dcb_.Parity;
-    dcb.StopBits = dcb_.StopBits;
-    dcb.XonChar = static_cast<std::uint8_t>(dcb_.XonChar);
-    dcb.XoffChar = static_cast<std::uint8_t>(dcb_.XoffChar);
+    CopyDcbFields(dcb_, dcb);
     return true;
   }
 
@@ -52,21 +54,7 @@ class Win32SerialDevice final : public ISerialDevice {
   // DCB field keeps the driver's value.
   bool SetState(const TDcb& dcb) override {
     dcb_.DCBlength = sizeof(DCB);
-    dcb_.BaudRate = dcb.BaudRate;
-    dcb_.fBinary = dcb.fBinary;
-    dcb_.fParity = dcb.fParity;
-    dcb_.fOutxCtsFlow = dcb.fOutxCtsFlow;
-    dcb_.fOutxDsrFlow = dcb.fOutxDsrFlow;
-    dcb_.fDtrControl = dcb.fDtrControl;
-    dcb_.fRtsControl = dcb.fRtsControl;
-    dcb_.fOutX = dcb.fOutX;
-    dcb_.fInX = dcb.fInX;
-    dcb_.fAbortOnError = dcb.fAbortOnError;
-    dcb_.ByteSize = dcb.ByteSize;
-    dcb_.Parity = dcb.Parity;
-    dcb_.StopBits = dcb.StopBits;
-    dcb_.XonChar = static_cast<char>(dcb.XonChar);
-    dcb_.XoffChar = static_cast<char>(dcb.XoffChar);
+    CopyDcbFields(dcb, dcb_);
     return SetCommState(handle_, &dcb_) || Fail();
   }
 
@@ -75,12 +63,8 @@ class Win32SerialDevice final : public ISerialDevice {
   }
 
   bool SetTimeouts(const TCommTimeouts& timeouts) override {
-    COMMTIMEOUTS native{};
-    native.ReadIntervalTimeout = timeouts.ReadIntervalTimeout;
-    native.ReadTotalTimeoutMultiplier = timeouts.ReadTotalTimeoutMultiplier;
-    native.ReadTotalTimeoutConstant = timeouts.ReadTotalTimeoutConstant;
-    native.WriteTotalTimeoutMultiplier = timeouts.WriteTotalTimeoutMultiplier;
-    native.WriteTotalTimeoutConstant = timeouts.WriteTotalTimeoutConstant;
+    COMMTIMEOUTS native{timeouts.ReadInterval, timeouts.ReadMultiplier, timeouts.ReadConstant,
+                        timeouts.WriteMultiplier, timeouts.WriteConstant};
     return SetCommTimeouts(handle_, &native) || Fail();
   }
 

@@ -60,9 +60,8 @@ TEST_F(ChannelTest, OpenAppliesEverySettingInOrder) {
   EXPECT_EQ(dcb.fRtsControl, 1);
   EXPECT_EQ(dcb.fOutxCtsFlow + dcb.fOutxDsrFlow + dcb.fOutX + dcb.fInX, 0);
   const TCommTimeouts& t = pager.applied_timeouts.at(0);
-  EXPECT_EQ(std::vector<std::uint32_t>({t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
-                                        t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
-                                        t.WriteTotalTimeoutConstant}),
+  EXPECT_EQ(std::vector<std::uint32_t>({t.ReadInterval, t.ReadMultiplier, t.ReadConstant,
+                                        t.WriteMultiplier, t.WriteConstant}),
             std::vector<std::uint32_t>({0, 0, 500, 0, 500}));
   EXPECT_EQ(pager.queue_sizes.at(0), std::make_pair(1200u, 1200u));
   EXPECT_TRUE(comm.IsOpened());

@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "link/Dcommthread.h"
+#include "link/SerialDevice.h"
 #include "tests/support/RecordingGui.h"
 
 namespace {
@@ -98,6 +99,21 @@ TEST_F(PtyChannel, ReopenAppliesTheNewRate) {
   EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
 }
 
+TEST_F(PtyChannel, CloseGivesTheLineBackAsItWasFound) {
+  termios found = LineSettings();
+  ::cfsetospeed(&found, B19200);
+  ::cfsetispeed(&found, B19200);
+  found.c_lflag |= ICANON | ECHO;
+  ASSERT_EQ(::tcsetattr(master_, TCSANOW, &found), 0);
+  ASSERT_TRUE(comm.OpenPort());
+  const termios during = LineSettings();
+  ASSERT_EQ(::cfgetospeed(&during), static_cast<speed_t>(B1200));
+  ASSERT_TRUE(comm.ClosePort());
+  const termios after = LineSettings();
+  EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B19200));
+  EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+}
+
 TEST_F(PtyChannel, SecondOpenerIsRefused) {
   ASSERT_TRUE(comm.OpenPort());
   TDComm other;
@@ -114,6 +130,15 @@ TEST_F(PtyChannel, HangUpFailsReadsInsteadOfWaiting) {
   std::uint8_t byte = 0;
   EXPECT_FALSE(comm.ReadByte(&byte));
   EXPECT_FALSE(comm.WriteByte(&byte));
+}
+
+TEST(PosixNames, ComNumbersCountFromTheFirstSerialDevice) {
+  EXPECT_EQ(PosixDevicePath("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(PosixDevicePath("COM4"), "/dev/ttyS3");
+  EXPECT_EQ(PosixDevicePath("COM255"), "/dev/ttyS254");
+  EXPECT_EQ(PosixDevicePath("COM0"), "");
+  EXPECT_EQ(PosixDevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(PosixDevicePath("COMX"), "COMX");
 }
 
 TEST(PosixNames, ComZeroNamesNoDevice) {

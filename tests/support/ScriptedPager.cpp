@@ -41,7 +41,7 @@ class ScriptedDevice final : public ISerialDevice {
     line_.calls.push_back("settimeouts");
     if (Failing("settimeouts")) return false;
     line_.applied_timeouts.push_back(timeouts);
-    line_.read_limit_ms_ = timeouts.ReadTotalTimeoutConstant;
+    line_.read_limit_ms_ = timeouts.ReadConstant;
     return true;
   }
   bool Purge(std::uint32_t flags) override {
