@@ -17,12 +17,12 @@ std::string DeviceNamespacePath(const std::string& name) {
 
 // The DCB fields the channel sets, named alike in DCB and TDcb: one list for
 // both directions.
-#define TARVEX_DCB_FIELDS(FIELD)                                                                  \
-  FIELD(BaudRate)                                                                                 \
-  FIELD(fBinary)                                                                                  \
-  FIELD(fParity) FIELD(fOutxCtsFlow) FIELD(fOutxDsrFlow) FIELD(fDtrControl) FIELD(fRtsControl)    \
-      FIELD(fOutX) FIELD(fInX) FIELD(fAbortOnError) FIELD(ByteSize) FIELD(Parity) FIELD(StopBits) \
-          FIELD(XonChar) FIELD(XoffChar)
+// clang-format off
+#define TARVEX_DCB_FIELDS(FIELD) \
+  FIELD(BaudRate) FIELD(fBinary) FIELD(fParity) FIELD(fOutxCtsFlow) FIELD(fOutxDsrFlow) \
+  FIELD(fDtrControl) FIELD(fRtsControl) FIELD(fOutX) FIELD(fInX) FIELD(fAbortOnError) \
+  FIELD(ByteSize) FIELD(Parity) FIELD(StopBits) FIELD(XonChar) FIELD(XoffChar)
+// clang-format on
 
 template <typename From, typename To>
 void CopyDcbFields(const From& from, To& to) {
