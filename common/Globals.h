@@ -3,9 +3,9 @@
 // settings file keeps them between runs, and the engine reads them at the
 // moment it needs them.
 //
-// Each is per thread: the window has one thread and sees one set, as ever;
-// the command-line flasher runs one complete update per port, each on a
-// thread of its own with its own channel and settings, over the same engine.
+// Each is per thread: the window has one thread and sees one set; the
+// command-line flasher runs one complete update per port, each on a thread
+// of its own with its own channel and settings (engine/UpdateSession.h).
 #pragma once
 
 #include <cstdint>

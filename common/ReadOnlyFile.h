@@ -1,12 +1,18 @@
-// A file opened read-only and exclusively: while it is open no other program
-// may write it (on Windows no other program can open it at all). The update
-// holds the firmware file this way so it cannot change under a transfer.
-// One implementation file per platform.
+// A file opened read-only, exclusively or shared with other readers: while
+// it is open no other program may write it. The window's update holds the
+// firmware file exclusively (on Windows no other program can open it at
+// all); the command line reads it once, shared, so several flashers can
+// read one file at the same time. One implementation file per platform.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+enum class FileSharing {
+  kExclusive,   // no other program may hold the file open
+  kSharedRead,  // others may read it too, none may write it
+};
 
 class ReadOnlyFile {
  public:
@@ -16,13 +22,10 @@ class ReadOnlyFile {
   ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
   // Opens an existing regular file. On failure `error` says why, in words.
-  bool Open(const std::string& name, std::string& error);
+  bool Open(const std::string& name, FileSharing sharing, std::string& error);
   bool IsOpen() const { return handle_ != kNoHandle; }
   // Reads up to `count` bytes; returns how many came (0 at the end or on error).
   std::size_t Read(char* buffer, std::size_t count);
-  bool Seek(std::int64_t offset);
-  // Current position, or -1 when closed.
-  std::int64_t Position() const;
   // Size from the file's directory entry.
   bool Size(std::int64_t& size) const;
   void Close();

@@ -12,7 +12,7 @@ namespace {
 std::string Describe(int error_number) { return std::strerror(error_number); }
 }  // namespace
 
-bool ReadOnlyFile::Open(const std::string& name, std::string& error) {
+bool ReadOnlyFile::Open(const std::string& name, FileSharing sharing, std::string& error) {
   Close();
   // Without blocking: a FIFO or a device would otherwise hold the open until
   // a writer or a carrier came. A regular file ignores the flag.
@@ -34,8 +34,9 @@ bool ReadOnlyFile::Open(const std::string& name, std::string& error) {
     return false;
   }
   // Refuse a file that another program holds locked; keep ours while the
-  // transfer runs.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // file is held.
+  const int lock = sharing == FileSharing::kExclusive ? LOCK_EX : LOCK_SH;
+  if (::flock(fd, lock | LOCK_NB) != 0) {
     const int saved = errno;
     ::close(fd);
     error = saved == EWOULDBLOCK ? "the file is in use by another program" : Describe(saved);
@@ -55,15 +56,6 @@ std::size_t ReadOnlyFile::Read(char* buffer, std::size_t count) {
     total += static_cast<std::size_t>(got);
   }
   return total;
-}
-
-bool ReadOnlyFile::Seek(std::int64_t offset) {
-  return IsOpen() && ::lseek(static_cast<int>(handle_), offset, SEEK_SET) == offset;
-}
-
-std::int64_t ReadOnlyFile::Position() const {
-  if (!IsOpen()) return -1;
-  return ::lseek(static_cast<int>(handle_), 0, SEEK_CUR);
 }
 
 bool ReadOnlyFile::Size(std::int64_t& size) const {

@@ -9,12 +9,13 @@ HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
 }  // namespace
 
-bool ReadOnlyFile::Open(const std::string& name, std::string& error) {
+bool ReadOnlyFile::Open(const std::string& name, FileSharing sharing, std::string& error) {
   Close();
-  // Share mode 0: no other program may hold the file open, nor open it while
-  // we hold it. A directory fails here, as CreateFileA needs a backup flag
-  // to open one.
-  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  // Exclusive is share mode 0: no other program may hold the file open, nor
+  // open it while we hold it. Shared lets readers in and keeps writers out.
+  // A directory fails here, as CreateFile needs a backup flag to open one.
+  const DWORD share = sharing == FileSharing::kExclusive ? 0 : FILE_SHARE_READ;
+  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = SystemErrorText(GetLastError());
@@ -29,18 +30,6 @@ std::size_t ReadOnlyFile::Read(char* buffer, std::size_t count) {
   DWORD got = 0;
   if (!ReadFile(AsHandle(handle_), buffer, static_cast<DWORD>(count), &got, nullptr)) return 0;
   return got;
-}
-
-bool ReadOnlyFile::Seek(std::int64_t offset) {
-  LARGE_INTEGER target;
-  target.QuadPart = offset;
-  return IsOpen() && SetFilePointerEx(AsHandle(handle_), target, nullptr, FILE_BEGIN) != 0;
-}
-
-std::int64_t ReadOnlyFile::Position() const {
-  LARGE_INTEGER zero{}, now{};
-  if (!IsOpen() || !SetFilePointerEx(AsHandle(handle_), zero, &now, FILE_CURRENT)) return -1;
-  return now.QuadPart;
 }
 
 bool ReadOnlyFile::Size(std::int64_t& size) const {

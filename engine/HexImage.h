@@ -1,28 +1,32 @@
-// The firmware file's bytes, read once and checked: every record the update
-// sends comes from here, so what goes to the pager is exactly what passed the
-// check, whatever happens to the file on disk meanwhile. The read position is
-// what the progress figure follows.
+// One update's reading position in a checked firmware image: every record
+// the update sends comes from the image, so what goes to the pager is exactly
+// what passed the check, whatever happens to the file on disk meanwhile. The
+// position is what the progress figure follows. The image itself is shared
+// and never written; each update has a HexImage of its own.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
+#include <memory>
 #include <string_view>
 #include <utility>
 
+#include "engine/Firmware.h"
+
 class HexImage {
  public:
-  // Takes the file's bytes; the position goes back to the start.
-  void Assign(std::string bytes) {
-    bytes_ = std::move(bytes);
+  // Takes the image to read; the position goes back to the start.
+  void Assign(std::shared_ptr<const CheckedFirmware> firmware) {
+    firmware_ = std::move(firmware);
     position_ = 0;
   }
-  void Clear() { Assign(std::string()); }
+  void Clear() { Assign(nullptr); }
+  bool Loaded() const { return firmware_ != nullptr; }
 
-  std::string_view Bytes() const { return bytes_; }
-  std::int64_t Size() const { return static_cast<std::int64_t>(bytes_.size()); }
+  std::string_view Bytes() const { return firmware_ ? firmware_->Bytes() : std::string_view(); }
+  std::int64_t Size() const { return static_cast<std::int64_t>(Bytes().size()); }
 
   // Copies up to `count` bytes from the position on and moves past them;
   // returns how many there were (0 at or past the end).
@@ -30,7 +34,7 @@ class HexImage {
     if (position_ >= Size()) return 0;
     const auto available = static_cast<std::size_t>(Size() - position_);
     const std::size_t taken = std::min(count, available);
-    std::memcpy(buffer, bytes_.data() + position_, taken);
+    std::memcpy(buffer, Bytes().data() + position_, taken);
     position_ += static_cast<std::int64_t>(taken);
     return taken;
   }
@@ -44,6 +48,6 @@ class HexImage {
   std::int64_t Position() const { return position_; }
 
  private:
-  std::string bytes_;
+  std::shared_ptr<const CheckedFirmware> firmware_;
   std::int64_t position_ = 0;
 };

@@ -9,44 +9,47 @@
 #include "engine/HexRecord.h"
 #include "link/Dcommthread.h"
 
-const MsgType MessageTable[kMessageCount] = {
-    {"No Message.", kStyleNone},
-    {"Unable to open the HEX file.", kStyleError},
-    {"Fail to enter flash mode.", kStyleError},
-    {"Fail to erase Flash ROM.", kStyleError},
-    {"Fail to send code-package.", kStyleError},
-    {"Firmware updated finished.", kStyleInformation},
-    {"Unable to change transfering baud-rate.", kStyleError},
-    {"Max. rewind counter exceed but still unable to program code-package.", kStyleError},
-    {"Error on programming code, now try resend and reprogram.", kStyleWarning},
-    {"Received an unideftified command, flash now terminated.", kStyleError},
-    {"No response from the pager, flash now terminated.", kStyleError},
-    {"Pager can not receive package correctly after retry, flash now terminated.", kStyleError},
+using Outcome = UpdateOutcome;
+
+const MessageRow MessageTable[kMessageCount] = {
+    {{"No Message.", kStyleNone}, Outcome::kNone},
+    {{"Unable to open the HEX file.", kStyleError}, Outcome::kCannotOpenFile},
+    {{"Fail to enter flash mode.", kStyleError}, Outcome::kRefused},
+    {{"Fail to erase Flash ROM.", kStyleError}, Outcome::kRefused},
+    {{"Fail to send code-package.", kStyleError}, Outcome::kNone},
+    {{"Firmware updated finished.", kStyleInformation}, Outcome::kFinished},
+    {{"Unable to change transfering baud-rate.", kStyleError}, Outcome::kRefused},
+    {{"Max. rewind counter exceed but still unable to program code-package.", kStyleError},
+     Outcome::kRewindsExceeded},
+    {{"Error on programming code, now try resend and reprogram.", kStyleWarning}, Outcome::kNone},
+    {{"Received an unideftified command, flash now terminated.", kStyleError},
+     Outcome::kUnexpectedReply},
+    {{"No response from the pager, flash now terminated.", kStyleError}, Outcome::kNoResponse},
+    {{"Pager can not receive package correctly after retry, flash now terminated.", kStyleError},
+     Outcome::kResendsExceeded},
 };
 
-const MsgType& msgNone = MessageTable[0];
-const MsgType& msgOpenHexFail = MessageTable[1];
-const MsgType& msgEnterFlashFail = MessageTable[2];
-const MsgType& msgEraseFail = MessageTable[3];
-const MsgType& msgSendFail = MessageTable[4];
-const MsgType& msgFinished = MessageTable[5];
-const MsgType& msgBaudFail = MessageTable[6];
-const MsgType& msgRewindExceeded = MessageTable[7];
-const MsgType& msgProgramRetry = MessageTable[8];
-const MsgType& msgUnexpectedReply = MessageTable[9];
-const MsgType& msgNoResponse = MessageTable[10];
-const MsgType& msgResendExceeded = MessageTable[11];
+const MsgType& msgNone = MessageTable[0].Message;
+const MsgType& msgOpenHexFail = MessageTable[1].Message;
+const MsgType& msgEnterFlashFail = MessageTable[2].Message;
+const MsgType& msgEraseFail = MessageTable[3].Message;
+const MsgType& msgSendFail = MessageTable[4].Message;
+const MsgType& msgFinished = MessageTable[5].Message;
+const MsgType& msgBaudFail = MessageTable[6].Message;
+const MsgType& msgRewindExceeded = MessageTable[7].Message;
+const MsgType& msgProgramRetry = MessageTable[8].Message;
+const MsgType& msgUnexpectedReply = MessageTable[9].Message;
+const MsgType& msgNoResponse = MessageTable[10].Message;
+const MsgType& msgResendExceeded = MessageTable[11].Message;
 
-namespace {
+UpdateOutcome OutcomeOfMessage(const MsgType& message) {
+  const std::string_view first = std::string_view(message.Text).substr(0, message.Text.find('\n'));
+  for (const MessageRow& row : MessageTable) {
+    if (row.Message.Text == first && row.Message.Style == message.Style) return row.Outcome;
+  }
+  return Outcome::kNone;
+}
 
-constexpr int kRateCommandLength = 7;
-// A record sent over the line: 's', then colon to checksum, then CR LF left
-// in the file. Only the length digits decide how much is read.
-constexpr int kRecordHeadChars = 3;
-constexpr int kFullRecordChars = 45;
-constexpr int kLineEndChars = 2;
-
-// The rate commands are fixed strings, as the loader knows them.
 const char* RateCommand(int rate) {
   switch (rate) {
     case 2400:
@@ -59,6 +62,36 @@ const char* RateCommand(int rate) {
       return nullptr;
   }
 }
+
+UpdateStage StageOfState(std::int32_t state) {
+  switch (state) {
+    case stOpenFile:
+    case stFileReady:
+      return UpdateStage::kOpen;
+    case stEnterFlash:
+      return UpdateStage::kEnterFlash;
+    case stChangeBaud:
+    case stBaudReady:
+      return UpdateStage::kChangeBaud;
+    case stErase:
+      return UpdateStage::kErase;
+    case stSendPackage:
+    case stProgram:
+      return UpdateStage::kTransfer;
+    case stExitFlash:
+      return UpdateStage::kExitFlash;
+    default:
+      return UpdateStage::kFinish;
+  }
+}
+
+namespace {
+
+// A record sent over the line: 's', then colon to checksum, then CR LF left
+// in the file. Only the length digits decide how much is read.
+constexpr int kRecordHeadChars = 3;
+constexpr int kFullRecordChars = 45;
+constexpr int kLineEndChars = 2;
 
 ReplyClass Classify(std::uint8_t reply) {
   if (reply == kAck) return rpAck;
@@ -73,6 +106,16 @@ const std::uint8_t* Bytes(const char* text) { return reinterpret_cast<const std:
 void UpdateFlow::ShowMessage(const MsgType& m) { MessageBox(m.Text, kMainCaption, m.Style); }
 
 int UpdateFlow::Run(const std::string& fileName) {
+  given_image_.reset();
+  return RunSteps(fileName);
+}
+
+int UpdateFlow::Run(std::shared_ptr<const CheckedFirmware> firmware, const std::string& fileName) {
+  given_image_ = std::move(firmware);
+  return RunSteps(fileName);
+}
+
+int UpdateFlow::RunSteps(const std::string& fileName) {
   State = stOpenFile;
   EndReached = false;
   RewindCount = 0;
@@ -80,33 +123,91 @@ int UpdateFlow::Run(const std::string& fileName) {
   Message = msgNone;
   ReadFailed = false;
   FileFailReason.clear();
-  if (Comm == nullptr) return State;
-  Comm->BaudRate = kStartBaudRate;
-  if (!Comm->OpenPort()) return State;
-  Comm->Purge();
-  for (;;) {
-    const std::int32_t ran = State;
-    Step(fileName);
-    if (!(Message == msgNone)) {
-      ShowMessage(Message);
-      Message = msgNone;
+  stop_honoured_ = false;
+  outcome_ = UpdateOutcome::kNone;
+  records_sent_ = 0;
+  if (StopWanted()) {
+    // Asked to stop before it began: nothing is opened, nothing sent.
+    outcome_ = UpdateOutcome::kInterrupted;
+  } else if (Comm != nullptr) {
+    Comm->BaudRate = kStartBaudRate;
+    if (Comm->OpenPort()) {
+      Comm->Purge();
+      for (;;) {
+        if (StopWanted() && !stop_honoured_) HonourStop();
+        const std::int32_t ran = State;
+        EnterState(ran);
+        Step(fileName);
+        if (!(Message == msgNone)) {
+          TellMessage(Message);
+          ShowMessage(Message);
+          Message = msgNone;
+        }
+        if (ran == stFinish) break;
+      }
+      Comm->ClosePort();
+    } else {
+      TellPortNotOpened();
     }
-    if (ran == stFinish) break;
   }
-  Comm->ClosePort();
+  given_image_.reset();
+  if (observer_ != nullptr) observer_->OnEnd(outcome_);
   return State;
+}
+
+bool UpdateFlow::StopWanted() const {
+  return stop_requested_.load() || (stop_signal_ != nullptr && stop_signal_->load());
+}
+
+// The pager is counted as in flash mode once "f" has been acknowledged: it
+// is then taken out through the exit command, at the rate it listens at.
+// Before that, nothing needs saying to it; once on the way out, the update
+// goes on as it was.
+void UpdateFlow::HonourStop() {
+  stop_honoured_ = true;
+  if (outcome_ == UpdateOutcome::kNone) outcome_ = UpdateOutcome::kInterrupted;
+  if (State <= stEnterFlash) {
+    State = stFinish;
+  } else if (State < stExitFlash) {
+    State = stExitFlash;
+  }
+}
+
+void UpdateFlow::EnterState(std::int32_t state) {
+  if (observer_ != nullptr) observer_->OnState(state, StageOfState(state), GetProgress());
+}
+
+void UpdateFlow::TellMessage(const UpdateMessage& message) {
+  if (outcome_ == UpdateOutcome::kNone) outcome_ = message.Outcome;
+  if (observer_ != nullptr) observer_->OnMessage(message);
+}
+
+void UpdateFlow::TellMessage(const MsgType& message) {
+  TellMessage(UpdateMessage{message.Text, message.Style, OutcomeOfMessage(message), {}, 0});
+}
+
+// The channel has shown its own box; the observer hears the same words.
+void UpdateFlow::TellPortNotOpened() {
+  TellMessage(UpdateMessage{Comm->OpenFailureText(), kStyleError, UpdateOutcome::kCannotOpenPort,
+                            Comm->DeviceName(), Comm->LastOpenError});
+}
+
+void UpdateFlow::TellCommand(std::string_view bytes) {
+  if (observer_ != nullptr && !bytes.empty()) observer_->OnCommand(bytes, Comm->BaudRate);
 }
 
 void UpdateFlow::Step(const std::string& fileName) {
   switch (State) {
-    case stOpenFile:
-      if (OpenHexFile(fileName)) {
+    case stOpenFile: {
+      const bool opened = given_image_ ? TakeGivenImage(fileName) : OpenHexFile(fileName);
+      if (opened) {
         State = stFileReady;
       } else {
         State = stFinish;
         Message = FileFailMessage();
       }
       break;
+    }
     case stFileReady:
       State = stEnterFlash;
       break;
@@ -138,6 +239,13 @@ void UpdateFlow::Step(const std::string& fileName) {
       State = stFinish;
       break;
   }
+}
+
+bool UpdateFlow::TakeGivenImage(const std::string& fileName) {
+  FileName = fileName;
+  FileSize = static_cast<std::uint32_t>(given_image_->Size());
+  Image.Assign(given_image_);
+  return true;
 }
 
 void UpdateFlow::FailOn(ReplyClass reply, const MsgType& on_nak) {
@@ -180,8 +288,9 @@ void UpdateFlow::StepErase() {
 void UpdateFlow::StepSendPackage() {
   const ReplyClass reply = SendPackage();
   if (ReadFailed) {
-    // The file no longer reads as it was checked: stop, and take the pager
-    // out of flash mode rather than send a broken record.
+    // The image does not read as a whole record where one should start:
+    // stop, and take the pager out of flash mode rather than send a broken
+    // record.
     State = stExitFlash;
     Message = FileFailMessage();
     return;
@@ -191,7 +300,7 @@ void UpdateFlow::StepSendPackage() {
     State = stProgram;
   } else if (reply == rpNak && ResendCount < ResendTimes) {
     Message = msgSendFail;
-    RewindToRecordStart();
+    Image.Seek(RecordStart);
     ++ResendCount;
   } else {
     FailOn(reply, msgResendExceeded);
@@ -216,8 +325,6 @@ void UpdateFlow::StepProgram() {
     FailOn(reply, msgRewindExceeded);
   }
 }
-
-bool UpdateFlow::RewindToRecordStart() { return Image.Seek(RecordStart); }
 
 ReplyClass UpdateFlow::FailRead() {
   ReadFailed = true;
@@ -257,38 +364,50 @@ bool UpdateFlow::WaitReply(int limit, std::uint8_t& out) {
 
 void UpdateFlow::DiscardStaleInput() { Comm->PurgeInput(); }
 
-ReplyClass UpdateFlow::AwaitReply() {
-  std::uint8_t reply = 0;
-  if (!WaitReply(static_cast<int>(kReplyLimitMs), reply)) return rpNone;
-  return Classify(reply);
+void UpdateFlow::StartCommand() {
+  DiscardStaleInput();
+  command_start_ = TickCount();
+}
+
+ReplyClass UpdateFlow::AwaitReply(std::string_view command) {
+  TellCommand(command);
+  CommandReply answer;
+  answer.Command = command;
+  answer.Rate = Comm->BaudRate;
+  if (WaitReply(static_cast<int>(kReplyLimitMs), answer.Byte)) answer.Reply = Classify(answer.Byte);
+  answer.ElapsedMs = ElapsedMs(command_start_, TickCount());
+  if (observer_ != nullptr) observer_->OnReply(answer);
+  return answer.Reply;
 }
 
 ReplyClass UpdateFlow::EnterFlashMode() {
-  DiscardStaleInput();
+  StartCommand();
   Comm->WriteByte(&kCmdEnterFlash);
-  return AwaitReply();
+  return AwaitReply("f");
 }
 
 ReplyClass UpdateFlow::ChangeBaudRate(int rate) {
-  DiscardStaleInput();
+  StartCommand();
   // An unknown rate sends nothing, yet the reply is still waited for.
-  if (const char* command = RateCommand(rate))
-    Comm->WriteBuffer(Bytes(command), kRateCommandLength);
-  const ReplyClass reply = AwaitReply();
+  const char* command = RateCommand(rate);
+  if (command != nullptr) Comm->WriteBuffer(Bytes(command), kRateCommandLength);
+  const ReplyClass reply = AwaitReply(command != nullptr ? command : "");
   if (reply == rpAck) {
     Comm->ClosePort();
     Comm->BaudRate = rate;
     // A failed reopen shows the channel's box; the next command then meets a
     // closed channel and the update ends for want of a reply.
-    (void)Comm->OpenPort();
+    if (!Comm->OpenPort()) TellPortNotOpened();
   }
   return reply;
 }
 
 ReplyClass UpdateFlow::EraseFlash() {
-  DiscardStaleInput();
+  StartCommand();
+  // Each erase starts the transfer, and its count of records, over.
+  records_sent_ = 0;
   Comm->WriteBuffer(Bytes(kCmdErase), static_cast<int>(std::strlen(kCmdErase)));
-  return AwaitReply();
+  return AwaitReply(kCmdErase);
 }
 
 ReplyClass UpdateFlow::SendPackage() {
@@ -312,75 +431,53 @@ ReplyClass UpdateFlow::SendPackage() {
       RecordBuffer[total - 1] != '\n') {
     return FailRead();
   }
-  DiscardStaleInput();
+  StartCommand();
   Comm->WriteByte(&kCmdSend);
   Comm->WriteBuffer(Bytes(RecordBuffer), total - kLineEndChars);
-  return AwaitReply();
+  const bool resend = ResendCount > 0;
+  if (!resend) ++records_sent_;
+  if (observer_ != nullptr) observer_->OnRecord(records_sent_, resend, GetProgress());
+  command_text_.assign(1, static_cast<char>(kCmdSend));
+  command_text_.append(RecordBuffer, static_cast<std::size_t>(total - kLineEndChars));
+  return AwaitReply(command_text_);
 }
 
 ReplyClass UpdateFlow::ProgramPackage() {
-  DiscardStaleInput();
+  StartCommand();
   Comm->WriteByte(&kCmdProgram);
-  return AwaitReply();
+  return AwaitReply("p");
 }
 
 ReplyClass UpdateFlow::ExitFlashMode() {
   // The loader needs a moment before it takes the exit command; no events
   // are processed during this pause.
   SleepMs(kExitPauseMs);
-  DiscardStaleInput();
+  StartCommand();
   Comm->WriteByte(&kCmdExitFlash);
-  return AwaitReply();
+  return AwaitReply("q");
 }
 
 bool UpdateFlow::OpenHexFile(const std::string& name) {
   FileName = name;
   Image.Clear();
-  std::string error;
   // The file stays open without sharing until the update ends, though every
   // byte sent comes from the copy read here.
-  if (!HexFile.Open(name, error)) {
-    FileFailReason = "The file cannot be opened: " + error + ".";
+  FirmwareLoad load = LoadFirmwareFile(HexFile, name, FileSharing::kExclusive);
+  if (!load.firmware) {
+    FileFailReason = load.reason;
     return false;
   }
-  std::int64_t size = 0;
-  if (!HexFile.Size(size)) {
-    FileFailReason = "The file size cannot be read.";
-  } else if (size > kMaxHexFileBytes) {
-    FileFailReason = kHexFileTooLargeText;
-  } else {
-    FileSize = static_cast<std::uint32_t>(size);
-    if (LoadAndCheck()) return true;
-  }
-  HexFile.Close();
-  Image.Clear();
-  return false;
-}
-
-bool UpdateFlow::LoadAndCheck() {
-  std::string bytes(static_cast<std::size_t>(FileSize), '\0');
-  if (HexFile.Read(bytes.data(), bytes.size()) != bytes.size()) {
-    FileFailReason = "The file cannot be read.";
-    return false;
-  }
-  // Check the whole file before any command goes out, so a bad file can
-  // never leave the pager erased and half-written.
-  HexFileChecker checker;
-  checker.Feed(bytes);
-  if (!checker.Finish()) {
-    FileFailReason = checker.ErrorText();
-    return false;
-  }
-  Image.Assign(std::move(bytes));
+  FileSize = static_cast<std::uint32_t>(load.firmware->Size());
+  Image.Assign(std::move(load.firmware));
   return true;
 }
 
 int UpdateFlow::GetProgress() {
-  if (!HexFile.IsOpen() || FileSize == 0) return 0;
+  if (!Image.Loaded() || FileSize == 0) return 0;
   const auto pos = static_cast<std::int32_t>(Image.Position());
   const double share = static_cast<double>(pos) / static_cast<double>(FileSize);
-  // Rounded half up within single precision, as the figure has always been
-  // shown: one eighth gives 12, because 0.13f lies just below 0.13.
+  // Rounded half up within single precision: one eighth gives 12, because
+  // 0.13f lies just below 0.13.
   const float rounded = static_cast<float>(share + 0.005);
   const int percent = static_cast<int>(static_cast<double>(rounded) * 100.0);
   return std::clamp(percent, 0, 100);

@@ -2,11 +2,14 @@
 // pager's byte-command protocol, with its messages and its progress figure.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/ReadOnlyFile.h"
 #include "engine/HexImage.h"
+#include "engine/UpdateObserver.h"
 
 struct MsgType {
   std::string Text;
@@ -16,8 +19,15 @@ struct MsgType {
   }
 };
 
+// A message of the table and what it says about the update: how it ended,
+// or kNone when the update goes on after it.
+struct MessageRow {
+  MsgType Message;
+  UpdateOutcome Outcome = UpdateOutcome::kNone;
+};
+
 constexpr int kMessageCount = 12;
-extern const MsgType MessageTable[kMessageCount];
+extern const MessageRow MessageTable[kMessageCount];
 
 extern const MsgType& msgNone;
 extern const MsgType& msgOpenHexFail;
@@ -32,8 +42,9 @@ extern const MsgType& msgUnexpectedReply;
 extern const MsgType& msgNoResponse;
 extern const MsgType& msgResendExceeded;
 
-// How a command was answered.
-enum ReplyClass : int { rpNone = 0, rpAck = 1, rpNak = 2, rpOther = 4 };
+// The outcome the table gives a message, judged by its first line (a second
+// line may say why); kNone for a text the table does not hold.
+UpdateOutcome OutcomeOfMessage(const MsgType& message);
 
 enum UpdateState : std::int32_t {
   stOpenFile = 0,
@@ -56,6 +67,7 @@ constexpr std::uint8_t kCmdSend = 's';
 constexpr std::uint8_t kCmdProgram = 'p';
 constexpr std::uint8_t kCmdExitFlash = 'q';
 constexpr char kCmdErase[] = "e0";
+constexpr int kRateCommandLength = 7;
 constexpr std::uint32_t kReplyLimitMs = 1300;
 constexpr std::uint32_t kPollSpacingMs = 96;
 constexpr std::uint32_t kPollSleepStepMs = 8;
@@ -63,11 +75,11 @@ constexpr std::uint32_t kExitPauseMs = 100;
 constexpr std::int32_t kStartBaudRate = 1200;
 constexpr int kMaxRewinds = 3;
 constexpr int kRecordBufferSize = 52;
-// A firmware file is small; anything larger is refused before it is read.
-constexpr std::int64_t kMaxHexFileBytes = std::int64_t{64} << 20;
-constexpr char kHexFileTooLargeText[] =
-    "The file is larger than 64 MiB; no firmware is that large.";
 constexpr char kMainCaption[] = "Tarvex Flasher";
+
+// The rate command the loader knows for `rate` ("b4800B8"), or null for a
+// rate it does not know. They are fixed strings, not computed.
+const char* RateCommand(int rate);
 
 class UpdateFlow {
  public:
@@ -90,6 +102,19 @@ class UpdateFlow {
 
   // Runs one update from the HEX file to the pager; returns the final state.
   int Run(const std::string& fileName);
+  // The same from an image checked beforehand: no file is opened, and
+  // `fileName` only names it. Several updates may share one image.
+  int Run(std::shared_ptr<const CheckedFirmware> firmware, const std::string& fileName);
+  // Who is told what happens; null (the default) tells no one.
+  void SetObserver(IUpdateObserver* observer) { observer_ = observer; }
+  // Asks the update to stop at its next step, from any thread. A pager that
+  // may be in flash mode is told to leave it as at every end (the pause,
+  // then "q"); a reply already awaited is waited out first. `signal`, when
+  // set, asks the same whenever it reads true.
+  void RequestStop() { stop_requested_.store(true); }
+  void SetStopSignal(const std::atomic<bool>* signal) { stop_signal_ = signal; }
+  // How the update ended (kNone while it runs).
+  UpdateOutcome Outcome() const { return outcome_; }
   void ShowMessage(const MsgType& m);
 
   bool WaitReply(int limit, std::uint8_t& out);
@@ -103,7 +128,19 @@ class UpdateFlow {
   int GetProgress();
 
  private:
+  int RunSteps(const std::string& fileName);
   void Step(const std::string& fileName);
+  bool TakeGivenImage(const std::string& fileName);
+  bool StopWanted() const;
+  // Leaves the path at a step boundary once a stop is asked for.
+  void HonourStop();
+  void EnterState(std::int32_t state);
+  // Tells the observer of a message about to be shown, and keeps the first
+  // outcome one says.
+  void TellMessage(const UpdateMessage& message);
+  void TellMessage(const MsgType& message);
+  void TellPortNotOpened();
+  void TellCommand(std::string_view bytes);
   void StepEnterFlash();
   void StepChangeBaud();
   void StepErase();
@@ -115,10 +152,9 @@ class UpdateFlow {
   // Drops whatever is waiting in the input queue, so the reply taken for
   // the command about to be written can only be a byte that came after it.
   void DiscardStaleInput();
-  ReplyClass AwaitReply();
-  // Reads the whole open file into Image and checks it.
-  bool LoadAndCheck();
-  bool RewindToRecordStart();
+  // Notes the moment the command's first byte goes out.
+  void StartCommand();
+  ReplyClass AwaitReply(std::string_view command);
   // A record that cannot be read as it was checked: nothing is sent.
   ReplyClass FailRead();
   // "Unable to open the HEX file." with the reason on its second line.
@@ -132,4 +168,16 @@ class UpdateFlow {
   bool ReadFailed = false;
   // Why the HEX file was refused, shown on the box's second line.
   std::string FileFailReason;
+
+  IUpdateObserver* observer_ = nullptr;
+  std::shared_ptr<const CheckedFirmware> given_image_;
+  std::atomic<bool> stop_requested_{false};
+  const std::atomic<bool>* stop_signal_ = nullptr;
+  bool stop_honoured_ = false;
+  UpdateOutcome outcome_ = UpdateOutcome::kNone;
+  std::uint32_t command_start_ = 0;
+  // Records sent since the last erase, each once.
+  int records_sent_ = 0;
+  // The "s" command with its record, as told to the observer.
+  std::string command_text_;
 };

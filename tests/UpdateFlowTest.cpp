@@ -2,9 +2,11 @@
 
 #include "common/Globals.h"
 #include "engine/Hexproc.h"
+#include "engine/UpdateSession.h"
 #include "link/Dcommthread.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
+#include "tests/support/RecordingObserver.h"
 #include "tests/support/ScriptedPager.h"
 #include "tests/support/UpdateSettings.h"
 #include "tests/support/VirtualClock.h"
@@ -17,9 +19,14 @@ const std::string kRecA = HexRecordText(0x0000, 0, Bytes(16));
 const std::string kRecB = HexRecordText(0x0010, 0, Bytes(16, 0x80));
 const std::string kShort = HexRecordText(0x0020, 0, Bytes(3, 0xA0));
 
+using Outcome = UpdateOutcome;
+
 class FlowTest : public ::testing::Test {
  protected:
-  FlowTest() { comm.DeviceFactory = pager.Factory(); }
+  FlowTest() {
+    comm.DeviceFactory = pager.Factory();
+    flow.SetObserver(&observer);
+  }
 
   std::string TwoRecordFile() {
     return dir.Write("fw.hex", HexFileText({kRecA, kRecB, kEndRecordLine}));
@@ -43,6 +50,7 @@ class FlowTest : public ::testing::Test {
   ScriptedPager pager{clock};
   TDComm comm;
   ScopedUpdateSettings settings{comm, 4800, 3};
+  RecordingObserver observer;
   UpdateFlow flow;
 };
 
@@ -69,6 +77,16 @@ TEST_F(FlowTest, NormalUpdateSendsEveryCommandInOrder) {
   const auto& c = pager.commands;
   EXPECT_EQ(c[6].at_ms - c[5].at_ms, 0u);
   EXPECT_EQ(c[7].at_ms - c[6].at_ms, 100u);
+  // The observer hears the same: every command at its rate, each answered.
+  EXPECT_EQ(observer.commands, pager.CommandTexts());
+  EXPECT_EQ(observer.command_rates,
+            (std::vector<std::int32_t>{1200, 1200, 4800, 4800, 4800, 4800, 4800, 4800}));
+  ASSERT_EQ(observer.replies.size(), 8u);
+  for (const ReplySeen& reply : observer.replies) EXPECT_EQ(reply.reply, rpAck);
+  EXPECT_EQ(observer.records, (std::vector<std::pair<int, bool>>{{1, false}, {2, false}}));
+  EXPECT_EQ(observer.states, (std::vector<std::int32_t>{0, 1, 2, 3, 4, 5, 6, 7, 6, 7, 6, 7, 8, 9}));
+  EXPECT_EQ(observer.MessageOutcomes(), std::vector<Outcome>{Outcome::kFinished});
+  EXPECT_EQ(observer.ends, std::vector<Outcome>{Outcome::kFinished});
 }
 
 TEST_F(FlowTest, ProgressIsCompleteWhenTheFinishedBoxShows) {
@@ -124,6 +142,9 @@ TEST_F(FlowTest, ReplyWithinTheLimitIsTakenLaterOneIsNot) {
   Reject("f", PagerReply::Ack(700));
   Run(TwoRecordFile());
   EXPECT_EQ(gui.Texts(), Texts{"Firmware updated finished."});
+  // How long the reply took, from the command's first byte.
+  EXPECT_EQ(observer.replies.at(0).elapsed_ms, 700u);
+  EXPECT_EQ(observer.replies.at(1).elapsed_ms, 0u);
 
   ScriptedPager late(clock);
   comm.DeviceFactory = late.Factory();
@@ -162,6 +183,7 @@ struct Fault {
   PagerReply reply;
   const char* message;
   bool exit_sent;
+  Outcome outcome;
 };
 
 class Faults : public FlowTest, public ::testing::WithParamInterface<Fault> {};
@@ -176,6 +198,9 @@ TEST_P(Faults, EndWithTheirMessageAndTheExitCommandWhenDue) {
   EXPECT_EQ(std::count(texts.begin(), texts.end(), "q"), GetParam().exit_sent ? 1 : 0);
   EXPECT_FALSE(comm.IsOpened());
   EXPECT_FALSE(flow.HexFile.IsOpen());
+  EXPECT_EQ(observer.MessageOutcomes(), std::vector<Outcome>{GetParam().outcome});
+  EXPECT_EQ(observer.ends, std::vector<Outcome>{GetParam().outcome});
+  EXPECT_EQ(observer.replies.back().reply, GetParam().exit_sent ? rpAck : rpNone);
 }
 
 const char kNoResponse[] = "No response from the pager, flash now terminated.";
@@ -184,21 +209,31 @@ const char kUnexpected[] = "Received an unideftified command, flash now terminat
 INSTANTIATE_TEST_SUITE_P(
     EachCommand, Faults,
     ::testing::Values(
-        Fault{"NakEnter", "f", PagerReply::Nak(), "Fail to enter flash mode.", true},
-        Fault{"StrayEnter", "f", PagerReply::Stray('A'), kUnexpected, true},
-        Fault{"SilentEnter", "f", PagerReply::Silence(), kNoResponse, false},
-        Fault{"NakRate", "b", PagerReply::Nak(), "Unable to change transfering baud-rate.", true},
-        Fault{"StrayRate", "b", PagerReply::Stray(0x00), kUnexpected, true},
-        Fault{"SilentRate", "b", PagerReply::Silence(), kNoResponse, false},
-        Fault{"NakErase", "e0", PagerReply::Nak(), "Fail to erase Flash ROM.", true},
-        Fault{"StrayErase", "e0", PagerReply::Stray(0xFF), kUnexpected, true},
-        Fault{"SilentErase", "e0", PagerReply::Silence(), kNoResponse, false},
+        Fault{"NakEnter", "f", PagerReply::Nak(), "Fail to enter flash mode.", true,
+              Outcome::kRefused},
+        Fault{"StrayEnter", "f", PagerReply::Stray('A'), kUnexpected, true,
+              Outcome::kUnexpectedReply},
+        Fault{"SilentEnter", "f", PagerReply::Silence(), kNoResponse, false, Outcome::kNoResponse},
+        Fault{"NakRate", "b", PagerReply::Nak(), "Unable to change transfering baud-rate.", true,
+              Outcome::kRefused},
+        Fault{"StrayRate", "b", PagerReply::Stray(0x00), kUnexpected, true,
+              Outcome::kUnexpectedReply},
+        Fault{"SilentRate", "b", PagerReply::Silence(), kNoResponse, false, Outcome::kNoResponse},
+        Fault{"NakErase", "e0", PagerReply::Nak(), "Fail to erase Flash ROM.", true,
+              Outcome::kRefused},
+        Fault{"StrayErase", "e0", PagerReply::Stray(0xFF), kUnexpected, true,
+              Outcome::kUnexpectedReply},
+        Fault{"SilentErase", "e0", PagerReply::Silence(), kNoResponse, false, Outcome::kNoResponse},
         Fault{"NakSend", "s", PagerReply::Nak(),
-              "Pager can not receive package correctly after retry, flash now terminated.", true},
-        Fault{"StraySend", "s", PagerReply::Stray(0x07), kUnexpected, true},
-        Fault{"SilentSend", "s", PagerReply::Silence(), kNoResponse, false},
-        Fault{"StrayProgram", "p", PagerReply::Stray(0x16), kUnexpected, true},
-        Fault{"SilentProgram", "p", PagerReply::Silence(), kNoResponse, false}),
+              "Pager can not receive package correctly after retry, flash now terminated.", true,
+              Outcome::kResendsExceeded},
+        Fault{"StraySend", "s", PagerReply::Stray(0x07), kUnexpected, true,
+              Outcome::kUnexpectedReply},
+        Fault{"SilentSend", "s", PagerReply::Silence(), kNoResponse, false, Outcome::kNoResponse},
+        Fault{"StrayProgram", "p", PagerReply::Stray(0x16), kUnexpected, true,
+              Outcome::kUnexpectedReply},
+        Fault{"SilentProgram", "p", PagerReply::Silence(), kNoResponse, false,
+              Outcome::kNoResponse}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FlowTest, RateCommandRejectedLeavesThePortAtItsOldRate) {
@@ -260,6 +295,11 @@ TEST_F(FlowTest, RejectedShortRecordIsSentAgainWhole) {
                                          "s" + kShort, "s" + kShort, "p", "q"}));
   EXPECT_EQ(gui.Texts(), (Texts{"Fail to send code-package.", "Fail to send code-package.",
                                 "Firmware updated finished."}));
+  // A resent record is the same record again, told as such.
+  EXPECT_EQ(observer.records,
+            (std::vector<std::pair<int, bool>>{{1, false}, {2, false}, {2, true}, {2, true}}));
+  EXPECT_EQ(observer.MessageOutcomes(),
+            (std::vector<Outcome>{Outcome::kNone, Outcome::kNone, Outcome::kFinished}));
 }
 
 TEST_F(FlowTest, FourRejectedProgramCommandsEndTheUpdate) {
@@ -290,6 +330,9 @@ TEST_F(FlowTest, RejectedProgramRestartsFromTheEraseAndCanStillFinish) {
                                          "e0", "s" + kRecA, "p", "s" + kRecB, "p", "q"}));
   EXPECT_EQ(gui.Texts(), (Texts{"Error on programming code, now try resend and reprogram.",
                                 "Firmware updated finished."}));
+  // The erase of the rewind starts the count of records over.
+  EXPECT_EQ(observer.records,
+            (std::vector<std::pair<int, bool>>{{1, false}, {2, false}, {1, false}, {2, false}}));
 }
 
 TEST_F(FlowTest, FailedReopenAtTheNewRateEndsWithoutExit) {
@@ -298,6 +341,10 @@ TEST_F(FlowTest, FailedReopenAtTheNewRateEndsWithoutExit) {
   EXPECT_EQ(pager.CommandTexts(), (Texts{"f", "b4800B8"}));
   EXPECT_EQ(gui.Texts(), (Texts{"Can NOT Open \"COM1\"\nThe port does not exist.", kNoResponse}));
   EXPECT_FALSE(comm.IsOpened());
+  // The port that could not be opened is what ended it.
+  EXPECT_EQ(observer.MessageOutcomes(),
+            (std::vector<Outcome>{Outcome::kCannotOpenPort, Outcome::kNoResponse}));
+  EXPECT_EQ(observer.ends, std::vector<Outcome>{Outcome::kCannotOpenPort});
 }
 
 TEST_F(FlowTest, PortThatCannotOpenEndsBeforeTheFileIsTouched) {
@@ -307,6 +354,11 @@ TEST_F(FlowTest, PortThatCannotOpenEndsBeforeTheFileIsTouched) {
   EXPECT_EQ(gui.Texts(), Texts{"Can NOT Open \"COM3\"\nThe port does not exist."});
   EXPECT_TRUE(pager.wire.empty());
   EXPECT_TRUE(flow.FileName.empty());
+  ASSERT_EQ(observer.messages.size(), 1u);
+  EXPECT_EQ(observer.messages[0].Text, gui.boxes[0].text);
+  EXPECT_EQ(observer.messages[0].Device, "COM3");
+  EXPECT_EQ(observer.messages[0].SystemError, 2);
+  EXPECT_EQ(observer.ends, std::vector<Outcome>{Outcome::kCannotOpenPort});
 }
 
 TEST_F(FlowTest, MissingFileIsReportedAfterOpeningThePortAndNothingIsSent) {
@@ -403,7 +455,7 @@ TEST_F(FlowTest, ProgressIsZeroWithoutAnOpenFile) {
 }
 
 TEST(Messages, TableHoldsTheTwelveTextsAndEqualityNeedsBothFields) {
-  EXPECT_EQ(MessageTable[0].Text, "No Message.");
+  EXPECT_EQ(MessageTable[0].Message.Text, "No Message.");
   EXPECT_EQ(msgResendExceeded.Text,
             "Pager can not receive package correctly after retry, flash now terminated.");
   EXPECT_EQ(msgProgramRetry.Style, 48u);
@@ -411,6 +463,110 @@ TEST(Messages, TableHoldsTheTwelveTextsAndEqualityNeedsBothFields) {
   EXPECT_TRUE(msgNone == (MsgType{"No Message.", 0}));
   EXPECT_FALSE(msgNone == (MsgType{"No Message.", 16}));
   EXPECT_FALSE(msgNone == (MsgType{"No message.", 0}));
+  // A reason on a second line keeps the message's outcome; the messages
+  // after which the update goes on end nothing.
+  EXPECT_EQ(OutcomeOfMessage(MsgType{msgOpenHexFail.Text + "\nLine 2: checksum mismatch.", 16}),
+            Outcome::kCannotOpenFile);
+  EXPECT_EQ(OutcomeOfMessage(msgSendFail), Outcome::kNone);
+  EXPECT_EQ(OutcomeOfMessage(msgProgramRetry), Outcome::kNone);
+  EXPECT_EQ(OutcomeOfMessage(MsgType{msgFinished.Text, 16}), Outcome::kNone);
 }
+
+// Several updates at once share one checked image; each runs on a thread's
+// own globals, which the session puts back afterwards.
+TEST_F(FlowTest, SessionSendsAGivenImageOnItsOwnGlobals) {
+  std::string reason;
+  const auto firmware = CheckedFirmware::Check(HexFileText({kRecA, kRecB, kEndRecordLine}), reason);
+  ASSERT_NE(firmware, nullptr) << reason;
+  const std::atomic<bool> stop{false};
+  RecordingObserver seen;
+  {
+    UpdateSession session("/dev/pager7", 9600, 0);
+    session.SetDeviceFactory(pager.Factory());
+    EXPECT_EQ(session.Run(firmware, "fw.hex", seen, &stop), Outcome::kFinished);
+  }
+  EXPECT_EQ(pager.opened_names.front(), "/dev/pager7");
+  EXPECT_EQ(pager.CommandTexts(),
+            (Texts{"f", "b96006A", "e0", "s" + kRecA, "p", "s" + kRecB, "p", "q"}));
+  EXPECT_TRUE(gui.boxes.empty());  // told to the observer, not shown
+  EXPECT_EQ(seen.MessageOutcomes(), std::vector<Outcome>{Outcome::kFinished});
+  EXPECT_EQ(Comm, &comm);
+  EXPECT_EQ(FlashBaudRate, 4800);
+  EXPECT_EQ(ResendTimes, 3);
+  EXPECT_EQ(firmware.use_count(), 1);
+}
+
+// A stop asked for while the reply to a command is awaited: the reply is
+// waited out, and a pager that took "f" leaves flash mode at the rate it
+// listens at. Stops are asked for from the pager's side, the moment the
+// command has arrived.
+struct StopCase {
+  const char* name;
+  int command;  // 1-based: the command whose reply is awaited; 0 before the run
+  PagerReply reply;
+  Texts commands;
+  std::uint32_t exit_rate;  // 0: no "q"
+  Outcome outcome;
+};
+
+class Stops : public FlowTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(Stops, LeaveThePagerOutOfFlashMode) {
+  const StopCase& c = GetParam();
+  if (c.command == 0) flow.RequestStop();
+  pager.respond = [&](const SentCommand&, int index) {
+    if (index + 1 != c.command) return PagerReply::Ack();
+    flow.RequestStop();
+    return c.reply;
+  };
+  Run(TwoRecordFile());
+  EXPECT_EQ(pager.CommandTexts(), c.commands);
+  if (c.exit_rate != 0) {
+    EXPECT_EQ(pager.commands.back().rate, c.exit_rate);
+  }
+  EXPECT_EQ(observer.ends, std::vector<Outcome>{c.outcome});
+  EXPECT_EQ(pager.open_devices, 0);
+  EXPECT_FALSE(flow.HexFile.IsOpen());
+  EXPECT_EQ(pager.opens, c.command == 0 ? 0 : pager.closes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachMoment, Stops,
+    ::testing::Values(
+        StopCase{"BeforeTheRun", 0, PagerReply::Ack(), {}, 0, Outcome::kInterrupted},
+        StopCase{
+            "WhileFIsAnswered", 1, PagerReply::Ack(800), {"f", "q"}, 1200, Outcome::kInterrupted},
+        StopCase{"WhileFIsUnanswered", 1, PagerReply::Silence(), {"f"}, 0, Outcome::kNoResponse},
+        StopCase{"WhileTheRateIsAnswered",
+                 2,
+                 PagerReply::Ack(800),
+                 {"f", "b4800B8", "q"},
+                 4800,
+                 Outcome::kInterrupted},
+        StopCase{"WhileTheRateIsRefused",
+                 2,
+                 PagerReply::Nak(),
+                 {"f", "b4800B8", "q"},
+                 1200,
+                 Outcome::kRefused},
+        StopCase{"WhileTheEraseIsAnswered",
+                 3,
+                 PagerReply::Ack(),
+                 {"f", "b4800B8", "e0", "q"},
+                 4800,
+                 Outcome::kInterrupted},
+        StopCase{"WhileARecordIsAnswered",
+                 4,
+                 PagerReply::Ack(),
+                 {"f", "b4800B8", "e0", "s" + kRecA, "q"},
+                 4800,
+                 Outcome::kInterrupted},
+        StopCase{"WhileTheExitIsAnswered",
+                 8,
+                 PagerReply::Ack(),
+                 {"f", "b4800B8", "e0", "s" + kRecA, "p", "s" + kRecB, "p", "q"},
+                 4800,
+                 Outcome::kFinished}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

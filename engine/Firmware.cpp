@@ -1,0 +1,57 @@
+#include "engine/Firmware.h"
+
+#include "engine/HexRecord.h"
+
+std::shared_ptr<const CheckedFirmware> CheckedFirmware::Check(std::string bytes,
+                                                              std::string& reason) {
+  HexFileChecker checker;
+  checker.Feed(bytes);
+  if (!checker.Finish()) {
+    reason = checker.ErrorText();
+    return nullptr;
+  }
+  std::shared_ptr<CheckedFirmware> firmware(new CheckedFirmware());
+  firmware->bytes_ = std::move(bytes);
+  firmware->records_ = checker.Records();
+  firmware->record_chars_ = checker.RecordChars();
+  firmware->data_bytes_ = checker.DataBytes();
+  firmware->ranges_ = checker.WrittenRanges();
+  return firmware;
+}
+
+namespace {
+
+void ReadAndCheck(ReadOnlyFile& file, FirmwareLoad& load) {
+  std::int64_t size = 0;
+  if (!file.Size(size)) {
+    load.reason = "The file size cannot be read.";
+    return;
+  }
+  if (size > kMaxHexFileBytes) {
+    load.reason = kHexFileTooLargeText;
+    return;
+  }
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  if (file.Read(bytes.data(), bytes.size()) != bytes.size()) {
+    load.reason = "The file cannot be read.";
+    return;
+  }
+  load.read = true;
+  load.firmware = CheckedFirmware::Check(std::move(bytes), load.reason);
+}
+
+}  // namespace
+
+FirmwareLoad LoadFirmwareFile(ReadOnlyFile& file, const std::string& name, FileSharing sharing) {
+  FirmwareLoad load;
+  std::string error;
+  if (!file.Open(name, sharing, error)) {
+    load.reason = "The file cannot be opened: " + error + ".";
+    return load;
+  }
+  // Checked whole before any command goes out, so a bad file can never
+  // leave a pager erased and half-written.
+  ReadAndCheck(file, load);
+  if (!load.firmware) file.Close();
+  return load;
+}
