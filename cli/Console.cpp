@@ -97,10 +97,10 @@ void Console::Progress(std::size_t index, const PortProgress& progress) {
   }
 }
 
-void Console::Message(std::size_t index, const std::string& text, std::uint32_t style) {
+void Console::Message(std::size_t index, const std::string& text, UpdateOutcome outcome) {
   std::lock_guard lock(mutex_);
   if (mode_ == ProgressMode::kJson) {
-    WriteOut(JsonMessage(ports_[index], text, style) + "\n");
+    WriteOut(JsonMessage(ports_[index], text, outcome) + "\n");
     return;
   }
   if (verbosity_ == Verbosity::kQuiet) return;
@@ -130,7 +130,7 @@ void Console::Finish(const std::vector<PortResult>& results, ExitCode code) {
 void Console::Note(const std::string& text) {
   std::lock_guard lock(mutex_);
   if (mode_ == ProgressMode::kJson) {
-    WriteOut(JsonMessage("", text, 0) + "\n");
+    WriteOut(JsonNote(text) + "\n");
     return;
   }
   EraseDrawn();

@@ -33,7 +33,7 @@ class Console {
 
   void Start(std::size_t index, const std::string& file, int baud, int resend);
   void Progress(std::size_t index, const PortProgress& progress);
-  void Message(std::size_t index, const std::string& text, std::uint32_t style);
+  void Message(std::size_t index, const std::string& text, UpdateOutcome outcome);
   void End(std::size_t index, const PortResult& result);
   // The last redraw, then the summary table (or the JSON summary).
   void Finish(const std::vector<PortResult>& results, ExitCode code);

@@ -2,11 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "engine/Hexproc.h"
-
 namespace {
-
-constexpr std::string_view kCannotOpenPrefix = "Can NOT Open ";
 
 struct CodeInfo {
   ExitCode code;
@@ -28,26 +24,31 @@ constexpr CodeInfo kCodes[] = {
     {ExitCode::kInterrupted, "interrupted", "interrupted by Ctrl+C"},
 };
 
-std::string_view FirstLine(std::string_view text) { return text.substr(0, text.find('\n')); }
-
 }  // namespace
 
-bool IsPassingMessage(std::string_view text) {
-  return text == msgSendFail.Text || text == msgProgramRetry.Text;
-}
-
-ExitCode ExitCodeOfMessage(std::string_view text) {
-  const std::string_view first = FirstLine(text);
-  if (first.starts_with(kCannotOpenPrefix)) return ExitCode::kPortNotOpened;
-  if (first == msgFinished.Text) return ExitCode::kFinished;
-  if (first == msgOpenHexFail.Text) return ExitCode::kBadHexFile;
-  if (first == msgNoResponse.Text) return ExitCode::kNoResponse;
-  if (first == msgEnterFlashFail.Text || first == msgEraseFail.Text || first == msgBaudFail.Text) {
-    return ExitCode::kRefused;
+ExitCode ExitCodeOf(UpdateOutcome outcome) {
+  switch (outcome) {
+    case UpdateOutcome::kFinished:
+      return ExitCode::kFinished;
+    case UpdateOutcome::kCannotOpenFile:
+      return ExitCode::kBadHexFile;
+    case UpdateOutcome::kCannotOpenPort:
+      return ExitCode::kPortNotOpened;
+    case UpdateOutcome::kNoResponse:
+      return ExitCode::kNoResponse;
+    case UpdateOutcome::kRefused:
+      return ExitCode::kRefused;
+    case UpdateOutcome::kResendsExceeded:
+      return ExitCode::kResendsExceeded;
+    case UpdateOutcome::kRewindsExceeded:
+      return ExitCode::kRewindsExceeded;
+    case UpdateOutcome::kUnexpectedReply:
+      return ExitCode::kUnexpectedReply;
+    case UpdateOutcome::kInterrupted:
+      return ExitCode::kInterrupted;
+    case UpdateOutcome::kNone:
+      break;
   }
-  if (first == msgResendExceeded.Text) return ExitCode::kResendsExceeded;
-  if (first == msgRewindExceeded.Text) return ExitCode::kRewindsExceeded;
-  if (first == msgUnexpectedReply.Text) return ExitCode::kUnexpectedReply;
   return ExitCode::kInternal;
 }
 

@@ -1,11 +1,13 @@
 // What a run of tarvex-flash ends with: one code per way an update can end,
-// taken from the engine's final message, so a script can tell a pager that
-// is silent from one that refuses.
+// taken from the engine's outcome, so a script can tell a pager that is
+// silent from one that refuses.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/UpdateObserver.h"
 
 enum class ExitCode : int {
   kFinished = 0,
@@ -22,12 +24,9 @@ enum class ExitCode : int {
   kInterrupted = 130,
 };
 
-// The messages that are told on the way and followed by a retry ("Fail to
-// send code-package.", "Error on programming code, ..."): they end nothing.
-bool IsPassingMessage(std::string_view text);
-// The code of a message that ends an update. `text` may carry a second line
-// (the reason a HEX file was refused). Unknown texts give kInternal.
-ExitCode ExitCodeOfMessage(std::string_view text);
+// The code of an update's outcome; kNone (an update that did not end as
+// it should) gives kInternal.
+ExitCode ExitCodeOf(UpdateOutcome outcome);
 
 // A short stable name for scripts and logs: "finished", "no-response", ...
 std::string_view OutcomeName(ExitCode code);

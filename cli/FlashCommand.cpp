@@ -9,15 +9,12 @@
 #include "cli/Platform.h"
 #include "cli/PortListing.h"
 #include "cli/PortRun.h"
-#include "cli/ScratchCopies.h"
 #include "cli/Sha256.h"
 #include "cli/TraceLog.h"
 #include "common/ReadOnlyFile.h"
 #include "engine/Hexproc.h"
 
 namespace {
-
-constexpr std::size_t kReadChunk = 64 * 1024;
 
 int Code(ExitCode code) { return static_cast<int>(code); }
 
@@ -26,22 +23,17 @@ void PrintErr(const std::string& text) {
   std::fflush(stderr);
 }
 
-// The whole file, read as the engine reads it: read-only, refused while
-// another program holds it, and never more than a firmware file can be.
-bool ReadFirmware(const std::string& name, std::string& content, std::string& error) {
+// The file is read once, shared with other readers and kept from writers
+// while it is read, and checked as the engine checks it; every port's update
+// sends that one image.
+FirmwareLoad ReadFirmware(const std::string& name) {
   ReadOnlyFile file;
-  if (!file.Open(name, error)) {
-    error = "The file cannot be opened: " + error + ".";
-    return false;
-  }
-  std::int64_t size = 0;
-  if (!file.Size(size) || size > kMaxHexFileBytes) {
-    error = size > kMaxHexFileBytes ? kHexFileTooLargeText : "The file size cannot be read.";
-    return false;
-  }
-  char chunk[kReadChunk];
-  for (std::size_t got; (got = file.Read(chunk, sizeof chunk)) > 0;) content.append(chunk, got);
-  return true;
+  return LoadFirmwareFile(file, name, FileSharing::kSharedRead);
+}
+
+int RefuseFile(const std::string& name, const std::string& reason) {
+  PrintErr(name + ": " + msgOpenHexFail.Text + "\n" + reason + "\n");
+  return Code(ExitCode::kBadHexFile);
 }
 
 int CheckOnly(const FlashPlan& plan, const HexSummary& summary) {
@@ -49,8 +41,8 @@ int CheckOnly(const FlashPlan& plan, const HexSummary& summary) {
   return Code(summary.sound ? ExitCode::kFinished : ExitCode::kBadHexFile);
 }
 
-std::vector<PortJob> MakeJobs(const FlashPlan& plan, const HexSummary& summary,
-                              const ScratchCopies& copies) {
+std::vector<PortJob> MakeJobs(const FlashPlan& plan,
+                              const std::shared_ptr<const CheckedFirmware>& firmware) {
   // For the summary and the log: which adapter each pager hangs on.
   const std::vector<PortInfo> present = ListSerialPorts();
   std::vector<PortJob> jobs;
@@ -60,37 +52,30 @@ std::vector<PortJob> MakeJobs(const FlashPlan& plan, const HexSummary& summary,
     job.port = plan.ports[i];
     job.adapter_serial = AdapterSerialOf(plan.ports[i], present);
     job.file_name = plan.hex_file;
-    job.hex_file = copies.Paths()[i];
+    job.firmware = firmware;
     job.baud = plan.baud;
     job.resend = plan.resend;
-    job.records_total = summary.records;
     jobs.push_back(std::move(job));
   }
   return jobs;
 }
 
-int Flash(const FlashPlan& plan, const std::string& content, const HexSummary& summary) {
+int Flash(const FlashPlan& plan, const std::shared_ptr<const CheckedFirmware>& firmware) {
   std::unique_ptr<TraceLog> log;
   if (!plan.log_file.empty()) {
-    log = std::make_unique<TraceLog>(plan.log_file, plan.hex_file, Sha256Hex(content));
+    log = std::make_unique<TraceLog>(plan.log_file, plan.hex_file, Sha256Hex(firmware->Bytes()));
     if (!log->CanAppend()) {
       PrintErr("tarvex-flash: cannot append to the log " + plan.log_file + ".\n");
       return Code(ExitCode::kUsage);
     }
   }
-  // Before the copies exist: from here on Ctrl+C only sets the flag, and the
-  // copies are always removed on the way out.
+  // From here on Ctrl+C only sets the flag; each update stops at its next
+  // step and takes its pager out of flash mode.
   static std::atomic<bool> interrupt{false};
   InstallInterruptHandler(interrupt);
-  ScratchCopies copies;
-  std::string error;
-  if (!copies.Create(content, plan.ports.size(), error)) {
-    PrintErr("tarvex-flash: " + error + ".\n");
-    return Code(ExitCode::kInternal);
-  }
   Console console(ChooseProgressMode(plan, StreamsAreTerminals()), plan.verbosity, plan.ports);
   const std::vector<PortResult> results =
-      RunGang(MakeJobs(plan, summary, copies), console, interrupt, log.get());
+      RunGang(MakeJobs(plan, firmware), console, interrupt, log.get());
   std::vector<ExitCode> codes;
   for (const PortResult& result : results) codes.push_back(result.code);
   const ExitCode code = GangExitCode(codes, interrupt.load());
@@ -103,20 +88,16 @@ int Run(const FlashPlan& plan) {
     std::fputs(FormatPortList(ListSerialPorts(), plan.json).c_str(), stdout);
     return Code(ExitCode::kFinished);
   }
-  std::string content;
-  std::string error;
-  if (!ReadFirmware(plan.hex_file, content, error)) {
-    PrintErr(plan.hex_file + ": " + msgOpenHexFail.Text + "\n" + error + "\n");
-    return Code(ExitCode::kBadHexFile);
+  const FirmwareLoad load = ReadFirmware(plan.hex_file);
+  // A file that cannot be read is an error; one read whole is what --check
+  // reports on, sound or not.
+  if (!load.read) return RefuseFile(plan.hex_file, load.reason);
+  if (plan.check_only) {
+    return CheckOnly(plan, load.firmware ? SummarizeHex(*load.firmware) : UnsoundHex(load.reason));
   }
-  const HexSummary summary = SummarizeHex(content);
-  if (plan.check_only) return CheckOnly(plan, summary);
-  if (!summary.sound) {
-    // Refused before any port is opened: nothing goes to any pager.
-    PrintErr(plan.hex_file + ": " + msgOpenHexFail.Text + "\n" + summary.error + "\n");
-    return Code(ExitCode::kBadHexFile);
-  }
-  return Flash(plan, content, summary);
+  // Refused before any port is opened: nothing goes to any pager.
+  if (!load.firmware) return RefuseFile(plan.hex_file, load.reason);
+  return Flash(plan, load.firmware);
 }
 
 }  // namespace

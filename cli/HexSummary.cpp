@@ -2,41 +2,49 @@
 
 #include <fmt/format.h>
 
-#include "engine/HexRecord.h"
+#include <string_view>
+
 #include "engine/Hexproc.h"
 
 namespace {
 
 constexpr int kBitsPerByte = 10;
-constexpr int kReplyBytes = 1;
+// Each command is answered by one byte.
+constexpr std::uint64_t kReplyBytes = 1;
+constexpr std::uint64_t kOneByteCommand = 1;
+const std::uint64_t kEraseCommandBytes = std::string_view(kCmdErase).size();
+
 // "f" and the rate command, each answered, at the starting rate.
-constexpr std::uint64_t kStartRateBytes = 1 + kReplyBytes + 7 + kReplyBytes;
+constexpr std::uint64_t kStartRateBytes =
+    kOneByteCommand + kReplyBytes + kRateCommandLength + kReplyBytes;
 // "e0" and "q", each answered, at the chosen rate.
-constexpr std::uint64_t kFixedChosenRateBytes = 2 + kReplyBytes + 1 + kReplyBytes;
+const std::uint64_t kFixedChosenRateBytes =
+    kEraseCommandBytes + kReplyBytes + kOneByteCommand + kReplyBytes;
 // Per record: "s", the record, the reply, "p", the reply.
-constexpr std::uint64_t kPerRecordBytes = 1 + kReplyBytes + 1 + kReplyBytes;
+constexpr std::uint64_t kPerRecordBytes =
+    kOneByteCommand + kReplyBytes + kOneByteCommand + kReplyBytes;
 
 }  // namespace
 
-HexSummary SummarizeHex(std::string_view text) {
+HexSummary UnsoundHex(const std::string& reason) {
   HexSummary summary;
-  HexFileChecker checker;
-  checker.Feed(text);
-  if (!checker.Finish()) {
-    summary.error = checker.ErrorText();
-    return summary;
-  }
+  summary.error = reason;
+  return summary;
+}
+
+HexSummary SummarizeHex(const CheckedFirmware& firmware) {
+  HexSummary summary;
   summary.sound = true;
-  summary.records = checker.Records();
-  summary.data_bytes = checker.DataBytes();
-  for (const auto& [first, end] : checker.WrittenRanges()) {
+  summary.records = firmware.Records();
+  summary.data_bytes = firmware.DataBytes();
+  for (const auto& [first, end] : firmware.WrittenRanges()) {
     summary.ranges.push_back(
         {static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(end - 1)});
   }
   summary.bytes_at_start_rate = kStartRateBytes;
   summary.bytes_at_chosen_rate = kFixedChosenRateBytes +
                                  kPerRecordBytes * static_cast<std::uint64_t>(summary.records) +
-                                 checker.RecordChars();
+                                 firmware.RecordChars();
   return summary;
 }
 

@@ -1,11 +1,12 @@
 // What --check tells of a firmware file: whether the engine's check passes,
-// and what the transfer would carry. Pure, over the file's text.
+// and what the transfer would carry. Pure, over the checked image.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "engine/Firmware.h"
 
 struct AddressRange {
   std::uint32_t first = 0;
@@ -27,7 +28,10 @@ struct HexSummary {
   std::uint64_t bytes_at_chosen_rate = 0;
 };
 
-HexSummary SummarizeHex(std::string_view text);
+// The figures of a sound image.
+HexSummary SummarizeHex(const CheckedFirmware& firmware);
+// A file that is not sound, and why ("Line 12: checksum mismatch.").
+HexSummary UnsoundHex(const std::string& reason);
 
 // The time the bytes of a whole update take on the line: 10 bit times each
 // (start, 8 data, stop), the command bytes and the one-byte replies.

@@ -12,7 +12,7 @@ bool StreamsAreTerminals();
 
 // Ctrl+C (and, on POSIX, SIGTERM and SIGHUP) only sets `flag`; the update
 // threads look at it between their steps. On POSIX a reader of our output
-// that goes away (`| head`) no longer ends the program mid-update, with a
+// that goes away (`| head`) does not end the program mid-update, with a
 // pager left in flash mode: the write fails and the update goes on.
 void InstallInterruptHandler(std::atomic<bool>& flag);
 

@@ -3,11 +3,10 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
+
+#include "cli/Formatting.h"
 
 namespace {
-
-std::string OrDash(const std::string& text) { return text.empty() ? "-" : text; }
 
 std::string JsonLine(const PortInfo& port) {
   const nlohmann::json object = {{"event", "port"},
@@ -18,7 +17,7 @@ std::string JsonLine(const PortInfo& port) {
                                  {"vid_pid", port.VidPid},
                                  {"serial", port.Serial},
                                  {"by_id", port.ById}};
-  return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  return JsonText(object) + "\n";
 }
 
 // What else tells this adapter apart, on a line of its own.

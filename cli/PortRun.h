@@ -1,15 +1,17 @@
-// One complete update per port, each on a thread of its own: the engine's
-// globals are per thread, so every thread runs the unchanged UpdateFlow over
-// its own channel, settings and GUI services, and a pager that hangs or
-// refuses affects only its own line and result.
+// One complete update per port, each on a thread of its own over the same
+// engine (an UpdateSession): a pager that hangs or refuses affects only its
+// own line and result. What each update does reaches the console through the
+// engine's observer as it happens.
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/Console.h"
 #include "cli/Report.h"
+#include "engine/Firmware.h"
 
 struct PortJob {
   std::size_t index = 0;
@@ -17,18 +19,17 @@ struct PortJob {
   // its backend reaches COM10 and above through the device namespace).
   std::string port;
   std::string adapter_serial;
-  // The firmware file as the user named it, and the copy this thread's
-  // engine opens: the engine holds its file exclusively, so each has its own.
+  // The firmware as the user named it, and its image, read and checked
+  // once: every port's update reads the same one.
   std::string file_name;
-  std::string hex_file;
+  std::shared_ptr<const CheckedFirmware> firmware;
   int baud = 0;
   int resend = 0;
-  int records_total = 0;
 };
 
 // Runs the update of one pager on the calling thread. Messages and progress
-// go to `console` as they happen; nothing waits. When `interrupt` is set, a
-// pager in flash mode is sent "q" and the port is closed.
+// go to `console` as they happen; nothing waits. Once `interrupt` is set the
+// update stops at its next step, a pager in flash mode told to leave it.
 PortResult RunPort(const PortJob& job, Console& console, const std::atomic<bool>& interrupt);
 
 class TraceLog;

@@ -4,9 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <nlohmann/json.hpp>
 
-#include "engine/Hexproc.h"
+#include "cli/Formatting.h"
 
 namespace {
 
@@ -27,42 +26,36 @@ long WholeBytesPerSecond(std::uint64_t bytes, double seconds) {
   return std::lround(BytesPerSecond(bytes, seconds));
 }
 
-std::string OrDash(const std::string& text) { return text.empty() ? "-" : text; }
-
 std::string OneLine(const std::string& text) {
   std::string line = text;
   std::replace(line.begin(), line.end(), '\n', ' ');
   return line;
 }
 
-std::string Dump(const json& object) {
-  // Replace rather than throw on bytes that are not UTF-8 (a port name, a
-  // reason quoting the file).
-  return object.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
 }  // namespace
 
-std::string StageName(int state) {
-  switch (state) {
-    case stOpenFile:
-    case stFileReady:
+std::string StageName(UpdateStage stage) {
+  switch (stage) {
+    case UpdateStage::kOpen:
       return "open";
-    case stEnterFlash:
+    case UpdateStage::kEnterFlash:
       return "enter-flash";
-    case stChangeBaud:
-    case stBaudReady:
+    case UpdateStage::kChangeBaud:
       return "change-baud";
-    case stErase:
+    case UpdateStage::kErase:
       return "erase";
-    case stSendPackage:
-    case stProgram:
+    case UpdateStage::kTransfer:
       return "transfer";
-    case stExitFlash:
+    case UpdateStage::kExitFlash:
       return "exit-flash";
-    default:
-      return "finish";
+    case UpdateStage::kFinish:
+      break;
   }
+  return "finish";
+}
+
+std::string_view MessageOutcomeName(UpdateOutcome outcome) {
+  return outcome == UpdateOutcome::kNone ? "retry" : OutcomeName(ExitCodeOf(outcome));
 }
 
 double BytesPerSecond(std::uint64_t bytes, double seconds) {
@@ -112,23 +105,31 @@ std::string FormatMessageLine(const std::string& port, const std::string& text) 
 }
 
 std::string JsonStart(const std::string& port, const std::string& file, int baud, int resend) {
-  return Dump(
+  return JsonText(
       {{"event", "start"}, {"port", port}, {"file", file}, {"baud", baud}, {"resend", resend}});
 }
 
 std::string JsonProgress(const PortProgress& progress) {
-  return Dump({{"event", "progress"},
-               {"port", progress.port},
-               {"stage", progress.stage},
-               {"percent", progress.percent},
-               {"records", progress.records},
-               {"records_total", progress.records_total},
-               {"seconds", Milliseconds(progress.seconds)},
-               {"bytes_per_second", WholeBytesPerSecond(progress.line_bytes, progress.seconds)}});
+  return JsonText(
+      {{"event", "progress"},
+       {"port", progress.port},
+       {"stage", progress.stage},
+       {"percent", progress.percent},
+       {"records", progress.records},
+       {"records_total", progress.records_total},
+       {"seconds", Milliseconds(progress.seconds)},
+       {"bytes_per_second", WholeBytesPerSecond(progress.line_bytes, progress.seconds)}});
 }
 
-std::string JsonMessage(const std::string& port, const std::string& text, std::uint32_t style) {
-  return Dump({{"event", "message"}, {"port", port}, {"text", text}, {"style", style}});
+std::string JsonMessage(const std::string& port, const std::string& text, UpdateOutcome outcome) {
+  return JsonText({{"event", "message"},
+                   {"port", port},
+                   {"text", text},
+                   {"outcome", MessageOutcomeName(outcome)}});
+}
+
+std::string JsonNote(const std::string& text) {
+  return JsonText({{"event", "note"}, {"text", text}});
 }
 
 namespace {
@@ -147,7 +148,7 @@ json ResultObject(const PortResult& result) {
 std::string JsonEnd(const PortResult& result) {
   json object = ResultObject(result);
   object["event"] = "end";
-  return Dump(object);
+  return JsonText(object);
 }
 
 std::string JsonSummary(const std::vector<PortResult>& results, ExitCode code) {
@@ -155,22 +156,22 @@ std::string JsonSummary(const std::vector<PortResult>& results, ExitCode code) {
   for (const PortResult& result : results) {
     if (result.code != ExitCode::kFinished) failed.push_back(result.port);
   }
-  return Dump({{"event", "summary"},
-               {"exit_code", static_cast<int>(code)},
-               {"outcome", OutcomeName(code)},
-               {"pagers", results.size()},
-               {"failed", failed}});
+  return JsonText({{"event", "summary"},
+                   {"exit_code", static_cast<int>(code)},
+                   {"outcome", OutcomeName(code)},
+                   {"pagers", results.size()},
+                   {"failed", failed}});
 }
 
 std::string JsonLogRecord(const PortResult& result, const std::string& utc_time,
                           const std::string& file, const std::string& sha256) {
-  return Dump({{"time", utc_time},
-               {"port", result.port},
-               {"adapter_serial", result.adapter_serial},
-               {"file", file},
-               {"sha256", sha256},
-               {"outcome", OutcomeName(result.code)},
-               {"exit_code", static_cast<int>(result.code)},
-               {"message", result.message},
-               {"seconds", Milliseconds(result.seconds)}});
+  return JsonText({{"time", utc_time},
+                   {"port", result.port},
+                   {"adapter_serial", result.adapter_serial},
+                   {"file", file},
+                   {"sha256", sha256},
+                   {"outcome", OutcomeName(result.code)},
+                   {"exit_code", static_cast<int>(result.code)},
+                   {"message", result.message},
+                   {"seconds", Milliseconds(result.seconds)}});
 }

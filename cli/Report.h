@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/ExitCode.h"
+#include "engine/UpdateObserver.h"
 
 struct PortProgress {
   std::string port;
@@ -34,9 +35,12 @@ struct PortResult {
   int records = 0;
 };
 
-// The name of the engine's state as a stage of the update; the record and
-// program states share "transfer".
-std::string StageName(int state);
+// The stage of an update as scripts and the progress line name it: "open",
+// "enter-flash", "change-baud", "erase", "transfer", "exit-flash", "finish".
+std::string StageName(UpdateStage stage);
+// What a message says of its update, by the outcome names; "retry" for a
+// message after which the update goes on.
+std::string_view MessageOutcomeName(UpdateOutcome outcome);
 
 double BytesPerSecond(std::uint64_t bytes, double seconds);
 // Seconds left, from the share done since the first record; negative when
@@ -57,7 +61,9 @@ std::string FormatMessageLine(const std::string& port, const std::string& text);
 // One JSON object per line, no line end.
 std::string JsonStart(const std::string& port, const std::string& file, int baud, int resend);
 std::string JsonProgress(const PortProgress& progress);
-std::string JsonMessage(const std::string& port, const std::string& text, std::uint32_t style);
+std::string JsonMessage(const std::string& port, const std::string& text, UpdateOutcome outcome);
+// A line of the program's own ("cannot append to the log ...").
+std::string JsonNote(const std::string& text);
 std::string JsonEnd(const PortResult& result);
 std::string JsonSummary(const std::vector<PortResult>& results, ExitCode code);
 // The traceability record of one finished pager; `utc_time` as ISO 8601.

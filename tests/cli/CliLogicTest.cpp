@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "cli/ExitCode.h"
 #include "cli/FlashPlan.h"
@@ -18,35 +19,35 @@
 
 namespace {
 
-struct MessageCase {
-  std::string text;
+struct OutcomeCase {
+  UpdateOutcome outcome;
   ExitCode code;
-  bool passing;
+  const char* name;
 };
 
-class MessageExitCode : public ::testing::TestWithParam<MessageCase> {};
+class OutcomeExitCode : public ::testing::TestWithParam<OutcomeCase> {};
 
-TEST_P(MessageExitCode, EachEndingHasItsCode) {
-  EXPECT_EQ(ExitCodeOfMessage(GetParam().text), GetParam().code);
-  EXPECT_EQ(IsPassingMessage(GetParam().text), GetParam().passing);
+TEST_P(OutcomeExitCode, EachEndingHasItsCodeAndName) {
+  EXPECT_EQ(ExitCodeOf(GetParam().outcome), GetParam().code);
+  EXPECT_EQ(OutcomeName(GetParam().code), GetParam().name);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Messages, MessageExitCode,
-    ::testing::Values(MessageCase{msgFinished.Text, ExitCode::kFinished, false},
-                      MessageCase{msgOpenHexFail.Text + "\nLine 12: checksum mismatch.",
-                                  ExitCode::kBadHexFile, false},
-                      MessageCase{"Can NOT Open \"COM7\"", ExitCode::kPortNotOpened, false},
-                      MessageCase{msgNoResponse.Text, ExitCode::kNoResponse, false},
-                      MessageCase{msgEnterFlashFail.Text, ExitCode::kRefused, false},
-                      MessageCase{msgBaudFail.Text, ExitCode::kRefused, false},
-                      MessageCase{msgEraseFail.Text, ExitCode::kRefused, false},
-                      MessageCase{msgResendExceeded.Text, ExitCode::kResendsExceeded, false},
-                      MessageCase{msgRewindExceeded.Text, ExitCode::kRewindsExceeded, false},
-                      MessageCase{msgUnexpectedReply.Text, ExitCode::kUnexpectedReply, false},
-                      MessageCase{msgSendFail.Text, ExitCode::kInternal, true},
-                      MessageCase{msgProgramRetry.Text, ExitCode::kInternal, true},
-                      MessageCase{"", ExitCode::kInternal, false}));
+    Outcomes, OutcomeExitCode,
+    ::testing::Values(
+        OutcomeCase{UpdateOutcome::kFinished, ExitCode::kFinished, "finished"},
+        OutcomeCase{UpdateOutcome::kCannotOpenFile, ExitCode::kBadHexFile, "bad-hex-file"},
+        OutcomeCase{UpdateOutcome::kCannotOpenPort, ExitCode::kPortNotOpened, "port-not-opened"},
+        OutcomeCase{UpdateOutcome::kNoResponse, ExitCode::kNoResponse, "no-response"},
+        OutcomeCase{UpdateOutcome::kRefused, ExitCode::kRefused, "refused"},
+        OutcomeCase{UpdateOutcome::kResendsExceeded, ExitCode::kResendsExceeded,
+                    "resends-exceeded"},
+        OutcomeCase{UpdateOutcome::kRewindsExceeded, ExitCode::kRewindsExceeded,
+                    "rewinds-exceeded"},
+        OutcomeCase{UpdateOutcome::kUnexpectedReply, ExitCode::kUnexpectedReply,
+                    "unexpected-reply"},
+        OutcomeCase{UpdateOutcome::kInterrupted, ExitCode::kInterrupted, "interrupted"},
+        OutcomeCase{UpdateOutcome::kNone, ExitCode::kInternal, "error"}));
 
 TEST(GangExitCode, FirstFailureInPortOrderUnlessInterrupted) {
   const std::vector<ExitCode> codes = {ExitCode::kFinished, ExitCode::kRewindsExceeded,
@@ -62,6 +63,7 @@ struct CommandLineCase {
   bool done;
   std::vector<std::string> ports;
   int baud;
+  int resend = 3;
 };
 
 class CommandLine : public ::testing::TestWithParam<CommandLineCase> {};
@@ -75,6 +77,7 @@ TEST_P(CommandLine, IsReadIntoAPlanOrRefused) {
   if (!parsed.done) {
     EXPECT_EQ(parsed.plan.ports, GetParam().ports);
     EXPECT_EQ(parsed.plan.baud, GetParam().baud);
+    EXPECT_EQ(parsed.plan.resend, GetParam().resend);
   }
 }
 
@@ -88,6 +91,9 @@ INSTANTIATE_TEST_SUITE_P(
                         {"A", "B"},
                         9600},
         CommandLineCase{{"--check", "fw.hex"}, ExitCode::kFinished, false, {}, 4800},
+        // The window's "never": the first rejection ends the update.
+        CommandLineCase{
+            {"-p", "A", "-r", "0", "fw.hex"}, ExitCode::kFinished, false, {"A"}, 4800, 0},
         CommandLineCase{{"-l"}, ExitCode::kFinished, false, {}, 4800},
         CommandLineCase{{"--help"}, ExitCode::kFinished, true, {}, 0},
         CommandLineCase{{"--version"}, ExitCode::kFinished, true, {}, 0},
@@ -118,13 +124,22 @@ TEST(Sha256, StandardVectors) {
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
+std::shared_ptr<const CheckedFirmware> Checked(const std::string& text) {
+  std::string reason;
+  auto firmware = CheckedFirmware::Check(text, reason);
+  EXPECT_NE(firmware, nullptr) << reason;
+  return firmware;
+}
+
 TEST(HexSummary, CountsRecordsBytesRangesAndLineTime) {
   const std::string text = HexFileText(
       {HexRecordText(0, 4, {0x00, 0x01}), HexRecordText(0x0000, 0, Bytes(16)),
        HexRecordText(0x0010, 0, Bytes(4)), HexRecordText(0x0100, 0, Bytes(2)),
        HexRecordText(0, 2, {0x30, 0x00}), HexRecordText(0x0000, 0, Bytes(1)), kEndRecordLine});
-  const HexSummary summary = SummarizeHex(text);
-  ASSERT_TRUE(summary.sound) << summary.error;
+  const auto firmware = Checked(text);
+  ASSERT_NE(firmware, nullptr);
+  const HexSummary summary = SummarizeHex(*firmware);
+  ASSERT_TRUE(summary.sound);
   EXPECT_EQ(summary.records, 6);
   EXPECT_EQ(summary.data_bytes, 23u);
   EXPECT_EQ(summary.ranges, (std::vector<AddressRange>{
@@ -137,9 +152,11 @@ TEST(HexSummary, CountsRecordsBytesRangesAndLineTime) {
 }
 
 TEST(HexSummary, ABadFileGivesTheEnginesReason) {
-  const HexSummary summary = SummarizeHex(":0400000001020304F3\r\n");
-  EXPECT_FALSE(summary.sound);
-  EXPECT_EQ(summary.error, "Line 1: checksum mismatch.");
+  std::string reason;
+  EXPECT_EQ(CheckedFirmware::Check(":0400000001020304F3\r\n", reason), nullptr);
+  EXPECT_EQ(reason, "Line 1: checksum mismatch.");
+  EXPECT_EQ(FormatHexSummary("fw.hex", UnsoundHex(reason), 9600),
+            "fw.hex: Unable to open the HEX file.\nLine 1: checksum mismatch.\n");
 }
 
 TEST(ListPorts, AdapterSerialByComNumberAndNothingFoundSaysSo) {
@@ -161,7 +178,7 @@ TEST(Progress, TenthsAndEta) {
   progress.percent = 25;
   progress.transfer_seconds = 10;
   EXPECT_DOUBLE_EQ(EtaSeconds(progress), 30);
-  EXPECT_EQ(StageName(stProgram), StageName(stSendPackage));
+  EXPECT_EQ(StageName(StageOfState(stProgram)), StageName(StageOfState(stSendPackage)));
 }
 
 TEST(Report, SummaryAndJsonNameEachPagerAndWhyItFailed) {
@@ -180,6 +197,63 @@ TEST(Report, SummaryAndJsonNameEachPagerAndWhyItFailed) {
   const auto record = nlohmann::json::parse(JsonLogRecord(good, "T", "fw.hex", "00"));
   EXPECT_EQ(record.at("adapter_serial"), "A600ARJH");
   EXPECT_EQ(record.at("sha256"), "00");
+}
+
+// What scripts read from --json and --log: each event's fields, exactly.
+// A field renamed or dropped breaks every script that reads it, so each
+// line is checked against the table the manual page gives.
+struct JsonSchemaCase {
+  std::string name;
+  std::string line;
+  std::set<std::string> fields;
+};
+
+class JsonSchema : public ::testing::TestWithParam<JsonSchemaCase> {};
+
+TEST_P(JsonSchema, EachEventCarriesExactlyItsFields) {
+  const auto object = nlohmann::json::parse(GetParam().line);
+  std::set<std::string> fields;
+  for (const auto& [key, value] : object.items()) fields.insert(key);
+  EXPECT_EQ(fields, GetParam().fields);
+}
+
+const PortResult kSchemaResult{
+    "COM5", "A600ARJH", ExitCode::kFinished, "Firmware updated finished.", 10.0, 8000, 164};
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, JsonSchema,
+    ::testing::Values(
+        JsonSchemaCase{"start",
+                       JsonStart("COM5", "fw.hex", 9600, 3),
+                       {"event", "port", "file", "baud", "resend"}},
+        JsonSchemaCase{
+            "progress",
+            JsonProgress(PortProgress{"COM5", "transfer", 42, 120, 289, 12.5, 11.0, 9000}),
+            {"event", "port", "stage", "percent", "records", "records_total", "seconds",
+             "bytes_per_second"}},
+        JsonSchemaCase{"message",
+                       JsonMessage("COM5", "Fail to send code-package.", UpdateOutcome::kNone),
+                       {"event", "port", "text", "outcome"}},
+        JsonSchemaCase{
+            "note", JsonNote("tarvex-flash: cannot append to the log x."), {"event", "text"}},
+        JsonSchemaCase{"end",
+                       JsonEnd(kSchemaResult),
+                       {"event", "port", "adapter_serial", "outcome", "exit_code", "message",
+                        "seconds", "records", "bytes_per_second"}},
+        JsonSchemaCase{"summary",
+                       JsonSummary({kSchemaResult}, ExitCode::kFinished),
+                       {"event", "exit_code", "outcome", "pagers", "failed"}},
+        JsonSchemaCase{"log",
+                       JsonLogRecord(kSchemaResult, "T", "fw.hex", "00"),
+                       {"time", "port", "adapter_serial", "file", "sha256", "outcome", "exit_code",
+                        "message", "seconds"}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(JsonSchema, MessagesNameTheirOutcomeNotTheirIcon) {
+  const auto retry = nlohmann::json::parse(JsonMessage("COM5", "x", UpdateOutcome::kNone));
+  EXPECT_EQ(retry.at("outcome"), "retry");
+  const auto silent = nlohmann::json::parse(JsonMessage("COM5", "x", UpdateOutcome::kNoResponse));
+  EXPECT_EQ(silent.at("outcome"), "no-response");
 }
 
 }  // namespace

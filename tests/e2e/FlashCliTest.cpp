@@ -225,6 +225,12 @@ TEST_F(FlashCli, APortThatCannotBeOpenedIsNamed) {
   const FlashRun run = Flash({"-p", dir.PathOf("no-such-tty"), file});
   EXPECT_EQ(run.exit_code, 4);
   EXPECT_NE(run.err.find("Can NOT Open \"" + dir.PathOf("no-such-tty") + "\""), std::string::npos);
+  // A log that cannot be written is bad usage, told before any port opens.
+  const FlashRun unlogged =
+      Flash({"-p", dir.PathOf("no-such-tty"), "--log", dir.PathOf("no-dir/trace.log"), file});
+  EXPECT_EQ(unlogged.exit_code, 2);
+  EXPECT_NE(unlogged.err.find("cannot append to the log"), std::string::npos) << unlogged.err;
+  EXPECT_EQ(unlogged.err.find("Can NOT Open"), std::string::npos) << unlogged.err;
 }
 
 }  // namespace
