@@ -6,6 +6,7 @@
 namespace {
 
 constexpr std::string_view kEndRecordPrefix = ":0000000";
+constexpr std::uint64_t kAddressSpaceEnd = std::uint64_t{1} << 32;
 constexpr std::string_view kEndRecord = ":00000001FF";
 
 int HexValue(char c) {
@@ -158,8 +159,12 @@ bool HexFileChecker::TakeRecord(std::uint8_t type) {
   const std::uint32_t length = byte_at(1);
   switch (type) {
     case kRecordData: {
-      // The loader adds the offset to the base in 32 bits.
+      // The loader adds the offset to the base in 32 bits; a record that
+      // would run past the top would wrap to address 0 on the pager.
       const std::uint32_t start = base_address_ + (byte_at(3) << 8 | byte_at(5));
+      if (std::uint64_t{start} + length > kAddressSpaceEnd) {
+        return Fail("record runs past address FFFFFFFF.");
+      }
       data_bytes_ += length;
       return length == 0 || NoteWrite(start, length);
     }

@@ -123,6 +123,17 @@ INSTANTIATE_TEST_SUITE_P(
             HexFileText({HexRecordText(0x0100, 0, Bytes(16)), HexRecordText(0, 2, {0x00, 0x10}),
                          HexRecordText(0x0008, 0, Bytes(2)), kEndRecordLine}),
             "Line 3: overlaps line 1."},
+        // The pager adds in 32 bits: a record may end at the top of the
+        // address space but not run past it and on at 0.
+        FileCase{"EndsAtTheTopOfTheAddressSpace",
+                 HexFileText({HexRecordText(0, 4, {0xFF, 0xFF}), HexRecordText(0xFFF0, 0, Bytes(16)),
+                              kEndRecordLine}),
+                 ""},
+        FileCase{"RunsPastTheTopOfTheAddressSpace",
+                 HexFileText({HexRecordText(0, 4, {0xFF, 0xFF}), HexRecordText(0xFFF8, 0, Bytes(16)),
+                              HexRecordText(0, 4, {0x00, 0x00}), HexRecordText(0, 0, Bytes(8)),
+                              kEndRecordLine}),
+                 "Line 2: record runs past address FFFFFFFF."},
         FileCase{"BinaryGarbage",
                  std::string("\x7f"
                              "ELF\x01\x02\r\n",
