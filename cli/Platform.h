@@ -6,6 +6,12 @@
 #include <atomic>
 #include <string>
 
+// Makes sure the standard streams lead somewhere before anything is opened:
+// on POSIX a closed descriptor 0, 1 or 2 is opened on /dev/null, else the
+// first port opened would take its number and every line meant for the
+// terminal would go down the pager's line. Call it first.
+void EnsureStandardStreams();
+
 // True when stdout and stderr are both terminals that take cursor sequences
 // (on Windows, a console where virtual-terminal processing could be turned on).
 bool StreamsAreTerminals();
@@ -15,6 +21,12 @@ bool StreamsAreTerminals();
 // that goes away (`| head`) does not end the program mid-update, with a
 // pager left in flash mode: the write fails and the update goes on.
 void InstallInterruptHandler(std::atomic<bool>& flag);
+
+// What names the device behind a port, so one port given under two names
+// (a link and its target, COM5 and \\.\COM5) is seen as one: on POSIX the
+// device number of a character device, else the path with links resolved;
+// on Windows the COM number. A name that leads nowhere is its own identity.
+std::string PortIdentity(const std::string& port);
 
 // A hint for a port that cannot be opened, from the OS error the open
 // reported: on POSIX, when access is denied, the group that owns the device

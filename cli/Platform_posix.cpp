@@ -1,13 +1,17 @@
+#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
 #include "cli/Platform.h"
+#include "link/SerialDevice.h"
 
 namespace {
 
@@ -26,6 +30,15 @@ std::string GroupOwning(const std::string& device) {
 
 }  // namespace
 
+void EnsureStandardStreams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number is this one: the ones below it are open.
+    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened != fd && opened >= 0) ::close(opened);
+  }
+}
+
 bool StreamsAreTerminals() {
   const char* term = std::getenv("TERM");
   const bool dumb = term == nullptr || std::strcmp(term, "dumb") == 0;
@@ -43,6 +56,18 @@ void InstallInterruptHandler(std::atomic<bool>& flag) {
     ::sigaction(signal_number, &action, nullptr);
   }
   ::signal(SIGPIPE, SIG_IGN);
+}
+
+std::string PortIdentity(const std::string& port) {
+  const std::string path = PosixDevicePath(port);
+  struct stat info {};
+  if (path.empty() || ::stat(path.c_str(), &info) != 0) return port;
+  if (S_ISCHR(info.st_mode)) {
+    return "device " + std::to_string(major(info.st_rdev)) + ":" +
+           std::to_string(minor(info.st_rdev));
+  }
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : port;
 }
 
 std::string OpenFailureHint(const std::string& device, int error) {

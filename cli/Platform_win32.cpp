@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "cli/Platform.h"
+#include "link/PortList.h"
 
 namespace {
 
@@ -27,6 +28,11 @@ bool EnableSequences(DWORD which) {
 
 }  // namespace
 
+// Windows never hands a standard stream's handle to a file or a port opened
+// later; a missing one only makes the writes to it fail, and nothing waits
+// on them.
+void EnsureStandardStreams() {}
+
 bool StreamsAreTerminals() {
   return EnableSequences(STD_OUTPUT_HANDLE) && EnableSequences(STD_ERROR_HANDLE);
 }
@@ -34,6 +40,11 @@ bool StreamsAreTerminals() {
 void InstallInterruptHandler(std::atomic<bool>& flag) {
   interrupt_flag = &flag;
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+std::string PortIdentity(const std::string& port) {
+  const int number = ComNumberOf(port);
+  return number > 0 ? "COM" + std::to_string(number) : port;
 }
 
 // Windows has no group to join; why the open failed is the channel's to say.

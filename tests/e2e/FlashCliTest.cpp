@@ -2,6 +2,7 @@
 // emulators as child processes on pseudo-terminals. These run in real time.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,15 +69,18 @@ class FlashCli : public ::testing::Test {
     for (auto& pager : pagers) EXPECT_TRUE(pager->Stop());
   }
 
-  // Runs tarvex-flash with `args`; with `interrupt_when`, sends SIGINT once
-  // its stderr holds that text.
-  FlashRun Flash(const Texts& args, const std::string& interrupt_when = "") {
+  // Runs tarvex-flash with `args`; with `interrupt_when`, sends `signal` once
+  // its stderr holds that text. `closed` lists standard descriptors the
+  // program starts without.
+  FlashRun Flash(const Texts& args, const std::string& interrupt_when = "", int signal = SIGINT,
+                 const std::vector<int>& closed = {}) {
     const std::string out = dir.PathOf("flash.out");
     const std::string err = dir.PathOf("flash.err");
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
       ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+      for (const int fd : closed) ::close(fd);
       std::vector<std::string> argv_text = {TARVEX_FLASH_PATH};
       argv_text.insert(argv_text.end(), args.begin(), args.end());
       std::vector<char*> argv;
@@ -89,7 +93,7 @@ class FlashCli : public ::testing::Test {
     if (!interrupt_when.empty()) {
       while (::waitpid(pid, &status, WNOHANG) == 0) {
         if (ReadAll(err).find(interrupt_when) != std::string::npos) {
-          ::kill(pid, SIGINT);
+          ::kill(pid, signal);
           break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -177,6 +181,23 @@ TEST_F(FlashCli, CheckAndABadFileSendNothing) {
   EXPECT_EQ(pagers[0]->Commands(), Texts{});
 }
 
+// Flashers on one file read it side by side: one holding it open to read
+// keeps no other from reading it too.
+TEST_F(FlashCli, AFileBeingReadByAnotherFlasherCanBeReadToo) {
+  const std::string hex = FirmwareText(3);
+  const std::string file = dir.Write("fw.hex", hex);
+  const int reader = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(reader, LOCK_SH | LOCK_NB), 0);
+  const Texts lines = StartPagers({{}});
+  const FlashRun checked = Flash({"--check", file});
+  const FlashRun flashed = Flash({"-p", lines[0], file});
+  ::close(reader);
+  StopPagers();
+  EXPECT_EQ(checked.exit_code, 0) << checked.err;
+  EXPECT_EQ(flashed.exit_code, 0) << flashed.err;
+  EXPECT_EQ(pagers[0]->ProgrammedImage(), ImageOfHex(hex));
+}
+
 TEST_F(FlashCli, JsonLinesCarryEveryStage) {
   const std::string file = dir.Write("fw.hex", FirmwareText(4));
   const Texts lines = StartPagers({{"--nak-send", "2:1"}});
@@ -220,6 +241,41 @@ TEST_F(FlashCli, CtrlCTakesThePagerOutOfFlashModeAndLeavesNothingBehind) {
   EXPECT_TRUE(TmpIsEmpty());
 }
 
+// Started by a careless script or a service manager with stdout or stderr
+// closed, the program must not let its first port take their place.
+TEST_F(FlashCli, ClosedStandardStreamsNeverLeadToAPagersLine) {
+  const std::string hex = FirmwareText(12);
+  const std::string file = dir.Write("fw.hex", hex);
+  const Texts lines = StartPagers({{}, {}});
+  const FlashRun no_err = Flash({"-p", lines[0], file}, "", SIGINT, {STDERR_FILENO});
+  const FlashRun no_out = Flash({"--json", "-p", lines[1], file}, "", SIGINT, {STDOUT_FILENO});
+  StopPagers();
+  EXPECT_EQ(no_err.exit_code, 0);
+  EXPECT_EQ(no_out.exit_code, 0);
+  for (const auto& pager : pagers) {
+    EXPECT_EQ(pager->Events("ERR"), Texts{});
+    EXPECT_EQ(pager->Commands().back(), "q");
+    EXPECT_EQ(pager->ProgrammedImage(), ImageOfHex(hex));
+  }
+}
+
+// A stop while "f" or the rate command waits for its reply: the reply is
+// waited out, and the pager that took the command leaves flash mode at the
+// rate it then listens at.
+TEST_F(FlashCli, AStopWhileAReplyIsPendingStillTakesThePagerOutOfFlashMode) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(4));
+  const Texts lines = StartPagers({{"--delay", "800"}, {"--delay", "800", "--delay-from", "2"}});
+  const FlashRun at_f = Flash({"-v", "-p", lines[0], file}, "enter-flash", SIGTERM);
+  const FlashRun at_rate = Flash({"-v", "-p", lines[1], file}, "change-baud", SIGHUP);
+  StopPagers();
+  EXPECT_EQ(at_f.exit_code, 130) << at_f.err;
+  EXPECT_EQ(at_rate.exit_code, 130) << at_rate.err;
+  EXPECT_EQ(pagers[0]->Commands(), (Texts{"f", "q"}));
+  EXPECT_EQ(pagers[1]->Commands(), (Texts{"f", "b4800B8", "q"}));
+  for (const auto& pager : pagers) EXPECT_EQ(pager->Events("ERR"), Texts{});
+  EXPECT_EQ(pagers[1]->Events("RATE"), (Texts{"4800", "1200"}));
+}
+
 TEST_F(FlashCli, APortThatCannotBeOpenedIsNamed) {
   const std::string file = dir.Write("fw.hex", FirmwareText(1));
   const FlashRun run = Flash({"-p", dir.PathOf("no-such-tty"), file});
@@ -231,6 +287,25 @@ TEST_F(FlashCli, APortThatCannotBeOpenedIsNamed) {
   EXPECT_EQ(unlogged.exit_code, 2);
   EXPECT_NE(unlogged.err.find("cannot append to the log"), std::string::npos) << unlogged.err;
   EXPECT_EQ(unlogged.err.find("Can NOT Open"), std::string::npos) << unlogged.err;
+  // A directory is not a port in use by another program.
+  const FlashRun folder = Flash({"-p", dir.path().string(), file});
+  EXPECT_EQ(folder.exit_code, 4);
+  EXPECT_NE(folder.err.find("It is a directory, not a serial port."), std::string::npos)
+      << folder.err;
+}
+
+TEST_F(FlashCli, OnePortUnderTwoNamesIsRefusedBeforeAnythingIsSent) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(1));
+  const Texts lines = StartPagers({{}});
+  const std::string link = dir.PathOf("pager-link");
+  std::filesystem::create_symlink(lines[0], link);
+  const FlashRun run = Flash({"-p", lines[0], "-p", link, file});
+  StopPagers();
+  EXPECT_EQ(run.exit_code, 2);
+  EXPECT_NE(run.err.find("the port " + lines[0] + " is given twice (also as " + link + ")"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(pagers[0]->Commands(), Texts{});
 }
 
 }  // namespace
