@@ -83,10 +83,22 @@ int Flash(const FlashPlan& plan, const std::shared_ptr<const CheckedFirmware>& f
   return Code(code);
 }
 
+// One pager per port: a port given again under another name would be
+// refused as busy by the first update's own lock.
+std::string PortsGivenTwice(const FlashPlan& plan) {
+  std::vector<std::string> identities;
+  for (const std::string& port : plan.ports) identities.push_back(PortIdentity(port));
+  return SamePortTwice(plan.ports, identities);
+}
+
 int Run(const FlashPlan& plan) {
   if (plan.list_ports) {
     std::fputs(FormatPortList(ListSerialPorts(), plan.json).c_str(), stdout);
     return Code(ExitCode::kFinished);
+  }
+  if (const std::string twice = PortsGivenTwice(plan); !twice.empty()) {
+    PrintErr("tarvex-flash: " + twice + "\nRun with --help for more information.\n");
+    return Code(ExitCode::kUsage);
   }
   const FirmwareLoad load = ReadFirmware(plan.hex_file);
   // A file that cannot be read is an error; one read whole is what --check

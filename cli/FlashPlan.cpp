@@ -32,6 +32,11 @@ std::string PlanError(const FlashPlan& plan) {
   if (plan.list_ports) return "";
   if (plan.hex_file.empty()) return "a HEX file is required";
   if (!plan.check_only && plan.ports.empty()) return "at least one --port is required";
+  // An empty name would open whatever the platform makes of "" (the first
+  // serial port, on some systems).
+  for (const std::string& port : plan.ports) {
+    if (port.find_first_not_of(" \t\r\n") == std::string::npos) return "a port name is empty";
+  }
   std::vector<std::string> sorted = plan.ports;
   std::sort(sorted.begin(), sorted.end());
   const auto twice = std::adjacent_find(sorted.begin(), sorted.end());
@@ -88,4 +93,16 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   ParsedCommandLine parsed;
   parsed.plan = std::move(plan);
   return parsed;
+}
+
+std::string SamePortTwice(const std::vector<std::string>& ports,
+                          const std::vector<std::string>& identities) {
+  for (std::size_t later = 1; later < ports.size(); ++later) {
+    for (std::size_t earlier = 0; earlier < later; ++earlier) {
+      if (identities[later] == identities[earlier]) {
+        return "the port " + ports[earlier] + " is given twice (also as " + ports[later] + ")";
+      }
+    }
+  }
+  return "";
 }

@@ -33,3 +33,9 @@ struct ParsedCommandLine {
 };
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// When a port names the same device as an earlier one (by `identities`, one
+// per port, as PortIdentity gives them), the usage error that says so;
+// otherwise "".
+std::string SamePortTwice(const std::vector<std::string>& ports,
+                          const std::vector<std::string>& identities);

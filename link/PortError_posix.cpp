@@ -14,6 +14,8 @@ std::string PortOpenReason(int code) {
     case EBUSY:
     case EWOULDBLOCK:  // the lock another opener holds
       return "The port is in use by another program.";
+    case EISDIR:
+      return "It is a directory, not a serial port.";
     case EACCES:
     case EPERM:
       // Usually a user outside the group that owns the serial devices.

@@ -14,6 +14,8 @@ std::string PortOpenReason(int code) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_BUSY:
       return "The port is in use by another program.";
+    case ERROR_DIRECTORY:
+      return "It is a folder, not a serial port.";
     case ERROR_GEN_FAILURE:
     case ERROR_DEV_NOT_EXIST:
     case ERROR_DEVICE_NOT_CONNECTED:

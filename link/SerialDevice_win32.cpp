@@ -24,6 +24,11 @@ std::string DeviceNamespacePath(const std::string& name) {
   FIELD(ByteSize) FIELD(Parity) FIELD(StopBits) FIELD(XonChar) FIELD(XoffChar)
 // clang-format on
 
+bool IsFolder(const std::string& name) {
+  const DWORD attributes = GetFileAttributesA(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 template <typename From, typename To>
 void CopyDcbFields(const From& from, To& to) {
 #define TARVEX_COPY_FIELD(name) to.name = static_cast<decltype(to.name)>(from.name);
@@ -38,7 +43,13 @@ class Win32SerialDevice final : public ISerialDevice {
   bool Open(const std::string& name) override {
     handle_ = CreateFileA(DeviceNamespacePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                           nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle_ == INVALID_HANDLE_VALUE) return Fail();
+    if (handle_ == INVALID_HANDLE_VALUE) {
+      Fail();
+      // A folder refuses the open as access denied, which would read as a
+      // port held by another program.
+      if (last_error_ == ERROR_ACCESS_DENIED && IsFolder(name)) last_error_ = ERROR_DIRECTORY;
+      return false;
+    }
     return true;
   }
 

@@ -100,10 +100,20 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{{"-p", "A", "-b", "1200", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
         CommandLineCase{{"-p", "A", "-r", "-1", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
         CommandLineCase{{"-p", "A", "-p", "A", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
+        CommandLineCase{{"-p", "", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
+        CommandLineCase{{"-p", "A", "-p", " \t", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
         CommandLineCase{{"-p", "A"}, ExitCode::kUsage, true, {}, 0},
         CommandLineCase{{"fw.hex"}, ExitCode::kUsage, true, {}, 0},
         CommandLineCase{{"-q", "-v", "-p", "A", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
         CommandLineCase{{"-p", "A", "B", "fw.hex"}, ExitCode::kUsage, true, {}, 0}));
+
+TEST(CommandLine, OnePortUnderTwoNamesIsGivenTwice) {
+  EXPECT_EQ(SamePortTwice({"COM5", "\\\\.\\COM5"}, {"COM5", "COM5"}),
+            "the port COM5 is given twice (also as \\\\.\\COM5)");
+  EXPECT_EQ(SamePortTwice({"a", "b", "c"}, {"1", "2", "2"}),
+            "the port b is given twice (also as c)");
+  EXPECT_EQ(SamePortTwice({"a", "b"}, {"1", "2"}), "");
+}
 
 TEST(CommandLineHelp, ListsEveryExitCode) {
   const char* argv[] = {"tarvex-flash", "--help"};
