@@ -45,7 +45,9 @@ bool ReadFirmware(const std::string& name, std::string& content, std::string& er
 }
 
 int CheckOnly(const FlashPlan& plan, const HexSummary& summary) {
-  std::fputs(FormatHexSummary(plan.hex_file, summary, plan.baud).c_str(), stdout);
+  std::fputs(
+      (plan.json ? JsonHexSummary : FormatHexSummary)(plan.hex_file, summary, plan.baud).c_str(),
+      stdout);
   return Code(summary.sound ? ExitCode::kFinished : ExitCode::kBadHexFile);
 }
 

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "cli/ExitCode.h"
 #include "cli/FlashPlan.h"
@@ -62,6 +63,8 @@ struct CommandLineCase {
   bool done;
   std::vector<std::string> ports;
   int baud;
+  // For a refusal: what the error line must say after the program's name.
+  std::string error = "";
 };
 
 class CommandLine : public ::testing::TestWithParam<CommandLineCase> {};
@@ -72,6 +75,10 @@ TEST_P(CommandLine, IsReadIntoAPlanOrRefused) {
   const ParsedCommandLine parsed = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
   EXPECT_EQ(parsed.done, GetParam().done) << parsed.err;
   EXPECT_EQ(parsed.code, GetParam().code);
+  if (parsed.code == ExitCode::kUsage) {
+    EXPECT_TRUE(parsed.err.starts_with("tarvex-flash: " + GetParam().error)) << parsed.err;
+    EXPECT_EQ(parsed.out, "");
+  }
   if (!parsed.done) {
     EXPECT_EQ(parsed.plan.ports, GetParam().ports);
     EXPECT_EQ(parsed.plan.baud, GetParam().baud);
@@ -91,19 +98,132 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{{"-l"}, ExitCode::kFinished, false, {}, 4800},
         CommandLineCase{{"--help"}, ExitCode::kFinished, true, {}, 0},
         CommandLineCase{{"--version"}, ExitCode::kFinished, true, {}, 0},
-        CommandLineCase{{"-p", "A", "-b", "1200", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"-p", "A", "-r", "-1", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"-p", "A", "-p", "A", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"-p", "A"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"fw.hex"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"-q", "-v", "-p", "A", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"-p", "A", "B", "fw.hex"}, ExitCode::kUsage, true, {}, 0}));
+        CommandLineCase{{"-p", "A", "-b", "1200", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--baud takes 2400, 4800 or 9600, not 1200"},
+        CommandLineCase{{"-p", "A", "-r", "-1", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--resend takes a number from 0 to 99, not -1"},
+        CommandLineCase{{"-p", "A", "-r", "3x", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--resend takes a number from 0 to 99, not 3x"},
+        CommandLineCase{{"-p", "A", "-p", "A", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "the port A is given twice"},
+        CommandLineCase{{"-p", "A", "-b", "2400", "--baud", "9600", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--baud is given more than once"},
+        CommandLineCase{{"fw.hex", "-p"}, ExitCode::kUsage, true, {}, 0, "--port needs a value"},
+        CommandLineCase{{"-p", "A"}, ExitCode::kUsage, true, {}, 0, "a FILE.hex is required"},
+        CommandLineCase{{"fw.hex"}, ExitCode::kUsage, true, {}, 0, "at least one --port"},
+        CommandLineCase{{"-q", "-v", "-p", "A", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--quiet and --verbose cannot be given together"},
+        CommandLineCase{{"-p", "A", "B", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "one FILE.hex only: fw.hex is a second one"},
+        // An unknown option is named, not the file after it, with the one it
+        // most likely meant.
+        CommandLineCase{{"-P", "COM7", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "unknown option -P; did you mean -p?\n"},
+        CommandLineCase{{"--prot=COM7", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "unknown option --prot; did you mean --port?\n"},
+        CommandLineCase{{"--list"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "unknown option --list; did you mean --list-ports?\n"},
+        CommandLineCase{{"--baudrate", "9600", "-p", "A", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "unknown option --baudrate; did you mean --baud?\n"},
+        CommandLineCase{{"-x", "fw.hex"}, ExitCode::kUsage, true, {}, 0, "unknown option -x\n"},
+        CommandLineCase{{"--frobnicate", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "unknown option --frobnicate\n"},
+        // --list-ports does nothing with a file or a port: refused, not ignored.
+        CommandLineCase{{"-l", "/dev/ttyUSB0"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--list-ports takes no file, but /dev/ttyUSB0 was given"},
+        CommandLineCase{{"-l", "-p", "COM7"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--list-ports cannot be given with --port"},
+        CommandLineCase{{"-l", "--json"}, ExitCode::kFinished, false, {}, 4800}));
+
+std::string HelpText() {
+  const char* argv[] = {"tarvex-flash", "--help"};
+  return ParseCommandLine(2, argv).out;
+}
 
 TEST(CommandLineHelp, ListsEveryExitCode) {
-  const char* argv[] = {"tarvex-flash", "--help"};
-  const std::string help = ParseCommandLine(2, argv).out;
+  const std::string help = HelpText();
   for (const int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 130}) {
     EXPECT_NE(help.find(fmt::format(" {}  ", code)), std::string::npos) << code;
+  }
+}
+
+// One line per option, each within a terminal's 80 columns, FILE.hex shown
+// as required, and none of the parser's notation.
+TEST(CommandLineHelp, OneLinePerOptionInTheProgramsOwnWords) {
+  const std::string help = HelpText();
+  EXPECT_TRUE(help.starts_with("Usage: tarvex-flash [options] -p PORT FILE.hex\n")) << help;
+  std::istringstream lines(help);
+  int option_lines = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("  -") && !line.starts_with("      --")) continue;
+    EXPECT_LE(line.size(), 80u) << line;
+    ++option_lines;
+  }
+  EXPECT_EQ(option_lines, 11);
+  for (const char* option :
+       {"-p, --port PORT  ", "-b, --baud RATE  ", "-r, --resend N  ", "    --check  ",
+        "-l, --list-ports  ", "    --json  ", "    --log FILE  ", "-q, --quiet  ",
+        "-v, --verbose  ", "    --version  ", "-h, --help  "}) {
+    EXPECT_NE(help.find("\n  " + std::string(option)), std::string::npos) << option;
+  }
+  for (const char* internal : {"INT", "[0 - 99]", "Excludes", "FILE FILE.hex", "[FILE]", "{"}) {
+    EXPECT_EQ(help.find(internal), std::string::npos) << internal;
   }
 }
 
@@ -140,6 +260,30 @@ TEST(HexSummary, ABadFileGivesTheEnginesReason) {
   const HexSummary summary = SummarizeHex(":0400000001020304F3\r\n");
   EXPECT_FALSE(summary.sound);
   EXPECT_EQ(summary.error, "Line 1: checksum mismatch.");
+  const auto json = nlohmann::json::parse(JsonHexSummary("bad.hex", summary, 4800));
+  EXPECT_EQ(json.at("sound"), false);
+  EXPECT_EQ(json.at("message"), msgOpenHexFail.Text);
+  EXPECT_EQ(json.at("error"), "Line 1: checksum mismatch.");
+  EXPECT_FALSE(json.contains("records"));
+}
+
+TEST(HexSummary, JsonCarriesTheFiguresOfTheText) {
+  const std::string text = HexFileText(
+      {HexRecordText(0x0100, 0, Bytes(16)), HexRecordText(0x0200, 0, Bytes(2)), kEndRecordLine});
+  const HexSummary summary = SummarizeHex(text);
+  const std::string line = JsonHexSummary("fw.hex", summary, 2400);
+  ASSERT_TRUE(line.ends_with("}\n")) << line;
+  EXPECT_EQ(line.find('\n'), line.size() - 1);
+  const auto json = nlohmann::json::parse(line);
+  EXPECT_EQ(json.at("event"), "check");
+  EXPECT_EQ(json.at("file"), "fw.hex");
+  EXPECT_EQ(json.at("sound"), true);
+  EXPECT_EQ(json.at("records"), 2);
+  EXPECT_EQ(json.at("data_bytes"), 18);
+  EXPECT_EQ(json.at("ranges"), nlohmann::json::parse(R"([{"first":256,"last":271,"bytes":16},
+                                                          {"first":512,"last":513,"bytes":2}])"));
+  EXPECT_EQ(json.at("baud"), 2400);
+  EXPECT_NEAR(json.at("line_seconds").get<double>(), LineSeconds(summary, 2400), 0.0005);
 }
 
 TEST(ListPorts, AdapterSerialByComNumberAndNothingFoundSaysSo) {

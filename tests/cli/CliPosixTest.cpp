@@ -1,4 +1,6 @@
-// The POSIX side of tarvex-flash: what a user who may not open a port is told.
+// The POSIX side of tarvex-flash: what a user who may not open a port is told,
+// the ports a sysfs tree lists, and README's usage block (read from the
+// source tree, which the Windows build's tests under Wine do not see).
 #include <grp.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "cli/FlashPlan.h"
 #include "cli/Platform.h"
 #include "cli/PortListing.h"
 #include "tests/support/HexText.h"
@@ -64,6 +67,20 @@ TEST(ListPorts, TellsTheAdapterFromASysfsTree) {
   EXPECT_EQ(AdapterSerialOf(by_id.string(), ports), "A600ARJH");
   EXPECT_EQ(AdapterSerialOf(name, ports), "A600ARJH");
   EXPECT_EQ(AdapterSerialOf("/dev/ttyUSB7", ports), "");
+}
+
+// README's usage block is the help's option list, line for line.
+TEST(CommandLineHelp, ReadmeShowsTheSameOptions) {
+  std::ifstream file(TARVEX_SOURCE_DIR "/README.md");
+  const std::string readme{std::istreambuf_iterator<char>(file), {}};
+  const char* argv[] = {"tarvex-flash", "--help"};
+  const std::string help = ParseCommandLine(2, argv).out;
+  const std::size_t first = help.find("\n  -p, --port");
+  const std::size_t end = help.find("\n\n", first);
+  ASSERT_NE(end, std::string::npos);
+  const std::string options = help.substr(first + 1, end - first);
+  EXPECT_NE(readme.find("tarvex-flash [options] -p PORT FILE.hex\n" + options), std::string::npos)
+      << options;
 }
 
 }  // namespace
