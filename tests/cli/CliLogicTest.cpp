@@ -308,6 +308,24 @@ TEST(Progress, TenthsAndEta) {
   EXPECT_EQ(StageName(stProgram), StageName(stSendPackage));
 }
 
+// Before the first record the line tells no rate and no time left (the
+// driver takes the first commands faster than the line carries them); every
+// column starts where it does on every other line, whatever the stage.
+TEST(Progress, LineShowsOnlyWhatIsKnownInFixedColumns) {
+  PortProgress start{"COM5", StageName(stEnterFlash), 0, 0, 164, 0.002, 0.0, 11};
+  PortProgress erase{"COM5", StageName(stErase), 0, 0, 164, 1.1, 0.0, 40};
+  PortProgress transfer{"COM5", StageName(stSendPackage), 50, 82, 164, 4.0, 3.5, 3600};
+  PortProgress last{"COM5", StageName(stExitFlash), 100, 164, 164, 8.0, 7.5, 7200};
+  const std::string before = FormatProgressLine(start, 6);
+  EXPECT_EQ(before, "COM5    enter-flash   0%        0/164 records") << before;
+  EXPECT_EQ(FormatProgressLine(erase, 6), "COM5    erase         0%        0/164 records");
+  const std::string during = FormatProgressLine(transfer, 6);
+  EXPECT_EQ(during, "COM5    transfer     50%       82/164 records    900 B/s  ETA 0:04");
+  EXPECT_EQ(FormatProgressLine(last, 6),
+            "COM5    exit-flash  100%      164/164 records    900 B/s  ETA 0:00");
+  EXPECT_EQ(during.find(" records"), before.find(" records"));
+}
+
 TEST(Report, SummaryAndJsonNameEachPagerAndWhyItFailed) {
   PortResult good{"COM5", "A600ARJH", ExitCode::kFinished, msgFinished.Text, 10.0, 8000, 164};
   PortResult bad{"COM6", "", ExitCode::kNoResponse, msgNoResponse.Text, 1.5, 1, 0};
