@@ -180,6 +180,13 @@ TEST_F(CliTest, HelpPrintsUsageAndSucceeds) {
   ASSERT_TRUE(child_.Spawn({"--help"}));
   EXPECT_EQ(child_.Wait(kExitTimeoutMs), 0);
   EXPECT_NE(child_.Stdout().find("usage: pagersim"), std::string::npos);
+  EXPECT_NE(child_.Stdout().find("until stopped: Ctrl+C or SIGTERM"), std::string::npos);
+}
+
+TEST_F(CliTest, VersionIsTheProjectsAndNothingIsServed) {
+  ASSERT_TRUE(child_.Spawn({"--version"}));
+  EXPECT_EQ(child_.Wait(kExitTimeoutMs), 0);
+  EXPECT_EQ(child_.Stdout(), "pagersim " PAGERSIM_VERSION "\n");
 }
 
 TEST_F(CliTest, SessionThroughSymlinkWritesOutputsAndCleansUpOnSigterm) {
