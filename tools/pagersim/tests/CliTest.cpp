@@ -179,8 +179,9 @@ TEST_F(CliTest, BadOptionExitsWithCode2AndSaysWhy) {
 TEST_F(CliTest, HelpPrintsUsageAndSucceeds) {
   ASSERT_TRUE(child_.Spawn({"--help"}));
   EXPECT_EQ(child_.Wait(kExitTimeoutMs), 0);
-  EXPECT_NE(child_.Stdout().find("usage: pagersim"), std::string::npos);
-  EXPECT_NE(child_.Stdout().find("until stopped: Ctrl+C or SIGTERM"), std::string::npos);
+  const std::string help = child_.Stdout();
+  EXPECT_NE(help.find("usage: pagersim"), std::string::npos);
+  EXPECT_NE(help.find("until stopped: Ctrl+C or SIGTERM"), std::string::npos) << help;
 }
 
 TEST_F(CliTest, VersionIsTheProjectsAndNothingIsServed) {
