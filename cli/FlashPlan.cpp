@@ -168,19 +168,6 @@ std::string ExtrasError(const std::vector<std::string>& extras) {
   return "one FILE.hex only: " + extras.front() + " is a second one";
 }
 
-// CLI11 names an option by all its names ("-p,--port"); the help's form
-// reads better.
-std::string ShownName(const std::string& cli_name) {
-  for (const OptionHelp& option : kOptions) {
-    if (cli_name == option.names || "--" + cli_name == option.names ||
-        cli_name.find(option.names) != std::string::npos) {
-      std::string shown = option.shown;
-      return shown.substr(shown.find_first_not_of(' '));
-    }
-  }
-  return cli_name;
-}
-
 // The text of a parse error, in this program's words where CLI11's would
 // show its own notation.
 std::string ParseErrorText(const CLI::App& app, const CLI::ParseError& error) {
@@ -193,7 +180,8 @@ std::string ParseErrorText(const CLI::App& app, const CLI::ParseError& error) {
   const std::string text = error.what();
   const std::size_t colon = text.find(": ");
   if (colon == std::string::npos) return text;
-  const std::string name = ShownName(text.substr(0, colon));
+  // CLI11 names the option by its long name: "--baud: ...".
+  const std::string name = text.substr(0, colon);
   if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
     return text.find("missing") != std::string::npos ? name + " needs a value"
                                                      : name + " is given more than once";
@@ -226,6 +214,9 @@ CLI::Validator WholeNumberIn(std::vector<int> allowed, int low, int high, std::s
 
 void AddOptions(CLI::App& app, FlashPlan& plan, bool& quiet, bool& verbose, bool& version) {
   app.set_help_flag(kHelp.names);
+  // Options start with "-" on every system: on Windows, too, "/fw.hex" is a
+  // file, not an option.
+  app.allow_windows_style_options(false);
   app.add_option(kPort.names, plan.ports)->allow_extra_args(false);
   app.add_option(kBaud.names, plan.baud)
       ->check(WholeNumberIn({2400, 4800, 9600}, 2400, 9600, "2400, 4800 or 9600"));
