@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 namespace {
 
 struct CodeInfo {
@@ -57,6 +59,12 @@ std::string_view OutcomeName(ExitCode code) {
     if (info.code == code) return info.name;
   }
   return "error";
+}
+
+std::size_t LongestOutcomeName() {
+  std::size_t longest = 0;
+  for (const CodeInfo& info : kCodes) longest = std::max(longest, info.name.size());
+  return longest;
 }
 
 ExitCode GangExitCode(const std::vector<ExitCode>& in_port_order, bool interrupted) {

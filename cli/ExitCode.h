@@ -30,6 +30,8 @@ ExitCode ExitCodeOf(UpdateOutcome outcome);
 
 // A short stable name for scripts and logs: "finished", "no-response", ...
 std::string_view OutcomeName(ExitCode code);
+// The length of the longest of those names, for columns that show them.
+std::size_t LongestOutcomeName();
 
 // With several pagers: 0 when all finished, else the code of the first
 // failure in port order; an interrupted run always ends as interrupted.

@@ -37,7 +37,9 @@ int RefuseFile(const std::string& name, const std::string& reason) {
 }
 
 int CheckOnly(const FlashPlan& plan, const HexSummary& summary) {
-  std::fputs(FormatHexSummary(plan.hex_file, summary, plan.baud).c_str(), stdout);
+  std::fputs(
+      (plan.json ? JsonHexSummary : FormatHexSummary)(plan.hex_file, summary, plan.baud).c_str(),
+      stdout);
   return Code(summary.sound ? ExitCode::kFinished : ExitCode::kBadHexFile);
 }
 

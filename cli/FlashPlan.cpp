@@ -1,7 +1,10 @@
 #include "cli/FlashPlan.h"
 
+#include <fmt/format.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <sstream>
 
 #include "TarvexVersion.h"
@@ -9,14 +12,57 @@
 namespace {
 
 constexpr int kMaxResends = 99;
+constexpr const char* kProgram = "tarvex-flash";
 
-const char kDescription[] =
-    "Rewrites the firmware of one or more pagers over serial lines, as the Tarvex Flasher "
-    "window does.";
+// One line of --help: the option as it is typed, and what it does. The help
+// is laid out from this table, one line per option, so no option can be
+// missing from it and none shows the parser's own notation.
+struct OptionHelp {
+  const char* names;  // "-p,--port", as CLI11 takes them
+  const char* shown;  // "-p, --port PORT", as the help shows them
+  const char* what;
+};
 
-const char kPortHelp[] =
-    "COM7 or \\\\.\\COM12 on Windows, /dev/ttyUSB0 or a /dev/serial/by-id name on Linux; "
-    "repeat it to flash several pagers at once";
+constexpr OptionHelp kPort{"-p,--port", "-p, --port PORT",
+                           "a pager's port, COM7 or /dev/ttyUSB0; repeat for more"};
+constexpr OptionHelp kBaud{"-b,--baud", "-b, --baud RATE",
+                           "transfer rate: 2400, 4800 or 9600 bit/s (default 4800)"};
+constexpr OptionHelp kResend{"-r,--resend", "-r, --resend N",
+                             "resends of a rejected package, 0 to 99 (default 3)"};
+constexpr OptionHelp kCheck{"--check", "    --check",
+                            "check FILE.hex only: records, bytes, ranges, line time"};
+constexpr OptionHelp kListPorts{"-l,--list-ports", "-l, --list-ports",
+                                "the serial ports present, their adapters and serials"};
+constexpr OptionHelp kJson{"--json", "    --json", "one JSON object per line on stdout"};
+constexpr OptionHelp kLog{"--log", "    --log FILE",
+                          "append one JSON line per finished pager to FILE"};
+constexpr OptionHelp kQuiet{"-q,--quiet", "-q, --quiet", "no progress and no message lines"};
+constexpr OptionHelp kVerbose{"-v,--verbose", "-v, --verbose",
+                              "also a line at each stage of every update"};
+constexpr OptionHelp kVersion{"--version", "    --version", "the program's version"};
+constexpr OptionHelp kHelp{"-h,--help", "-h, --help", "this help"};
+
+constexpr OptionHelp kOptions[] = {kPort, kBaud,  kResend,  kCheck,   kListPorts, kJson,
+                                   kLog,  kQuiet, kVerbose, kVersion, kHelp};
+
+constexpr std::size_t kShownWidth = 21;
+
+std::string HelpText() {
+  std::string text =
+      "Usage: tarvex-flash [options] -p PORT FILE.hex\n"
+      "       tarvex-flash --check [-b RATE] FILE.hex\n"
+      "       tarvex-flash --list-ports [--json]\n"
+      "\n"
+      "Rewrites the firmware of one or more pagers over serial lines, as the Tarvex\n"
+      "Flasher window does. FILE.hex, an Intel HEX file, is checked whole before any\n"
+      "port is opened.\n"
+      "\n"
+      "Options:\n";
+  for (const OptionHelp& option : kOptions) {
+    text += fmt::format("  {:<{}}  {}\n", option.shown, kShownWidth, option.what);
+  }
+  return text + "\n" + ExitCodeTable();
+}
 
 ParsedCommandLine Finished(ExitCode code, std::string out, std::string err) {
   ParsedCommandLine parsed;
@@ -27,10 +73,183 @@ ParsedCommandLine Finished(ExitCode code, std::string out, std::string err) {
   return parsed;
 }
 
+ParsedCommandLine UsageError(const std::string& error) {
+  return Finished(
+      ExitCode::kUsage, "",
+      fmt::format("{}: {}\nRun '{} --help' for the options.\n", kProgram, error, kProgram));
+}
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower;
+}
+
+// Edits (insertions, deletions, changes, swaps of two neighbours) that turn
+// one text into the other.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+std::vector<std::string> OptionNames() {
+  std::vector<std::string> names;
+  for (const OptionHelp& option : kOptions) {
+    std::istringstream parts(option.names);
+    for (std::string name; std::getline(parts, name, ',');) names.push_back(name);
+  }
+  return names;
+}
+
+// The option a mistyped one most likely meant: one that differs only in
+// case ("-P" for "-p"), one the typed text begins or abbreviates
+// ("--list" for "--list-ports"), or the one nearest by a few edits. Empty
+// when no single option stands out.
+std::string NearestOption(const std::string& typed) {
+  const std::string lower = Lower(typed);
+  const std::vector<std::string> names = OptionNames();
+  for (const std::string& name : names) {
+    if (Lower(name) == lower) return name;
+  }
+  std::vector<std::string> prefixed;
+  for (const std::string& name : names) {
+    if (name.size() > 2 && lower.size() > 3 &&
+        (name.starts_with(lower) || lower.starts_with(name))) {
+      prefixed.push_back(name);
+    }
+  }
+  if (prefixed.size() == 1) return prefixed.front();
+  // A short option is one letter: any other letter is as near as the next.
+  if (typed.size() <= 2) return "";
+  const std::size_t limit = std::max<std::size_t>(1, typed.size() / 4);
+  std::string best;
+  std::size_t best_distance = limit + 1;
+  bool tie = false;
+  for (const std::string& name : names) {
+    const std::size_t distance = EditDistance(lower, name);
+    if (distance < best_distance) {
+      best = name;
+      best_distance = distance;
+      tie = false;
+    } else if (distance == best_distance) {
+      tie = true;
+    }
+  }
+  return tie ? "" : best;
+}
+
+std::string UnknownOptionError(const std::string& arg) {
+  const std::string typed = arg.substr(0, arg.find('='));
+  const std::string nearest = NearestOption(typed);
+  std::string error = "unknown option " + typed;
+  if (!nearest.empty()) error += "; did you mean " + nearest + "?";
+  return error;
+}
+
+// What is left over after parsing: an option nobody knows, else a second
+// file name.
+std::string ExtrasError(const std::vector<std::string>& extras) {
+  for (const std::string& extra : extras) {
+    if (extra.size() > 1 && extra.front() == '-') return UnknownOptionError(extra);
+  }
+  if (extras.empty()) return "unexpected arguments";
+  return "one FILE.hex only: " + extras.front() + " is a second one";
+}
+
+// The text of a parse error, in this program's words where CLI11's would
+// show its own notation.
+std::string ParseErrorText(const CLI::App& app, const CLI::ParseError& error) {
+  if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
+    return ExtrasError(app.remaining());
+  }
+  if (dynamic_cast<const CLI::ExcludesError*>(&error) != nullptr) {
+    return "--quiet and --verbose cannot be given together";
+  }
+  const std::string text = error.what();
+  const std::size_t colon = text.find(": ");
+  if (colon == std::string::npos) return text;
+  // CLI11 names the option by its long name: "--baud: ...".
+  const std::string name = text.substr(0, colon);
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
+    return text.find("missing") != std::string::npos ? name + " needs a value"
+                                                     : name + " is given more than once";
+  }
+  // The validators below word the rest: "--baud: takes 2400, ..., not 1200".
+  return name + " " + text.substr(colon + 2);
+}
+
+// A whole decimal number within [low, high], else why not, in the help's
+// words.
+CLI::Validator WholeNumberIn(std::vector<int> allowed, int low, int high, std::string words) {
+  return CLI::Validator(
+      [allowed = std::move(allowed), low, high, words](std::string& value) -> std::string {
+        int number = 0;
+        std::size_t used = 0;
+        try {
+          number = std::stoi(value, &used);
+        } catch (const std::exception&) {
+          used = 0;
+        }
+        const bool listed =
+            allowed.empty() || std::find(allowed.begin(), allowed.end(), number) != allowed.end();
+        if (used == 0 || used != value.size() || number < low || number > high || !listed) {
+          return "takes " + words + ", not " + value;
+        }
+        return "";
+      },
+      "");
+}
+
+void AddOptions(CLI::App& app, FlashPlan& plan, bool& quiet, bool& verbose, bool& version) {
+  app.set_help_flag(kHelp.names);
+  // Options start with "-" on every system: on Windows, too, "/fw.hex" is a
+  // file, not an option.
+  app.allow_windows_style_options(false);
+  app.add_option(kPort.names, plan.ports)->allow_extra_args(false);
+  app.add_option(kBaud.names, plan.baud)
+      ->check(WholeNumberIn({2400, 4800, 9600}, 2400, 9600, "2400, 4800 or 9600"));
+  app.add_option(kResend.names, plan.resend)
+      ->check(WholeNumberIn({}, 0, kMaxResends, "a number from 0 to 99"));
+  app.add_flag(kCheck.names, plan.check_only);
+  app.add_flag(kListPorts.names, plan.list_ports);
+  app.add_flag(kJson.names, plan.json);
+  app.add_option(kLog.names, plan.log_file);
+  auto* quiet_flag = app.add_flag(kQuiet.names, quiet);
+  app.add_flag(kVerbose.names, verbose)->excludes(quiet_flag);
+  app.add_flag(kVersion.names, version);
+  app.add_option("FILE", plan.hex_file);
+}
+
+// Options that --list-ports would leave unused: refused, so that a typing
+// slip ("-l /dev/ttyUSB0") does not pass as done.
+std::string ListPortsError(const CLI::App& app, const FlashPlan& plan) {
+  if (!plan.hex_file.empty())
+    return "--list-ports takes no file, but " + plan.hex_file + " was given";
+  for (const OptionHelp* option : {&kPort, &kBaud, &kResend, &kCheck, &kLog}) {
+    const std::string name = option->names;
+    if (app.count(name.substr(name.rfind(',') + 1)) > 0) {
+      return "--list-ports cannot be given with " + name.substr(name.rfind(',') + 1);
+    }
+  }
+  return "";
+}
+
 // The checks that tie options together, after CLI11 has checked each alone.
-std::string PlanError(const FlashPlan& plan) {
-  if (plan.list_ports) return "";
-  if (plan.hex_file.empty()) return "a HEX file is required";
+std::string PlanError(const CLI::App& app, const FlashPlan& plan) {
+  if (plan.list_ports) return ListPortsError(app, plan);
+  if (plan.hex_file.empty()) return "a FILE.hex is required";
   if (!plan.check_only && plan.ports.empty()) return "at least one --port is required";
   // An empty name would open whatever the platform makes of "" (the first
   // serial port, on some systems).
@@ -51,44 +270,17 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   bool quiet = false;
   bool verbose = false;
   bool version = false;
-  CLI::App app(kDescription, "tarvex-flash");
-  app.footer(ExitCodeTable());
-  app.add_option("-p,--port", plan.ports, kPortHelp)->allow_extra_args(false)->type_name("PORT");
-  app.add_option("-b,--baud", plan.baud, "transfer rate: 2400, 4800 or 9600 (default 4800)")
-      ->check(CLI::IsMember({2400, 4800, 9600}))
-      ->type_name("RATE");
-  app.add_option("-r,--resend", plan.resend, "resends of a rejected package (default 3)")
-      ->check(CLI::Range(0, kMaxResends))
-      ->type_name("N");
-  app.add_flag("--check", plan.check_only,
-               "check the file only: records, data bytes, address ranges and the line time at "
-               "the chosen rate; sends nothing");
-  app.add_flag("-l,--list-ports", plan.list_ports,
-               "the ports present: name, description, USB VID:PID, serial number");
-  app.add_flag("--json", plan.json,
-               "one JSON object per line on stdout (start, progress, message, end)");
-  app.add_option("--log", plan.log_file,
-                 "append one JSON line per finished pager (time, port, adapter serial, file "
-                 "name and SHA-256, outcome, seconds)")
-      ->type_name("FILE");
-  auto* quiet_flag = app.add_flag("-q,--quiet", quiet, "no progress and no message lines");
-  app.add_flag("-v,--verbose", verbose, "also each stage of every update")->excludes(quiet_flag);
-  app.add_flag("--version", version, "the program's version");
-  app.add_option("FILE", plan.hex_file, "the firmware, an Intel HEX file")->type_name("FILE.hex");
-
+  CLI::App app("", kProgram);
+  AddOptions(app, plan, quiet, verbose, version);
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    return Finished(ExitCode::kFinished, HelpText(), "");
   } catch (const CLI::ParseError& error) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = app.exit(error, out, err);
-    return Finished(code == 0 ? ExitCode::kFinished : ExitCode::kUsage, out.str(), err.str());
+    return UsageError(ParseErrorText(app, error));
   }
   if (version) return Finished(ExitCode::kFinished, "tarvex-flash " TARVEX_VERSION "\n", "");
-  if (const std::string error = PlanError(plan); !error.empty()) {
-    return Finished(ExitCode::kUsage, "",
-                    "tarvex-flash: " + error + "\nRun with --help for more information.\n");
-  }
+  if (const std::string error = PlanError(app, plan); !error.empty()) return UsageError(error);
   plan.verbosity = quiet ? Verbosity::kQuiet : (verbose ? Verbosity::kVerbose : Verbosity::kNormal);
   ParsedCommandLine parsed;
   parsed.plan = std::move(plan);

@@ -2,8 +2,11 @@
 
 #include <fmt/format.h>
 
+#include <cmath>
+#include <nlohmann/json.hpp>
 #include <string_view>
 
+#include "cli/Formatting.h"
 #include "engine/Hexproc.h"
 
 namespace {
@@ -67,4 +70,26 @@ std::string FormatHexSummary(const std::string& file_name, const HexSummary& sum
   }
   text += fmt::format("  line time:   {:.1f} s at {} bit/s\n", LineSeconds(summary, rate), rate);
   return text;
+}
+
+std::string JsonHexSummary(const std::string& file_name, const HexSummary& summary, int rate) {
+  nlohmann::json object = {{"event", "check"}, {"file", file_name}, {"sound", summary.sound}};
+  if (!summary.sound) {
+    object["message"] = msgOpenHexFail.Text;
+    object["error"] = summary.error;
+  } else {
+    nlohmann::json ranges = nlohmann::json::array();
+    for (const AddressRange& range : summary.ranges) {
+      ranges.push_back({{"first", range.first},
+                        {"last", range.last},
+                        {"bytes", std::uint64_t{range.last} - range.first + 1}});
+    }
+    object["records"] = summary.records;
+    object["data_bytes"] = summary.data_bytes;
+    object["ranges"] = ranges;
+    object["baud"] = rate;
+    // Milliseconds are as fine as the line time can be told.
+    object["line_seconds"] = std::round(LineSeconds(summary, rate) * 1000) / 1000;
+  }
+  return JsonText(object) + "\n";
 }

@@ -39,3 +39,6 @@ double LineSeconds(const HexSummary& summary, int rate);
 
 // The report of --check.
 std::string FormatHexSummary(const std::string& file_name, const HexSummary& summary, int rate);
+// The same as one JSON object on one line, for --check --json: "sound", and
+// either the figures or the engine's message and reason.
+std::string JsonHexSummary(const std::string& file_name, const HexSummary& summary, int rate);

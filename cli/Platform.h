@@ -29,6 +29,7 @@ void InstallInterruptHandler(std::atomic<bool>& flag);
 std::string PortIdentity(const std::string& port);
 
 // A hint for a port that cannot be opened, from the OS error the open
-// reported: on POSIX, when access is denied, the group that owns the device
-// and how to join it (dialout on Debian). Empty when there is none.
+// reported: on POSIX, when access is denied, the group to join when the
+// device's group may open it (dialout on Debian), else who may open it and a
+// udev rule that lets a group open it. Empty when there is none.
 std::string OpenFailureHint(const std::string& device, int error);

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -9,6 +10,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+
+#include <fmt/format.h>
 
 #include "cli/Platform.h"
 #include "link/SerialDevice.h"
@@ -21,11 +24,41 @@ extern "C" void OnInterrupt(int) {
   if (interrupt_flag != nullptr) interrupt_flag->store(true);
 }
 
-std::string GroupOwning(const std::string& device) {
-  struct stat info {};
-  if (::stat(device.c_str(), &info) != 0) return "";
-  const group* owner = ::getgrgid(info.st_gid);
-  return owner != nullptr ? owner->gr_name : std::to_string(info.st_gid);
+constexpr mode_t kGroupReadWrite = S_IRGRP | S_IWGRP;
+constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;
+// The group Debian gives serial ports to, for a udev rule to name.
+constexpr char kSerialGroup[] = "dialout";
+
+std::string GroupName(gid_t gid) {
+  const group* entry = ::getgrgid(gid);
+  return entry != nullptr ? entry->gr_name : std::to_string(gid);
+}
+
+std::string UserName(uid_t uid) {
+  const passwd* entry = ::getpwuid(uid);
+  return entry != nullptr ? entry->pw_name : std::to_string(uid);
+}
+
+// Who may open the device as its mode stands: its owner (when the owner may
+// read and write it) and root.
+std::string WhoMayOpen(const struct stat& info) {
+  if (info.st_uid == 0 || (info.st_mode & kOwnerReadWrite) != kOwnerReadWrite) return "root";
+  return UserName(info.st_uid) + " and root";
+}
+
+// A udev rule that gives the device to the serial group, by its kernel
+// name (ttyUSB0 for /dev/serial/by-id/usb-FTDI_...).
+std::string UdevRuleHint(const std::string& device, const struct stat& info) {
+  char resolved[PATH_MAX];
+  const std::string path = ::realpath(device.c_str(), resolved) != nullptr ? resolved : device;
+  const std::string kernel_name = path.substr(path.rfind('/') + 1);
+  return fmt::format(
+      "Only {} may open it ({}:{}, mode {:04o}). A udev rule can let a group open it: the line\n"
+      "KERNEL==\"{}\", GROUP=\"{}\", MODE=\"0660\" in /etc/udev/rules.d/70-tarvex-flash.rules;\n"
+      "then plug the adapter in again, join the group (sudo usermod -aG {} $USER) and log in "
+      "again.",
+      WhoMayOpen(info), UserName(info.st_uid), GroupName(info.st_gid), info.st_mode & 07777,
+      kernel_name, kSerialGroup, kSerialGroup);
 }
 
 }  // namespace
@@ -72,8 +105,14 @@ std::string PortIdentity(const std::string& port) {
 
 std::string OpenFailureHint(const std::string& device, int error) {
   if (error != EACCES && error != EPERM) return "";
-  const std::string group = GroupOwning(device);
-  if (group.empty()) return "";
-  return "To open it, join the group that owns it (sudo usermod -aG " + group +
-         " $USER), then log in again.";
+  struct stat info {};
+  if (::stat(device.c_str(), &info) != 0) return "";
+  // Joining a group helps only when that group may read and write the
+  // device; root's own group is not one to send a user into.
+  if (info.st_gid != 0 && (info.st_mode & kGroupReadWrite) == kGroupReadWrite) {
+    const std::string group = GroupName(info.st_gid);
+    return "To open it, join the group " + group + " that owns it (sudo usermod -aG " + group +
+           " $USER), then log in again.";
+  }
+  return UdevRuleHint(device, info);
 }

@@ -15,7 +15,6 @@ constexpr int kPercentStep = 10;
 constexpr long kSecondsPerMinute = 60;
 
 std::string FormatEta(double seconds) {
-  if (seconds < 0) return "ETA --:--";
   const auto whole = static_cast<long>(std::lround(seconds));
   return fmt::format("ETA {}:{:02}", whole / kSecondsPerMinute, whole % kSecondsPerMinute);
 }
@@ -69,12 +68,41 @@ double EtaSeconds(const PortProgress& progress) {
 
 bool CrossesTenth(int before, int after) { return after / kPercentStep > before / kPercentStep; }
 
+namespace {
+
+// As wide as the longest stage name, or outcome name (a finished pager's
+// line shows its outcome there), so the figures after it stand in one column
+// whatever each pager is at.
+std::size_t StageWidth() {
+  std::size_t width = LongestOutcomeName();
+  for (int stage = 0; stage <= static_cast<int>(UpdateStage::kFinish); ++stage) {
+    width = std::max(width, StageName(static_cast<UpdateStage>(stage)).size());
+  }
+  return width;
+}
+
+constexpr std::size_t kRateWidth = 9;  // "  905 B/s"
+
+// The line rate and the time left can be told only once records are going
+// out: before that the bytes are a few commands at the starting rate and
+// what the driver has taken but not yet sent.
+std::string RateAndEta(const PortProgress& progress) {
+  if (progress.records <= 0 || progress.seconds <= 0) return std::string(kRateWidth, ' ');
+  std::string text =
+      fmt::format("{:>5.0f} B/s", BytesPerSecond(progress.line_bytes, progress.seconds));
+  if (EtaSeconds(progress) >= 0) text += "  " + FormatEta(EtaSeconds(progress));
+  return text;
+}
+
+}  // namespace
+
 std::string FormatProgressLine(const PortProgress& progress, std::size_t port_width) {
   const std::string records = fmt::format("{}/{}", progress.records, progress.records_total);
-  return fmt::format("{:<{}}  {:<11} {:>3}%  {:>11} records  {:>5.0f} B/s  {}", progress.port,
-                     port_width, progress.stage, progress.percent, records,
-                     BytesPerSecond(progress.line_bytes, progress.seconds),
-                     FormatEta(EtaSeconds(progress)));
+  std::string line =
+      fmt::format("{:<{}}  {:<{}} {:>3}%  {:>11} records  {}", progress.port, port_width,
+                  progress.stage, StageWidth(), progress.percent, records, RateAndEta(progress));
+  line.erase(line.find_last_not_of(' ') + 1);
+  return line;
 }
 
 std::string FormatSummary(const std::vector<PortResult>& results) {
@@ -118,7 +146,10 @@ std::string JsonProgress(const PortProgress& progress) {
        {"records", progress.records},
        {"records_total", progress.records_total},
        {"seconds", Milliseconds(progress.seconds)},
-       {"bytes_per_second", WholeBytesPerSecond(progress.line_bytes, progress.seconds)}});
+       // Not known before records are going out.
+       {"bytes_per_second",
+        progress.records > 0 ? json(WholeBytesPerSecond(progress.line_bytes, progress.seconds))
+                             : json(nullptr)}});
 }
 
 std::string JsonMessage(const std::string& port, const std::string& text, UpdateOutcome outcome) {

@@ -49,8 +49,9 @@ double EtaSeconds(const PortProgress& progress);
 // True when `after` reaches a multiple of ten that `before` had not.
 bool CrossesTenth(int before, int after);
 
-// "COM5  transfer  42%  120/289 records   812 B/s  ETA 0:12", the port
-// padded to `port_width` so the lines of a gang align.
+// "COM5  transfer     42%      120/289 records    812 B/s  ETA 0:12", the
+// port padded to `port_width` so the lines of a gang align. The rate and the
+// time left are shown only once the first record has gone.
 std::string FormatProgressLine(const PortProgress& progress, std::size_t port_width);
 // The table at the end: port, adapter serial, outcome, seconds, bytes per
 // second, and for a failure the message that ended it.

@@ -10,7 +10,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev valgrind
   libcli11-dev nlohmann-json3-dev libfmt-dev
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth xdotool x11-utils libx11-dev imagemagick python3
-  dpkg-dev unzip
+  fonts-wine dpkg-dev unzip lintian
 )
 
 missing=()

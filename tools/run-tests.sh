@@ -5,43 +5,108 @@
 # the fuzzers for a bounded time, a soak under valgrind, then the Windows
 # build's suites under Wine with COM1 leading to the pager emulator and the
 # program itself driven by key strokes; then the packages of both builds
-# (a Debian package, a Windows ZIP) with their contents listed.
-set -euo pipefail
+# (a Debian package checked by lintian, a Windows ZIP).
+#
+# Every stage runs even when an earlier one failed; the run ends with one
+# verdict line per stage and the total, and exits 1 when anything failed.
+# Full logs are in build/test-logs/.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-bash tools/install-deps.sh
+bash tools/install-deps.sh || exit 2
 
 jobs=$(nproc)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+logs=$root/build/test-logs
+mkdir -p "$logs"
+
+verdicts=()
+total_passed=0
+total_failed=0
+
+# verdict STAGE PASSED FAILED
+verdict() {
+  verdicts+=("$(printf '%-10s %s passed, %s failed' "$1:" "$2" "$3")")
+  total_passed=$((total_passed + $2))
+  total_failed=$((total_failed + $3))
+}
+
+# ctest's result lines without the dot padding ("  12/544 Passed  0.01 s
+# Name"), the output of a failed test in full, and its closing lines.
+short_ctest() {
+  perl -ne '$| = 1; next if /^\s*Start\s+\d+: /;
+    s/^(\s*\d+\/\d+) Test\s+#\d+: (.*?) \.+(?:\*\*\*)?\s*(\S.*?)\s+([\d.]+) sec$/$1 $3  $4 s  $2/;
+    print'
+}
+
+# ctest_stage NAME PRESET: runs the preset's tests; the verdict from
+# ctest's own count, or one failure when it gave none (it did not run).
+ctest_stage() {
+  local name=$1 preset=$2 log=$logs/ctest-$2.log
+  ctest --preset "$preset" -j "$jobs" 2>&1 | tee "$log" | short_ctest
+  local line
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n1)
+  if [[ -z $line ]]; then
+    verdict "$name" 0 1
+    return
+  fi
+  local failed total
+  failed=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  verdict "$name" $((total - failed)) "$failed"
+}
+
+# build PRESET: configure and build; a failed build is its stage's one
+# failure.
+build() {
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"
+}
 
 echo "== Native build and tests"
-cmake --preset linux >/dev/null
-cmake --build --preset linux -j "$jobs"
-ctest --preset linux -j "$jobs"
+if build linux; then ctest_stage native linux; else verdict native 0 1; fi
 
 echo "== Native build and tests with AddressSanitizer and UBSan"
-cmake --preset asan >/dev/null
-cmake --build --preset asan -j "$jobs"
-ctest --preset asan -j "$jobs"
+if build asan; then ctest_stage asan asan; else verdict asan 0 1; fi
 
 echo "== Fuzzing the HEX file and the settings file (one minute each)"
-bash tools/fuzz/run-fuzz.sh 60
+bash tools/fuzz/run-fuzz.sh 60 2>&1 | tee "$logs/fuzz.log"
+fuzz_passed=0
+for kind in hex settings; do
+  if grep -q -E "^$kind .* exit 0$" "$logs/fuzz.log" && ! grep -q "^FINDING in $kind " "$logs/fuzz.log"; then
+    fuzz_passed=$((fuzz_passed + 1))
+  fi
+done
+verdict fuzz "$fuzz_passed" $((2 - fuzz_passed))
 
 echo "== Many updates in one process under valgrind"
-bash tools/fuzz/run-valgrind.sh 100
+if bash tools/fuzz/run-valgrind.sh 100 2>&1 | tee "$logs/valgrind.log"; then
+  verdict valgrind 1 0
+else
+  verdict valgrind 0 1
+fi
 
 echo "== Windows build (mingw-w64) and tests under Wine"
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$jobs"
 export WINEPREFIX=$root/build/windows/wineprefix
-bash tools/wine/setup-prefix.sh "$WINEPREFIX"
-ctest --preset windows -j "$jobs"
+if build windows && bash tools/wine/setup-prefix.sh "$WINEPREFIX"; then
+  ctest_stage windows windows
+else
+  verdict windows 0 1
+fi
 wineserver -k 2>/dev/null || true
 
-echo "== Packages"
-(cd build/linux && cpack)
-dpkg-deb --info build/linux/packages/*.deb
-dpkg-deb --contents build/linux/packages/*.deb
-(cd build/windows && cpack)
-unzip -l build/windows/packages/*.zip
+echo "== Packages (listings in build/packages.log)"
+bash tools/check-packages.sh | tee "$logs/packages.log"
+line=$(grep -E '^Packages: [0-9]+ passed, [0-9]+ failed$' "$logs/packages.log" | tail -n1)
+if [[ -n $line ]]; then
+  read -r p f < <(sed -E 's/^Packages: ([0-9]+) passed, ([0-9]+) failed$/\1 \2/' <<<"$line")
+  verdict packages "$p" "$f"
+else
+  verdict packages 0 1
+fi
+
+echo
+echo "== Verdicts"
+printf '%s\n' "${verdicts[@]}"
+echo "Total: $total_passed passed, $total_failed failed"
+((total_failed == 0))

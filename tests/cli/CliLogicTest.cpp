@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 
 #include "cli/ExitCode.h"
 #include "cli/FlashPlan.h"
@@ -63,6 +64,8 @@ struct CommandLineCase {
   bool done;
   std::vector<std::string> ports;
   int baud;
+  // For a refusal: what the error line must say after the program's name.
+  std::string error = "";
   int resend = 3;
 };
 
@@ -74,6 +77,10 @@ TEST_P(CommandLine, IsReadIntoAPlanOrRefused) {
   const ParsedCommandLine parsed = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
   EXPECT_EQ(parsed.done, GetParam().done) << parsed.err;
   EXPECT_EQ(parsed.code, GetParam().code);
+  if (parsed.code == ExitCode::kUsage) {
+    EXPECT_TRUE(parsed.err.starts_with("tarvex-flash: " + GetParam().error)) << parsed.err;
+    EXPECT_EQ(parsed.out, "");
+  }
   if (!parsed.done) {
     EXPECT_EQ(parsed.plan.ports, GetParam().ports);
     EXPECT_EQ(parsed.plan.baud, GetParam().baud);
@@ -93,19 +100,110 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{{"--check", "fw.hex"}, ExitCode::kFinished, false, {}, 4800},
         // The window's "never": the first rejection ends the update.
         CommandLineCase{
-            {"-p", "A", "-r", "0", "fw.hex"}, ExitCode::kFinished, false, {"A"}, 4800, 0},
+            {"-p", "A", "-r", "0", "fw.hex"}, ExitCode::kFinished, false, {"A"}, 4800, "", 0},
         CommandLineCase{{"-l"}, ExitCode::kFinished, false, {}, 4800},
         CommandLineCase{{"--help"}, ExitCode::kFinished, true, {}, 0},
         CommandLineCase{{"--version"}, ExitCode::kFinished, true, {}, 0},
-        CommandLineCase{{"-p", "A", "-b", "1200", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"-p", "A", "-r", "-1", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"-p", "A", "-p", "A", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"-p", "", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"-p", "A", "-p", " \t", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"-p", "A"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"fw.hex"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"-q", "-v", "-p", "A", "fw.hex"}, ExitCode::kUsage, true, {}, 0},
-        CommandLineCase{{"-p", "A", "B", "fw.hex"}, ExitCode::kUsage, true, {}, 0}));
+        CommandLineCase{{"-p", "A", "-b", "1200", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--baud takes 2400, 4800 or 9600, not 1200"},
+        CommandLineCase{{"-p", "A", "-r", "-1", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--resend takes a number from 0 to 99, not -1"},
+        CommandLineCase{{"-p", "A", "-r", "3x", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--resend takes a number from 0 to 99, not 3x"},
+        CommandLineCase{{"-p", "A", "-p", "A", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "the port A is given twice"},
+        CommandLineCase{{"-p", "", "fw.hex"}, ExitCode::kUsage, true, {}, 0, "a port name is empty"},
+        CommandLineCase{
+            {"-p", "A", "-p", " \t", "fw.hex"}, ExitCode::kUsage, true, {}, 0, "a port name is empty"},
+        CommandLineCase{{"-p", "A", "-b", "2400", "--baud", "9600", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--baud is given more than once"},
+        CommandLineCase{{"fw.hex", "-p"}, ExitCode::kUsage, true, {}, 0, "--port needs a value"},
+        CommandLineCase{{"-p", "A"}, ExitCode::kUsage, true, {}, 0, "a FILE.hex is required"},
+        CommandLineCase{{"fw.hex"}, ExitCode::kUsage, true, {}, 0, "at least one --port"},
+        CommandLineCase{{"-q", "-v", "-p", "A", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--quiet and --verbose cannot be given together"},
+        CommandLineCase{{"-p", "A", "B", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "one FILE.hex only: fw.hex is a second one"},
+        // An unknown option is named, not the file after it, with the one it
+        // most likely meant.
+        CommandLineCase{{"-P", "COM7", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "unknown option -P; did you mean -p?\n"},
+        CommandLineCase{{"--prot=COM7", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "unknown option --prot; did you mean --port?\n"},
+        CommandLineCase{{"--list"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "unknown option --list; did you mean --list-ports?\n"},
+        CommandLineCase{{"--baudrate", "9600", "-p", "A", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "unknown option --baudrate; did you mean --baud?\n"},
+        CommandLineCase{{"-x", "fw.hex"}, ExitCode::kUsage, true, {}, 0, "unknown option -x\n"},
+        CommandLineCase{{"--frobnicate", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "unknown option --frobnicate\n"},
+        // --list-ports does nothing with a file or a port: refused, not ignored.
+        CommandLineCase{{"-l", "/dev/ttyUSB0"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--list-ports takes no file, but /dev/ttyUSB0 was given"},
+        CommandLineCase{{"-l", "-p", "COM7"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--list-ports cannot be given with --port"},
+        CommandLineCase{{"-l", "--json"}, ExitCode::kFinished, false, {}, 4800}));
+
+std::string HelpText() {
+  const char* argv[] = {"tarvex-flash", "--help"};
+  return ParseCommandLine(2, argv).out;
+}
 
 TEST(CommandLine, OnePortUnderTwoNamesIsGivenTwice) {
   EXPECT_EQ(SamePortTwice({"COM5", "\\\\.\\COM5"}, {"COM5", "COM5"}),
@@ -116,10 +214,33 @@ TEST(CommandLine, OnePortUnderTwoNamesIsGivenTwice) {
 }
 
 TEST(CommandLineHelp, ListsEveryExitCode) {
-  const char* argv[] = {"tarvex-flash", "--help"};
-  const std::string help = ParseCommandLine(2, argv).out;
+  const std::string help = HelpText();
   for (const int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 130}) {
     EXPECT_NE(help.find(fmt::format(" {}  ", code)), std::string::npos) << code;
+  }
+}
+
+// One line per option, each within a terminal's 80 columns, FILE.hex shown
+// as required, and none of the parser's notation.
+TEST(CommandLineHelp, OneLinePerOptionInTheProgramsOwnWords) {
+  const std::string help = HelpText();
+  EXPECT_TRUE(help.starts_with("Usage: tarvex-flash [options] -p PORT FILE.hex\n")) << help;
+  std::istringstream lines(help);
+  int option_lines = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("  -") && !line.starts_with("      --")) continue;
+    EXPECT_LE(line.size(), 80u) << line;
+    ++option_lines;
+  }
+  EXPECT_EQ(option_lines, 11);
+  for (const char* option :
+       {"-p, --port PORT  ", "-b, --baud RATE  ", "-r, --resend N  ", "    --check  ",
+        "-l, --list-ports  ", "    --json  ", "    --log FILE  ", "-q, --quiet  ",
+        "-v, --verbose  ", "    --version  ", "-h, --help  "}) {
+    EXPECT_NE(help.find("\n  " + std::string(option)), std::string::npos) << option;
+  }
+  for (const char* internal : {"INT", "[0 - 99]", "Excludes", "FILE FILE.hex", "[FILE]", "{"}) {
+    EXPECT_EQ(help.find(internal), std::string::npos) << internal;
   }
 }
 
@@ -165,8 +286,35 @@ TEST(HexSummary, ABadFileGivesTheEnginesReason) {
   std::string reason;
   EXPECT_EQ(CheckedFirmware::Check(":0400000001020304F3\r\n", reason), nullptr);
   EXPECT_EQ(reason, "Line 1: checksum mismatch.");
-  EXPECT_EQ(FormatHexSummary("fw.hex", UnsoundHex(reason), 9600),
+  const HexSummary summary = UnsoundHex(reason);
+  EXPECT_EQ(FormatHexSummary("fw.hex", summary, 9600),
             "fw.hex: Unable to open the HEX file.\nLine 1: checksum mismatch.\n");
+  const auto json = nlohmann::json::parse(JsonHexSummary("bad.hex", summary, 4800));
+  EXPECT_EQ(json.at("sound"), false);
+  EXPECT_EQ(json.at("message"), msgOpenHexFail.Text);
+  EXPECT_EQ(json.at("error"), "Line 1: checksum mismatch.");
+  EXPECT_FALSE(json.contains("records"));
+}
+
+TEST(HexSummary, JsonCarriesTheFiguresOfTheText) {
+  const std::string text = HexFileText(
+      {HexRecordText(0x0100, 0, Bytes(16)), HexRecordText(0x0200, 0, Bytes(2)), kEndRecordLine});
+  const auto firmware = Checked(text);
+  ASSERT_NE(firmware, nullptr);
+  const HexSummary summary = SummarizeHex(*firmware);
+  const std::string line = JsonHexSummary("fw.hex", summary, 2400);
+  ASSERT_TRUE(line.ends_with("}\n")) << line;
+  EXPECT_EQ(line.find('\n'), line.size() - 1);
+  const auto json = nlohmann::json::parse(line);
+  EXPECT_EQ(json.at("event"), "check");
+  EXPECT_EQ(json.at("file"), "fw.hex");
+  EXPECT_EQ(json.at("sound"), true);
+  EXPECT_EQ(json.at("records"), 2);
+  EXPECT_EQ(json.at("data_bytes"), 18);
+  EXPECT_EQ(json.at("ranges"), nlohmann::json::parse(R"([{"first":256,"last":271,"bytes":16},
+                                                          {"first":512,"last":513,"bytes":2}])"));
+  EXPECT_EQ(json.at("baud"), 2400);
+  EXPECT_NEAR(json.at("line_seconds").get<double>(), LineSeconds(summary, 2400), 0.0005);
 }
 
 TEST(ListPorts, AdapterSerialByComNumberAndNothingFoundSaysSo) {
@@ -189,6 +337,30 @@ TEST(Progress, TenthsAndEta) {
   progress.transfer_seconds = 10;
   EXPECT_DOUBLE_EQ(EtaSeconds(progress), 30);
   EXPECT_EQ(StageName(StageOfState(stProgram)), StageName(StageOfState(stSendPackage)));
+}
+
+// Before the first record the line tells no rate and no time left (the
+// driver takes the first commands faster than the line carries them); every
+// column starts where it does on every other line, whatever the stage.
+TEST(Progress, LineShowsOnlyWhatIsKnownInFixedColumns) {
+  PortProgress start{"COM5", StageName(UpdateStage::kEnterFlash), 0, 0, 164, 0.002, 0.0, 11};
+  PortProgress erase{"COM5", StageName(UpdateStage::kErase), 0, 0, 164, 1.1, 0.0, 40};
+  PortProgress transfer{"COM5", StageName(UpdateStage::kTransfer), 50, 82, 164, 4.0, 3.5, 3600};
+  PortProgress last{"COM5", StageName(UpdateStage::kExitFlash), 100, 164, 164, 8.0, 7.5, 7200};
+  // A pager that is done shows its outcome where the stage was.
+  PortProgress ended{"COM5", "rewinds-exceeded", 40, 65, 164, 8.0, 7.5, 7200};
+  const std::string before = FormatProgressLine(start, 6);
+  EXPECT_EQ(before, "COM5    enter-flash        0%        0/164 records") << before;
+  EXPECT_EQ(FormatProgressLine(erase, 6), "COM5    erase              0%        0/164 records");
+  const std::string during = FormatProgressLine(transfer, 6);
+  EXPECT_EQ(during, "COM5    transfer          50%       82/164 records    900 B/s  ETA 0:04");
+  EXPECT_EQ(FormatProgressLine(last, 6),
+            "COM5    exit-flash       100%      164/164 records    900 B/s  ETA 0:00");
+  EXPECT_EQ(during.find(" records"), before.find(" records"));
+  EXPECT_EQ(FormatProgressLine(ended, 6).find(" records"), before.find(" records"));
+  // Nor does its JSON form tell a rate before the first record.
+  EXPECT_TRUE(nlohmann::json::parse(JsonProgress(start)).at("bytes_per_second").is_null());
+  EXPECT_EQ(nlohmann::json::parse(JsonProgress(transfer)).at("bytes_per_second"), 900);
 }
 
 TEST(Report, SummaryAndJsonNameEachPagerAndWhyItFailed) {

@@ -1,4 +1,6 @@
-// The POSIX side of tarvex-flash: what a user who may not open a port is told.
+// The POSIX side of tarvex-flash: what a user who may not open a port is told,
+// the ports a sysfs tree lists, and README's usage block (read from the
+// source tree, which the Windows build's tests under Wine do not see).
 #include <grp.h>
 #include <unistd.h>
 
@@ -9,23 +11,64 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include <fmt/format.h>
+
+#include "cli/FlashPlan.h"
 #include "cli/Platform.h"
 #include "cli/PortListing.h"
 #include "tests/support/HexText.h"
 
 namespace {
 
-TEST(OpenFailureHint, NamesTheGroupThatOwnsThePort) {
+// A group other than root's that the device can be given to here: the
+// user's own, or dialout when the tests run as root.
+const group* GroupToGive() {
+  if (::getegid() != 0) return ::getgrgid(::getegid());
+  return ::geteuid() == 0 ? ::getgrnam("dialout") : nullptr;
+}
+
+struct HintCase {
+  mode_t mode;
+  bool root_group;  // else the group of GroupToGive()
+  bool names_group;
+};
+
+class OpenFailureHintFor : public ::testing::TestWithParam<HintCase> {};
+
+// A group is named only when it may open the device and is not root's;
+// otherwise the hint says who may open it and gives a udev rule.
+TEST_P(OpenFailureHintFor, NamesAGroupOnlyWhenThatGroupMayOpenIt) {
   TempDir dir;
   const std::string device = dir.Write("ttyUSB0", "");
-  const group* owner = ::getgrgid(::getegid());
-  ASSERT_NE(owner, nullptr);
+  const group* owner = GetParam().root_group ? ::getgrgid(0) : GroupToGive();
+  if (owner == nullptr || ::chown(device.c_str(), static_cast<uid_t>(-1), owner->gr_gid) != 0 ||
+      ::chmod(device.c_str(), GetParam().mode) != 0) {
+    GTEST_SKIP() << "no group to give the device to here";
+  }
+  const std::string group_name = owner->gr_name;
   const std::string hint = OpenFailureHint(device, EACCES);
-  EXPECT_NE(hint.find(std::string("usermod -aG ") + owner->gr_name + " $USER"), std::string::npos)
-      << hint;
+  const std::string join = "join the group " + group_name + " that owns it (sudo usermod -aG " +
+                           group_name + " $USER), then log in again.";
+  if (GetParam().names_group) {
+    EXPECT_NE(hint.find(join), std::string::npos) << hint;
+    EXPECT_EQ(hint.find("udev"), std::string::npos) << hint;
+  } else {
+    EXPECT_EQ(hint.find(join), std::string::npos) << hint;
+    EXPECT_TRUE(hint.starts_with("Only ")) << hint;
+    EXPECT_NE(hint.find(fmt::format("mode {:04o}", GetParam().mode)), std::string::npos) << hint;
+    EXPECT_NE(hint.find("KERNEL==\"ttyUSB0\", GROUP=\"dialout\", MODE=\"0660\""), std::string::npos)
+        << hint;
+  }
   EXPECT_EQ(OpenFailureHint(device, EBUSY), "");
   EXPECT_EQ(OpenFailureHint(dir.PathOf("ttyUSB9"), EACCES), "");  // no device, no owner
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, OpenFailureHintFor,
+                         ::testing::Values(HintCase{0660, false, true},    // dialout 0660
+                                           HintCase{0600, false, false},   // only the owner
+                                           HintCase{0640, false, false},   // the group only reads
+                                           HintCase{0600, true, false},    // root:root 0600
+                                           HintCase{0660, true, false}));  // root's group
 
 // One FTDI adapter as sysfs and udev lay it out: the USB device with its
 // strings, the tty under its interface, the by-id link.
@@ -64,6 +107,20 @@ TEST(ListPorts, TellsTheAdapterFromASysfsTree) {
   EXPECT_EQ(AdapterSerialOf(by_id.string(), ports), "A600ARJH");
   EXPECT_EQ(AdapterSerialOf(name, ports), "A600ARJH");
   EXPECT_EQ(AdapterSerialOf("/dev/ttyUSB7", ports), "");
+}
+
+// README's usage block is the help's option list, line for line.
+TEST(CommandLineHelp, ReadmeShowsTheSameOptions) {
+  std::ifstream file(TARVEX_SOURCE_DIR "/README.md");
+  const std::string readme{std::istreambuf_iterator<char>(file), {}};
+  const char* argv[] = {"tarvex-flash", "--help"};
+  const std::string help = ParseCommandLine(2, argv).out;
+  const std::size_t first = help.find("\n  -p, --port");
+  const std::size_t end = help.find("\n\n", first);
+  ASSERT_NE(end, std::string::npos);
+  const std::string options = help.substr(first + 1, end - first);
+  EXPECT_NE(readme.find("tarvex-flash [options] -p PORT FILE.hex\n" + options), std::string::npos)
+      << options;
 }
 
 }  // namespace

@@ -167,7 +167,11 @@ TEST_F(FlashCli, CheckAndABadFileSendNothing) {
   EXPECT_NE(checked.out.find("records:     4"), std::string::npos) << checked.out;
   EXPECT_NE(checked.out.find("data bytes:  48"), std::string::npos);
   EXPECT_NE(checked.out.find("00010000-0001002F"), std::string::npos);
+  const FlashRun as_json = Flash({"--check", "--json", good});
+  EXPECT_EQ(as_json.exit_code, 0);
+  EXPECT_EQ(nlohmann::json::parse(as_json.out).at("records"), 4) << as_json.out;
   EXPECT_EQ(Flash({"--check", bad}).exit_code, 3);
+  EXPECT_EQ(nlohmann::json::parse(Flash({"--check", "--json", bad}).out).at("sound"), false);
   const FlashRun refused = Flash({"-p", lines[0], bad});
   EXPECT_EQ(refused.exit_code, 3);
   EXPECT_NE(refused.err.find("Line 2: checksum mismatch."), std::string::npos) << refused.err;

@@ -7,7 +7,7 @@
 //   tarvex-probe gone [WAIT_MS]        wait until the main window is gone
 //   tarvex-probe state                 progress, percentage, file name, button
 //   tarvex-probe rects                 window and progress bar rectangles
-//   tarvex-probe box [WAIT_MS]         wait for a message box; caption, text, buttons
+//   tarvex-probe box [WAIT_MS]         wait for a message box; caption, text, buttons, rect
 //   tarvex-probe nobox [WAIT_MS]       wait until no message box is open
 //   tarvex-probe ok [WAIT_MS]          wait for a message box and press its OK button
 //   tarvex-probe watch WAIT_MS         sample the progress until a box opens
@@ -156,6 +156,8 @@ BoxContent ReadBox(HWND box) {
   return content;
 }
 
+std::string RectText(HWND window);
+
 void PrintBox(HWND box) {
   const BoxContent content = ReadBox(box);
   std::printf("caption=%s\n", Escaped(content.caption).c_str());
@@ -165,6 +167,7 @@ void PrintBox(HWND box) {
     buttons += (buttons.empty() ? "" : ",") + button;
   }
   std::printf("buttons=%s\n", buttons.c_str());
+  std::printf("rect=%s\n", RectText(box).c_str());
 }
 
 int ProgressPosition(HWND main) {

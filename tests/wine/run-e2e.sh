@@ -448,7 +448,10 @@ case_absent() {
   local dir=$work/absent ini=$work/absent/run/TARVEXUPD.INI marks items out state typed
   mkdir -p "$dir/run"
   printf '9\r\nM\r\n3\r\n' >"$ini"
-  e2e_app_start "$dir/run" "$(e2e_windows_path "$sample")" ||
+  # The menu's picture shows the file name: one on the prefix's drive C:, as
+  # on a Windows PC, not a path of this machine.
+  mkdir -p "$prefix/drive_c/Firmware" && cp "$sample" "$prefix/drive_c/Firmware/"
+  e2e_app_start "$dir/run" 'C:\Firmware\pager-demo.hex' ||
     { fail "main window did not appear"; return 1; }
   marks=$(comm_port_marks)
   read -r _ _ items <<<"$marks"

@@ -13,9 +13,14 @@
 #
 # With no display (or --headless) it starts a virtual one, runs one update
 # itself and leaves build/demo/screenshot.png (the window in the middle of
-# the transfer) and build/demo/pager.log (the emulator's side of it). The
-# exit code is 0 only when the update finished and the emulator's flash image
-# holds the file's data.
+# the transfer), build/demo/finished.png (the box that ends it) and
+# build/demo/pager.log (the emulator's side of it). The exit code is 0 only
+# when the update finished and the emulator's flash image holds the file's
+# data.
+#
+# The program runs in C:\Tarvex of the demo's Wine prefix, where the sample
+# firmware and TARVEXUPD.INI are, so the pictures show the paths of a Windows
+# PC rather than of this machine.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -31,6 +36,8 @@ demo=$root/build/demo
 prefix=$root/build/windows/wineprefix-demo
 pagersim=$root/build/linux/tools/pagersim/pagersim
 sample=$root/samples/pager-demo.hex
+# C:\Tarvex, the program's current directory.
+run_dir=$prefix/drive_c/Tarvex
 
 step() { echo "== $*"; }
 
@@ -48,11 +55,11 @@ step "Building the pager emulator (linux preset) and TarvexUpd.exe (windows pres
 
 # shellcheck source=tests/wine/e2e-lib.sh
 source "$root/tests/wine/e2e-lib.sh"
-rm -rf "$demo"
-mkdir -p "$demo/run"
+rm -rf "$demo" "$run_dir"
+mkdir -p "$demo" "$run_dir"
 e2e_init "$root" "$root/build/windows" "$pagersim" "$prefix" "$demo"
 e2e_require wine wineserver python3
-cp "$sample" "$demo/run/"
+cp "$sample" "$run_dir/"
 
 # The emulator's image against the sample's data; prints the verdict.
 image_matches() {
@@ -82,10 +89,11 @@ Tarvex Flasher is starting. COM1 leads to the pager emulator.
   1. File, Open...: pick pager-demo.hex (it is in the folder the dialog shows).
   2. Action, Update Flash (or Ctrl+U, or the UpDate button), and watch the bar.
   3. "Firmware updated finished." ends the update. Close the program when done.
-Settings (COM port, rate, resends) are kept in $demo/run/TARVEXUPD.INI.
+Settings (COM port, rate, resends) are kept in C:\Tarvex\TARVEXUPD.INI
+($run_dir/TARVEXUPD.INI).
 
 EOF
-  (cd "$demo/run" && wine "$E2E_EXE") >"$demo/app.out" 2>&1 </dev/null
+  (cd "$run_dir" && wine "$E2E_EXE") >"$demo/app.out" 2>&1 </dev/null
   e2e_pager_stop com1
   echo
   echo "The program has ended. Emulator log: $demo/pager.log"
@@ -93,13 +101,28 @@ EOF
   exit 0
 fi
 
+# shot_with_box OUT.png: the window and the message box over it, with a
+# margin, from the screen.
+shot_with_box() {
+  local out=$1 window box x y w h bx by bw bh left top right bottom margin=12
+  window=$(value_of window "$(probe rects)")
+  box=$(value_of rect "$(probe box 5000)")
+  [[ -n $window && -n $box ]] || return 1
+  IFS=, read -r x y w h <<<"$window"
+  IFS=, read -r bx by bw bh <<<"$box"
+  left=$(((x < bx ? x : bx) - margin)) top=$(((y < by ? y : by) - margin))
+  right=$(((x + w > bx + bw ? x + w : bx + bw) + margin))
+  bottom=$(((y + h > by + bh ? y + h : by + bh) + margin))
+  import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage "$out"
+}
+
 step "No display: starting a virtual one and running one update"
 e2e_require Xvfb xdotool import convert
 e2e_build_probe
 e2e_start_xvfb
 e2e_prepare_prefix
 e2e_pager_start com1 "$demo" --pace || { echo "error: the emulator did not start" >&2; exit 1; }
-e2e_app_start "$demo/run" || { echo "error: the program's window did not appear" >&2; exit 1; }
+e2e_app_start "$run_dir" || { echo "error: the program's window did not appear" >&2; exit 1; }
 
 ok=true
 e2e_open_file "pager-demo.hex" || { echo "error: File, Open... did not take pager-demo.hex" >&2; exit 1; }
@@ -123,6 +146,7 @@ caption=$(value_of caption "$result")
 echo "   the update took $((SECONDS - started)) s and ended with the box \"$text\" (caption \"$caption\")"
 [[ $text == "Firmware updated finished." ]] || ok=false
 $shot || { echo "   no screenshot: the transfer ended before 40%"; ok=false; }
+shot_with_box "$demo/finished.png" || { echo "   no picture of the finished box"; ok=false; }
 probe ok 5000 >/dev/null
 keys alt+f x
 e2e_app_wait_exit 15 || e2e_app_kill
@@ -131,6 +155,7 @@ image_matches || ok=false
 
 echo
 echo "Screenshot:     $demo/screenshot.png"
+echo "Finished box:   $demo/finished.png"
 echo "Emulator log:   $demo/pager.log"
 echo "Flash image:    $demo/image.hex"
 if $ok; then

@@ -204,6 +204,7 @@ const std::vector<KnownOption>& KnownOptions() {
       {"--seed", true, ParseSeed},
       {"--help", false, SetFlag(&PagerOptions::show_help)},
       {"-h", false, SetFlag(&PagerOptions::show_help)},
+      {"--version", false, SetFlag(&PagerOptions::show_version)},
   };
   return known;
 }
@@ -270,7 +271,9 @@ bool ParsePagerOptions(int argc, const char* const* argv, PagerOptions& out, std
 std::string PagerUsage() {
   return R"(usage: pagersim [options]
 Emulates the pager's loader on a serial line. Prints the line's path as the first line
-of stdout, then serves until SIGINT/SIGTERM (or --stdin-stop / --exit-after-q).
+of stdout, then serves the flasher on it until stopped: Ctrl+C or SIGTERM (or the end of
+stdin with --stdin-stop, or the N-th "q" with --exit-after-q). One update is not the end:
+it goes on serving update after update.
 
 Line:
   --link PATH          also create a symlink PATH -> pty slave (removed on exit)
@@ -301,6 +304,7 @@ Faults (command numbers are 1-based over all answered commands):
   --random-nak RATE    NAK each "s"/"p" with probability RATE (0..1)
   --seed S             seed for --random-nak (default 1)
   -h, --help           show this text
+  --version            show the version
 )";
 }
 

@@ -70,6 +70,7 @@ struct PagerOptions {
   uint32_t seed = kDefaultSeed;    // for random_nak_rate (std::mt19937)
 
   bool show_help = false;
+  bool show_version = false;
 };
 
 // Parses argv[1..argc-1]. On error returns false with a one-line message in err; `out`

@@ -136,6 +136,10 @@ int main(int argc, char** argv) {
     std::fputs(pagersim::PagerUsage().c_str(), stdout);
     return kExitOk;
   }
+  if (options.show_version) {
+    std::puts("pagersim " PAGERSIM_VERSION);
+    return kExitOk;
+  }
   if (!InstallSignalHandlers(&err)) {
     std::fprintf(stderr, "pagersim: %s\n", err.c_str());
     return kExitRuntimeError;

@@ -15,9 +15,15 @@ export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # COM12: a port numbered as USB adapters get numbered, above COM9.
 ports=(COM1 COM2 COM5 COM6 COM12)
 
-# The marker names the port list, so a prefix made with fewer ports gains
-# the new ones on the next run.
-marker=$prefix/.tarvex-ready-$(echo "${ports[*]}" | md5sum | cut -c1-8)
+# Wine's own fonts: Marlett draws the title bar's buttons (without it they
+# show as "0 1 r"), and the system and dialog fonts come from here too.
+# Debian's Wine keeps them in /usr/share/wine/fonts (package fonts-wine), and
+# wineboot does not put them into the prefix's Fonts folder, where Wine looks.
+wine_fonts=/usr/share/wine/fonts
+
+# The marker names the port list and the font step, so a prefix made before
+# either gains what it lacks on the next run.
+marker=$prefix/.tarvex-ready-$(echo "${ports[*]} fonts" | md5sum | cut -c1-8)
 if [[ -f $marker ]]; then exit 0; fi
 
 mkdir -p "$prefix"
@@ -27,5 +33,12 @@ for port in "${ports[@]}"; do
   wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /t REG_SZ /d "$link" /f >/dev/null
 done
 wineserver -w
+if [[ ! -f $wine_fonts/marlett.ttf ]]; then
+  echo "setup-prefix.sh: $wine_fonts/marlett.ttf is missing (install fonts-wine)" >&2
+  exit 1
+fi
+fonts_dir=$prefix/drive_c/windows/Fonts
+mkdir -p "$fonts_dir"
+cp -n "$wine_fonts"/*.ttf "$wine_fonts"/*.fon "$fonts_dir/"
 rm -f "$prefix"/.tarvex-ready* "$prefix"/.tarvex-cli-ports
 touch "$marker"

@@ -179,7 +179,15 @@ TEST_F(CliTest, BadOptionExitsWithCode2AndSaysWhy) {
 TEST_F(CliTest, HelpPrintsUsageAndSucceeds) {
   ASSERT_TRUE(child_.Spawn({"--help"}));
   EXPECT_EQ(child_.Wait(kExitTimeoutMs), 0);
-  EXPECT_NE(child_.Stdout().find("usage: pagersim"), std::string::npos);
+  const std::string help = child_.Stdout();
+  EXPECT_NE(help.find("usage: pagersim"), std::string::npos);
+  EXPECT_NE(help.find("until stopped: Ctrl+C or SIGTERM"), std::string::npos) << help;
+}
+
+TEST_F(CliTest, VersionIsTheProjectsAndNothingIsServed) {
+  ASSERT_TRUE(child_.Spawn({"--version"}));
+  EXPECT_EQ(child_.Wait(kExitTimeoutMs), 0);
+  EXPECT_EQ(child_.Stdout(), "pagersim " PAGERSIM_VERSION "\n");
 }
 
 TEST_F(CliTest, SessionThroughSymlinkWritesOutputsAndCleansUpOnSigterm) {
