@@ -2,6 +2,7 @@
 
 #include "common/ReadOnlyFile.h"
 #include "common/SystemError.h"
+#include "common/WideText_win32.h"
 
 namespace {
 
@@ -12,9 +13,9 @@ HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 bool ReadOnlyFile::Open(const std::string& name, std::string& error) {
   Close();
   // Share mode 0: no other program may hold the file open, nor open it while
-  // we hold it. A directory fails here, as CreateFileA needs a backup flag
-  // to open one.
-  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  // we hold it. A directory fails here, as CreateFileW needs a backup flag
+  // to open one. The wide call takes any name Windows itself takes.
+  HANDLE file = CreateFileW(Wide(name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = SystemErrorText(GetLastError());

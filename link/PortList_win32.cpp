@@ -9,6 +9,7 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
+#include "common/WideText_win32.h"
 #include "link/PortList.h"
 
 namespace {
@@ -19,18 +20,6 @@ constexpr GUID kPortsClass = {
     0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 constexpr GUID kComPortInterface = {
     0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
-
-std::string Utf8(const wchar_t* text, int length = -1) {
-  if (length == 0) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {};
-  std::string out(static_cast<std::size_t>(size), '\0');
-  if (WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr) <= 0) {
-    return {};
-  }
-  if (length < 0) out.pop_back();  // the terminating NUL was counted
-  return out;
-}
 
 // A REG_SZ value of an open key; empty when it is missing or not a string.
 std::string RegistryString(HKEY key, const wchar_t* value) {

@@ -3,6 +3,7 @@
 // against its own failure value and GetLastError() is read at once.
 #include <windows.h>
 
+#include "common/WideText_win32.h"
 #include "link/PortList.h"
 #include "link/SerialDevice.h"
 
@@ -20,7 +21,7 @@ class Win32SerialDevice final : public ISerialDevice {
   ~Win32SerialDevice() override { Close(); }
 
   bool Open(const std::string& name) override {
-    handle_ = CreateFileA(DeviceNamespacePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+    handle_ = CreateFileW(Wide(DeviceNamespacePath(name)).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                           nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) return Fail();
     return true;
