@@ -21,10 +21,7 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 
 int Code(ExitCode code) { return static_cast<int>(code); }
 
-void PrintErr(const std::string& text) {
-  std::fputs(text.c_str(), stderr);
-  std::fflush(stderr);
-}
+void PrintErr(const std::string& text) { WriteText(stderr, text); }
 
 // The whole file, read as the engine reads it: read-only, refused while
 // another program holds it, and never more than a firmware file can be.
@@ -45,7 +42,7 @@ bool ReadFirmware(const std::string& name, std::string& content, std::string& er
 }
 
 int CheckOnly(const FlashPlan& plan, const HexSummary& summary) {
-  std::fputs(FormatHexSummary(plan.hex_file, summary, plan.baud).c_str(), stdout);
+  WriteText(stdout, FormatHexSummary(plan.hex_file, summary, plan.baud));
   return Code(summary.sound ? ExitCode::kFinished : ExitCode::kBadHexFile);
 }
 
@@ -100,7 +97,7 @@ int Flash(const FlashPlan& plan, const std::string& content, const HexSummary& s
 
 int Run(const FlashPlan& plan) {
   if (plan.list_ports) {
-    std::fputs(FormatPortList(ListSerialPorts(), plan.json).c_str(), stdout);
+    WriteText(stdout, FormatPortList(ListSerialPorts(), plan.json));
     return Code(ExitCode::kFinished);
   }
   std::string content;
@@ -125,8 +122,8 @@ int RunFlashCommand(int argc, const char* const* argv) {
   try {
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
     if (parsed.done) {
-      std::fputs(parsed.out.c_str(), stdout);
-      std::fputs(parsed.err.c_str(), stderr);
+      WriteText(stdout, parsed.out);
+      WriteText(stderr, parsed.err);
       return Code(parsed.code);
     }
     return Run(parsed.plan);

@@ -4,7 +4,16 @@
 #include <random>
 
 namespace {
+
 constexpr int kNameAttempts = 16;
+
+// The path as the program keeps names, in UTF-8: on Windows the temporary
+// directory lies under the user's name, which the ANSI code page may lack.
+std::string Utf8Name(const std::filesystem::path& path) {
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+}
+
 }  // namespace
 
 bool ScratchCopies::Create(const std::string& content, std::size_t count, std::string& error) {
@@ -21,7 +30,7 @@ bool ScratchCopies::Create(const std::string& content, std::size_t count, std::s
     if (std::filesystem::create_directory(candidate, code)) dir_ = candidate;
   }
   if (dir_.empty()) {
-    error = "cannot make a directory in " + base.string();
+    error = "cannot make a directory in " + Utf8Name(base);
     return false;
   }
   for (std::size_t i = 0; i < count; ++i) {
@@ -29,9 +38,9 @@ bool ScratchCopies::Create(const std::string& content, std::size_t count, std::s
     std::ofstream out(path, std::ios::binary);
     out << content;
     out.close();
-    paths_.push_back(path.string());
+    paths_.push_back(Utf8Name(path));
     if (!out) {
-      error = "cannot write " + path.string();
+      error = "cannot write " + Utf8Name(path);
       return false;
     }
   }

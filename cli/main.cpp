@@ -1,5 +1,14 @@
 // tarvex-flash: the firmware update of the Tarvex Flasher window, from the
 // command line, on one or many pagers at once.
-#include "cli/FlashCommand.h"
+#include <string>
+#include <vector>
 
-int main(int argc, char** argv) { return RunFlashCommand(argc, argv); }
+#include "cli/FlashCommand.h"
+#include "cli/Platform.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+  return RunFlashCommand(static_cast<int>(pointers.size()), pointers.data());
+}

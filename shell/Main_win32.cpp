@@ -3,12 +3,12 @@
 #undef MessageBox
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <exception>
 #include <string>
 #include <vector>
 
+#include "common/CommandLine_win32.h"
 #include "common/GuiServices.h"
 #include "common/WideText_win32.h"
 #include "engine/Hexproc.h"
@@ -33,18 +33,6 @@ void PrepareProcess() {
   SetProcessDPIAware();
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
-}
-
-// The program's arguments in UTF-8, read from the wide command line: the
-// narrow one has already turned what the ANSI code page lacks into "?".
-std::vector<std::string> CommandLineArguments() {
-  int count = 0;
-  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (arguments == nullptr) return {};
-  std::vector<std::string> result;
-  for (int i = 0; i < count; ++i) result.push_back(Utf8(arguments[i]));
-  LocalFree(arguments);
-  return result;
 }
 
 int RunMessageLoop(TFmMain& form) {
