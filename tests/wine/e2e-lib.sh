@@ -24,6 +24,10 @@ e2e_init() {
   E2E_APP_DIR=
   E2E_PAGER_PORTS=()
   export WINEPREFIX=$E2E_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # A UTF-8 locale that every Debian has: Wine reads the names of the Linux
+  # files as UTF-8 and gives Windows programs the ANSI code page 1252 of a
+  # Western-European Windows, which lacks most of the world's letters.
+  export LANG=C.UTF-8 LC_ALL=C.UTF-8
   mkdir -p "$E2E_WORK"
   E2E_LOG=$E2E_WORK/driver.log
   : >"$E2E_LOG"
@@ -70,13 +74,16 @@ e2e_build_dropper() {
 }
 
 # e2e_drop_file PATH: drops the file on the middle of the program's window,
-# as one dragged from a file manager.
+# as one dragged from a file manager, whose URI has its bytes beyond ASCII
+# (and its blanks) percent-encoded.
 e2e_drop_file() {
-  local window x y w h
+  local window x y w h uri
   window=$(value_of window "$(probe rects)")
   IFS=, read -r x y w h <<<"$window"
-  e2e_note "drop $1"
-  "$E2E_DROPPER" $((x + w / 2)) $((y + h / 2)) "file://$(realpath -m "$1")"$'\r\n' 2>>"$E2E_LOG"
+  uri=$(python3 -c 'import sys, urllib.parse; print("file://" + urllib.parse.quote(sys.argv[1]))' \
+    "$(realpath -m "$1")")
+  e2e_note "drop $1 as $uri"
+  "$E2E_DROPPER" $((x + w / 2)) $((y + h / 2)) "$uri"$'\r\n' 2>>"$E2E_LOG"
 }
 
 # Starts Xvfb on a display number it picks itself, and exports DISPLAY.
