@@ -82,8 +82,9 @@ if [[ $mode == names ]]; then
   name=$(winepath -w "$hex")
   # The log, in the folder, names the file in UTF-8.
   [[ -f $log ]] || fail "no log at $log"
-  logged=$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1], "rb").readline())["file"])' "$log") ||
-    fail "the log is not one JSON line per pager: $(cat "$log")"
+  [[ $(wc -l <"$log") == 1 ]] || fail "the log does not hold one line for the one pager: $(cat "$log")"
+  logged=$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1], "rb").read())["file"])' "$log") ||
+    fail "the log's line is not JSON: $(cat "$log")"
   [[ $logged == "$name" ]] || fail "the log names the file '$logged', not '$name'"
   # A pipe gets the UTF-8 bytes: a port named by a path in the folder.
   port=$(winepath -w "$folder/no-port")
@@ -101,5 +102,19 @@ if [[ $mode == names ]]; then
   shown=$(on_console "$exe" -p "$port" "$name")
   expect_on_console "Can NOT Open \"$port\""
   expect_on_console "The port does not exist."
+  # The temporary folder under a user's name, where the program keeps its
+  # copies of the firmware. Set for the one run through cmd, as Wine takes
+  # TMP and TEMP from the prefix; no blanks, so cmd needs no inner quotes.
+  temp=$work/Łódź日本Ωμέγα
+  mkdir -p "$temp"
+  cp "$hex" "$work/firmware.hex"
+  bash "$tools/pager-on-com.sh" start "$prefix" com5 "$pagersim" --image-hex "$work/temp.hex"
+  printf -v command 'set TMP=%s&& set TEMP=%s&& %s -p COM5 -b 9600 %s' "$(winepath -w "$temp")" \
+    "$(winepath -w "$temp")" "$(winepath -w "$exe")" "$(winepath -w "$work/firmware.hex")"
+  wine cmd /c "$command" >"$work/out" 2>"$work/err" ||
+    fail "with the temporary folder $temp: $(cat "$work/out" "$work/err")"
+  bash "$tools/pager-on-com.sh" stop "$prefix" com5
+  cmp -s <(python3 "$here/hexdata.py" "$hex") <(python3 "$here/hexdata.py" "$work/temp.hex") ||
+    fail "with the temporary folder $temp, COM5's pager does not hold the file's image"
 fi
 echo PASS
