@@ -47,80 +47,59 @@ TEST_P(EveryPlane, GoesToUtf16AndBackUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(Planes, EveryPlane, ::testing::Range(char32_t{0}, char32_t{17}));
 
+// Which way a case is converted: well-formed text both ways, ill-formed
+// UTF-8 to UTF-16 only, a lone surrogate to UTF-8 only.
+enum class Way { kBoth, kToUtf16, kToUtf8 };
+
 struct Conversion {
   const char* name;
+  Way way;
   std::string utf8;
   std::u16string utf16;
 };
 
 void PrintTo(const Conversion& conversion, std::ostream* out) { *out << conversion.name; }
 
-// Well-formed text: the same both ways.
-class WellFormed : public ::testing::TestWithParam<Conversion> {};
+class Conversions : public ::testing::TestWithParam<Conversion> {};
 
-TEST_P(WellFormed, ConvertsExactlyBothWays) {
-  EXPECT_EQ(Utf16FromUtf8(GetParam().utf8), GetParam().utf16);
-  EXPECT_EQ(Utf8FromUtf16(GetParam().utf16), GetParam().utf8);
+TEST_P(Conversions, GiveExactlyTheseUnitsWithUFFFDForWhatIsNotWellFormed) {
+  const Conversion& c = GetParam();
+  if (c.way != Way::kToUtf8) {
+    EXPECT_EQ(Utf16FromUtf8(c.utf8), c.utf16);
+  }
+  if (c.way != Way::kToUtf16) {
+    EXPECT_EQ(Utf8FromUtf16(c.utf16), c.utf8);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, WellFormed,
-    ::testing::Values(Conversion{"Empty", "", u""},
-                      Conversion{"Folder",
-                                 "\xC5\x81\xC3\xB3\x64\xC5\xBA \xE6\x97\xA5\xE6\x9C\xAC \xCE\xA9",
-                                 u"\u0141\u00F3d\u017A \u65E5\u672C \u03A9"},
-                      Conversion{"EmbeddedNul", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
-                      Conversion{"PlaneEdges", "\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF",
-                                 u"\uFFFF\U00010000\U0010FFFF"},
-                      Conversion{"Emoji", "fw \xF0\x9F\x93\x9F.hex", u"fw \U0001F4DF.hex"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// UTF-8 that is not well formed: U+FFFD for each longest part that could
-// have begun a character, the rest kept.
-class IllFormedUtf8 : public ::testing::TestWithParam<Conversion> {};
-
-TEST_P(IllFormedUtf8, BecomesReplacementCharacters) {
-  EXPECT_EQ(Utf16FromUtf8(GetParam().utf8), GetParam().utf16);
-}
+constexpr char kFolderUtf8[] = "\xC5\x81\xC3\xB3\x64\xC5\xBA \xE6\x97\xA5\xE6\x9C\xAC \xCE\xA9";
 
 INSTANTIATE_TEST_SUITE_P(
-    Bytes, IllFormedUtf8,
-    ::testing::Values(Conversion{"Latin1",
-                                 "L\xF3"
-                                 "dz",
-                                 u"L\uFFFDdz"},
-                      Conversion{"StrayContinuation",
-                                 "a\x80\xBF"
-                                 "b",
-                                 u"a\uFFFD\uFFFDb"},
-                      Conversion{"CutAtTheEnd", "\xE6\x97", u"\uFFFD"},
-                      Conversion{"CutBeforeAscii", "\xF0\x9F\x93x", u"\uFFFDx"},
-                      Conversion{"Overlong", "\xC0\xAF\xE0\x80\xAF",
-                                 u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
-                      Conversion{"EncodedSurrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
-                      Conversion{"AboveUnicode", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-                      Conversion{"NeverALead", "\xF5\xFF", u"\uFFFD\uFFFD"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// A surrogate without its partner, as a Windows file name may hold one.
-class UnpairedSurrogate : public ::testing::TestWithParam<Conversion> {};
-
-TEST_P(UnpairedSurrogate, BecomesReplacementCharacterAndTheRestIsKept) {
-  EXPECT_EQ(Utf8FromUtf16(GetParam().utf16), GetParam().utf8);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Units, UnpairedSurrogate,
-    ::testing::Values(Conversion{"HighAtTheEnd", "fw\xEF\xBF\xBD", u"fw\xD83D"},
-                      Conversion{"HighBeforeText", "\xEF\xBF\xBD.hex", u"\xD83D.hex"},
-                      Conversion{"LowAlone",
-                                 "a\xEF\xBF\xBD"
-                                 "b",
-                                 u"a\xDC9F"
-                                 "b"},
-                      Conversion{"Reversed", "\xEF\xBF\xBD\xEF\xBF\xBD", u"\xDC9F\xD83D"},
-                      Conversion{"TwoHighsThenLow", "\xEF\xBF\xBD\xF0\x9F\x93\x9F",
-                                 u"\xD83D\xD83D\xDCDF"}),
+    Texts, Conversions,
+    ::testing::Values(
+        Conversion{"Empty", Way::kBoth, "", u""},
+        Conversion{"Folder", Way::kBoth, kFolderUtf8, u"\u0141\u00F3d\u017A \u65E5\u672C \u03A9"},
+        Conversion{"EmbeddedNul", Way::kBoth, std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+        Conversion{"PlaneEdges", Way::kBoth, "\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF",
+                   u"\uFFFF\U00010000\U0010FFFF"},
+        // UTF-8 that is not: one U+FFFD for each longest part that could have
+        // begun a character, the rest kept.
+        Conversion{"Latin1", Way::kToUtf16, "L\xF3\x64z", u"L\uFFFDdz"},
+        Conversion{"StrayContinuation", Way::kToUtf16, "a\x80\xBF\x62", u"a\uFFFD\uFFFDb"},
+        Conversion{"CutAtTheEnd", Way::kToUtf16, "\xE6\x97", u"\uFFFD"},
+        Conversion{"CutBeforeAscii", Way::kToUtf16, "\xF0\x9F\x93x", u"\uFFFDx"},
+        Conversion{"Overlong", Way::kToUtf16, "\xC0\xAF\xE0\x80\xAF",
+                   u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+        Conversion{"EncodedSurrogate", Way::kToUtf16, "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+        Conversion{"AboveUnicode", Way::kToUtf16, "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        Conversion{"NeverALead", Way::kToUtf16, "\xF5\xFF", u"\uFFFD\uFFFD"},
+        // A surrogate without its partner, as a Windows file name may hold.
+        Conversion{"HighAtTheEnd", Way::kToUtf8, "fw\xEF\xBF\xBD", u"fw\xD83D"},
+        Conversion{"HighBeforeText", Way::kToUtf8, "\xEF\xBF\xBD.hex", u"\xD83D.hex"},
+        Conversion{"LowAlone", Way::kToUtf8, "a\xEF\xBF\xBD\x62", u"a\xDC9F\x62"},
+        Conversion{"Reversed", Way::kToUtf8, "\xEF\xBF\xBD\xEF\xBF\xBD", u"\xDC9F\xD83D"},
+        Conversion{"TwoHighsThenLow", Way::kToUtf8, "\xEF\xBF\xBD\xF0\x9F\x93\x9F",
+                   u"\xD83D\xD83D\xDCDF"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

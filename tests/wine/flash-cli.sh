@@ -88,10 +88,8 @@ if [[ $mode == names ]]; then
   [[ $logged == "$name" ]] || fail "the log names the file '$logged', not '$name'"
   # A pipe gets the UTF-8 bytes: a port named by a path in the folder.
   port=$(winepath -w "$folder/no-port")
-  set +e
-  wine "$exe" -p "$port" "$name" >"$work/out" 2>"$work/err"
-  code=$?
-  set -e
+  code=0
+  wine "$exe" -p "$port" "$name" >"$work/out" 2>"$work/err" || code=$?
   [[ $code == 4 ]] || fail "a port that is not there: exit code $code, expected 4"
   grep -qF "Can NOT Open \"$port\"" "$work/err" || fail "stderr does not name the port: $(cat "$work/err")"
   grep -qxF "  The port does not exist." <(tr -d '\r' <"$work/err") ||
