@@ -14,8 +14,10 @@ bool ReadOnlyFile::Open(const std::string& name, std::string& error) {
   Close();
   // Share mode 0: no other program may hold the file open, nor open it while
   // we hold it. A directory fails here, as CreateFileW needs a backup flag
-  // to open one. The wide call takes any name Windows itself takes.
-  HANDLE file = CreateFileW(Wide(name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  // to open one. The wide call takes any name Windows itself takes; the name
+  // is made before the call, so nothing runs between it and GetLastError().
+  const std::wstring wide_name = Wide(name);
+  HANDLE file = CreateFileW(wide_name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = SystemErrorText(GetLastError());

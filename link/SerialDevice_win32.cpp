@@ -21,8 +21,10 @@ class Win32SerialDevice final : public ISerialDevice {
   ~Win32SerialDevice() override { Close(); }
 
   bool Open(const std::string& name) override {
-    handle_ = CreateFileW(Wide(DeviceNamespacePath(name)).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                          nullptr, OPEN_EXISTING, 0, nullptr);
+    // Made before the call, so nothing runs between it and GetLastError().
+    const std::wstring path = Wide(DeviceNamespacePath(name));
+    handle_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                          nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) return Fail();
     return true;
   }
