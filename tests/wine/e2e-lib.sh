@@ -229,13 +229,20 @@ e2e_wait_state() {
   return 1
 }
 
-# File, Open..., the path typed into the dialog, Enter. Returns once the
-# file-name box shows a name ending in the typed one's last part.
+# File, Open..., the path typed into the dialog, Enter. A path with letters
+# beyond ASCII is pasted instead, as xdotool's key strokes for letters the
+# keyboard lacks may come out as others. Returns once the file-name box shows
+# a name ending in the typed one's last part.
 e2e_open_file() {
   local path=$1
   keys alt+f o
   probe dialog 10000 >/dev/null || { e2e_note "no open dialog"; return 1; }
-  xdotool type --delay 15 "$path"
+  if LC_ALL=C grep -q '[^ -~]' <<<"$path"; then
+    printf '%s' "$path" | probe clipboard >/dev/null || { e2e_note "clipboard refused"; return 1; }
+    keys ctrl+v
+  else
+    xdotool type --delay 15 "$path"
+  fi
   keys Return
   local name=${path##*[\\/]} state
   for _ in $(seq 30); do

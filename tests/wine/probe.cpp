@@ -16,6 +16,7 @@
 //                                      menu carry a mark, and which items after them
 //   tarvex-probe focus                 class and id of the window with the keyboard focus
 //   tarvex-probe codepages             the ANSI and OEM code pages of the system
+//   tarvex-probe clipboard             puts the UTF-8 text of stdin on the clipboard
 //
 // Texts are read from the windows as UTF-16 and printed in UTF-8, so a name
 // the ANSI code page lacks is printed as the window holds it.
@@ -449,6 +450,30 @@ int Popup(int rows, DWORD wait_ms) {
   return 0;
 }
 
+// The clipboard as a person fills it before pasting: key strokes of letters
+// the keyboard lacks are not reliable under Wine, a paste is.
+int SetClipboardText() {
+  std::string utf8;
+  for (int c; (c = std::getchar()) != EOF;) utf8 += static_cast<char>(c);
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (static_cast<std::size_t>(length) + 1) * 2);
+  auto* text = static_cast<wchar_t*>(GlobalLock(memory));
+  if (text == nullptr) return 1;
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text, length);
+  text[length] = L'\0';
+  GlobalUnlock(memory);
+  // An owner window, as the clipboard takes no data from an owner of none.
+  HWND owner =
+      CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  const bool set = OpenClipboard(owner) && EmptyClipboard() &&
+                   SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+  CloseClipboard();
+  if (!set) GlobalFree(memory);
+  std::printf("clipboard=%s\n", set ? "set" : "refused");
+  return set ? 0 : 1;
+}
+
 int Focus() {
   HWND main = MainWindow();
   GUITHREADINFO info{};
@@ -507,6 +532,8 @@ int main(int argc, char** argv) {
     result = Popup(static_cast<int>(Arg(argc, argv, 2, 0)), Arg(argc, argv, 3, 0));
   } else if (command == "focus") {
     result = Focus();
+  } else if (command == "clipboard") {
+    result = SetClipboardText();
   } else if (command == "codepages") {
     std::printf("acp=%u\noemcp=%u\n", GetACP(), GetOEMCP());
     result = 0;

@@ -499,7 +499,7 @@ case_names() {
   e2e_pager_start com2 "$dir/open" || { fail "emulator did not start"; return 1; }
   e2e_app_start "$run" || { fail "main window did not appear"; return 1; }
   expect "menu marks from the folder's settings file" "$(menu_marks)" "none 3 3"
-  # Typed into the dialog as a person would, every letter of it.
+  # Pasted into the dialog whole, as a person would.
   e2e_open_file "$typed" || { fail "File, Open... did not take $typed"; return 1; }
   expect "file name after File, Open..." "$(value_of file "$(probe state)")" "${typed//\\/\\\\}"
   keys ctrl+u
