@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "cli/Platform.h"
+
 namespace {
 
 // Redraws at most this often; the records of eight pagers at 9600 bit/s
@@ -37,15 +39,9 @@ Console::Console(ProgressMode mode, Verbosity verbosity, std::vector<std::string
   }
 }
 
-void Console::WriteErr(const std::string& text) {
-  std::fputs(text.c_str(), err_);
-  std::fflush(err_);
-}
+void Console::WriteErr(const std::string& text) { WriteText(err_, text); }
 
-void Console::WriteOut(const std::string& text) {
-  std::fputs(text.c_str(), out_);
-  std::fflush(out_);
-}
+void Console::WriteOut(const std::string& text) { WriteText(out_, text); }
 
 void Console::EraseDrawn() {
   if (drawn_ == 0) return;

@@ -18,10 +18,7 @@ namespace {
 
 int Code(ExitCode code) { return static_cast<int>(code); }
 
-void PrintErr(const std::string& text) {
-  std::fputs(text.c_str(), stderr);
-  std::fflush(stderr);
-}
+void PrintErr(const std::string& text) { WriteText(stderr, text); }
 
 // The file is read once, shared with other readers and kept from writers
 // while it is read, and checked as the engine checks it; every port's update
@@ -37,9 +34,8 @@ int RefuseFile(const std::string& name, const std::string& reason) {
 }
 
 int CheckOnly(const FlashPlan& plan, const HexSummary& summary) {
-  std::fputs(
-      (plan.json ? JsonHexSummary : FormatHexSummary)(plan.hex_file, summary, plan.baud).c_str(),
-      stdout);
+  WriteText(stdout,
+            (plan.json ? JsonHexSummary : FormatHexSummary)(plan.hex_file, summary, plan.baud));
   return Code(summary.sound ? ExitCode::kFinished : ExitCode::kBadHexFile);
 }
 
@@ -95,11 +91,11 @@ std::string PortsGivenTwice(const FlashPlan& plan) {
 
 int Run(const FlashPlan& plan) {
   if (plan.list_ports) {
-    std::fputs(FormatPortList(ListSerialPorts(), plan.json).c_str(), stdout);
+    WriteText(stdout, FormatPortList(ListSerialPorts(), plan.json));
     return Code(ExitCode::kFinished);
   }
   if (const std::string twice = PortsGivenTwice(plan); !twice.empty()) {
-    PrintErr("tarvex-flash: " + twice + "\nRun with --help for more information.\n");
+    PrintErr(UsageErrorText(twice));
     return Code(ExitCode::kUsage);
   }
   const FirmwareLoad load = ReadFirmware(plan.hex_file);
@@ -120,8 +116,8 @@ int RunFlashCommand(int argc, const char* const* argv) {
   try {
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
     if (parsed.done) {
-      std::fputs(parsed.out.c_str(), stdout);
-      std::fputs(parsed.err.c_str(), stderr);
+      WriteText(stdout, parsed.out);
+      WriteText(stderr, parsed.err);
       return Code(parsed.code);
     }
     return Run(parsed.plan);

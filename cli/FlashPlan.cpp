@@ -74,9 +74,7 @@ ParsedCommandLine Finished(ExitCode code, std::string out, std::string err) {
 }
 
 ParsedCommandLine UsageError(const std::string& error) {
-  return Finished(
-      ExitCode::kUsage, "",
-      fmt::format("{}: {}\nRun '{} --help' for the options.\n", kProgram, error, kProgram));
+  return Finished(ExitCode::kUsage, "", UsageErrorText(error));
 }
 
 std::string Lower(std::string_view text) {
@@ -285,6 +283,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   ParsedCommandLine parsed;
   parsed.plan = std::move(plan);
   return parsed;
+}
+
+std::string UsageErrorText(const std::string& error) {
+  return fmt::format("{}: {}\nRun '{} --help' for the options.\n", kProgram, error, kProgram);
 }
 
 std::string SamePortTwice(const std::vector<std::string>& ports,

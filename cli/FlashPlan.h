@@ -34,6 +34,10 @@ struct ParsedCommandLine {
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
 
+// "tarvex-flash: ERROR" and where to read about the options, as every usage
+// error ends.
+std::string UsageErrorText(const std::string& error);
+
 // When a port names the same device as an earlier one (by `identities`, one
 // per port, as PortIdentity gives them), the usage error that says so;
 // otherwise "".

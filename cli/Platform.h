@@ -4,7 +4,22 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <string>
+#include <vector>
+
+// The program's arguments, argv[0] first: on Windows in UTF-8 from the wide
+// command line, which keeps every name whole; on POSIX the bytes of argv.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Writes `text` to `stream`. On Windows a console is given wide characters,
+// which it shows right whatever its code page; a file or a pipe, and every
+// stream on POSIX, gets the bytes as they are (UTF-8 inside the program).
+void WriteText(std::FILE* stream, const std::string& text);
+
+// Opens the file `path` names (UTF-8 on Windows, bytes on POSIX) for
+// appending bytes, creating it when it is missing; null when it cannot be.
+std::FILE* OpenForAppend(const std::string& path);
 
 // Makes sure the standard streams lead somewhere before anything is opened:
 // on POSIX a closed descriptor 0, 1 or 2 is opened on /dev/null, else the

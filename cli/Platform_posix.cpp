@@ -72,6 +72,17 @@ void EnsureStandardStreams() {
   }
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+void WriteText(std::FILE* stream, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+std::FILE* OpenForAppend(const std::string& path) { return std::fopen(path.c_str(), "ab"); }
+
 bool StreamsAreTerminals() {
   const char* term = std::getenv("TERM");
   const bool dumb = term == nullptr || std::strcmp(term, "dumb") == 0;

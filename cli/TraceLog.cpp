@@ -4,20 +4,22 @@
 #include <fmt/format.h>
 
 #include <chrono>
-#include <fstream>
+#include <cstdio>
+
+#include "cli/Platform.h"
 
 bool TraceLog::CanAppend() const {
-  std::ofstream out(path_, std::ios::app | std::ios::binary);
-  return out.good();
+  std::FILE* out = OpenForAppend(path_);
+  return out != nullptr && std::fclose(out) == 0;
 }
 
 bool TraceLog::Append(const PortResult& result) {
   const std::string line = JsonLogRecord(result, UtcNow(), file_name_, sha256_) + "\n";
   std::lock_guard lock(mutex_);
-  std::ofstream out(path_, std::ios::app | std::ios::binary);
-  out << line;
-  out.flush();
-  return out.good();
+  std::FILE* out = OpenForAppend(path_);
+  if (out == nullptr) return false;
+  const bool written = std::fwrite(line.data(), 1, line.size(), out) == line.size();
+  return std::fclose(out) == 0 && written;
 }
 
 std::string UtcNow() {

@@ -2,6 +2,7 @@
 
 #include "common/ReadOnlyFile.h"
 #include "common/SystemError.h"
+#include "common/WideText_win32.h"
 
 namespace {
 
@@ -13,12 +14,22 @@ bool ReadOnlyFile::Open(const std::string& name, FileSharing sharing, std::strin
   Close();
   // Exclusive is share mode 0: no other program may hold the file open, nor
   // open it while we hold it. Shared lets readers in and keeps writers out.
-  // A directory fails here, as CreateFile needs a backup flag to open one.
+  // A directory fails here, as CreateFileW needs a backup flag to open one.
+  // The wide call takes any name Windows itself takes; the name is made
+  // before the call, so nothing runs between it and GetLastError().
   const DWORD share = sharing == FileSharing::kExclusive ? 0 : FILE_SHARE_READ;
-  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+  const std::wstring wide_name = Wide(name);
+  HANDLE file = CreateFileW(wide_name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = SystemErrorText(GetLastError());
+    return false;
+  }
+  // A name such as "com5.hex" opens the device COM5, and "nul" or a pipe
+  // opens no file at all: only a file on a disk is read.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    error = "not a regular file";
     return false;
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);

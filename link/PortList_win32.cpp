@@ -9,6 +9,7 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
+#include "common/WideText_win32.h"
 #include "link/PortList.h"
 
 namespace {
@@ -20,41 +21,53 @@ constexpr GUID kPortsClass = {
 constexpr GUID kComPortInterface = {
     0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
 
-std::string Utf8(const wchar_t* text, int length = -1) {
-  if (length == 0) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {};
-  std::string out(static_cast<std::size_t>(size), '\0');
-  if (WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr) <= 0) {
-    return {};
+constexpr std::size_t kFirstBufferChars = 256;
+constexpr std::size_t kMaxValueNameChars = 16383;
+constexpr int kReadAttempts = 4;
+
+// A string that `query` writes into a buffer of the size in bytes it is
+// given, and that reports ERROR_MORE_DATA with the size it needs when the
+// buffer is too small: read again into one that large rather than skipped.
+// A value may lack its closing NUL, so room for one is always kept.
+template <typename Query>
+std::string ReadGrowing(Query query) {
+  std::wstring buffer(kFirstBufferChars, L'\0');
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    auto bytes = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
+    const LONG result = query(reinterpret_cast<BYTE*>(buffer.data()), bytes);
+    if (result == ERROR_SUCCESS) {
+      buffer.resize(bytes / sizeof(wchar_t));
+      return Utf8(buffer.c_str());  // up to the first NUL
+    }
+    if (result != ERROR_MORE_DATA) return {};
+    buffer.assign(bytes / sizeof(wchar_t) + 2, L'\0');
   }
-  if (length < 0) out.pop_back();  // the terminating NUL was counted
-  return out;
+  return {};
 }
 
 // A REG_SZ value of an open key; empty when it is missing or not a string.
 std::string RegistryString(HKEY key, const wchar_t* value) {
-  wchar_t buffer[256] = {};
-  DWORD type = 0;
-  DWORD size = sizeof buffer - sizeof(wchar_t);  // room for a NUL the value may lack
-  if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-          ERROR_SUCCESS ||
-      type != REG_SZ) {
-    return {};
-  }
-  return Utf8(buffer);
+  return ReadGrowing([&](BYTE* data, DWORD& bytes) -> LONG {
+    DWORD type = 0;
+    const LONG result = RegQueryValueExW(key, value, nullptr, &type, data, &bytes);
+    return result == ERROR_SUCCESS && type != REG_SZ ? ERROR_INVALID_DATA : result;
+  });
 }
 
 std::string DeviceProperty(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property) {
-  wchar_t buffer[512] = {};
-  DWORD type = 0;
-  if (!SetupDiGetDeviceRegistryPropertyW(devices, &device, property, &type,
-                                         reinterpret_cast<BYTE*>(buffer),
-                                         sizeof buffer - sizeof(wchar_t), nullptr) ||
-      type != REG_SZ) {
-    return {};
-  }
-  return Utf8(buffer);
+  return ReadGrowing([&](BYTE* data, DWORD& bytes) -> LONG {
+    DWORD type = 0;
+    DWORD needed = 0;
+    if (SetupDiGetDeviceRegistryPropertyW(devices, &device, property, &type, data, bytes,
+                                          &needed)) {
+      bytes = needed;
+      return type == REG_SZ ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_INSUFFICIENT_BUFFER) return static_cast<LONG>(error);
+    bytes = needed;
+    return ERROR_MORE_DATA;
+  });
 }
 
 // The COM name the port's driver was given, from the device's own key.
@@ -127,17 +140,20 @@ void AddSerialCommPorts(std::vector<PortInfo>& ports) {
     return;
   }
   for (DWORD index = 0;; ++index) {
-    wchar_t device[256] = {};
-    wchar_t name[64] = {};
-    DWORD device_length = 255;
-    DWORD name_size = sizeof name - sizeof(wchar_t);
-    DWORD type = 0;
-    const LONG result = RegEnumValueW(key, index, device, &device_length, nullptr, &type,
-                                      reinterpret_cast<BYTE*>(name), &name_size);
-    if (result == ERROR_NO_MORE_ITEMS) break;
-    if (result != ERROR_SUCCESS || type != REG_SZ) continue;  // too long or not a name
+    bool no_more = false;
+    const std::string name = ReadGrowing([&](BYTE* data, DWORD& bytes) -> LONG {
+      // Value names are at most this long; only the data may need more room.
+      std::wstring device(kMaxValueNameChars + 1, L'\0');
+      auto device_length = static_cast<DWORD>(device.size());
+      DWORD type = 0;
+      const LONG result =
+          RegEnumValueW(key, index, device.data(), &device_length, nullptr, &type, data, &bytes);
+      no_more = result == ERROR_NO_MORE_ITEMS;
+      return result == ERROR_SUCCESS && type != REG_SZ ? ERROR_INVALID_DATA : result;
+    });
+    if (no_more) break;
     PortInfo port;
-    port.Name = Utf8(name);
+    port.Name = name;
     port.Number = ComNumberOf(port.Name);
     if (port.Number != 0) MergePort(ports, port);
   }

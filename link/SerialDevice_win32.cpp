@@ -3,6 +3,7 @@
 // against its own failure value and GetLastError() is read at once.
 #include <windows.h>
 
+#include "common/WideText_win32.h"
 #include "link/PortList.h"
 #include "link/SerialDevice.h"
 
@@ -24,8 +25,8 @@ std::string DeviceNamespacePath(const std::string& name) {
   FIELD(ByteSize) FIELD(Parity) FIELD(StopBits) FIELD(XonChar) FIELD(XoffChar)
 // clang-format on
 
-bool IsFolder(const std::string& name) {
-  const DWORD attributes = GetFileAttributesA(name.c_str());
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -41,13 +42,15 @@ class Win32SerialDevice final : public ISerialDevice {
   ~Win32SerialDevice() override { Close(); }
 
   bool Open(const std::string& name) override {
-    handle_ = CreateFileA(DeviceNamespacePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                          nullptr, OPEN_EXISTING, 0, nullptr);
+    // Made before the call, so nothing runs between it and GetLastError().
+    const std::wstring path = Wide(DeviceNamespacePath(name));
+    handle_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                          nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) {
       Fail();
       // A folder refuses the open as access denied, which would read as a
       // port held by another program.
-      if (last_error_ == ERROR_ACCESS_DENIED && IsFolder(name)) last_error_ = ERROR_DIRECTORY;
+      if (last_error_ == ERROR_ACCESS_DENIED && IsFolder(path)) last_error_ = ERROR_DIRECTORY;
       return false;
     }
     return true;

@@ -1,7 +1,11 @@
+// The settings file's operations on Windows. Every name goes to the system
+// through the wide calls, which take any name Windows itself takes; the
+// narrow ones would turn what the ANSI code page lacks into "?".
 #include <windows.h>
 
 #include <vector>
 
+#include "common/WideText_win32.h"
 #include "shell/FileOps.h"
 
 namespace fileops {
@@ -10,23 +14,23 @@ const char kPathSeparator = '\\';
 
 std::optional<std::string> CurrentDirectory() {
   // The first call tells the size the path needs, its terminator included.
-  const DWORD needed = GetCurrentDirectoryA(0, nullptr);
+  const DWORD needed = GetCurrentDirectoryW(0, nullptr);
   if (needed == 0) return std::nullopt;
-  std::vector<char> buffer(needed);
-  const DWORD length = GetCurrentDirectoryA(needed, buffer.data());
+  std::vector<wchar_t> buffer(needed);
+  const DWORD length = GetCurrentDirectoryW(needed, buffer.data());
   if (length == 0 || length >= needed) return std::nullopt;
-  return std::string(buffer.data(), length);
+  return Utf8(std::wstring_view(buffer.data(), length));
 }
 
 bool IsRegularFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool RegularFile::Open(const std::string& path) {
   Close();
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   // A device or a pipe opened under this name is not read.
   if (GetFileType(file) != FILE_TYPE_DISK) {
@@ -53,18 +57,18 @@ void RegularFile::Close() {
 }
 
 bool Exists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 namespace {
 
-bool IsReadOnlyFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+bool IsReadOnlyFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-bool WriteAndFlush(const std::string& path, std::string_view content) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+bool WriteAndFlush(const wchar_t* path, std::string_view content) {
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
@@ -78,17 +82,17 @@ bool WriteAndFlush(const std::string& path, std::string_view content) {
 
 bool ReplaceFileContents(const std::string& directory, const std::string& name,
                          std::string_view content) {
-  const std::string path = JoinPath(directory, name);
+  const std::wstring path = Wide(JoinPath(directory, name));
   if (IsReadOnlyFile(path)) return false;
 
-  // GetTempFileNameA creates the empty file under a name no one else holds.
-  char temp[MAX_PATH] = {};
-  if (GetTempFileNameA(directory.c_str(), "tvx", 0, temp) == 0) return false;
+  // GetTempFileNameW creates the empty file under a name no one else holds.
+  wchar_t temp[MAX_PATH] = {};
+  if (GetTempFileNameW(Wide(directory).c_str(), L"tvx", 0, temp) == 0) return false;
   if (WriteAndFlush(temp, content) &&
-      MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      MoveFileExW(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }
-  DeleteFileA(temp);
+  DeleteFileW(temp);
   return false;
 }
 

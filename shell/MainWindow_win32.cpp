@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/PortIndex.h"
+#include "common/WideText_win32.h"
 #include "engine/Hexproc.h"
 #include "link/PortList.h"
 #include "resource.h"
@@ -17,14 +18,14 @@
 
 namespace {
 
-constexpr char kWindowClass[] = "TFmMain";
+constexpr wchar_t kWindowClass[] = L"TFmMain";
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int kDesignDpi = 96;
 constexpr int kClientWidth = 345;
 constexpr int kClientHeight = 108;
 constexpr int kFontPoints = 8;
 constexpr int kPointsPerInch = 72;
-constexpr char kFontFace[] = "MS Sans Serif";
+constexpr wchar_t kFontFace[] = L"MS Sans Serif";
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kTimer1IntervalMs = 200;
 constexpr DWORD kOpenPathCapacity = 4096;
@@ -68,15 +69,6 @@ const MenuChoice* FindChoiceByItem(const std::string& item) {
   return nullptr;
 }
 
-std::wstring Wide(const std::string& utf8) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-  if (size <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  if (MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), size) <= 0) return {};
-  wide.pop_back();  // the terminating NUL
-  return wide;
-}
-
 // A device description may hold an ampersand, which a menu would take for
 // an access key.
 std::wstring MenuCaption(const std::string& text) {
@@ -116,19 +108,32 @@ int ScreenDpi() {
 
 HFONT CreateWindowFont(int dpi) {
   const int height = -MulDiv(kFontPoints, dpi, kPointsPerInch);
-  return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+  return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                      DEFAULT_PITCH | FF_SWISS, kFontFace);
 }
 
 // "caption|pattern|..." as the dialog wants it: each part ended by a zero,
 // and one more zero after the last.
-std::string DialogFilter(const std::string& filter) {
-  std::string result = filter;
-  std::replace(result.begin(), result.end(), '|', '\0');
-  result.push_back('\0');
-  result.push_back('\0');
+std::wstring DialogFilter(const std::string& filter) {
+  std::wstring result = Wide(filter);
+  std::replace(result.begin(), result.end(), L'|', L'\0');
+  result.push_back(L'\0');
+  result.push_back(L'\0');
   return result;
+}
+
+// The name of file `index` of a drop, whole: asked for its length first.
+std::wstring DroppedFileName(HDROP drop, UINT index) {
+  std::wstring name(DragQueryFileW(drop, index, nullptr, 0) + 1, L'\0');
+  name.resize(DragQueryFileW(drop, index, name.data(), static_cast<UINT>(name.size())));
+  return name;
+}
+
+bool IsFileNotFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return !path.empty() && attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 }  // namespace
@@ -137,9 +142,9 @@ TFmMain::TFmMain()
     : dpi_(ScreenDpi()),
       font_(CreateWindowFont(dpi_)),
       accelerators_(
-          LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_ACCELERATORS))),
+          LoadAcceleratorsW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_ACCELERATORS))),
       model_(*this) {
-  HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINMENU));
+  HMENU menu = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINMENU));
   Create(kWindowClass, kMainCaption, kWindowStyle, CentredWindowBounds(kWindowStyle), menu);
 }
 
@@ -158,31 +163,31 @@ RECT TFmMain::CentredWindowBounds(DWORD style) const {
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
   RECT work{};
-  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   const int left = work.left + (work.right - work.left - width) / 2;
   const int top = work.top + (work.bottom - work.top - height) / 2;
   return RECT{left, top, left + width, top + height};
 }
 
-HWND TFmMain::CreateControl(DWORD ex_style, const char* window_class, const char* text, DWORD style,
-                            int id, int left, int top, int width, int height) {
-  HWND control = CreateWindowExA(ex_style, window_class, text, WS_CHILD | WS_VISIBLE | style,
-                                 Scale(left), Scale(top), Scale(width), Scale(height), Handle(),
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 GetModuleHandleA(nullptr), nullptr);
-  SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+HWND TFmMain::CreateControl(DWORD ex_style, const wchar_t* window_class, const std::string& text,
+                            DWORD style, int id, int left, int top, int width, int height) {
+  HWND control = CreateWindowExW(
+      ex_style, window_class, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, Scale(left),
+      Scale(top), Scale(width), Scale(height), Handle(),
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   return control;
 }
 
 // The file-name label grows to its text, as the font on this machine may be
 // wider than the one it was laid out for; LbPercent keeps its size.
 void TFmMain::FitWidthToText(HWND label) {
-  char text[64] = {};
-  const int length = GetWindowTextA(label, text, sizeof text);
+  wchar_t text[64] = {};
+  const int length = GetWindowTextW(label, text, static_cast<int>(std::size(text)));
   HDC dc = GetDC(label);
   HGDIOBJ previous = SelectObject(dc, font_);
   SIZE extent{};
-  GetTextExtentPoint32A(dc, text, length, &extent);
+  GetTextExtentPoint32W(dc, text, length, &extent);
   SelectObject(dc, previous);
   ReleaseDC(label, dc);
   RECT bounds{};
@@ -194,17 +199,17 @@ void TFmMain::FitWidthToText(HWND label) {
 
 // Created in tab order: the edit box, the button, the progress bar.
 void TFmMain::CreateControls() {
-  label_ =
-      CreateControl(0, "STATIC", "File name:", SS_LEFTNOWORDWRAP, IDC_FILENAME_LABEL, 8, 8, 48, 13);
+  label_ = CreateControl(0, L"STATIC", "File name:", SS_LEFTNOWORDWRAP, IDC_FILENAME_LABEL, 8, 8,
+                         48, 13);
   FitWidthToText(label_);
   file_name_ =
-      CreateControl(WS_EX_CLIENTEDGE, "EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL | ES_READONLY,
+      CreateControl(WS_EX_CLIENTEDGE, L"EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL | ES_READONLY,
                     IDC_FILENAME, 8, 24, 331, 21);
-  update_button_ =
-      CreateControl(0, "BUTTON", "UpDate", WS_TABSTOP | BS_PUSHBUTTON, IDC_UPDATE, 264, 52, 75, 25);
-  progress_ = CreateControl(0, PROGRESS_CLASSA, "", 0, IDC_PROGRESS, 8, 88, 299, 16);
-  SendMessageA(progress_, PBM_SETRANGE32, 0, 100);
-  percent_ = CreateControl(0, "STATIC", "0%", SS_LEFTNOWORDWRAP, IDC_PERCENT, 312, 90, 26, 13);
+  update_button_ = CreateControl(0, L"BUTTON", "UpDate", WS_TABSTOP | BS_PUSHBUTTON, IDC_UPDATE,
+                                 264, 52, 75, 25);
+  progress_ = CreateControl(0, PROGRESS_CLASSW, "", 0, IDC_PROGRESS, 8, 88, 299, 16);
+  SendMessageW(progress_, PBM_SETRANGE32, 0, 100);
+  percent_ = CreateControl(0, L"STATIC", "0%", SS_LEFTNOWORDWRAP, IDC_PERCENT, 312, 90, 26, 13);
 }
 
 void TFmMain::Show(int show_command) {
@@ -216,8 +221,8 @@ void TFmMain::Show(int show_command) {
 
 bool TFmMain::TranslateKeys(MSG& message) {
   if (Handle() == nullptr) return false;
-  return TranslateAcceleratorA(Handle(), accelerators_, &message) != 0 ||
-         IsDialogMessageA(Handle(), &message) != 0;
+  return TranslateAcceleratorW(Handle(), accelerators_, &message) != 0 ||
+         IsDialogMessageW(Handle(), &message) != 0;
 }
 
 void TFmMain::SetMenuChecked(const std::string& item, bool checked) {
@@ -249,30 +254,26 @@ void TFmMain::RebuildCommPortMenu() {
 // The first file dropped is taken; folders are passed over.
 void TFmMain::OnDropFiles(WPARAM drop_handle) {
   const auto drop = reinterpret_cast<HDROP>(drop_handle);
-  std::string chosen;
-  const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  std::wstring chosen;
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
   for (UINT index = 0; index < count && chosen.empty(); ++index) {
-    std::string path(DragQueryFileA(drop, index, nullptr, 0) + 1, '\0');
-    path.resize(DragQueryFileA(drop, index, path.data(), static_cast<UINT>(path.size())));
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (!path.empty() && attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      chosen = path;
-    }
+    std::wstring path = DroppedFileName(drop, index);
+    if (IsFileNotFolder(path)) chosen = std::move(path);
   }
   DragFinish(drop);
-  if (!chosen.empty()) model_.ChooseFile(chosen);
+  if (!chosen.empty()) model_.ChooseFile(Utf8(chosen));
 }
 
 // Made absolute now: the dialog gives full paths, and the current directory
 // is the settings file's, not necessarily the file's.
 void TFmMain::ChooseFileFromCommandLine(const std::string& path) {
-  const DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
-  std::string full(size, '\0');
-  const DWORD length = size != 0 ? GetFullPathNameA(path.c_str(), size, full.data(), nullptr) : 0;
+  const std::wstring wide = Wide(path);
+  const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  std::wstring full(size, L'\0');
+  const DWORD length = size != 0 ? GetFullPathNameW(wide.c_str(), size, full.data(), nullptr) : 0;
   if (length == 0 || length >= size) return model_.ChooseFile(path);
   full.resize(length);
-  model_.ChooseFile(full);
+  model_.ChooseFile(Utf8(full));
 }
 
 void TFmMain::SetUpdateButtonEnabled(bool enabled) {
@@ -285,20 +286,22 @@ void TFmMain::SetUpdateButtonEnabled(bool enabled) {
 void TFmMain::FocusUpdateButton() { SetFocus(update_button_); }
 
 std::string TFmMain::FileNameText() {
-  std::string text(static_cast<std::size_t>(GetWindowTextLengthA(file_name_)) + 1, '\0');
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(file_name_)) + 1, L'\0');
   text.resize(static_cast<std::size_t>(
-      GetWindowTextA(file_name_, text.data(), static_cast<int>(text.size()))));
-  return text;
+      GetWindowTextW(file_name_, text.data(), static_cast<int>(text.size()))));
+  return Utf8(text);
 }
 
-void TFmMain::SetFileNameText(const std::string& text) { SetWindowTextA(file_name_, text.c_str()); }
+void TFmMain::SetFileNameText(const std::string& text) {
+  SetWindowTextW(file_name_, Wide(text).c_str());
+}
 
 void TFmMain::SetProgressPosition(int percent) {
-  SendMessageA(progress_, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+  SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
 }
 
 void TFmMain::SetPercentCaption(const std::string& caption) {
-  SetWindowTextA(percent_, caption.c_str());
+  SetWindowTextW(percent_, Wide(caption).c_str());
 }
 
 void TFmMain::SetTimerEnabled(bool enabled) {
@@ -310,12 +313,12 @@ void TFmMain::SetTimerEnabled(bool enabled) {
 }
 
 // Posted, so the close runs from the message loop after the current handler.
-void TFmMain::CloseForm() { PostMessageA(Handle(), WM_CLOSE, 0, 0); }
+void TFmMain::CloseForm() { PostMessageW(Handle(), WM_CLOSE, 0, 0); }
 
 std::optional<std::string> TFmMain::RunOpenDialog(const std::string& filter) {
-  const std::string dialog_filter = DialogFilter(filter);
-  std::vector<char> path(kOpenPathCapacity, '\0');
-  OPENFILENAMEA dialog{};
+  const std::wstring dialog_filter = DialogFilter(filter);
+  std::vector<wchar_t> path(kOpenPathCapacity, L'\0');
+  OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = Handle();
   dialog.lpstrFilter = dialog_filter.c_str();
@@ -324,8 +327,8 @@ std::optional<std::string> TFmMain::RunOpenDialog(const std::string& filter) {
   dialog.nMaxFile = kOpenPathCapacity;
   // The current directory stays where the settings file was loaded from.
   dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
-  if (!GetOpenFileNameA(&dialog)) return std::nullopt;
-  return std::string(path.data());
+  if (!GetOpenFileNameW(&dialog)) return std::nullopt;
+  return Utf8(path.data());
 }
 
 void TFmMain::ShowMessage(const std::string& text, const std::string& caption,
@@ -335,7 +338,7 @@ void TFmMain::ShowMessage(const std::string& text, const std::string& caption,
 
 void TFmMain::ProcessMessages() {
   MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
       // Leave it for the main loop, which ends the program.
       PostQuitMessage(static_cast<int>(message.wParam));
@@ -343,16 +346,16 @@ void TFmMain::ProcessMessages() {
     }
     if (TranslateKeys(message)) continue;
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
 }
 
 void TFmMain::MessageBox(const std::string& text, const std::string& caption, std::uint32_t style) {
-  MessageBoxA(Handle(), text.c_str(), caption.c_str(), style | MB_OK);
+  MessageBoxW(Handle(), Wide(text).c_str(), Wide(caption).c_str(), style | MB_OK);
 }
 
 void TFmMain::ShowHandlerError(const std::string& what) {
-  MessageBoxA(Handle(), what.c_str(), kMainCaption, MB_OK | MB_ICONERROR);
+  MessageBoxW(Handle(), Wide(what).c_str(), Wide(kMainCaption).c_str(), MB_OK | MB_ICONERROR);
 }
 
 void TFmMain::OnCommand(int id, int code) {

@@ -49,8 +49,8 @@ class TFmMain final : public Window, public IMainView, public IGuiServices {
   RECT CentredWindowBounds(DWORD style) const;
   void CreateControls();
   void FitWidthToText(HWND label);
-  HWND CreateControl(DWORD ex_style, const char* window_class, const char* text, DWORD style,
-                     int id, int left, int top, int width, int height);
+  HWND CreateControl(DWORD ex_style, const wchar_t* window_class, const std::string& text,
+                     DWORD style, int id, int left, int top, int width, int height);
   void OnCommand(int id, int code);
   void RebuildCommPortMenu();
   void OnDropFiles(WPARAM drop_handle);

@@ -4,10 +4,13 @@
 
 #include <commctrl.h>
 
-#include <cstdlib>
 #include <exception>
+#include <string>
+#include <vector>
 
+#include "common/CommandLine_win32.h"
 #include "common/GuiServices.h"
+#include "common/WideText_win32.h"
 #include "engine/Hexproc.h"
 #include "shell/MainWindow_win32.h"
 
@@ -34,16 +37,16 @@ void PrepareProcess() {
 
 int RunMessageLoop(TFmMain& form) {
   MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     if (form.TranslateKeys(message)) continue;
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
   return static_cast<int>(message.wParam);
 }
 
-void ShowStartupError(const char* what) {
-  MessageBoxA(nullptr, what, kMainCaption, MB_OK | MB_ICONERROR);
+void ShowStartupError(const std::string& what) {
+  MessageBoxW(nullptr, Wide(what).c_str(), Wide(kMainCaption).c_str(), MB_OK | MB_ICONERROR);
 }
 
 }  // namespace
@@ -57,7 +60,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show_command) {
     InstalledGuiServices services(&form);
     form.Show(show_command);
     // TarvexUpd.exe path\to\fw.hex starts with that file chosen.
-    if (__argc > 1) form.ChooseFileFromCommandLine(__argv[1]);
+    const std::vector<std::string> arguments = CommandLineArguments();
+    if (arguments.size() > 1) form.ChooseFileFromCommandLine(arguments[1]);
     return RunMessageLoop(form);
   } catch (const std::exception& error) {
     ShowStartupError(error.what());

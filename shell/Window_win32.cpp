@@ -3,14 +3,16 @@
 #include <exception>
 #include <stdexcept>
 
+#include "common/WideText_win32.h"
+
 namespace {
 
-void RegisterOnce(const char* class_name, HINSTANCE instance, WNDPROC procedure) {
-  WNDCLASSEXA existing{};
+void RegisterOnce(const wchar_t* class_name, HINSTANCE instance, WNDPROC procedure) {
+  WNDCLASSEXW existing{};
   existing.cbSize = sizeof existing;
-  if (GetClassInfoExA(instance, class_name, &existing)) return;
+  if (GetClassInfoExW(instance, class_name, &existing)) return;
 
-  WNDCLASSEXA window_class{};
+  WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof window_class;
   window_class.lpfnWndProc = procedure;
   window_class.hInstance = instance;
@@ -18,7 +20,7 @@ void RegisterOnce(const char* class_name, HINSTANCE instance, WNDPROC procedure)
   window_class.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   window_class.lpszClassName = class_name;
-  if (RegisterClassExA(&window_class) == 0) {
+  if (RegisterClassExW(&window_class) == 0) {
     throw std::runtime_error("Cannot register the window class.");
   }
 }
@@ -29,17 +31,17 @@ void RegisterOnce(const char* class_name, HINSTANCE instance, WNDPROC procedure)
 // default procedure, not to this half-destroyed object.
 Window::~Window() {
   if (hwnd_ == nullptr) return;
-  SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
   DestroyWindow(hwnd_);
 }
 
-void Window::Create(const char* class_name, const char* caption, DWORD style, const RECT& bounds,
-                    HMENU menu) {
-  HINSTANCE instance = GetModuleHandleA(nullptr);
+void Window::Create(const wchar_t* class_name, const std::string& caption, DWORD style,
+                    const RECT& bounds, HMENU menu) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
   RegisterOnce(class_name, instance, &Window::Procedure);
-  const HWND created = CreateWindowExA(0, class_name, caption, style, bounds.left, bounds.top,
-                                       bounds.right - bounds.left, bounds.bottom - bounds.top,
-                                       nullptr, menu, instance, this);
+  const HWND created = CreateWindowExW(0, class_name, Wide(caption).c_str(), style, bounds.left,
+                                       bounds.top, bounds.right - bounds.left,
+                                       bounds.bottom - bounds.top, nullptr, menu, instance, this);
   if (created == nullptr) throw std::runtime_error("Cannot create the main window.");
 }
 
@@ -52,7 +54,7 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 LRESULT Window::DefaultHandling(UINT message, WPARAM wparam, LPARAM lparam) {
-  return DefWindowProcA(hwnd_, message, wparam, lparam);
+  return DefWindowProcW(hwnd_, message, wparam, lparam);
 }
 
 LRESULT Window::GuardedHandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -68,16 +70,16 @@ LRESULT Window::GuardedHandleMessage(UINT message, WPARAM wparam, LPARAM lparam)
 
 LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
-    auto* create = reinterpret_cast<CREATESTRUCTA*>(lparam);
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
     auto* self = static_cast<Window*>(create->lpCreateParams);
     self->hwnd_ = hwnd;
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
-  auto* self = reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  auto* self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   // Messages before WM_NCCREATE (WM_GETMINMAXINFO) have no object yet.
-  if (self == nullptr) return DefWindowProcA(hwnd, message, wparam, lparam);
+  if (self == nullptr) return DefWindowProcW(hwnd, message, wparam, lparam);
   if (message == WM_NCDESTROY) {
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     const LRESULT result = self->GuardedHandleMessage(message, wparam, lparam);
     self->hwnd_ = nullptr;
     return result;

@@ -1,7 +1,8 @@
 // A top-level window as a C++ object: the object's address rides in the
 // window's GWLP_USERDATA, and every message goes to its HandleMessage. An
 // exception that escapes a handler is caught before it leaves the window
-// procedure and shown in an error box; the message loop goes on.
+// procedure and shown in an error box; the message loop goes on. The window
+// is a Unicode window: its texts are UTF-16 on the Windows side, UTF-8 here.
 #pragma once
 
 #include <windows.h>
@@ -19,10 +20,10 @@ class Window {
   HWND Handle() const { return hwnd_; }
 
  protected:
-  // Registers `class_name` on first use and creates the window; throws
-  // std::runtime_error when Windows refuses either.
-  void Create(const char* class_name, const char* caption, DWORD style, const RECT& bounds,
-              HMENU menu);
+  // Registers `class_name` on first use and creates the window with the
+  // UTF-8 `caption`; throws std::runtime_error when Windows refuses either.
+  void Create(const wchar_t* class_name, const std::string& caption, DWORD style,
+              const RECT& bounds, HMENU menu);
 
   // Destroys the window while the derived object can still take its messages.
   void Destroy();

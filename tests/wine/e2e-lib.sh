@@ -24,6 +24,10 @@ e2e_init() {
   E2E_APP_DIR=
   E2E_PAGER_PORTS=()
   export WINEPREFIX=$E2E_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # A UTF-8 locale that every Debian has: Wine reads the names of the Linux
+  # files as UTF-8 and gives Windows programs the ANSI code page 1252 of a
+  # Western-European Windows, which lacks most of the world's letters.
+  export LANG=C.UTF-8 LC_ALL=C.UTF-8
   mkdir -p "$E2E_WORK"
   E2E_LOG=$E2E_WORK/driver.log
   : >"$E2E_LOG"
@@ -70,13 +74,16 @@ e2e_build_dropper() {
 }
 
 # e2e_drop_file PATH: drops the file on the middle of the program's window,
-# as one dragged from a file manager.
+# as one dragged from a file manager, whose URI has its bytes beyond ASCII
+# (and its blanks) percent-encoded.
 e2e_drop_file() {
-  local window x y w h
+  local window x y w h uri
   window=$(value_of window "$(probe rects)")
   IFS=, read -r x y w h <<<"$window"
-  e2e_note "drop $1"
-  "$E2E_DROPPER" $((x + w / 2)) $((y + h / 2)) "file://$(realpath -m "$1")"$'\r\n' 2>>"$E2E_LOG"
+  uri=$(python3 -c 'import sys, urllib.parse; print("file://" + urllib.parse.quote(sys.argv[1]))' \
+    "$(realpath -m "$1")")
+  e2e_note "drop $1 as $uri"
+  "$E2E_DROPPER" $((x + w / 2)) $((y + h / 2)) "$uri"$'\r\n' 2>>"$E2E_LOG"
 }
 
 # Starts Xvfb on a display number it picks itself, and exports DISPLAY.
@@ -222,13 +229,20 @@ e2e_wait_state() {
   return 1
 }
 
-# File, Open..., the path typed into the dialog, Enter. Returns once the
-# file-name box shows a name ending in the typed one's last part.
+# File, Open..., the path typed into the dialog, Enter. A path with letters
+# beyond ASCII is pasted instead, as xdotool's key strokes for letters the
+# keyboard lacks may come out as others. Returns once the file-name box shows
+# a name ending in the typed one's last part.
 e2e_open_file() {
   local path=$1
   keys alt+f o
   probe dialog 10000 >/dev/null || { e2e_note "no open dialog"; return 1; }
-  xdotool type --delay 15 "$path"
+  if LC_ALL=C grep -q '[^ -~]' <<<"$path"; then
+    printf '%s' "$path" | probe clipboard >/dev/null || { e2e_note "clipboard refused"; return 1; }
+    keys ctrl+v
+  else
+    xdotool type --delay 15 "$path"
+  fi
   keys Return
   local name=${path##*[\\/]} state
   for _ in $(seq 30); do

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # tarvex-flash.exe under Wine against pager emulators behind COM5 and COM6
 # (links made by tools/wine/setup-prefix.sh): one pager, or two at once where
-# COM6's pager refuses every "p". Checks the exit code, the summary and the
-# image the good pager programmed.
+# COM6's pager refuses every "p", or one pager with the firmware and the log
+# in a folder named in several scripts. Checks the exit code, the summary
+# and the image the good pager programmed.
 #
-#   tests/wine/flash-cli.sh PREFIX PAGERSIM EXE HEXFILE one|two
+#   tests/wine/flash-cli.sh PREFIX PAGERSIM EXE HEXFILE one|two|names
 set -euo pipefail
 prefix=$(realpath -m "${1:?}"); pagersim=${2:?}; exe=${3:?}; hex=${4:?}; mode=${5:?}
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$here/../../tools/wine
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarvex-wine-cli.XXXXXX")
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine reads the Linux names as UTF-8 and gives the program the ANSI code page
+# 1252, which lacks most of the letters of the folder below.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
 cleanup() {
   bash "$tools/pager-on-com.sh" stop "$prefix" com5
@@ -21,17 +25,46 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# What a console shows of a run: the program on a pseudo-terminal, where Wine
+# gives it a console whose code page is the OEM one (437), not UTF-8. The
+# console's cursor moves are taken out, and the blanks it may draw as moves.
+# The exit code is not looked at: a failing run is shown as well.
+on_console() {
+  local command
+  printf -v command '%q ' wine "$@"
+  { script -qec "stty cols 400; $command" /dev/null || true; } |
+    sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' | tr -d ' \r\n'
+}
+
+# expect_on_console WANT: WANT, blanks aside, is in what the console showed.
+expect_on_console() {
+  local want=${1// /}
+  [[ $shown == *"$want"* ]] || fail "the console does not show '$1': $shown"
+}
+
+if [[ $mode == names ]]; then
+  folder=$work/"Łódź 日本 Ωμέγα"
+  mkdir -p "$folder"
+  cp "$hex" "$folder/fw.hex"
+  hex=$folder/fw.hex
+  log=$folder/trace.jsonl
+  codepages=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' | tr -d '\r')
+  grep -qE '^ +ACP +REG_SZ +1252$' <<<"$codepages" || fail "the ANSI code page is not 1252: $codepages"
+fi
+
 bash "$tools/pager-on-com.sh" start "$prefix" com5 "$pagersim" --image-hex "$work/com5.hex"
 ports=(-p COM5)
+options=()
 expected=0
 if [[ $mode == two ]]; then
   bash "$tools/pager-on-com.sh" start "$prefix" com6 "$pagersim" --nak-program 1000
   ports+=(-p COM6)
   expected=8  # rewinds exceeded on COM6
 fi
+if [[ $mode == names ]]; then options=(--log "$(winepath -w "$log")"); fi
 
 set +e
-wine "$exe" "${ports[@]}" -b 9600 "$(winepath -w "$hex")" >"$work/out" 2>"$work/err"
+wine "$exe" "${ports[@]}" -b 9600 "${options[@]}" "$(winepath -w "$hex")" >"$work/out" 2>"$work/err"
 code=$?
 set -e
 cat "$work/out" "$work/err"
@@ -44,4 +77,37 @@ if [[ $mode == two ]]; then
 fi
 cmp -s <(python3 "$here/hexdata.py" "$hex") <(python3 "$here/hexdata.py" "$work/com5.hex") ||
   fail "COM5's pager does not hold the file's image"
+
+if [[ $mode == names ]]; then
+  name=$(winepath -w "$hex")
+  # The log, in the folder, names the file in UTF-8.
+  [[ -f $log ]] || fail "no log at $log"
+  [[ $(wc -l <"$log") == 1 ]] || fail "the log does not hold one line for the one pager: $(cat "$log")"
+  logged=$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1], "rb").read())["file"])' "$log") ||
+    fail "the log's line is not JSON: $(cat "$log")"
+  [[ $logged == "$name" ]] || fail "the log names the file '$logged', not '$name'"
+  # A pipe gets the UTF-8 bytes: a port named by a path in the folder.
+  port=$(winepath -w "$folder/no-port")
+  code=0
+  wine "$exe" -p "$port" "$name" >"$work/out" 2>"$work/err" || code=$?
+  [[ $code == 4 ]] || fail "a port that is not there: exit code $code, expected 4"
+  grep -qF "Can NOT Open \"$port\"" "$work/err" || fail "stderr does not name the port: $(cat "$work/err")"
+  grep -qxF "  The port does not exist." <(tr -d '\r' <"$work/err") ||
+    fail "stderr does not say why the port cannot be opened: $(cat "$work/err")"
+  # A console gets the characters, whatever its code page.
+  shown=$(on_console "$exe" --check "$name")
+  expect_on_console "$name: sound"
+  shown=$(on_console "$exe" -p "$port" "$name")
+  expect_on_console "Can NOT Open \"$port\""
+  expect_on_console "The port does not exist."
+  # A file named like a device ("com5.hex" is COM5 to Windows) is no
+  # firmware: refused at once, not read from the pager's line.
+  bash "$tools/pager-on-com.sh" start "$prefix" com5 "$pagersim"
+  code=0
+  timeout 60 wine "$exe" --check "$(winepath -w "$folder")\\com5.hex" >"$work/out" 2>"$work/err" ||
+    code=$?
+  bash "$tools/pager-on-com.sh" stop "$prefix" com5
+  [[ $code == 3 ]] || fail "a file named like a device: exit code $code, expected 3: $(cat "$work/err")"
+  grep -q "not a regular file" "$work/err" || fail "stderr does not say why: $(cat "$work/err")"
+fi
 echo PASS

@@ -15,7 +15,11 @@
 //   tarvex-probe popup ROWS [WAIT_MS]  which of the first ROWS items of the open popup
 //                                      menu carry a mark, and which items after them
 //   tarvex-probe focus                 class and id of the window with the keyboard focus
+//   tarvex-probe codepages             the ANSI and OEM code pages of the system
+//   tarvex-probe clipboard             puts the UTF-8 text of stdin on the clipboard
 //
+// Texts are read from the windows as UTF-16 and printed in UTF-8, so a name
+// the ANSI code page lacks is printed as the window holds it.
 // Exit code 0 when the thing waited for was seen, 1 when not, 2 on bad use.
 #include <windows.h>
 // After windows.h, which it builds on.
@@ -48,22 +52,30 @@ std::string ClassOf(HWND window) {
   return name;
 }
 
+std::string Utf8(const wchar_t* text, int length) {
+  if (length <= 0) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
+  return out;
+}
+
 // The text as the window's own process gives it (an edit box keeps its text
 // to itself, so GetWindowText from outside would not do).
 std::string TextOf(HWND window) {
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
                            &length)) {
     return "<no answer>";
   }
   // Room to spare: the text may grow between the two questions.
-  std::vector<char> text(std::max<std::size_t>(length + 1, 256), '\0');
+  std::vector<wchar_t> text(std::max<std::size_t>(length + 1, 256), L'\0');
   DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
                            SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied)) {
     return "<no answer>";
   }
-  return std::string(text.data(), copied);
+  return Utf8(text.data(), static_cast<int>(copied));
 }
 
 // Line breaks and backslashes escaped, so each value stays on one line.
@@ -441,6 +453,30 @@ int Popup(int rows, DWORD wait_ms) {
   return 0;
 }
 
+// The clipboard as a person fills it before pasting: key strokes of letters
+// the keyboard lacks are not reliable under Wine, a paste is.
+int SetClipboardText() {
+  std::string utf8;
+  for (int c; (c = std::getchar()) != EOF;) utf8 += static_cast<char>(c);
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (static_cast<std::size_t>(length) + 1) * 2);
+  auto* text = static_cast<wchar_t*>(GlobalLock(memory));
+  if (text == nullptr) return 1;
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text, length);
+  text[length] = L'\0';
+  GlobalUnlock(memory);
+  // An owner window, as the clipboard takes no data from an owner of none.
+  HWND owner =
+      CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  const bool set = OpenClipboard(owner) && EmptyClipboard() &&
+                   SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+  CloseClipboard();
+  if (!set) GlobalFree(memory);
+  std::printf("clipboard=%s\n", set ? "set" : "refused");
+  return set ? 0 : 1;
+}
+
 int Focus() {
   HWND main = MainWindow();
   GUITHREADINFO info{};
@@ -499,6 +535,11 @@ int main(int argc, char** argv) {
     result = Popup(static_cast<int>(Arg(argc, argv, 2, 0)), Arg(argc, argv, 3, 0));
   } else if (command == "focus") {
     result = Focus();
+  } else if (command == "clipboard") {
+    result = SetClipboardText();
+  } else if (command == "codepages") {
+    std::printf("acp=%u\noemcp=%u\n", GetACP(), GetOEMCP());
+    result = 0;
   } else {
     std::fprintf(stderr, "tarvex-probe: unknown command %s\n", command.c_str());
   }

@@ -14,7 +14,7 @@
 # (transfer.png, the window mid-transfer; comm-port-menu.png, the Comm Port
 # submenu with a port listed and a gone one).
 # --only runs the named cases (normal, settings, nofile, silent, close,
-# listed, absent).
+# listed, absent, names).
 # Prints PASS or FAIL for each case and ends with "N passed, M failed"; the
 # exit code is 0 only when every case passed.
 set -uo pipefail
@@ -480,6 +480,88 @@ case_absent() {
   report "settings naming COM9: listed as not present and checked; the update says Can NOT Open \"COM9\"; a dropped file is chosen"
 }
 
+# --- a folder named in several scripts -----------------------------------------
+# Every name below it goes through the program whole: the settings file, the
+# file chosen with File, Open..., given on the command line and dropped, and
+# the names and reasons in the boxes. The ANSI code page (1252) lacks all but
+# "ó" of it, so a narrow call anywhere would turn it into "?".
+readonly NAMES_FOLDER="Łódź 日本 Ωμέγα"
+
+case_names() {
+  local dir=$work/names run=$work/names/$NAMES_FOLDER ini out typed gone
+  ini=$run/TARVEXUPD.INI
+  typed=$(e2e_windows_path "$run/fw.hex")
+  gone=$(e2e_windows_path "$run/gone.hex")
+  expect "ANSI code page under Wine" "$(value_of acp "$(probe codepages)")" 1252
+  mkdir -p "$run"
+  cp "$files/update.hex" "$run/fw.hex"
+
+  # The folder's settings file read at the first show (9600 bit/s, five
+  # resends, a port that is not there), and saved there at close.
+  printf '9\r\nH\r\n5\r\n' >"$ini"
+  e2e_pager_start com2 "$dir/open" || { fail "emulator did not start"; return 1; }
+  e2e_app_start "$run" || { fail "main window did not appear"; return 1; }
+  expect "menu marks from the folder's settings file" "$(menu_marks)" "none 3 3"
+  # Pasted into the dialog whole, as a person would.
+  e2e_open_file "$typed" || { fail "File, Open... did not take $typed"; return 1; }
+  expect "file name after File, Open..." "$(value_of file "$(probe state)")" "${typed//\\/\\\\}"
+  keys ctrl+u
+  out=$(probe box 20000)
+  expect "box for the port that is not there" "$(value_of text "$out")" \
+    'Can NOT Open "COM9"\nThe port does not exist.'
+  dismiss_with_enter
+  keys alt+s c 2
+  keys ctrl+u
+  out=$(probe box 60000)
+  expect "box after File, Open... in the folder" "$(value_of text "$out")" "$FINISHED"
+  dismiss_with_enter
+  keys alt+s s n
+  close_with_file_exit
+  expect_settings "$ini" "2${CRLF}H${CRLF}0${CRLF}" "TARVEXUPD.INI saved in the folder at close"
+  e2e_pager_stop com2
+  expect_image "$run/fw.hex" "$dir/open/image.hex"
+
+  # No settings file: one with the defaults is written there at the first
+  # show. The file is given on the command line.
+  rm -f "$ini"
+  e2e_pager_start com1 "$dir/argument" || { fail "emulator did not start"; return 1; }
+  e2e_app_start "$run" "$typed" || { fail "main window did not appear"; return 1; }
+  expect_settings "$ini" "1${CRLF}M${CRLF}3${CRLF}" "TARVEXUPD.INI written in the folder"
+  expect "file name from the command line" "$(value_of file "$(probe state)")" "${typed//\\/\\\\}"
+  keys ctrl+u
+  out=$(probe box 60000)
+  expect "box after the file from the command line" "$(value_of text "$out")" "$FINISHED"
+  dismiss_with_enter
+  e2e_pager_stop com1
+  expect_image "$run/fw.hex" "$dir/argument/image.hex"
+
+  # Dropped on the window: first a file that is gone by the time of the
+  # update, whose box says why; then the firmware itself.
+  e2e_pager_start com1 "$dir/drop" || { fail "emulator did not start"; return 1; }
+  cp "$run/fw.hex" "$run/gone.hex"
+  e2e_drop_file "$run/gone.hex" || fail "the drop did not finish"
+  expect "file name after the drop" "$(value_of file "$(probe state)")" "${gone//\\/\\\\}"
+  rm -f "$run/gone.hex"
+  keys ctrl+u
+  out=$(probe box 20000)
+  expect "box for the file that is gone" "$(value_of text "$out")" \
+    'Unable to open the HEX file.\nThe file cannot be opened: File not found.'
+  dismiss_with_enter
+  e2e_drop_file "$run/fw.hex" || fail "the drop did not finish"
+  expect "file name after the second drop" "$(value_of file "$(probe state)")" "${typed//\\/\\\\}"
+  keys ctrl+u
+  out=$(probe box 60000)
+  expect "box after the dropped file" "$(value_of text "$out")" "$FINISHED"
+  dismiss_with_enter
+  close_with_file_exit
+  expect_settings "$ini" "1${CRLF}M${CRLF}3${CRLF}" "TARVEXUPD.INI after the drops"
+  e2e_pager_stop com1
+  expect "'f' commands of the dropped files" "$(log_count "$dir/drop/pager.log" 'RX f')" 1
+  expect_no_log_errors "$dir/drop/pager.log"
+  expect_image "$run/fw.hex" "$dir/drop/image.hex"
+  report "names in any script: settings, File, Open..., command line and drop under \"$NAMES_FOLDER\""
+}
+
 wanted() {
   ((${#only[@]} == 0)) && return 0
   local name
@@ -509,6 +591,7 @@ run_case silent
 run_case close
 run_case listed
 run_case absent
+run_case names
 
 echo "(${SECONDS}s in all; logs in $work)"
 echo "$passed passed, $failed failed"
