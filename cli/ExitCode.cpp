@@ -23,6 +23,8 @@ constexpr CodeInfo kCodes[] = {
     {ExitCode::kResendsExceeded, "resends-exceeded", "resends of a package exceeded"},
     {ExitCode::kRewindsExceeded, "rewinds-exceeded", "rewinds of the transfer exceeded"},
     {ExitCode::kUnexpectedReply, "unexpected-reply", "a pager answered something unexpected"},
+    {ExitCode::kNotLogged, "not-logged",
+     "a pager finished but its --log line could not be written"},
     {ExitCode::kInterrupted, "interrupted", "interrupted by Ctrl+C"},
 };
 
@@ -65,6 +67,10 @@ std::size_t LongestOutcomeName() {
   std::size_t longest = 0;
   for (const CodeInfo& info : kCodes) longest = std::max(longest, info.name.size());
   return longest;
+}
+
+ExitCode PagerExitCode(ExitCode code, bool logged) {
+  return !logged && code == ExitCode::kFinished ? ExitCode::kNotLogged : code;
 }
 
 ExitCode GangExitCode(const std::vector<ExitCode>& in_port_order, bool interrupted) {

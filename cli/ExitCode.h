@@ -20,6 +20,8 @@ enum class ExitCode : int {
   kResendsExceeded = 7,
   kRewindsExceeded = 8,
   kUnexpectedReply = 9,
+  // A pager finished, but its line could not be added to the --log file.
+  kNotLogged = 11,
   // The shell's convention for a program ended by Ctrl+C (128 + SIGINT).
   kInterrupted = 130,
 };
@@ -32,6 +34,10 @@ ExitCode ExitCodeOf(UpdateOutcome outcome);
 std::string_view OutcomeName(ExitCode code);
 // The length of the longest of those names, for columns that show them.
 std::size_t LongestOutcomeName();
+
+// The code a pager counts with in a run: its outcome's, or kNotLogged when
+// it finished but its line could not be logged.
+ExitCode PagerExitCode(ExitCode code, bool logged);
 
 // With several pagers: 0 when all finished, else the code of the first
 // failure in port order; an interrupted run always ends as interrupted.

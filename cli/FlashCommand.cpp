@@ -75,9 +75,11 @@ int Flash(const FlashPlan& plan, const std::shared_ptr<const CheckedFirmware>& f
   const std::vector<PortResult> results =
       RunGang(MakeJobs(plan, firmware), console, interrupt, log.get());
   std::vector<ExitCode> codes;
-  for (const PortResult& result : results) codes.push_back(result.code);
+  for (const PortResult& result : results)
+    codes.push_back(PagerExitCode(result.code, result.logged));
   const ExitCode code = GangExitCode(codes, interrupt.load());
   console.Finish(results, code);
+  UpdatesEnded();
   return Code(code);
 }
 

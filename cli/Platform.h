@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The program's arguments, argv[0] first: on Windows in UTF-8 from the wide
@@ -17,9 +18,12 @@ std::vector<std::string> ProgramArguments(int argc, char** argv);
 // stream on POSIX, gets the bytes as they are (UTF-8 inside the program).
 void WriteText(std::FILE* stream, const std::string& text);
 
-// Opens the file `path` names (UTF-8 on Windows, bytes on POSIX) for
-// appending bytes, creating it when it is missing; null when it cannot be.
-std::FILE* OpenForAppend(const std::string& path);
+// Appends `line` to the file `path` names (UTF-8 on Windows, bytes on
+// POSIX), creating it when it is missing, in one write while no other
+// appender of ours writes to it. A write that goes short is cut back off the
+// file, so no fragment is left for the next line to be glued to. True only
+// when the whole line is in the file; an empty line only tries the file.
+bool AppendWhole(const std::string& path, std::string_view line);
 
 // Makes sure the standard streams lead somewhere before anything is opened:
 // on POSIX a closed descriptor 0, 1 or 2 is opened on /dev/null, else the
@@ -35,7 +39,15 @@ bool StreamsAreTerminals();
 // threads look at it between their steps. On POSIX a reader of our output
 // that goes away (`| head`) does not end the program mid-update, with a
 // pager left in flash mode: the write fails and the update goes on.
+// On Windows, closing the console window, logging off and shutting down end
+// the process once the handler returns: those hold it until UpdatesEnded()
+// (at most about 5 s, as Windows allows), so every pager in flash mode has
+// had its "q" and every log line is written.
 void InstallInterruptHandler(std::atomic<bool>& flag);
+void UpdatesEnded();
+// What the handler does with a console control event (Windows' numbers:
+// CTRL_C_EVENT 0 to CTRL_SHUTDOWN_EVENT 6); true when it handled it.
+bool OnConsoleEvent(unsigned long event);
 
 // What names the device behind a port, so one port given under two names
 // (a link and its target, COM5 and \\.\COM5) is seen as one: on POSIX the

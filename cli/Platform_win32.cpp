@@ -10,14 +10,13 @@
 namespace {
 
 std::atomic<bool>* interrupt_flag = nullptr;
+// Set once every update has ended; a manual-reset event.
+HANDLE updates_ended = nullptr;
+// Windows ends a process about 5 s after its console is closed, or its user
+// logs off, whatever the handler does; the pagers' "q" must go before that.
+constexpr DWORD kCloseGraceMs = 4500;
 
-BOOL WINAPI OnConsoleControl(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
-    return FALSE;
-  }
-  if (interrupt_flag != nullptr) interrupt_flag->store(true);
-  return TRUE;
-}
+BOOL WINAPI OnConsoleControl(DWORD event) { return OnConsoleEvent(event) ? TRUE : FALSE; }
 
 // Turns on cursor sequences for one console stream; false when the stream is
 // not a console or the console does not take them.
@@ -67,7 +66,37 @@ void WriteText(std::FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
-std::FILE* OpenForAppend(const std::string& path) { return _wfopen(Wide(path).c_str(), L"ab"); }
+namespace {
+
+// Writes the line at the end and, when it went short, gives the file back
+// its old length. Called with the file locked against our other appenders.
+bool WriteOrCutBack(HANDLE file, std::string_view line) {
+  LARGE_INTEGER end{};
+  const LARGE_INTEGER zero{};
+  if (!SetFilePointerEx(file, zero, &end, FILE_END)) return false;
+  DWORD written = 0;
+  const auto size = static_cast<DWORD>(line.size());
+  if (WriteFile(file, line.data(), size, &written, nullptr) && written == size) return true;
+  if (written > 0 && SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) (void)SetEndOfFile(file);
+  return false;
+}
+
+}  // namespace
+
+bool AppendWhole(const std::string& path, std::string_view line) {
+  const std::wstring wide_path = Wide(path);
+  const HANDLE file =
+      CreateFileW(wide_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  // Other flashers may append to the same log; one line at a time.
+  OVERLAPPED whole_file{};
+  const bool locked =
+      LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole_file) != 0;
+  const bool whole = locked && WriteOrCutBack(file, line);
+  if (locked) (void)UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole_file);
+  return CloseHandle(file) != 0 && whole;
+}
 
 bool StreamsAreTerminals() {
   return EnableSequences(STD_OUTPUT_HANDLE) && EnableSequences(STD_ERROR_HANDLE);
@@ -75,7 +104,31 @@ bool StreamsAreTerminals() {
 
 void InstallInterruptHandler(std::atomic<bool>& flag) {
   interrupt_flag = &flag;
+  if (updates_ended == nullptr) updates_ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+void UpdatesEnded() {
+  if (updates_ended != nullptr) SetEvent(updates_ended);
+}
+
+bool OnConsoleEvent(unsigned long event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      if (interrupt_flag != nullptr) interrupt_flag->store(true);
+      return true;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      if (interrupt_flag != nullptr) interrupt_flag->store(true);
+      // The process ends as soon as this returns: hold it until every
+      // update has taken its pager out of flash mode.
+      if (updates_ended != nullptr) WaitForSingleObject(updates_ended, kCloseGraceMs);
+      return true;
+    default:
+      return false;
+  }
 }
 
 std::string PortIdentity(const std::string& port) {

@@ -118,6 +118,7 @@ std::vector<PortResult> RunGang(const std::vector<PortJob>& jobs, Console& conso
     threads.emplace_back([&, i] {
       results[i] = RunPort(jobs[i], console, interrupt);
       if (log != nullptr && !log->Append(results[i])) {
+        results[i].logged = false;
         console.Note("tarvex-flash: cannot append to the log " + log->Path() + ".");
       }
     });

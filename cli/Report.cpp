@@ -147,9 +147,9 @@ std::string JsonProgress(const PortProgress& progress) {
        {"records_total", progress.records_total},
        {"seconds", Milliseconds(progress.seconds)},
        // Not known before records are going out.
-       {"bytes_per_second",
-        progress.records > 0 ? json(WholeBytesPerSecond(progress.line_bytes, progress.seconds))
-                             : json(nullptr)}});
+       {"bytes_per_second", progress.records > 0
+                                ? json(WholeBytesPerSecond(progress.line_bytes, progress.seconds))
+                                : json(nullptr)}});
 }
 
 std::string JsonMessage(const std::string& port, const std::string& text, UpdateOutcome outcome) {

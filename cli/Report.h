@@ -33,6 +33,8 @@ struct PortResult {
   double seconds = 0.0;
   std::uint64_t line_bytes = 0;
   int records = 0;
+  // False when a --log line was due and could not be written.
+  bool logged = true;
 };
 
 // The stage of an update as scripts and the progress line name it: "open",

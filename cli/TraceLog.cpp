@@ -4,22 +4,15 @@
 #include <fmt/format.h>
 
 #include <chrono>
-#include <cstdio>
 
 #include "cli/Platform.h"
 
-bool TraceLog::CanAppend() const {
-  std::FILE* out = OpenForAppend(path_);
-  return out != nullptr && std::fclose(out) == 0;
-}
+bool TraceLog::CanAppend() const { return AppendWhole(path_, ""); }
 
 bool TraceLog::Append(const PortResult& result) {
   const std::string line = JsonLogRecord(result, UtcNow(), file_name_, sha256_) + "\n";
   std::lock_guard lock(mutex_);
-  std::FILE* out = OpenForAppend(path_);
-  if (out == nullptr) return false;
-  const bool written = std::fwrite(line.data(), 1, line.size(), out) == line.size();
-  return std::fclose(out) == 0 && written;
+  return AppendWhole(path_, line);
 }
 
 std::string UtcNow() {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,11 +70,27 @@ class FlashCli : public ::testing::Test {
     for (auto& pager : pagers) EXPECT_TRUE(pager->Stop());
   }
 
-  // Runs tarvex-flash with `args`; with `interrupt_when`, sends `signal` once
-  // its stderr holds that text. `closed` lists standard descriptors the
-  // program starts without.
-  FlashRun Flash(const Texts& args, const std::string& interrupt_when = "", int signal = SIGINT,
-                 const std::vector<int>& closed = {}) {
+  FlashRun Flash(const Texts& args) { return Launch(args, "", 0, {}, 0); }
+  // Sends `signal` once the program's stderr holds `text`.
+  FlashRun FlashStoppedAt(const Texts& args, const std::string& text, int signal = SIGINT) {
+    return Launch(args, text, signal, {}, 0);
+  }
+  // Started without the standard descriptors `closed`.
+  FlashRun FlashWithout(const Texts& args, const std::vector<int>& closed) {
+    return Launch(args, "", 0, closed, 0);
+  }
+  // Started under a file-size limit (ulimit -f) of `bytes`.
+  FlashRun FlashLimited(const Texts& args, rlim_t bytes) { return Launch(args, "", 0, {}, bytes); }
+
+  bool TmpIsEmpty() const { return std::filesystem::is_empty(tmp.path()); }
+
+  TempDir dir;
+  TempDir tmp;
+  std::vector<std::unique_ptr<PagerProcess>> pagers;
+
+ private:
+  FlashRun Launch(const Texts& args, const std::string& interrupt_when, int signal,
+                  const std::vector<int>& closed, rlim_t file_size_limit) {
     const std::string out = dir.PathOf("flash.out");
     const std::string err = dir.PathOf("flash.err");
     const pid_t pid = ::fork();
@@ -81,6 +98,10 @@ class FlashCli : public ::testing::Test {
       ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
       ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
       for (const int fd : closed) ::close(fd);
+      if (file_size_limit != 0) {
+        const rlimit limit{file_size_limit, file_size_limit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+      }
       std::vector<std::string> argv_text = {TARVEX_FLASH_PATH};
       argv_text.insert(argv_text.end(), args.begin(), args.end());
       std::vector<char*> argv;
@@ -102,12 +123,6 @@ class FlashCli : public ::testing::Test {
     ::waitpid(pid, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
   }
-
-  bool TmpIsEmpty() const { return std::filesystem::is_empty(tmp.path()); }
-
-  TempDir dir;
-  TempDir tmp;
-  std::vector<std::unique_ptr<PagerProcess>> pagers;
 };
 
 TEST_F(FlashCli, OnePagerIsFlashedAndTheSummarySaysSo) {
@@ -232,7 +247,7 @@ TEST_F(FlashCli, CtrlCTakesThePagerOutOfFlashModeAndLeavesNothingBehind) {
   const std::string log = dir.PathOf("trace.log");
   const Texts lines = StartPagers({{"--pace"}});
   // Plain progress lines: the first at 10 %, well inside the transfer.
-  const FlashRun run = Flash({"-p", lines[0], "-b", "2400", "--log", log, file}, " 10%");
+  const FlashRun run = FlashStoppedAt({"-p", lines[0], "-b", "2400", "--log", log, file}, " 10%");
   StopPagers();
   EXPECT_EQ(run.exit_code, 130) << run.err;
   EXPECT_NE(run.out.find("interrupted"), std::string::npos) << run.out;
@@ -251,8 +266,8 @@ TEST_F(FlashCli, ClosedStandardStreamsNeverLeadToAPagersLine) {
   const std::string hex = FirmwareText(12);
   const std::string file = dir.Write("fw.hex", hex);
   const Texts lines = StartPagers({{}, {}});
-  const FlashRun no_err = Flash({"-p", lines[0], file}, "", SIGINT, {STDERR_FILENO});
-  const FlashRun no_out = Flash({"--json", "-p", lines[1], file}, "", SIGINT, {STDOUT_FILENO});
+  const FlashRun no_err = FlashWithout({"-p", lines[0], file}, {STDERR_FILENO});
+  const FlashRun no_out = FlashWithout({"--json", "-p", lines[1], file}, {STDOUT_FILENO});
   StopPagers();
   EXPECT_EQ(no_err.exit_code, 0);
   EXPECT_EQ(no_out.exit_code, 0);
@@ -269,8 +284,8 @@ TEST_F(FlashCli, ClosedStandardStreamsNeverLeadToAPagersLine) {
 TEST_F(FlashCli, AStopWhileAReplyIsPendingStillTakesThePagerOutOfFlashMode) {
   const std::string file = dir.Write("fw.hex", FirmwareText(4));
   const Texts lines = StartPagers({{"--delay", "800"}, {"--delay", "800", "--delay-from", "2"}});
-  const FlashRun at_f = Flash({"-v", "-p", lines[0], file}, "enter-flash", SIGTERM);
-  const FlashRun at_rate = Flash({"-v", "-p", lines[1], file}, "change-baud", SIGHUP);
+  const FlashRun at_f = FlashStoppedAt({"-v", "-p", lines[0], file}, "enter-flash", SIGTERM);
+  const FlashRun at_rate = FlashStoppedAt({"-v", "-p", lines[1], file}, "change-baud", SIGHUP);
   StopPagers();
   EXPECT_EQ(at_f.exit_code, 130) << at_f.err;
   EXPECT_EQ(at_rate.exit_code, 130) << at_rate.err;
@@ -278,6 +293,36 @@ TEST_F(FlashCli, AStopWhileAReplyIsPendingStillTakesThePagerOutOfFlashMode) {
   EXPECT_EQ(pagers[1]->Commands(), (Texts{"f", "b4800B8", "q"}));
   for (const auto& pager : pagers) EXPECT_EQ(pager->Events("ERR"), Texts{});
   EXPECT_EQ(pagers[1]->Events("RATE"), (Texts{"4800", "1200"}));
+}
+
+// A pager whose line cannot be logged is what the log exists to prevent: the
+// run says so with a code of its own, and a line cut short by a full disk is
+// taken back off the log, so the next run's line stays a line of its own.
+TEST_F(FlashCli, ALogLineIsWrittenWholeOrNotAtAll) {
+  const std::string hex = FirmwareText(3);
+  const std::string file = dir.Write("fw.hex", hex);
+  const std::string log = dir.PathOf("trace.jsonl");
+  const Texts lines = StartPagers({{}, {}});
+  const FlashRun first = Flash({"-p", lines[0], "--log", log, file});
+  const std::string one_line = ReadAll(log);
+  // Quiet: the limit holds for stderr's file too.
+  const FlashRun cut_short =
+      FlashLimited({"-q", "-p", lines[0], "--log", log, file}, one_line.size() + 40);
+  const std::string after_cut = ReadAll(log);
+  const FlashRun third = Flash({"-p", lines[0], "--log", log, file});
+  const FlashRun full = Flash({"-p", lines[1], "--log", "/dev/full", file});
+  StopPagers();
+  EXPECT_EQ(first.exit_code, 0) << first.err;
+  EXPECT_EQ(cut_short.exit_code, 11) << cut_short.err;
+  EXPECT_NE(cut_short.err.find("cannot append to the log"), std::string::npos) << cut_short.err;
+  EXPECT_EQ(after_cut, one_line);
+  EXPECT_EQ(third.exit_code, 0) << third.err;
+  const Texts logged = Lines(ReadAll(log));
+  ASSERT_EQ(logged.size(), 2u);
+  for (const std::string& line : logged) EXPECT_NO_THROW(nlohmann::json::parse(line)) << line;
+  // A log that takes no byte at all is refused before any port opens.
+  EXPECT_EQ(full.exit_code, 2) << full.err;
+  EXPECT_EQ(pagers[1]->Commands(), Texts{});
 }
 
 TEST_F(FlashCli, APortThatCannotBeOpenedIsNamed) {
