@@ -8,11 +8,57 @@
 
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "cli/Platform.h"
+#include "common/WideText_win32.h"
+#include "tests/support/HexText.h"
 
 namespace {
+
+// The Windows name of a file the build names by its Linux path under Wine.
+std::wstring WindowsPath(std::string path) {
+  if (!path.empty() && path[0] == '/') {
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    path = "Z:" + path;
+  }
+  return Wide(path);
+}
+
+// Runs tarvex-flash.exe with no console and no standard handles at all, as
+// a service or a scheduled task may start it; its exit code.
+DWORD RunWithoutStandardHandles(const std::string& arguments) {
+  std::wstring command = L"\"" + WindowsPath(TARVEX_FLASH_EXE) + L"\" " + Wide(arguments);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                      nullptr, &startup, &process)) {
+    return GetLastError() | 0x80000000u;
+  }
+  WaitForSingleObject(process.hProcess, 60000);
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+// Nothing to write to is no reason to fail: the program does its work and
+// ends with the code that work gives.
+TEST(NoStandardHandles, TheProgramStillDoesItsWork) {
+  TempDir dir;
+  const std::string good =
+      dir.Write("fw.hex", HexFileText({HexRecordText(0, 0, Bytes(16)), kEndRecordLine}));
+  const std::string bad = dir.Write("bad.hex", "garbage\r\n");
+  EXPECT_EQ(RunWithoutStandardHandles("--check \"" + good + "\""), 0u);
+  EXPECT_EQ(RunWithoutStandardHandles("--check --json \"" + good + "\""), 0u);
+  EXPECT_EQ(RunWithoutStandardHandles("--check \"" + bad + "\""), 3u);
+  EXPECT_EQ(RunWithoutStandardHandles("--version"), 0u);
+  EXPECT_EQ(RunWithoutStandardHandles("--no-such-option"), 2u);
+}
 
 // Closing the window, logging off or shutting down ends the process once
 // the handler returns: it must wait until every pager has had its "q".
