@@ -78,6 +78,20 @@ fi
 cmp -s <(python3 "$here/hexdata.py" "$hex") <(python3 "$here/hexdata.py" "$work/com5.hex") ||
   fail "COM5's pager does not hold the file's image"
 
+if [[ $mode == one ]]; then
+  # A folder is no port in use by another program, and one port under two
+  # names is given twice.
+  code=0
+  wine "$exe" -p 'C:\windows' "$(winepath -w "$hex")" >"$work/out" 2>"$work/err" || code=$?
+  [[ $code == 4 ]] || fail "a folder as the port: exit code $code, expected 4"
+  grep -q "It is a folder, not a serial port." "$work/err" || fail "a folder as the port: $(cat "$work/err")"
+  code=0
+  wine "$exe" -p COM5 -p '\\.\COM5' "$(winepath -w "$hex")" >"$work/out" 2>"$work/err" || code=$?
+  [[ $code == 2 ]] || fail "one port under two names: exit code $code, expected 2"
+  grep -qF 'the port COM5 is given twice (also as \\.\COM5)' "$work/err" ||
+    fail "one port under two names: $(cat "$work/err")"
+fi
+
 if [[ $mode == names ]]; then
   name=$(winepath -w "$hex")
   # The log, in the folder, names the file in UTF-8.
