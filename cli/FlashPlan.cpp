@@ -9,6 +9,7 @@
 namespace {
 
 constexpr int kMaxResends = 99;
+constexpr int kMaxCount = 1000000;
 
 const char kDescription[] =
     "Rewrites the firmware of one or more pagers over serial lines, as the Tarvex Flasher "
@@ -16,7 +17,8 @@ const char kDescription[] =
 
 const char kPortHelp[] =
     "COM7 or \\\\.\\COM12 on Windows, /dev/ttyUSB0 or a /dev/serial/by-id name on Linux; "
-    "repeat it to flash several pagers at once";
+    "repeat it to flash several pagers at once; serial=NUMBER names the port of the USB adapter "
+    "with that serial number";
 
 ParsedCommandLine Finished(ExitCode code, std::string out, std::string err) {
   ParsedCommandLine parsed;
@@ -32,6 +34,8 @@ std::string PlanError(const FlashPlan& plan) {
   if (plan.list_ports) return "";
   if (plan.hex_file.empty()) return "a HEX file is required";
   if (!plan.check_only && plan.ports.empty()) return "at least one --port is required";
+  if (plan.count > 0 && !plan.station) return "--count needs --station";
+  if (plan.station && plan.check_only) return "--station and --check cannot be combined";
   std::vector<std::string> sorted = plan.ports;
   std::sort(sorted.begin(), sorted.end());
   const auto twice = std::adjacent_find(sorted.begin(), sorted.end());
@@ -62,6 +66,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                "the ports present: name, description, USB VID:PID, serial number");
   app.add_flag("--json", plan.json,
                "one JSON object per line on stdout (start, progress, message, end)");
+  app.add_flag("--station", plan.station,
+               "a production bench: flash every pager once as it is connected, until Ctrl+C or "
+               "--count (-q silences its bell)");
+  app.add_option("--count", plan.count, "with --station: stop once N pagers have finished")
+      ->check(CLI::Range(1, kMaxCount))
+      ->type_name("N");
   app.add_option("--log", plan.log_file,
                  "append one JSON line per finished pager (time, port, adapter serial, file "
                  "name and SHA-256, outcome, seconds)")

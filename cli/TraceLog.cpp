@@ -6,13 +6,24 @@
 #include <chrono>
 #include <fstream>
 
+#include "cli/StationReport.h"
+
 bool TraceLog::CanAppend() const {
   std::ofstream out(path_, std::ios::app | std::ios::binary);
   return out.good();
 }
 
 bool TraceLog::Append(const PortResult& result) {
-  const std::string line = JsonLogRecord(result, UtcNow(), file_name_, sha256_) + "\n";
+  return AppendLine(JsonLogRecord(result, UtcNow(), file_name_, sha256_) + "\n");
+}
+
+bool TraceLog::AppendStation(const PortResult& result, int number,
+                             const std::string& station_start) {
+  return AppendLine(
+      JsonStationLogRecord(result, UtcNow(), file_name_, sha256_, number, station_start) + "\n");
+}
+
+bool TraceLog::AppendLine(const std::string& line) {
   std::lock_guard lock(mutex_);
   std::ofstream out(path_, std::ios::app | std::ios::binary);
   out << line;

@@ -1,4 +1,5 @@
-// The POSIX side of tarvex-flash: what a user who may not open a port is told.
+// The POSIX side of tarvex-flash: what a user who may not open a port is
+// told, and the adapters a sysfs tree describes.
 #include <grp.h>
 #include <unistd.h>
 
@@ -64,6 +65,11 @@ TEST(ListPorts, TellsTheAdapterFromASysfsTree) {
   EXPECT_EQ(AdapterSerialOf(by_id.string(), ports), "A600ARJH");
   EXPECT_EQ(AdapterSerialOf(name, ports), "A600ARJH");
   EXPECT_EQ(AdapterSerialOf("/dev/ttyUSB7", ports), "");
+  // -p serial=...: the adapter found under whatever name it has now.
+  EXPECT_EQ(ResolvePort("serial=A600ARJH", ports).name, name);
+  EXPECT_EQ(ResolvePort("serial=FT12AB34", ports).error,
+            "no port has an adapter with the serial number FT12AB34; the ports present: " + name +
+                " (A600ARJH)");
 }
 
 }  // namespace
