@@ -54,8 +54,8 @@ struct FoundPorts {
 FoundPorts FindPorts(const FlashPlan& plan) {
   FoundPorts found;
   found.present = ListSerialPorts();
-  for (const std::string& spec : plan.ports) {
-    const PortMatch match = ResolvePort(spec, found.present);
+  for (const std::string& given : plan.ports) {
+    const PortMatch match = ResolvePort(given, found.present);
     if (!match.error.empty()) {
       found.error = match.error;
       break;

@@ -90,11 +90,11 @@ std::string AdapterSerialOf(const std::string& port, const std::vector<PortInfo>
   return "";
 }
 
-bool NamesAdapterSerial(const std::string& spec) { return spec.rfind(kSerialPrefix, 0) == 0; }
+bool NamesAdapterSerial(const std::string& given) { return given.rfind(kSerialPrefix, 0) == 0; }
 
-PortMatch ResolvePort(const std::string& spec, const std::vector<PortInfo>& ports) {
-  if (!NamesAdapterSerial(spec)) return {spec, ""};
-  const std::string serial = spec.substr(kSerialPrefix.size());
+PortMatch ResolvePort(const std::string& given, const std::vector<PortInfo>& ports) {
+  if (!NamesAdapterSerial(given)) return {given, ""};
+  const std::string serial = given.substr(kSerialPrefix.size());
   std::vector<std::string> matches;
   for (const PortInfo& port : ports) {
     if (!serial.empty() && SameTextIgnoringCase(port.Serial, serial)) matches.push_back(port.Name);

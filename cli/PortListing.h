@@ -17,14 +17,14 @@ std::string AdapterSerialOf(const std::string& port, const std::vector<PortInfo>
 
 // A port given as "serial=FT12AB34": the one whose USB adapter reports that
 // serial number, whatever name the system gave it this time.
-bool NamesAdapterSerial(const std::string& spec);
+bool NamesAdapterSerial(const std::string& given);
 
 struct PortMatch {
   std::string name;   // the port to open; empty on an error
   std::string error;  // why none could be chosen, with the ports present
 };
 
-// The port `spec` names among `ports`: a plain name as it is, a serial= form
+// The port `given` names among `ports`: a plain name as it is, a serial= form
 // the one port whose adapter has that serial number (in any case, as
 // Windows upper-cases what Linux shows as the adapter reports it).
-PortMatch ResolvePort(const std::string& spec, const std::vector<PortInfo>& ports);
+PortMatch ResolvePort(const std::string& given, const std::vector<PortInfo>& ports);

@@ -249,8 +249,8 @@ void PortLoop::PauseFrom(std::uint32_t from, std::uint32_t ms) {
 // A port named by its adapter's serial number is looked up again once it
 // could not be opened: the adapter may be back under another name.
 bool PortLoop::FindPort() {
-  if (!lost_ || !NamesAdapterSerial(setup_.spec) || !setup_.list_ports) return true;
-  const PortMatch match = ResolvePort(setup_.spec, setup_.list_ports());
+  if (!lost_ || !NamesAdapterSerial(setup_.given) || !setup_.list_ports) return true;
+  const PortMatch match = ResolvePort(setup_.given, setup_.list_ports());
   if (match.name.empty()) {
     PortLost(match.error);
     return false;

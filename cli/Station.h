@@ -115,7 +115,7 @@ class TraceLog;
 struct StationPortSetup {
   std::size_t index = 0;
   // As the user gave it: a port name, or serial=... for an adapter.
-  std::string spec;
+  std::string given;
   // The name it resolved to at the start.
   std::string port;
   std::string adapter_serial;

@@ -16,7 +16,7 @@ std::vector<StationPortSetup> MakeSetups(const FlashPlan& plan,
   for (std::size_t i = 0; i < ports.size(); ++i) {
     StationPortSetup setup;
     setup.index = i;
-    setup.spec = plan.ports[i];
+    setup.given = plan.ports[i];
     setup.port = ports[i];
     setup.adapter_serial = AdapterSerialOf(ports[i], present);
     setup.file_name = plan.hex_file;

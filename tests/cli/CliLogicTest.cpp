@@ -586,7 +586,7 @@ class StationLoop : public ::testing::Test {
  protected:
   StationLoop() {
     std::string reason;
-    setup.spec = setup.port = "COM7";
+    setup.given = setup.port = "COM7";
     setup.file_name = "fw.hex";
     setup.firmware =
         CheckedFirmware::Check(HexFileText({HexRecordText(0, 0, Bytes(16)),
