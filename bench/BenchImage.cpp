@@ -54,3 +54,15 @@ std::uint32_t ImageSentRecords(std::uint32_t data_records) {
   if (data_records == 0) return 0;
   return data_records + (data_records - 1) / kRecordsPer64KiB;
 }
+
+bool BinaryHoldsImage(const std::string& bin_path, std::uint32_t data_records) {
+  std::FILE* file = std::fopen(bin_path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::uint32_t address = 0;
+  bool same = true;
+  for (int byte; same && (byte = std::fgetc(file)) != EOF; ++address) {
+    same = static_cast<std::uint8_t>(byte) == ImageByte(address);
+  }
+  std::fclose(file);
+  return same && address == data_records * kImageRecordBytes;
+}

@@ -29,3 +29,10 @@ std::uint64_t ImageFileBytes(std::uint32_t data_records);
 // Records the host sends and programs: the data records and the 04 records
 // between them; the end record is never sent.
 std::uint32_t ImageSentRecords(std::uint32_t data_records);
+
+// True when the binary image an emulator wrote holds exactly the image's
+// bytes from address 0 up. Compared byte by byte from the file, so the
+// benchmark's own memory stays small whatever the file's size: the flasher
+// is forked from it, and a child's peak memory counts what it inherited
+// before it ran the flasher.
+bool BinaryHoldsImage(const std::string& bin_path, std::uint32_t data_records);

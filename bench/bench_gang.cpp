@@ -137,23 +137,6 @@ int RunFlasher(const std::vector<std::string>& lines, const std::string& hex_pat
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// True when the binary image an emulator wrote holds exactly the benchmark
-// image's bytes from address 0 up. Compared byte by byte from the file, so
-// the benchmark's own memory stays small whatever the file's size: the
-// flasher is forked from it, and a child's peak memory counts what it
-// inherited before it ran the flasher.
-bool HoldsTheImage(const std::string& bin_path, std::uint32_t data_records) {
-  std::FILE* file = std::fopen(bin_path.c_str(), "rb");
-  if (file == nullptr) return false;
-  std::uint32_t address = 0;
-  bool same = true;
-  for (int byte; same && (byte = std::fgetc(file)) != EOF; ++address) {
-    same = static_cast<std::uint8_t>(byte) == ImageByte(address);
-  }
-  std::fclose(file);
-  return same && address == data_records * kImageRecordBytes;
-}
-
 GangRun FlashGang(int pagers, const std::string& hex_path, const TempDir& dir,
                   const Options& options) {
   GangRun run;
@@ -178,7 +161,7 @@ GangRun FlashGang(int pagers, const std::string& hex_path, const TempDir& dir,
   for (auto& emulator : emulators) emulator->Stop();
   if (code != 0) run.problem = "tarvex-flash ended with " + std::to_string(code);
   for (int i = 0; i < pagers && run.problem.empty(); ++i) {
-    if (!HoldsTheImage(images[i], options.records)) {
+    if (!BinaryHoldsImage(images[i], options.records)) {
       run.problem = "pager " + std::to_string(i + 1) + " does not hold the image";
     }
   }

@@ -87,6 +87,7 @@ std::string ExitCodeTable() {
     table +=
         fmt::format("  {:>3}  {:<17} {}\n", static_cast<int>(info.code), info.name, info.meaning);
   }
-  table += "  With several pagers: the code of the first failure in port order.\n";
+  table += "  With several pagers: the code of the first failure in port order;\n"
+           "  with --station: the code of the first pager that failed.\n";
   return table;
 }

@@ -10,6 +10,7 @@
 #include "cli/PortListing.h"
 #include "cli/PortRun.h"
 #include "cli/Sha256.h"
+#include "cli/StationCommand.h"
 #include "cli/TraceLog.h"
 #include "common/ReadOnlyFile.h"
 #include "engine/Hexproc.h"
@@ -39,16 +40,37 @@ int CheckOnly(const FlashPlan& plan, const HexSummary& summary) {
   return Code(summary.sound ? ExitCode::kFinished : ExitCode::kBadHexFile);
 }
 
-std::vector<PortJob> MakeJobs(const FlashPlan& plan,
+// The ports to open, in the plan's order: names as given, serial= forms as
+// the adapters are found among the ports present (which also say, for the
+// summary and the log, which adapter each pager hangs on).
+struct FoundPorts {
+  std::vector<PortInfo> present;
+  std::vector<std::string> names;
+  std::string error;
+};
+
+FoundPorts FindPorts(const FlashPlan& plan) {
+  FoundPorts found;
+  found.present = ListSerialPorts();
+  for (const std::string& given : plan.ports) {
+    const PortMatch match = ResolvePort(given, found.present);
+    if (!match.error.empty()) {
+      found.error = match.error;
+      break;
+    }
+    found.names.push_back(match.name);
+  }
+  return found;
+}
+
+std::vector<PortJob> MakeJobs(const FlashPlan& plan, const FoundPorts& ports,
                               const std::shared_ptr<const CheckedFirmware>& firmware) {
-  // For the summary and the log: which adapter each pager hangs on.
-  const std::vector<PortInfo> present = ListSerialPorts();
   std::vector<PortJob> jobs;
-  for (std::size_t i = 0; i < plan.ports.size(); ++i) {
+  for (std::size_t i = 0; i < ports.names.size(); ++i) {
     PortJob job;
     job.index = i;
-    job.port = plan.ports[i];
-    job.adapter_serial = AdapterSerialOf(plan.ports[i], present);
+    job.port = ports.names[i];
+    job.adapter_serial = AdapterSerialOf(ports.names[i], ports.present);
     job.file_name = plan.hex_file;
     job.firmware = firmware;
     job.baud = plan.baud;
@@ -58,7 +80,8 @@ std::vector<PortJob> MakeJobs(const FlashPlan& plan,
   return jobs;
 }
 
-int Flash(const FlashPlan& plan, const std::shared_ptr<const CheckedFirmware>& firmware) {
+int Flash(const FlashPlan& plan, const FoundPorts& ports,
+          const std::shared_ptr<const CheckedFirmware>& firmware) {
   std::unique_ptr<TraceLog> log;
   if (!plan.log_file.empty()) {
     log = std::make_unique<TraceLog>(plan.log_file, plan.hex_file, Sha256Hex(firmware->Bytes()));
@@ -71,9 +94,15 @@ int Flash(const FlashPlan& plan, const std::shared_ptr<const CheckedFirmware>& f
   // step and takes its pager out of flash mode.
   static std::atomic<bool> interrupt{false};
   InstallInterruptHandler(interrupt);
-  Console console(ChooseProgressMode(plan, StreamsAreTerminals()), plan.verbosity, plan.ports);
+  if (plan.station) {
+    const ExitCode code =
+        RunStationCommand(plan, ports.names, ports.present, firmware, interrupt, log.get());
+    UpdatesEnded();
+    return Code(code);
+  }
+  Console console(ChooseProgressMode(plan, StreamsAreTerminals()), plan.verbosity, ports.names);
   const std::vector<PortResult> results =
-      RunGang(MakeJobs(plan, firmware), console, interrupt, log.get());
+      RunGang(MakeJobs(plan, ports, firmware), console, interrupt, log.get());
   std::vector<ExitCode> codes;
   for (const PortResult& result : results)
     codes.push_back(PagerExitCode(result.code, result.logged));
@@ -85,10 +114,10 @@ int Flash(const FlashPlan& plan, const std::shared_ptr<const CheckedFirmware>& f
 
 // One pager per port: a port given again under another name would be
 // refused as busy by the first update's own lock.
-std::string PortsGivenTwice(const FlashPlan& plan) {
+std::string PortsGivenTwice(const std::vector<std::string>& ports) {
   std::vector<std::string> identities;
-  for (const std::string& port : plan.ports) identities.push_back(PortIdentity(port));
-  return SamePortTwice(plan.ports, identities);
+  for (const std::string& port : ports) identities.push_back(PortIdentity(port));
+  return SamePortTwice(ports, identities);
 }
 
 int Run(const FlashPlan& plan) {
@@ -96,9 +125,14 @@ int Run(const FlashPlan& plan) {
     WriteText(stdout, FormatPortList(ListSerialPorts(), plan.json));
     return Code(ExitCode::kFinished);
   }
-  if (const std::string twice = PortsGivenTwice(plan); !twice.empty()) {
-    PrintErr(UsageErrorText(twice));
-    return Code(ExitCode::kUsage);
+  FoundPorts ports;
+  if (!plan.check_only) {
+    ports = FindPorts(plan);
+    const std::string error = ports.error.empty() ? PortsGivenTwice(ports.names) : ports.error;
+    if (!error.empty()) {
+      PrintErr(UsageErrorText(error));
+      return Code(ExitCode::kUsage);
+    }
   }
   const FirmwareLoad load = ReadFirmware(plan.hex_file);
   // A file that cannot be read is an error; one read whole is what --check
@@ -109,7 +143,7 @@ int Run(const FlashPlan& plan) {
   }
   // Refused before any port is opened: nothing goes to any pager.
   if (!load.firmware) return RefuseFile(plan.hex_file, load.reason);
-  return Flash(plan, load.firmware);
+  return Flash(plan, ports, load.firmware);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kMaxResends = 99;
 constexpr const char* kProgram = "tarvex-flash";
+constexpr int kMaxCount = 1000000;
 
 // One line of --help: the option as it is typed, and what it does. The help
 // is laid out from this table, one line per option, so no option can be
@@ -24,7 +25,7 @@ struct OptionHelp {
 };
 
 constexpr OptionHelp kPort{"-p,--port", "-p, --port PORT",
-                           "a pager's port, COM7 or /dev/ttyUSB0; repeat for more"};
+                           "COM7, /dev/ttyUSB0 or serial=NUMBER; repeat for more"};
 constexpr OptionHelp kBaud{"-b,--baud", "-b, --baud RATE",
                            "transfer rate: 2400, 4800 or 9600 bit/s (default 4800)"};
 constexpr OptionHelp kResend{"-r,--resend", "-r, --resend N",
@@ -34,6 +35,10 @@ constexpr OptionHelp kCheck{"--check", "    --check",
 constexpr OptionHelp kListPorts{"-l,--list-ports", "-l, --list-ports",
                                 "the serial ports present, their adapters and serials"};
 constexpr OptionHelp kJson{"--json", "    --json", "one JSON object per line on stdout"};
+constexpr OptionHelp kStation{"--station", "    --station",
+                              "flash every pager once as it is connected"};
+constexpr OptionHelp kCount{"--count", "    --count N",
+                            "with --station: stop once N pagers have finished"};
 constexpr OptionHelp kLog{"--log", "    --log FILE",
                           "append one JSON line per finished pager to FILE"};
 constexpr OptionHelp kQuiet{"-q,--quiet", "-q, --quiet", "no progress and no message lines"};
@@ -42,14 +47,15 @@ constexpr OptionHelp kVerbose{"-v,--verbose", "-v, --verbose",
 constexpr OptionHelp kVersion{"--version", "    --version", "the program's version"};
 constexpr OptionHelp kHelp{"-h,--help", "-h, --help", "this help"};
 
-constexpr OptionHelp kOptions[] = {kPort, kBaud,  kResend,  kCheck,   kListPorts, kJson,
-                                   kLog,  kQuiet, kVerbose, kVersion, kHelp};
+constexpr OptionHelp kOptions[] = {kPort,  kBaud, kResend, kCheck,   kListPorts, kJson, kStation,
+                                   kCount, kLog,  kQuiet,  kVerbose, kVersion,   kHelp};
 
 constexpr std::size_t kShownWidth = 21;
 
 std::string HelpText() {
   std::string text =
       "Usage: tarvex-flash [options] -p PORT FILE.hex\n"
+      "       tarvex-flash --station [--count N] [options] -p PORT FILE.hex\n"
       "       tarvex-flash --check [-b RATE] FILE.hex\n"
       "       tarvex-flash --list-ports [--json]\n"
       "\n"
@@ -223,6 +229,9 @@ void AddOptions(CLI::App& app, FlashPlan& plan, bool& quiet, bool& verbose, bool
   app.add_flag(kCheck.names, plan.check_only);
   app.add_flag(kListPorts.names, plan.list_ports);
   app.add_flag(kJson.names, plan.json);
+  app.add_flag(kStation.names, plan.station);
+  app.add_option(kCount.names, plan.count)
+      ->check(WholeNumberIn({}, 1, kMaxCount, "a number from 1 to 1000000"));
   app.add_option(kLog.names, plan.log_file);
   auto* quiet_flag = app.add_flag(kQuiet.names, quiet);
   app.add_flag(kVerbose.names, verbose)->excludes(quiet_flag);
@@ -235,7 +244,7 @@ void AddOptions(CLI::App& app, FlashPlan& plan, bool& quiet, bool& verbose, bool
 std::string ListPortsError(const CLI::App& app, const FlashPlan& plan) {
   if (!plan.hex_file.empty())
     return "--list-ports takes no file, but " + plan.hex_file + " was given";
-  for (const OptionHelp* option : {&kPort, &kBaud, &kResend, &kCheck, &kLog}) {
+  for (const OptionHelp* option : {&kPort, &kBaud, &kResend, &kCheck, &kStation, &kCount, &kLog}) {
     const std::string name = option->names;
     if (app.count(name.substr(name.rfind(',') + 1)) > 0) {
       return "--list-ports cannot be given with " + name.substr(name.rfind(',') + 1);
@@ -254,6 +263,8 @@ std::string PlanError(const CLI::App& app, const FlashPlan& plan) {
   for (const std::string& port : plan.ports) {
     if (port.find_first_not_of(" \t\r\n") == std::string::npos) return "a port name is empty";
   }
+  if (plan.count > 0 && !plan.station) return "--count needs --station";
+  if (plan.station && plan.check_only) return "--station and --check cannot be combined";
   std::vector<std::string> sorted = plan.ports;
   std::sort(sorted.begin(), sorted.end());
   const auto twice = std::adjacent_find(sorted.begin(), sorted.end());

@@ -16,6 +16,10 @@ struct FlashPlan {
   bool check_only = false;
   bool list_ports = false;
   bool json = false;
+  // A production bench: every pager flashed as it is connected, once.
+  bool station = false;
+  // With station: stop once this many pagers have finished; 0 for no limit.
+  int count = 0;
   std::string log_file;
   Verbosity verbosity = Verbosity::kNormal;
   std::string hex_file;

@@ -6,11 +6,21 @@
 #include <chrono>
 
 #include "cli/Platform.h"
+#include "cli/StationReport.h"
 
 bool TraceLog::CanAppend() const { return AppendWhole(path_, ""); }
 
 bool TraceLog::Append(const PortResult& result) {
-  const std::string line = JsonLogRecord(result, UtcNow(), file_name_, sha256_) + "\n";
+  return AppendLine(JsonLogRecord(result, UtcNow(), file_name_, sha256_) + "\n");
+}
+
+bool TraceLog::AppendStation(const PortResult& result, int number,
+                             const std::string& station_start) {
+  return AppendLine(
+      JsonStationLogRecord(result, UtcNow(), file_name_, sha256_, number, station_start) + "\n");
+}
+
+bool TraceLog::AppendLine(const std::string& line) {
   std::lock_guard lock(mutex_);
   return AppendWhole(path_, line);
 }

@@ -15,9 +15,14 @@ class TraceLog {
   // True when the log can be appended to; tried before any port is opened.
   bool CanAppend() const;
   bool Append(const PortResult& result);
+  // The same for a pager of a station run, with its running number and the
+  // station's start, so a day's log counts the pagers.
+  bool AppendStation(const PortResult& result, int number, const std::string& station_start);
   const std::string& Path() const { return path_; }
 
  private:
+  bool AppendLine(const std::string& line);
+
   std::mutex mutex_;
   const std::string path_;
   const std::string file_name_;

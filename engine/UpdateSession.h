@@ -31,6 +31,9 @@ class UpdateSession {
   // it stops at its next step once `stop` reads true.
   UpdateOutcome Run(std::shared_ptr<const CheckedFirmware> firmware, const std::string& file_name,
                     IUpdateObserver& observer, const std::atomic<bool>* stop);
+  // Asks the running update to stop at its next step, as `stop` does; the
+  // observer may call it from inside Run.
+  void RequestStop() { flow_.RequestStop(); }
 
  private:
   // No window: events need no pumping, and boxes are told to the observer.

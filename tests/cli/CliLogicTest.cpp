@@ -1,11 +1,17 @@
 // The logic of tarvex-flash that needs no port: reading the command line,
-// mapping the engine's messages to exit codes, the reports, the file check
-// and the hash of the traceability log.
+// mapping the engine's messages to exit codes, the reports, the file check,
+// the hash of the traceability log, and a station's port loop against
+// pagers on a virtual line, on virtual time.
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -15,10 +21,17 @@
 #include "cli/PortListing.h"
 #include "cli/Report.h"
 #include "cli/Sha256.h"
+#include "cli/Station.h"
+#include "cli/StationReport.h"
+#include "cli/StationView.h"
 #include "engine/Hexproc.h"
 #include "tests/support/HexText.h"
+#include "tests/support/ScriptedPager.h"
+#include "tests/support/VirtualClock.h"
 
 namespace {
+
+using Texts = std::vector<std::string>;
 
 struct OutcomeCase {
   UpdateOutcome outcome;
@@ -67,6 +80,8 @@ struct CommandLineCase {
   // For a refusal: what the error line must say after the program's name.
   std::string error = "";
   int resend = 3;
+  bool station = false;
+  int count = 0;
 };
 
 class CommandLine : public ::testing::TestWithParam<CommandLineCase> {};
@@ -85,6 +100,8 @@ TEST_P(CommandLine, IsReadIntoAPlanOrRefused) {
     EXPECT_EQ(parsed.plan.ports, GetParam().ports);
     EXPECT_EQ(parsed.plan.baud, GetParam().baud);
     EXPECT_EQ(parsed.plan.resend, GetParam().resend);
+    EXPECT_EQ(parsed.plan.station, GetParam().station);
+    EXPECT_EQ(parsed.plan.count, GetParam().count);
   }
 }
 
@@ -203,6 +220,42 @@ INSTANTIATE_TEST_SUITE_P(
                         {},
                         0,
                         "--list-ports cannot be given with --port"},
+        // A station, and a port named by its adapter (found when the ports are listed).
+        CommandLineCase{{"--station", "-p", "A", "-p", "serial=FT12AB34", "--count", "6", "fw.hex"},
+                        ExitCode::kFinished,
+                        false,
+                        {"A", "serial=FT12AB34"},
+                        4800,
+                        "",
+                        3,
+                        true,
+                        6},
+        CommandLineCase{{"--station", "-p", "A", "fw.hex"},
+                        ExitCode::kFinished,
+                        false,
+                        {"A"},
+                        4800,
+                        "",
+                        3,
+                        true},
+        CommandLineCase{{"-p", "A", "--count", "2", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--count needs --station"},
+        CommandLineCase{{"--station", "-p", "A", "--count", "0", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--count takes a number from 1 to 1000000, not 0"},
+        CommandLineCase{{"--station", "--check", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--station and --check cannot be combined"},
         CommandLineCase{{"-l", "--json"}, ExitCode::kFinished, false, {}, 4800}));
 
 std::string HelpText() {
@@ -237,11 +290,12 @@ TEST(CommandLineHelp, OneLinePerOptionInTheProgramsOwnWords) {
     EXPECT_LE(line.size(), 80u) << line;
     ++option_lines;
   }
-  EXPECT_EQ(option_lines, 11);
+  EXPECT_EQ(option_lines, 13);
   for (const char* option :
        {"-p, --port PORT  ", "-b, --baud RATE  ", "-r, --resend N  ", "    --check  ",
-        "-l, --list-ports  ", "    --json  ", "    --log FILE  ", "-q, --quiet  ",
-        "-v, --verbose  ", "    --version  ", "-h, --help  "}) {
+        "-l, --list-ports  ", "    --json  ", "    --station  ", "    --count N  ",
+        "    --log FILE  ", "-q, --quiet  ", "-v, --verbose  ", "    --version  ",
+        "-h, --help  "}) {
     EXPECT_NE(help.find("\n  " + std::string(option)), std::string::npos) << option;
   }
   for (const char* internal : {"INT", "[0 - 99]", "Excludes", "FILE FILE.hex", "[FILE]", "{"}) {
@@ -332,6 +386,37 @@ TEST(ListPorts, AdapterSerialByComNumberAndNothingFoundSaysSo) {
   EXPECT_EQ(FormatPortList({}, false), "No serial ports found.\n");
 }
 
+PortInfo ComPort(int number, const std::string& serial) {
+  PortInfo port;
+  port.Name = "COM" + std::to_string(number);
+  port.Number = number;
+  port.Serial = serial;
+  return port;
+}
+
+TEST(ListPorts, SerialFormNamesThePortOfThatAdapterOrSaysWhatIsThere) {
+  const std::vector<PortInfo> ports = {ComPort(3, ""), ComPort(7, "FT12AB34"),
+                                       ComPort(12, "A600ARJH")};
+  // Windows shows serial numbers upper-cased; the user may type them as printed.
+  EXPECT_EQ(ResolvePort("serial=ft12AB34", ports).name, "COM7");
+  EXPECT_EQ(ResolvePort("COM3", ports).name, "COM3");
+  EXPECT_EQ(ResolvePort("COM99", ports).name, "COM99");  // opened as given; may fail then
+  EXPECT_TRUE(NamesAdapterSerial("serial=X"));
+  EXPECT_FALSE(NamesAdapterSerial("/dev/serial/by-id/usb-FTDI"));
+  const PortMatch missing = ResolvePort("serial=FT99", ports);
+  EXPECT_EQ(missing.name, "");
+  EXPECT_EQ(missing.error,
+            "no port has an adapter with the serial number FT99; the ports present: COM3 (no "
+            "serial number), COM7 (FT12AB34), COM12 (A600ARJH)");
+  EXPECT_NE(ResolvePort("serial=", ports).error, "");  // no number: not the ports without one
+  const PortMatch twice =
+      ResolvePort("serial=FT12AB34", {ComPort(7, "FT12AB34"), ComPort(9, "FT12AB34")});
+  EXPECT_EQ(twice.name, "");
+  EXPECT_EQ(twice.error, "2 ports have an adapter with the serial number FT12AB34: COM7, COM9");
+  EXPECT_EQ(ResolvePort("serial=FT12AB34", {}).error,
+            "no port has an adapter with the serial number FT12AB34; no serial ports are present");
+}
+
 TEST(Progress, TenthsAndEta) {
   EXPECT_TRUE(CrossesTenth(9, 10));
   EXPECT_TRUE(CrossesTenth(0, 25));
@@ -407,6 +492,34 @@ TEST_P(JsonSchema, EachEventCarriesExactlyItsFields) {
 const PortResult kSchemaResult{
     "COM5", "A600ARJH", ExitCode::kFinished, "Firmware updated finished.", 10.0, 8000, 164};
 
+StationEvent EventOf(StationEventKind kind, const PortResult& result = kSchemaResult) {
+  StationEvent event;
+  event.kind = kind;
+  event.port = "COM5";
+  event.number = kind == StationEventKind::kPortLost || kind == StationEventKind::kPortBack ? 0 : 3;
+  event.local_time = "14:02:11";
+  event.utc_time = "2026-12-07T13:02:11Z";
+  event.result = result;
+  if (kind == StationEventKind::kPortLost) {
+    event.message = "Can NOT Open \"COM5\"\nThe port does not exist.";
+  }
+  return event;
+}
+
+StationRow RowOf(const std::string& port, PortState state, int finished, int failed) {
+  StationRow row;
+  row.port = port;
+  row.state = state;
+  row.percent = 42;
+  row.finished = finished;
+  row.failed = failed;
+  return row;
+}
+
+const std::set<std::string> kLogFields = {"time",      "port",    "adapter_serial",
+                                          "file",      "sha256",  "outcome",
+                                          "exit_code", "message", "seconds"};
+
 INSTANTIATE_TEST_SUITE_P(
     Events, JsonSchema,
     ::testing::Values(
@@ -430,10 +543,28 @@ INSTANTIATE_TEST_SUITE_P(
         JsonSchemaCase{"summary",
                        JsonSummary({kSchemaResult}, ExitCode::kFinished),
                        {"event", "exit_code", "outcome", "pagers", "failed"}},
-        JsonSchemaCase{"log",
-                       JsonLogRecord(kSchemaResult, "T", "fw.hex", "00"),
-                       {"time", "port", "adapter_serial", "file", "sha256", "outcome", "exit_code",
-                        "message", "seconds"}}),
+        JsonSchemaCase{"log", JsonLogRecord(kSchemaResult, "T", "fw.hex", "00"), kLogFields},
+        JsonSchemaCase{"station_connected",
+                       JsonStationEvent(EventOf(StationEventKind::kConnected)),
+                       {"event", "port", "number", "time"}},
+        JsonSchemaCase{"station_finished",
+                       JsonStationEvent(EventOf(StationEventKind::kFinished)),
+                       {"event", "port", "number", "time", "adapter_serial", "outcome", "exit_code",
+                        "message", "seconds"}},
+        JsonSchemaCase{"station_port_lost",
+                       JsonStationEvent(EventOf(StationEventKind::kPortLost)),
+                       {"event", "port", "number", "time", "message"}},
+        JsonSchemaCase{"station_summary",
+                       JsonStationSummary({RowOf("COM5", PortState::kStopped, 3, 1)},
+                                          ExitCode::kRewindsExceeded),
+                       {"event", "exit_code", "outcome", "finished", "failed", "ports"}},
+        JsonSchemaCase{"station_log",
+                       JsonStationLogRecord(kSchemaResult, "T", "fw.hex", "00", 3, "S"),
+                       [] {
+                         std::set<std::string> fields = kLogFields;
+                         fields.insert({"number", "station_start"});
+                         return fields;
+                       }()}),
     [](const auto& info) { return info.param.name; });
 
 TEST(JsonSchema, MessagesNameTheirOutcomeNotTheirIcon) {
@@ -441,6 +572,362 @@ TEST(JsonSchema, MessagesNameTheirOutcomeNotTheirIcon) {
   EXPECT_EQ(retry.at("outcome"), "retry");
   const auto silent = nlohmann::json::parse(JsonMessage("COM5", "x", UpdateOutcome::kNoResponse));
   EXPECT_EQ(silent.at("outcome"), "no-response");
+}
+
+// The plain line of each station event, as a pipe or a day's capture shows it.
+struct StationLineCase {
+  StationEventKind kind;
+  ExitCode code;
+  const char* line;
+};
+
+class StationLine : public ::testing::TestWithParam<StationLineCase> {};
+
+TEST_P(StationLine, SaysWhenWhereWhichPagerAndWhat) {
+  PortResult result = kSchemaResult;
+  result.code = GetParam().code;
+  if (result.code != ExitCode::kFinished) result.message = "Line one\nline two";
+  EXPECT_EQ(FormatStationEvent(EventOf(GetParam().kind, result)), GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, StationLine,
+    ::testing::Values(
+        StationLineCase{StationEventKind::kConnected, ExitCode::kFinished,
+                        "14:02:11 COM5 #3 connected"},
+        StationLineCase{StationEventKind::kFinished, ExitCode::kFinished,
+                        "14:02:11 COM5 #3 finished: Firmware updated finished."},
+        StationLineCase{StationEventKind::kFailed, ExitCode::kRewindsExceeded,
+                        "14:02:11 COM5 #3 failed, rewinds-exceeded: Line one line two"},
+        StationLineCase{StationEventKind::kRemoved, ExitCode::kFinished,
+                        "14:02:11 COM5 #3 removed"},
+        StationLineCase{StationEventKind::kPortLost, ExitCode::kFinished,
+                        "14:02:11 COM5 cannot be opened: Can NOT Open \"COM5\" The port does "
+                        "not exist."},
+        StationLineCase{StationEventKind::kPortBack, ExitCode::kFinished,
+                        "14:02:11 COM5 can be opened again"}));
+
+TEST(StationReport, RowsAndSummaryLineUpPerPort) {
+  StationRow busy = RowOf("/dev/ttyUSB0", PortState::kFlashing, 3, 0);
+  busy.adapter_serial = "FT12AB34";
+  StationRow idle = RowOf("COM7", PortState::kRemove, 2, 1);
+  idle.last = ExitCode::kRewindsExceeded;
+  idle.last_time = "14:01:50";
+  EXPECT_EQ(FormatStationRows({busy, idle}),
+            (Texts{"PORT          ADAPTER SERIAL  STATE          FINISHED  FAILED  LAST",
+                   "/dev/ttyUSB0  FT12AB34        flashing 42%          3       0  -",
+                   "COM7          -               remove pager          2       1  "
+                   "rewinds-exceeded 14:01:50"}));
+  EXPECT_EQ(FormatPortState(RowOf("COM7", PortState::kCannotOpen, 0, 0)), "cannot open");
+  EXPECT_EQ(FormatStationSummary({busy, idle}),
+            "PORT          ADAPTER SERIAL  FINISHED  FAILED\n"
+            "/dev/ttyUSB0  FT12AB34               3       0\n"
+            "COM7          -                      2       1\n"
+            "all                                  5       1\n");
+  const auto summary = nlohmann::json::parse(JsonStationSummary({busy, idle}, ExitCode::kFinished));
+  EXPECT_EQ(summary.at("finished"), 5);
+  EXPECT_EQ(summary.at("ports").at(1).at("failed"), 1);
+}
+
+// What a view wrote to its two streams.
+struct ViewOutput {
+  std::string out;
+  std::string err;
+};
+
+std::string ReadBack(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
+  std::fclose(file);
+  return text;
+}
+
+ViewOutput Show(ProgressMode mode, bool bell, const std::vector<StationEvent>& events) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  {
+    StationView view(mode, bell, {RowOf("COM5", PortState::kWaiting, 0, 0)}, out, err);
+    for (const StationEvent& event : events) view.OnEvent(event);
+    view.Finish({RowOf("COM5", PortState::kStopped, 1, 1)}, ExitCode::kRewindsExceeded);
+  }
+  return {ReadBack(out), ReadBack(err)};
+}
+
+TEST(StationView, ABellForAPagerDoneTwoForOneThatFailedNoneWhenStopped) {
+  VirtualClock clock;
+  PortResult failed = kSchemaResult;
+  failed.code = ExitCode::kRewindsExceeded;
+  PortResult stopped = kSchemaResult;
+  stopped.code = ExitCode::kInterrupted;
+  const std::vector<StationEvent> events = {
+      EventOf(StationEventKind::kConnected), EventOf(StationEventKind::kFinished),
+      EventOf(StationEventKind::kFailed, failed), EventOf(StationEventKind::kFailed, stopped)};
+  const ViewOutput rung = Show(ProgressMode::kRedraw, true, events);
+  EXPECT_EQ(std::count(rung.err.begin(), rung.err.end(), '\a'), 3);
+  // Apart enough for a terminal to ring twice.
+  EXPECT_EQ(clock.sleeps, std::vector<std::uint32_t>{kBellGapMs});
+  // On a terminal the failures stand above the rows, which end up as the summary says.
+  EXPECT_NE(rung.err.find("#3 failed, rewinds-exceeded"), std::string::npos);
+  EXPECT_EQ(rung.err.find("#3 connected"), std::string::npos);
+  EXPECT_NE(rung.out.find("all      "), std::string::npos) << rung.out;
+  EXPECT_EQ(Show(ProgressMode::kRedraw, false, events).err.find('\a'), std::string::npos);
+  // Piped: a line per event, no bell, no cursor movement.
+  const ViewOutput piped = Show(ProgressMode::kPlain, false, events);
+  EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'), 4);
+  EXPECT_EQ(piped.err.find('\x1b'), std::string::npos);
+  // JSON: a line per event and the summary, all on stdout.
+  const ViewOutput json = Show(ProgressMode::kJson, false, events);
+  EXPECT_EQ(json.err, "");
+  const Texts lines = [&] {
+    Texts split;
+    std::size_t from = 0;
+    for (std::size_t at; (at = json.out.find('\n', from)) != std::string::npos; from = at + 1) {
+      split.push_back(json.out.substr(from, at - from));
+    }
+    return split;
+  }();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(nlohmann::json::parse(lines[2]).at("exit_code"), 8);
+  EXPECT_EQ(nlohmann::json::parse(lines[4]).at("event"), "summary");
+}
+
+// Pagers on a virtual line, one after another, each a loader as far as the
+// station needs: it answers from `attach_ms` on, until `linger_ms` after the
+// "q" that took it out of flash mode; in idle it refuses all but "f".
+struct BenchPager {
+  std::uint32_t attach_ms = 0;
+  bool refuses_program = false;
+  // The number of an idle "q" it lets pass without a reply (0: none), as a
+  // reply lost on the line.
+  int misses_quit = 0;
+  // Filled in as it goes.
+  bool flash_mode = false;
+  int idle_quits = 0;
+  std::optional<std::uint32_t> leave_ms;
+  std::vector<std::string> commands;
+};
+
+BenchPager ComesAt(std::uint32_t attach_ms, bool refuses_program = false) {
+  BenchPager pager;
+  pager.attach_ms = attach_ms;
+  pager.refuses_program = refuses_program;
+  return pager;
+}
+
+class VirtualBench {
+ public:
+  VirtualBench(ScriptedPager& line, std::vector<BenchPager> pagers, std::uint32_t linger_ms)
+      : pagers_(std::move(pagers)), linger_ms_(linger_ms) {
+    line.respond = [this](const SentCommand& command, int) { return Answer(command); };
+  }
+
+  // Commands each pager received, "f" and "e0" counted.
+  int Count(std::size_t pager, const std::string& command) const {
+    const auto& seen = pagers_[pager].commands;
+    return static_cast<int>(std::count(seen.begin(), seen.end(), command));
+  }
+  std::function<void(const SentCommand&)> on_command;
+
+ private:
+  BenchPager* OnLine(std::uint32_t now) {
+    while (current_ < pagers_.size() && pagers_[current_].leave_ms &&
+           now >= *pagers_[current_].leave_ms) {
+      ++current_;
+    }
+    if (current_ == pagers_.size() || now < pagers_[current_].attach_ms) return nullptr;
+    return &pagers_[current_];
+  }
+
+  PagerReply Answer(const SentCommand& command) {
+    if (on_command) on_command(command);
+    BenchPager* pager = OnLine(command.at_ms);
+    if (pager == nullptr) return PagerReply::Silence();
+    pager->commands.push_back(command.bytes);
+    if (command.bytes == "f") {
+      pager->flash_mode = true;
+      return PagerReply::Ack();
+    }
+    if (!pager->flash_mode) {
+      const bool missed = command.bytes == "q" && ++pager->idle_quits == pager->misses_quit;
+      return missed ? PagerReply::Silence() : PagerReply::Nak();
+    }
+    if (command.bytes == "q") {
+      pager->flash_mode = false;
+      pager->leave_ms = command.at_ms + linger_ms_;
+    }
+    if (command.bytes == "p" && pager->refuses_program) return PagerReply::Nak();
+    return PagerReply::Ack();
+  }
+
+  std::vector<BenchPager> pagers_;
+  std::uint32_t linger_ms_;
+  std::size_t current_ = 0;
+};
+
+class RecordingStation final : public IStationListener {
+ public:
+  void OnRow(std::size_t, const StationRow& row) override {
+    if (states.empty() || states.back() != FormatPortState(row))
+      states.push_back(FormatPortState(row));
+  }
+  void OnEvent(const StationEvent& event) override {
+    std::string text =
+        std::string(StationEventName(event.kind)) + " #" + std::to_string(event.number);
+    if (event.kind == StationEventKind::kFinished || event.kind == StationEventKind::kFailed) {
+      text += " " + std::string(OutcomeName(event.result.code));
+    }
+    events.push_back(text);
+    messages.push_back(event.message);
+    if (on_event) on_event(event);
+  }
+  void OnNote(const std::string& text) override { notes.push_back(text); }
+
+  std::vector<std::string> states;
+  std::vector<std::string> events;
+  std::vector<std::string> messages;
+  std::vector<std::string> notes;
+  std::function<void(const StationEvent&)> on_event;
+};
+
+// One station port on COM7 at 9600 bit/s, on virtual time from 1000 ms.
+class StationLoop : public ::testing::Test {
+ protected:
+  StationLoop() {
+    std::string reason;
+    setup.given = setup.port = "COM7";
+    setup.file_name = "fw.hex";
+    setup.firmware =
+        CheckedFirmware::Check(HexFileText({HexRecordText(0, 0, Bytes(16)),
+                                            HexRecordText(16, 0, Bytes(4)), kEndRecordLine}),
+                               reason);
+    setup.baud = 9600;
+    setup.resend = 3;
+    setup.device_factory = line.Factory();
+  }
+
+  void Prepare(int count, std::vector<BenchPager> pagers, std::uint32_t linger_ms) {
+    bench = std::make_unique<VirtualBench>(line, std::move(pagers), linger_ms);
+    bench->on_command = [this](const SentCommand& command) {
+      if (command.at_ms > kGiveUpMs) interrupt.store(true);
+    };
+    tally = std::make_unique<StationTally>(count);
+  }
+
+  // Runs the loop until it stops by itself, or gives up an hour into
+  // virtual time.
+  StationRow Go() {
+    return RunStationPort(setup, StationShared{*tally, listener, interrupt, nullptr, "T"});
+  }
+
+  StationRow Run(int count, std::vector<BenchPager> pagers, std::uint32_t linger_ms) {
+    Prepare(count, std::move(pagers), linger_ms);
+    return Go();
+  }
+
+  // When each "f" and rate command went out.
+  std::vector<std::uint32_t> TimesOf(const std::string& bytes) const {
+    std::vector<std::uint32_t> times;
+    for (const SentCommand& command : line.commands) {
+      if (command.bytes == bytes) times.push_back(command.at_ms);
+    }
+    return times;
+  }
+
+  static constexpr std::uint32_t kGiveUpMs = 3600000;
+  VirtualClock clock{1000};
+  ScriptedPager line{clock};
+  StationPortSetup setup;
+  RecordingStation listener;
+  std::atomic<bool> interrupt{false};
+  std::unique_ptr<StationTally> tally;
+  std::unique_ptr<VirtualBench> bench;
+};
+
+TEST_F(StationLoop, EachPagerIsFlashedOnceAndWaitedForUntilItHasGone) {
+  // The first pager comes just after a probe has gone out; it lingers 3 s,
+  // and one of the probes meanwhile gets no reply.
+  BenchPager first = ComesAt(3501);
+  first.misses_quit = 2;
+  const StationRow row = Run(2, {first, ComesAt(30000)}, 3000);
+  EXPECT_EQ(listener.events,
+            (std::vector<std::string>{"connected #1", "finished #1 finished", "removed #1",
+                                      "connected #2", "finished #2 finished"}));
+  // Nothing told while waiting; each pager erased and sent "f" once.
+  EXPECT_EQ(listener.states.front(), "waiting");
+  EXPECT_EQ(listener.states.back(), "stopped");
+  EXPECT_NE(std::find(listener.states.begin(), listener.states.end(), "remove pager"),
+            listener.states.end());
+  for (std::size_t pager : {0u, 1u}) {
+    EXPECT_EQ(bench->Count(pager, "f"), 1) << pager;
+    EXPECT_EQ(bench->Count(pager, "e0"), 1) << pager;
+  }
+  // A silent probe: "f", the reply wait (about 1.5 s), a second's pause.
+  const std::vector<std::uint32_t> probes = TimesOf("f");
+  ASSERT_GE(probes.size(), 3u);
+  EXPECT_EQ(probes[0], 1000u);
+  EXPECT_EQ(probes[1] - probes[0], 1500u + kStationProbeSpacingMs);
+  // From attach to the rate command: at most a probe's period.
+  const std::vector<std::uint32_t> rates = TimesOf("b96006A");
+  ASSERT_EQ(rates.size(), 2u);
+  EXPECT_LE(rates[0] - 3501, 1500u + kStationProbeSpacingMs);
+  EXPECT_GT(rates[0] - 3501, 1500u);
+  // The lingering pager kept answering "q": it went only after two silent probes.
+  EXPECT_GE(bench->Count(0, "q"), 3);
+  EXPECT_EQ(row.finished, 2);
+  EXPECT_EQ(row.failed, 0);
+  EXPECT_EQ(tally->Code(false), ExitCode::kFinished);
+  EXPECT_EQ(line.open_devices, 0);
+}
+
+TEST_F(StationLoop, AFailedPagerCountsAndTheNextIsStillFlashed) {
+  const StationRow row = Run(1, {ComesAt(0, true), ComesAt(20000)}, 0);
+  EXPECT_EQ(listener.events,
+            (std::vector<std::string>{"connected #1", "failed #1 rewinds-exceeded", "removed #1",
+                                      "connected #2", "finished #2 finished"}));
+  EXPECT_EQ(bench->Count(0, "e0"), 4);  // the first and three rewinds
+  EXPECT_EQ(bench->Count(1, "e0"), 1);
+  EXPECT_EQ(row.failed, 1);
+  EXPECT_EQ(row.last, ExitCode::kFinished);
+  EXPECT_EQ(tally->Code(false), ExitCode::kRewindsExceeded);
+  EXPECT_EQ(tally->Code(true), ExitCode::kInterrupted);
+}
+
+TEST_F(StationLoop, APulledAdapterIsToldOnceTriedAgainAndTheLoopGoesOn) {
+  // Pulled at the start and again while the flashed pager is still on it.
+  std::vector<std::uint32_t> refused;
+  line.unplugged = [&] {
+    const std::uint32_t now = clock.Now();
+    const bool out = now < 8000 || (now >= 14000 && now < 20000);
+    if (out) refused.push_back(now);
+    return out;
+  };
+  listener.on_event = [&](const StationEvent& event) {
+    if (event.kind == StationEventKind::kRemoved) interrupt.store(true);
+  };
+  Run(0, {ComesAt(2000)}, 3000);
+  EXPECT_EQ(listener.events,
+            (std::vector<std::string>{"port-lost #0", "port-back #0", "connected #1",
+                                      "finished #1 finished", "port-lost #0", "port-back #0",
+                                      "removed #1"}));
+  EXPECT_EQ(listener.messages[0], "Can NOT Open \"COM7\"\nThe port does not exist.");
+  ASSERT_GE(refused.size(), 2u);
+  EXPECT_EQ(refused[1] - refused[0], kReopenSpacingMs);
+  EXPECT_EQ(bench->Count(0, "e0"), 1);
+  EXPECT_EQ(listener.states.back(), "stopped");
+}
+
+TEST_F(StationLoop, APagerThatAnswersOnceEnoughHaveFinishedIsTurnedAway) {
+  Prepare(1, {ComesAt(0)}, 0);
+  // Another port finishes the last pager wanted just as this one answers.
+  bench->on_command = [&](const SentCommand& command) {
+    if (command.bytes == "f") tally->Record(ExitCode::kFinished);
+  };
+  Go();
+  EXPECT_EQ(listener.events, Texts{});
+  // Out of flash mode at once, and nothing else.
+  EXPECT_EQ(line.CommandTexts(), (Texts{"f", "q"}));
+  EXPECT_EQ(tally->Code(false), ExitCode::kFinished);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The POSIX side of tarvex-flash: what a user who may not open a port is told,
-// the ports a sysfs tree lists, and README's usage block (read from the
-// source tree, which the Windows build's tests under Wine do not see).
+// the ports and adapters a sysfs tree lists, and README's usage block (read
+// from the source tree, which the Windows build's tests under Wine do not see).
 #include <grp.h>
 #include <unistd.h>
 
@@ -107,6 +107,11 @@ TEST(ListPorts, TellsTheAdapterFromASysfsTree) {
   EXPECT_EQ(AdapterSerialOf(by_id.string(), ports), "A600ARJH");
   EXPECT_EQ(AdapterSerialOf(name, ports), "A600ARJH");
   EXPECT_EQ(AdapterSerialOf("/dev/ttyUSB7", ports), "");
+  // -p serial=...: the adapter found under whatever name it has now.
+  EXPECT_EQ(ResolvePort("serial=A600ARJH", ports).name, name);
+  EXPECT_EQ(ResolvePort("serial=FT12AB34", ports).error,
+            "no port has an adapter with the serial number FT12AB34; the ports present: " + name +
+                " (A600ARJH)");
 }
 
 // README's usage block is the help's option list, line for line.

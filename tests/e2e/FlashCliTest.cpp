@@ -31,6 +31,23 @@ Texts Lines(const std::string& text) {
   return lines;
 }
 
+// The lines of `text` that hold `part`.
+Texts LinesWith(const std::string& text, const std::string& part) {
+  Texts found;
+  for (const std::string& line : Lines(text)) {
+    if (line.find(part) != std::string::npos) found.push_back(line);
+  }
+  return found;
+}
+
+int Count(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
 // Records over two 64 KiB pages, as a pager's firmware spreads them.
 std::string FirmwareText(int data_records) {
   std::vector<std::string> records = {HexRecordText(0, 4, {0x00, 0x01})};
@@ -325,6 +342,112 @@ TEST_F(FlashCli, ALogLineIsWrittenWholeOrNotAtAll) {
   EXPECT_EQ(pagers[1]->Commands(), Texts{});
 }
 
+// A bench of pagers on each line: connected one after another, each left on
+// the cable a while after its update, with a gap between them long enough
+// for the station to see the cable empty.
+Texts BenchOf(int pagers, int linger_ms, Texts more = {}) {
+  Texts options = {"--sessions",  std::to_string(pagers),
+                   "--linger-ms", std::to_string(linger_ms),
+                   "--gap-ms",    "6000"};
+  options.insert(options.end(), more.begin(), more.end());
+  return options;
+}
+
+// The running numbers and outcomes of a station's log.
+std::multiset<std::string> LoggedPagers(const std::string& log, std::set<int>* numbers) {
+  std::multiset<std::string> outcomes;
+  for (const std::string& line : Lines(ReadAll(log))) {
+    const auto record = nlohmann::json::parse(line);
+    numbers->insert(record.at("number").get<int>());
+    outcomes.insert(record.at("outcome").get<std::string>());
+    EXPECT_FALSE(record.at("station_start").get<std::string>().empty());
+  }
+  return outcomes;
+}
+
+TEST_F(FlashCli, StationFlashesEveryPagerOnceAsItIsConnected) {
+  const std::string hex = FirmwareText(12);
+  const std::string file = dir.Write("fw.hex", hex);
+  const std::string log = dir.PathOf("station.log");
+  // Each pager stays on its cable 3 s after its "q": it must not be flashed again.
+  const Texts lines = StartPagers({BenchOf(3, 3000), BenchOf(3, 3000, {"--attach-after", "700"})});
+  const FlashRun run =
+      Flash({"--station", "-p", lines[0], "-p", lines[1], "--count", "6", "--log", log, file});
+  StopPagers();
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  std::set<int> numbers;
+  EXPECT_EQ(LoggedPagers(log, &numbers),
+            std::multiset<std::string>(
+                {"finished", "finished", "finished", "finished", "finished", "finished"}));
+  EXPECT_EQ(numbers, (std::set<int>{1, 2, 3, 4, 5, 6}));
+  for (const auto& pager : pagers) {
+    for (int session = 1; session <= 3; ++session) {
+      EXPECT_EQ(pager->ProgrammedImage(session), ImageOfHex(hex)) << session;
+    }
+    // Each of the three taken into flash mode and erased once.
+    const Texts info = pager->Events("INFO");
+    EXPECT_EQ(std::count(info.begin(), info.end(), "erase"), 3);
+    EXPECT_EQ(std::count(info.begin(), info.end(), "flash mode"), 3);
+  }
+  // One plain line per event; the summary per port.
+  EXPECT_EQ(Count(run.err, " connected\n"), 6) << run.err;
+  EXPECT_EQ(Count(run.err, " finished: Firmware updated finished.\n"), 6);
+  EXPECT_GE(Count(run.err, " removed\n"), 4);
+  EXPECT_NE(run.out.find("all "), std::string::npos) << run.out;
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
+TEST_F(FlashCli, StationPortWhosePagersRefuseKeepsGoingAndLeavesTheOtherAlone) {
+  const std::string hex = FirmwareText(12);
+  const std::string file = dir.Write("fw.hex", hex);
+  const std::string log = dir.PathOf("station.log");
+  // The first line's pagers refuse every "p"; the second line's come later.
+  const Texts lines = StartPagers(
+      {BenchOf(2, 0, {"--nak-program", "1000"}), BenchOf(2, 0, {"--attach-after", "9000"})});
+  const FlashRun run =
+      Flash({"--station", "-p", lines[0], "-p", lines[1], "--count", "2", "--log", log, file});
+  StopPagers();
+  EXPECT_EQ(run.exit_code, 8) << run.err;  // rewinds exceeded, the first failure
+  std::set<int> numbers;
+  EXPECT_EQ(
+      LoggedPagers(log, &numbers),
+      (std::multiset<std::string>{"finished", "finished", "rewinds-exceeded", "rewinds-exceeded"}));
+  EXPECT_EQ(numbers, (std::set<int>{1, 2, 3, 4}));
+  // The second refusing pager was still taken through its update, four erases each.
+  const Texts refused = pagers[0]->Events("INFO");
+  EXPECT_EQ(std::count(refused.begin(), refused.end(), "erase"), 8);
+  EXPECT_EQ(pagers[1]->ProgrammedImage(1), ImageOfHex(hex));
+  EXPECT_EQ(pagers[1]->ProgrammedImage(2), ImageOfHex(hex));
+  const Texts failures = LinesWith(run.err, " failed, ");
+  ASSERT_EQ(failures.size(), 2u) << run.err;
+  for (const std::string& line : failures) {
+    EXPECT_NE(line.find(lines[0] + " #"), std::string::npos) << line;
+    EXPECT_NE(line.find("rewinds-exceeded: Max. rewind counter exceed"), std::string::npos);
+  }
+}
+
+TEST_F(FlashCli, StationCtrlCTakesEveryPagerOutOfFlashMode) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(200));
+  const std::string log = dir.PathOf("station.log");
+  const Texts lines = StartPagers({{"--pace"}, {"--pace"}});
+  const FlashRun run = FlashStoppedAt(
+      {"--station", "-b", "2400", "-p", lines[0], "-p", lines[1], "--log", log, file},
+      "#2 connected");
+  StopPagers();
+  EXPECT_EQ(run.exit_code, 130) << run.err;
+  for (const auto& pager : pagers) {
+    const Texts commands = pager->Commands();
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.back(), "q");
+    EXPECT_EQ(pager->Events("RATE").back(), "1200");  // the loader left flash mode
+  }
+  const Texts summary = Lines(run.out);
+  ASSERT_EQ(summary.size(), 4u) << run.out;
+  EXPECT_NE(summary[3].find("0       2"), std::string::npos) << run.out;  // none finished, two not
+  EXPECT_EQ(Count(ReadAll(log), "\"outcome\":\"interrupted\""), 2);
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
 TEST_F(FlashCli, APortThatCannotBeOpenedIsNamed) {
   const std::string file = dir.Write("fw.hex", FirmwareText(1));
   const FlashRun run = Flash({"-p", dir.PathOf("no-such-tty"), file});
@@ -337,6 +460,12 @@ TEST_F(FlashCli, APortThatCannotBeOpenedIsNamed) {
   EXPECT_NE(unlogged.err.find("cannot append to the log"), std::string::npos) << unlogged.err;
   EXPECT_EQ(unlogged.err.find("Can NOT Open"), std::string::npos) << unlogged.err;
   // A directory is not a port in use by another program.
+  // An adapter that is not there is bad usage too, told with the ports that are.
+  const FlashRun unknown = Flash({"-p", "serial=NO-SUCH-ADAPTER", file});
+  EXPECT_EQ(unknown.exit_code, 2);
+  EXPECT_NE(unknown.err.find("no port has an adapter with the serial number NO-SUCH-ADAPTER; "),
+            std::string::npos)
+      << unknown.err;
   const FlashRun folder = Flash({"-p", dir.path().string(), file});
   EXPECT_EQ(folder.exit_code, 4);
   EXPECT_NE(folder.err.find("It is a directory, not a serial port."), std::string::npos)

@@ -55,7 +55,7 @@ Image ImageOfHex(const std::string& text) {
 
 std::string PagerProcess::Start(const std::vector<std::string>& options) {
   std::vector<std::string> args = {
-      PAGERSIM_PATH, "--log", dir_ + "/pager.log", "--image-hex", dir_ + "/pager-image.hex",
+      PAGERSIM_PATH, "--log", dir_ + "/pager.log", "--image-hex", dir_ + "/pager-image-%d.hex",
       "--stdin-stop"};
   args.insert(args.end(), options.begin(), options.end());
   int out[2];
@@ -117,6 +117,6 @@ std::vector<std::string> PagerProcess::Events(const std::string& kind) const {
 
 std::vector<std::string> PagerProcess::Commands() const { return Events("RX"); }
 
-Image PagerProcess::ProgrammedImage() const {
-  return ImageOfHex(ReadAll(dir_ + "/pager-image.hex"));
+Image PagerProcess::ProgrammedImage(int pager) const {
+  return ImageOfHex(ReadAll(dir_ + "/pager-image-" + std::to_string(pager) + ".hex"));
 }

@@ -37,7 +37,9 @@ class PagerProcess {
   std::vector<std::string> Commands() const;
   // Log lines of one kind ("ERR", "RATE", ...), text only.
   std::vector<std::string> Events(const std::string& kind) const;
-  Image ProgrammedImage() const;
+  // What the `pager`-th pager on the line programmed (there is one unless
+  // the options make a bench of several).
+  Image ProgrammedImage(int pager = 1) const;
 
  private:
   std::string dir_;

@@ -13,7 +13,7 @@ class ScriptedDevice final : public ISerialDevice {
     ++line_.opens;
     line_.calls.push_back("open " + name);
     line_.opened_names.push_back(name);
-    if (Failing("open")) return false;
+    if (Failing("open") || (line_.unplugged && line_.unplugged())) return false;
     open_ = true;
     ++line_.open_devices;
     return true;

@@ -62,6 +62,8 @@ class ScriptedPager {
   int open_devices = 0;
   // 1-based number of the open that fails (0: none), and which call fails.
   int fail_open_number = 0;
+  // Every open fails while this says so: the adapter is pulled.
+  std::function<bool()> unplugged;
   std::string fail_call = "open";
   // What the driver reports before the channel sets its own settings.
   TDcb driver_dcb = {.BaudRate = 110};

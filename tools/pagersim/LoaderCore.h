@@ -53,6 +53,7 @@ class LoaderCore {
   bool flash_mode() const { return flash_mode_; }
   int rate_bps() const { return rate_bps_; }
   int commands() const { return commands_; }
+  int quits() const { return quits_; }  // executed "q"
   const FlashImage& image() const { return image_; }
 
  private:

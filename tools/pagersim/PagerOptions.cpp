@@ -184,6 +184,11 @@ const std::vector<KnownOption>& KnownOptions() {
        SetInt("--cmd-timeout", &PagerOptions::command_timeout_ms, 1, kMaxDelayMs)},
       {"--stdin-stop", false, SetFlag(&PagerOptions::stdin_stop)},
       {"--exit-after-q", true, SetInt("--exit-after-q", &PagerOptions::exit_after_q, 1, kMaxCount)},
+      {"--sessions", true, SetInt("--sessions", &PagerOptions::sessions, 1, kMaxCount)},
+      {"--attach-after", true,
+       SetInt("--attach-after", &PagerOptions::attach_after_ms, 0, kMaxDelayMs)},
+      {"--linger-ms", true, SetInt("--linger-ms", &PagerOptions::linger_ms, 0, kMaxDelayMs)},
+      {"--gap-ms", true, SetInt("--gap-ms", &PagerOptions::gap_ms, 0, kMaxDelayMs)},
       {"--image-bin", true, SetString(&PagerOptions::image_bin_path)},
       {"--image-hex", true, SetString(&PagerOptions::image_hex_path)},
       {"--log", true, SetString(&PagerOptions::log_path)},
@@ -224,6 +229,10 @@ bool Validate(const PagerOptions& o, bool delay_from_given, std::string& err) {
   }
   if (delay_from_given && o.delay_ms == 0) {
     err = "--delay-from needs --delay MS";
+    return false;
+  }
+  if (o.sessions > 1 && o.linger_ms < 0) {
+    err = "--sessions needs --linger-ms MS (a pager that never leaves lets no other on)";
     return false;
   }
   return true;
@@ -280,10 +289,15 @@ Line:
   --device PATH        serve on an existing serial device instead of a new pty
   --pace               each byte takes 10 bit times at the current rate
   --cmd-timeout MS     drop a partial command after MS ms of silence (default 2000)
+A bench of pagers, one after another:
+  --sessions N         N pagers, each a fresh loader with the same faults (needs --linger-ms)
+  --attach-after MS    silent MS ms before each pager is connected
+  --linger-ms MS       after its last "q" the pager stays on the line, answering, MS ms
+  --gap-ms MS          silent MS ms after a pager has left, before the next one's wait
 Stopping:
   --stdin-stop         stop when stdin reaches end of file
   --exit-after-q N     stop after the N-th executed "q"
-Outputs (written on exit and on SIGUSR1):
+Outputs (written on exit and on SIGUSR1; "%d" in an image path is the pager's number):
   --image-bin FILE     programmed bytes, lowest to highest address, gaps 0xFF
   --image-hex FILE     programmed bytes as Intel HEX
   --log FILE           event log, one event per line
@@ -306,6 +320,19 @@ Faults (command numbers are 1-based over all answered commands):
   -h, --help           show this text
   --version            show the version
 )";
+}
+
+std::string SessionPath(const std::string& pattern, int session) {
+  std::string path;
+  for (size_t at = 0; at < pattern.size(); ++at) {
+    if (pattern.compare(at, 2, "%d") == 0) {
+      path += std::to_string(session);
+      ++at;
+    } else {
+      path += pattern[at];
+    }
+  }
+  return path;
 }
 
 }  // namespace pagersim

@@ -45,7 +45,17 @@ struct PagerOptions {
   bool stdin_stop = false;  // stop when stdin reaches EOF
   int exit_after_q = 0;     // stop after the N-th executed "q"; 0 = never
 
+  // A bench of pagers on the line, one after another. Each is connected attach_after_ms
+  // after the line became free (the start, or the end of the gap after the one before),
+  // answers until linger_ms after its last executed "q", then leaves; the line then stays
+  // silent for gap_ms. Every pager starts as a fresh loader, with the same faults.
+  int sessions = 1;
+  int attach_after_ms = 0;
+  int linger_ms = -1;  // -1: the pager stays until the emulator stops
+  int gap_ms = 0;
+
   // Outputs, written on exit and on SIGUSR1 by the CLI or by PagerSim::WriteOutputs.
+  // An image path holding "%d" names one file per pager, the number in its place.
   std::string image_bin_path;
   std::string image_hex_path;
   std::string log_path;
@@ -81,5 +91,8 @@ bool ParsePagerOptions(int argc, const char* const* argv, PagerOptions& out, std
 
 // Multi-line usage text for --help and after option errors.
 std::string PagerUsage();
+
+// `pattern` with every "%d" replaced by `session`.
+std::string SessionPath(const std::string& pattern, int session);
 
 }  // namespace pagersim

@@ -94,9 +94,14 @@ void CloseFd(int& fd) {
 
 PagerSim::PagerSim(PagerOptions options)
     : options_(std::move(options)),
-      core_(options_,
-            [this](EventKind kind, std::string text) { AppendLocked(kind, std::move(text)); }),
-      framer_(options_.command_timeout_ms, kResyncQuietMs) {}
+      core_(NewCore()),
+      framer_(options_.command_timeout_ms, kResyncQuietMs),
+      schedule_(options_) {}
+
+LoaderCore PagerSim::NewCore() {
+  return LoaderCore(
+      options_, [this](EventKind kind, std::string text) { AppendLocked(kind, std::move(text)); });
+}
 
 PagerSim::~PagerSim() { Stop(); }
 
@@ -128,6 +133,7 @@ bool PagerSim::Start(std::string* err) {
   }
   Append(EventKind::kInfo,
          "start line=" + SlavePath() + " rate=" + std::to_string(kInitialRateBps));
+  FollowSchedule();
   thread_ = std::thread(&PagerSim::ServeLoop, this);
   return true;
 }
@@ -220,6 +226,41 @@ FlashImage PagerSim::image() const {
   return core_.image();
 }
 
+int PagerSim::AttachedPager() const {
+  std::lock_guard lock(mu_);
+  return attached_pager_;
+}
+
+void PagerSim::FollowSchedule() {
+  for (const SessionChange& change : schedule_.Advance(NowMs())) {
+    if (change.kind == SessionChange::Kind::kAttach) {
+      AttachPager(change.session);
+    } else {
+      RemovePager(change.session);
+    }
+  }
+}
+
+// A pager just connected knows nothing of what was sent before: a fresh loader in idle,
+// listening at the start rate.
+void PagerSim::AttachPager(int pager) {
+  framer_ = CommandFramer(options_.command_timeout_ms, kResyncQuietMs);
+  if (!pty_mode_ && line_fd_ >= 0) SetRawAtRate(line_fd_, kInitialRateBps);
+  std::lock_guard lock(mu_);
+  if (pager > 1) core_ = NewCore();
+  attached_pager_ = pager;
+  if (schedule_.Active())
+    AppendLocked(EventKind::kInfo, "pager " + std::to_string(pager) + " attached");
+}
+
+void PagerSim::RemovePager(int pager) {
+  framer_ = CommandFramer(options_.command_timeout_ms, kResyncQuietMs);
+  std::lock_guard lock(mu_);
+  left_images_.push_back(core_.image());
+  attached_pager_ = 0;
+  AppendLocked(EventKind::kInfo, "pager " + std::to_string(pager) + " removed");
+}
+
 int PagerSim::CurrentRate() const {
   std::lock_guard lock(mu_);
   return core_.rate_bps();
@@ -239,8 +280,9 @@ void PagerSim::ServeLoop() {
       return;
     }
     if (fds[0].revents != 0) return;  // Stop()
+    FollowSchedule();
     if (count == 2 && fds[1].revents != 0) ReadAvailable();
-    ExpireFramer();
+    if (schedule_.Attached()) ExpireFramer();
     if (const auto due = UnpromptedDueMs(); due && *due <= NowMs()) SendUnprompted();
   }
 }
@@ -248,13 +290,19 @@ void PagerSim::ServeLoop() {
 int PagerSim::PollTimeoutMs() const {
   auto deadline = framer_.DeadlineMs();
   if (const auto due = UnpromptedDueMs()) deadline = std::min(deadline.value_or(*due), *due);
+  if (const auto change = schedule_.NextChangeMs()) {
+    deadline = std::min(deadline.value_or(*change), *change);
+  }
   if (!deadline) return -1;
   return static_cast<int>(std::max<int64_t>(0, *deadline - NowMs()));
 }
 
 std::optional<int64_t> PagerSim::UnpromptedDueMs() const {
   // Only on a quiet line, never in the middle of a command.
-  if (options_.unprompted_ms <= 0 || line_fd_ < 0 || !framer_.AtCommandStart()) return std::nullopt;
+  if (options_.unprompted_ms <= 0 || line_fd_ < 0 || !framer_.AtCommandStart() ||
+      !schedule_.Attached()) {
+    return std::nullopt;
+  }
   const auto since_start =
       std::chrono::duration_cast<std::chrono::milliseconds>(last_line_activity_ - start_time_);
   return since_start.count() + options_.unprompted_ms;
@@ -270,6 +318,8 @@ void PagerSim::SendUnprompted() {
 void PagerSim::ReadAvailable() {
   std::array<uint8_t, kReadChunkBytes> buf;
   const ssize_t n = read(line_fd_, buf.data(), buf.size());
+  // With no pager on the line the bytes reach nobody.
+  if (n > 0 && !schedule_.Attached()) return;
   if (n > 0) {
     read_at_ = Clock::now();
     NoteLineActivity();
@@ -313,11 +363,15 @@ void PagerSim::Dispatch(const FramerEvent& event) {
   command.malformed_reason = event.reason;
   command.line_rate_bps = command_line_rate_bps_;
   CommandOutcome outcome;
+  bool quit = false;
   {
     std::lock_guard lock(mu_);
+    const int quits_before = core_.quits();
     outcome = core_.Handle(command);
+    quit = core_.quits() != quits_before;
   }
   SendReply(outcome);
+  if (quit) schedule_.OnQuit(NowMs());
 }
 
 void PagerSim::SendReply(const CommandOutcome& outcome) {
@@ -446,20 +500,33 @@ void PagerSim::AppendLocked(EventKind kind, std::string text) {
   if (observer_) observer_(events_.back());
 }
 
-bool PagerSim::WriteOutputs(std::string* err) {
-  const FlashImage snapshot = image();
-  if (!options_.image_bin_path.empty()) {
-    const std::vector<uint8_t> bytes = snapshot.Flatten();
-    char base[16];
-    std::snprintf(base, sizeof base, "0x%08X", snapshot.empty() ? 0u : snapshot.LowestAddress());
-    Append(EventKind::kInfo, std::string("image-bin base=") + base + " size=" +
-                                 std::to_string(bytes.size()) + " file=" + options_.image_bin_path);
-    const std::string_view content(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (!WriteFileAtomically(options_.image_bin_path, content, err)) return false;
+std::vector<PagerSim::ImageFile> PagerSim::ImageFiles(const std::string& pattern) const {
+  std::lock_guard lock(mu_);
+  if (pattern.find("%d") == std::string::npos) return {{pattern, core_.image()}};
+  std::vector<ImageFile> files;
+  for (size_t i = 0; i < left_images_.size(); ++i) {
+    files.emplace_back(SessionPath(pattern, static_cast<int>(i) + 1), left_images_[i]);
   }
-  if (!options_.image_hex_path.empty() &&
-      !WriteFileAtomically(options_.image_hex_path, snapshot.ToIntelHex(), err)) {
-    return false;
+  if (attached_pager_ > 0) files.emplace_back(SessionPath(pattern, attached_pager_), core_.image());
+  return files;
+}
+
+bool PagerSim::WriteOutputs(std::string* err) {
+  if (!options_.image_bin_path.empty()) {
+    for (const auto& [path, image] : ImageFiles(options_.image_bin_path)) {
+      const std::vector<uint8_t> bytes = image.Flatten();
+      char base[16];
+      std::snprintf(base, sizeof base, "0x%08X", image.empty() ? 0u : image.LowestAddress());
+      Append(EventKind::kInfo, std::string("image-bin base=") + base +
+                                   " size=" + std::to_string(bytes.size()) + " file=" + path);
+      const std::string_view content(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+      if (!WriteFileAtomically(path, content, err)) return false;
+    }
+  }
+  if (!options_.image_hex_path.empty()) {
+    for (const auto& [path, image] : ImageFiles(options_.image_hex_path)) {
+      if (!WriteFileAtomically(path, image.ToIntelHex(), err)) return false;
+    }
   }
   if (!options_.log_path.empty()) {
     return WriteFileAtomically(options_.log_path, FormatLog(Log()), err);

@@ -19,6 +19,7 @@
 #include "LoaderCore.h"
 #include "PagerLog.h"
 #include "PagerOptions.h"
+#include "SessionSchedule.h"
 
 namespace pagersim {
 
@@ -45,7 +46,10 @@ class PagerSim {
   // Path the host opens: the pty slave, or the device given in the options.
   std::string SlavePath() const;
   std::vector<LogEvent> Log() const;
+  // The image of the pager on the line, or of the last one there.
   FlashImage image() const;
+  // The pager on the line (1-based), or 0 while the line is empty.
+  int AttachedPager() const;
   int CurrentRate() const;  // bit rate the loader listens at
   int CommandCount() const;
   // True once serving ended on its own: after --exit-after-q or --hangup-after.
@@ -57,6 +61,15 @@ class PagerSim {
 
  private:
   using Clock = std::chrono::steady_clock;
+  // An image file to write: its path and what goes in it.
+  using ImageFile = std::pair<std::string, FlashImage>;
+
+  LoaderCore NewCore();
+  // Connects and removes pagers as the schedule says, up to now.
+  void FollowSchedule();
+  void AttachPager(int pager);
+  void RemovePager(int pager);
+  std::vector<ImageFile> ImageFiles(const std::string& pattern) const;
 
   bool OpenPty(std::string* err);
   bool OpenDevice(std::string* err);
@@ -101,9 +114,12 @@ class PagerSim {
   std::vector<LogEvent> events_;
   std::function<void(const LogEvent&)> observer_;
   std::string slave_path_;
+  int attached_pager_ = 0;
+  std::vector<FlashImage> left_images_;  // of the pagers that have left, in order
 
   // Serving thread only (and Start/Stop while it is not running).
   CommandFramer framer_;
+  SessionSchedule schedule_;
   bool pty_mode_ = true;
   int line_fd_ = -1;
   int own_slave_fd_ = -1;  // keeps the pty alive while the host has the slave closed

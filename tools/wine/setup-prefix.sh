@@ -12,8 +12,9 @@ export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 # COM1 and COM2: the channel's tests and the window's end-to-end runs.
 # COM5 and COM6: the command-line flasher, one pager and two at once.
+# COM7: the command-line flasher's station, pagers one after another.
 # COM12: a port numbered as USB adapters get numbered, above COM9.
-ports=(COM1 COM2 COM5 COM6 COM12)
+ports=(COM1 COM2 COM5 COM6 COM7 COM12)
 
 # Wine's own fonts: Marlett draws the title bar's buttons (without it they
 # show as "0 1 r"), and the system and dialog fonts come from here too.

@@ -75,7 +75,15 @@ TEST(PagerOptionsTest, ParsesEveryOption) {
                         "--hold-reply",
                         "2:700",
                         "--unprompted",
-                        "250:41"});
+                        "250:41",
+                        "--sessions",
+                        "3",
+                        "--attach-after",
+                        "400",
+                        "--linger-ms",
+                        "3000",
+                        "--gap-ms",
+                        "0"});
   ASSERT_TRUE(r.ok) << r.err;
   const PagerOptions& o = r.options;
   EXPECT_EQ(o.link_path, "/tmp/com1");
@@ -106,6 +114,18 @@ TEST(PagerOptionsTest, ParsesEveryOption) {
   EXPECT_EQ(o.unprompted_ms, 250);
   EXPECT_EQ(o.unprompted_byte, 0x41);
   EXPECT_EQ(Parse({"--unprompted", "20"}).options.unprompted_byte, 0x06);  // ACK unless given
+  EXPECT_EQ(o.sessions, 3);
+  EXPECT_EQ(o.attach_after_ms, 400);
+  EXPECT_EQ(o.linger_ms, 3000);
+  EXPECT_EQ(o.gap_ms, 0);
+  EXPECT_EQ(Parse({}).options.linger_ms, -1);  // one pager, staying until the end
+}
+
+TEST(PagerOptionsTest, ImagePatternNumbersEachPager) {
+  EXPECT_EQ(SessionPath("out/pager-%d.hex", 12), "out/pager-12.hex");
+  EXPECT_EQ(SessionPath("%d-%d.bin", 2), "2-2.bin");
+  EXPECT_EQ(SessionPath("plain.hex", 3), "plain.hex");
+  EXPECT_EQ(SessionPath("100%.hex", 3), "100%.hex");
 }
 
 TEST(PagerOptionsTest, AcceptsEqualsFormAndRepeatsListOptions) {
@@ -169,7 +189,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"DelayFromWithoutDelay", {"--delay-from", "3"}, "--delay-from needs --delay"},
         BadCase{"EmptyLogPath", {"--log", ""}, "--log"},
         BadCase{"HoldReplyNoColon", {"--hold-reply", "3"}, "expected N:MS"},
-        BadCase{"UnpromptedNotHex", {"--unprompted", "10:XYZ"}, "one hex byte"}),
+        BadCase{"UnpromptedNotHex", {"--unprompted", "10:XYZ"}, "one hex byte"},
+        BadCase{"NoSessions", {"--sessions", "0"}, "--sessions"},
+        BadCase{"NegativeLinger", {"--linger-ms", "-1"}, "--linger-ms"},
+        BadCase{"SessionsWithoutLinger", {"--sessions", "2"}, "--sessions needs --linger-ms"}),
     [](const ::testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

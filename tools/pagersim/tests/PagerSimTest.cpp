@@ -5,8 +5,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -361,6 +365,47 @@ TEST_F(PagerSimTest, UnpromptedByteComesAfterQuietAndNeverInsideACommand) {
   EXPECT_EQ(host_.Command("0"), kAck);
   EXPECT_EQ(host_.ReadByte(kSettleMs), 0x41);
   EXPECT_GE(CountEvents(Log(), EventKind::kFault, "unprompted 0x41"), 2);
+}
+
+TEST_F(PagerSimTest, BenchOfPagersComeAndGoEachAFreshLoaderWithItsOwnImage) {
+  const std::string dir = ::testing::TempDir() + "pagersim-bench-" + std::to_string(getpid());
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  PagerOptions options;
+  options.sessions = 2;
+  options.attach_after_ms = 200;
+  options.linger_ms = 200;
+  options.gap_ms = 100;
+  options.nak_program = 1;  // every pager refuses its first "p"
+  options.image_hex_path = dir + "/pager-%d.hex";
+  StartSim(options);
+  const auto attached = [&](int pager) {
+    return Eventually([&] { return sim_->AttachedPager() == pager; }, kSettleMs);
+  };
+  // Nobody on the line yet: the byte is lost, not kept for the pager to come.
+  EXPECT_EQ(host_.Command("f", kNoReplyWaitMs), std::nullopt);
+  for (const uint8_t data : {0x11, 0x22}) {
+    ASSERT_TRUE(attached(data == 0x11 ? 1 : 2));
+    EnterFlashAndErase();
+    ASSERT_EQ(host_.Command(SendCommand(kRecordData, 0, {data})), kAck);
+    EXPECT_EQ(host_.Command("p"), kNak);
+    EXPECT_EQ(host_.Command("p"), kAck);
+    ASSERT_EQ(host_.Command("q"), kAck);
+    // Lingering on the cable, the loader still answers.
+    EXPECT_EQ(host_.Command("q"), kNak);
+    ASSERT_TRUE(attached(0));
+    EXPECT_EQ(host_.Command("f", kNoReplyWaitMs), std::nullopt);
+  }
+  std::string err;
+  ASSERT_TRUE(sim_->WriteOutputs(&err)) << err;
+  for (const auto& [pager, data] : {std::pair{1, 0x11}, std::pair{2, 0x22}}) {
+    FlashImage expected;
+    expected.Program(0, {static_cast<uint8_t>(data)});
+    std::ifstream in(dir + "/pager-" + std::to_string(pager) + ".hex", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected.ToIntelHex());
+    EXPECT_EQ(CountEvents(Log(), EventKind::kInfo, "pager " + std::to_string(pager)), 2);
+  }
+  EXPECT_EQ(CountEvents(Log(), EventKind::kInfo, "erase"), 2);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(LinePacerTest, ByteTimesKeepTheirFractionsWithoutAddingUp) {

@@ -1,0 +1,36 @@
+// What a station tells: the live rows, a line or a JSON object per event,
+// the summary, and the log record of a pager. Pure formatting;
+// StationView.h puts them on the streams.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/Station.h"
+
+// "waiting", "flashing 42%", "remove pager", "cannot open", "stopped".
+std::string FormatPortState(const StationRow& row);
+// The header and one line per port, columns as wide as their longest entry:
+// port, adapter serial, state, pagers finished and failed, and how the last
+// one ended and when.
+std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows);
+
+// "connected", "finished", "failed", "removed", "port-lost", "port-back".
+std::string_view StationEventName(StationEventKind kind);
+// "14:02:11 COM5 #3 failed, rewinds-exceeded: Max. rewind ...", one line.
+std::string FormatStationEvent(const StationEvent& event);
+// One JSON object, no line end: event, port, number, time; a finished or
+// failed pager adds adapter_serial, outcome, exit_code, message, seconds; a
+// lost port adds message.
+std::string JsonStationEvent(const StationEvent& event);
+
+// Per port: pagers finished and failed, then all ports together.
+std::string FormatStationSummary(const std::vector<StationRow>& rows);
+std::string JsonStationSummary(const std::vector<StationRow>& rows, ExitCode code);
+
+// The log record of one pager (JsonLogRecord) with its running number and
+// the station's start.
+std::string JsonStationLogRecord(const PortResult& result, const std::string& utc_time,
+                                 const std::string& file, const std::string& sha256, int number,
+                                 const std::string& station_start);
