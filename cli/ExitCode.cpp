@@ -21,6 +21,7 @@ constexpr CodeInfo kCodes[] = {
     {ExitCode::kResendsExceeded, "resends-exceeded", "resends of a package exceeded"},
     {ExitCode::kRewindsExceeded, "rewinds-exceeded", "rewinds of the transfer exceeded"},
     {ExitCode::kUnexpectedReply, "unexpected-reply", "a pager answered something unexpected"},
+    {ExitCode::kPortLost, "port-lost", "a port was lost during the update (adapter pulled out)"},
     {ExitCode::kInterrupted, "interrupted", "interrupted by Ctrl+C"},
 };
 
@@ -46,6 +47,8 @@ ExitCode ExitCodeOf(UpdateOutcome outcome) {
       return ExitCode::kUnexpectedReply;
     case UpdateOutcome::kInterrupted:
       return ExitCode::kInterrupted;
+    case UpdateOutcome::kPortLost:
+      return ExitCode::kPortLost;
     case UpdateOutcome::kNone:
       break;
   }

@@ -20,6 +20,7 @@ enum class ExitCode : int {
   kResendsExceeded = 7,
   kRewindsExceeded = 8,
   kUnexpectedReply = 9,
+  kPortLost = 10,
   // The shell's convention for a program ended by Ctrl+C (128 + SIGINT).
   kInterrupted = 130,
 };
