@@ -194,6 +194,15 @@ std::vector<FaultCase> HangUpCases() {
   return cases;
 }
 
+// What USB adapters add on the line: a stray 0x00 a few milliseconds after
+// the ACK of the rate change, at the new rate. It must not be taken for the
+// reply to the erase command.
+std::vector<FaultCase> AdapterCases() {
+  FaultCase nul = Case("NulAfterTheAck", 2, {"--nul-after-rate"}, {kFinished}, kAll);
+  nul.clean_line = true;
+  return {nul};
+}
+
 class FaultMatrix : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultMatrix, GivesTheTablesMessagesAndLeavesNothingOpen) {
@@ -229,5 +238,6 @@ INSTANTIATE_TEST_SUITE_P(Unprompted, FaultMatrix, ::testing::ValuesIn(Unprompted
 INSTANTIATE_TEST_SUITE_P(Silence, FaultMatrix, ::testing::ValuesIn(SilenceCases()), kCaseName);
 INSTANTIATE_TEST_SUITE_P(LateReply, FaultMatrix, ::testing::ValuesIn(LateReplyCases()), kCaseName);
 INSTANTIATE_TEST_SUITE_P(HangUp, FaultMatrix, ::testing::ValuesIn(HangUpCases()), kCaseName);
+INSTANTIATE_TEST_SUITE_P(Adapter, FaultMatrix, ::testing::ValuesIn(AdapterCases()), kCaseName);
 
 }  // namespace

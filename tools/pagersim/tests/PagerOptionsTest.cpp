@@ -75,7 +75,10 @@ TEST(PagerOptionsTest, ParsesEveryOption) {
                         "--hold-reply",
                         "2:700",
                         "--unprompted",
-                        "250:41"});
+                        "250:41",
+                        "--latency-ms",
+                        "16",
+                        "--nul-after-rate"});
   ASSERT_TRUE(r.ok) << r.err;
   const PagerOptions& o = r.options;
   EXPECT_EQ(o.link_path, "/tmp/com1");
@@ -105,6 +108,8 @@ TEST(PagerOptionsTest, ParsesEveryOption) {
   EXPECT_EQ(o.hold_reply[0].at_ms, 700);
   EXPECT_EQ(o.unprompted_ms, 250);
   EXPECT_EQ(o.unprompted_byte, 0x41);
+  EXPECT_EQ(o.latency_ms, 16);
+  EXPECT_TRUE(o.nul_after_rate);
   EXPECT_EQ(Parse({"--unprompted", "20"}).options.unprompted_byte, 0x06);  // ACK unless given
 }
 
@@ -169,7 +174,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"DelayFromWithoutDelay", {"--delay-from", "3"}, "--delay-from needs --delay"},
         BadCase{"EmptyLogPath", {"--log", ""}, "--log"},
         BadCase{"HoldReplyNoColon", {"--hold-reply", "3"}, "expected N:MS"},
-        BadCase{"UnpromptedNotHex", {"--unprompted", "10:XYZ"}, "one hex byte"}),
+        BadCase{"UnpromptedNotHex", {"--unprompted", "10:XYZ"}, "one hex byte"},
+        BadCase{"LatencyAboveAdapters", {"--latency-ms", "256"}, "--latency-ms"},
+        BadCase{"NulAfterRateWithValue", {"--nul-after-rate=1"}, "takes no value"}),
     [](const ::testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

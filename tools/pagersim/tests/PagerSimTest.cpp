@@ -363,6 +363,38 @@ TEST_F(PagerSimTest, UnpromptedByteComesAfterQuietAndNeverInsideACommand) {
   EXPECT_GE(CountEvents(Log(), EventKind::kFault, "unprompted 0x41"), 2);
 }
 
+// A reply that is ready right after one delivered on a tick of the adapter's
+// timer waits for the next tick.
+TEST_F(PagerSimTest, LatencyDeliversRepliesOnTheTimersTicks) {
+  constexpr auto kTick = std::chrono::milliseconds(200);
+  PagerOptions options;
+  options.latency_ms = 200;
+  StartSim(options);
+  ASSERT_EQ(host_.Command("f"), kAck);
+  const auto first = std::chrono::steady_clock::now();
+  ASSERT_EQ(host_.Command("f"), kAck);
+  const auto second = std::chrono::steady_clock::now();
+  EXPECT_GE(second - first, kTick - std::chrono::milliseconds(10));
+  EXPECT_EQ(CountEvents(Log(), EventKind::kErr), 0);
+}
+
+TEST_F(PagerSimTest, NulFollowsTheAckOfARateChangeOnlyWhenAskedFor) {
+  for (const bool nul : {false, true}) {
+    PagerOptions options;
+    options.nul_after_rate = nul;
+    StartSim(options);
+    ASSERT_EQ(host_.Command("f"), kAck);
+    ASSERT_EQ(host_.Command("b96006A"), kAck);
+    if (nul) {
+      EXPECT_EQ(host_.ReadByte(kSettleMs), 0x00);
+    } else {
+      EXPECT_TRUE(host_.NothingArrives(100));
+    }
+    EXPECT_EQ(CountEvents(Log(), EventKind::kFault, "nul-after-rate"), nul ? 1 : 0);
+    host_.Close();
+  }
+}
+
 TEST(LinePacerTest, ByteTimesKeepTheirFractionsWithoutAddingUp) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start{};
