@@ -20,3 +20,11 @@ void InstallInterruptHandler(std::atomic<bool>& flag);
 // reported: on POSIX, when access is denied, the group that owns the device
 // and how to join it (dialout on Debian). Empty when there is none.
 std::string OpenFailureHint(const std::string& device, int error);
+
+// What was found of the latency timer of the adapter behind a port whose
+// replies come late, as the hint says it: "adapter latency timer 16 ms".
+// `timer_ms` is -1 when the system shows none.
+std::string LatencyTimerFinding(int timer_ms);
+// What the user can do about that timer on this system: "set it to 1 ms in
+// Device Manager, Port Settings, Advanced".
+std::string LatencyTimerRemedy(const std::string& port, int timer_ms);

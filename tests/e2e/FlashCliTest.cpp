@@ -9,8 +9,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -68,15 +70,12 @@ class FlashCli : public ::testing::Test {
     for (auto& pager : pagers) EXPECT_TRUE(pager->Stop());
   }
 
-  // Runs tarvex-flash with `args`; with `interrupt_when`, sends SIGINT once
-  // its stderr holds that text.
-  FlashRun Flash(const Texts& args, const std::string& interrupt_when = "") {
-    const std::string out = dir.PathOf("flash.out");
-    const std::string err = dir.PathOf("flash.err");
+  // Starts tarvex-flash with `args`, its stdout and stderr into files.
+  pid_t Spawn(const Texts& args) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-      ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
-      ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+      ::dup2(::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+      ::dup2(::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
       std::vector<std::string> argv_text = {TARVEX_FLASH_PATH};
       argv_text.insert(argv_text.end(), args.begin(), args.end());
       std::vector<char*> argv;
@@ -85,26 +84,62 @@ class FlashCli : public ::testing::Test {
       ::execv(argv[0], argv.data());
       ::_exit(127);
     }
-    int status = 0;
-    if (!interrupt_when.empty()) {
-      while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (ReadAll(err).find(interrupt_when) != std::string::npos) {
-          ::kill(pid, SIGINT);
-          break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return pid;
+  }
+
+  // Polls the file at `path` until `holds` says yes of its text; false when
+  // the program ended first.
+  bool WaitFor(pid_t pid, const std::string& path,
+               const std::function<bool(const std::string&)>& holds) {
+    for (;;) {
+      if (holds(ReadAll(path))) return true;
+      siginfo_t info{};
+      if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid == pid) {
+        return holds(ReadAll(path));
       }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+  }
+
+  FlashRun Reap(pid_t pid) {
+    int status = 0;
     ::waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out_path), ReadAll(err_path)};
+  }
+
+  // Runs tarvex-flash with `args`; with `interrupt_when`, sends SIGINT once
+  // its stderr holds that text.
+  FlashRun Flash(const Texts& args, const std::string& interrupt_when = "") {
+    const pid_t pid = Spawn(args);
+    if (!interrupt_when.empty() && WaitFor(pid, err_path, [&](const std::string& err) {
+          return err.find(interrupt_when) != std::string::npos;
+        })) {
+      ::kill(pid, SIGINT);
+    }
+    return Reap(pid);
   }
 
   bool TmpIsEmpty() const { return std::filesystem::is_empty(tmp.path()); }
 
   TempDir dir;
   TempDir tmp;
+  const std::string out_path = dir.PathOf("flash.out");
+  const std::string err_path = dir.PathOf("flash.err");
   std::vector<std::unique_ptr<PagerProcess>> pagers;
 };
+
+// The JSON event of `port` on `--json`'s stdout that `holds` says yes of.
+std::optional<nlohmann::json> EventOf(const std::string& out, const std::string& port,
+                                      const std::function<bool(const nlohmann::json&)>& holds) {
+  for (const std::string& line : Lines(out)) {
+    const auto object = nlohmann::json::parse(line, nullptr, false);
+    if (!object.is_discarded() && object.value("port", "") == port && holds(object)) return object;
+  }
+  return std::nullopt;
+}
+
+bool IsEnd(const nlohmann::json& object) { return object.at("event") == "end"; }
 
 TEST_F(FlashCli, OnePagerIsFlashedAndTheSummarySaysSo) {
   const std::string hex = FirmwareText(12);
@@ -219,6 +254,80 @@ TEST_F(FlashCli, CtrlCTakesThePagerOutOfFlashModeAndLeavesNothingBehind) {
   EXPECT_NE(ReadAll(log).find("\"outcome\":\"interrupted\""), std::string::npos);
   EXPECT_TRUE(TmpIsEmpty());
 }
+
+// One adapter of a gang pulled out in the middle of its transfer: its own
+// update ends at once with the port-lost outcome, and the others finish.
+TEST_F(FlashCli, APulledAdapterEndsOnlyItsOwnUpdateAtOnce) {
+  const std::string hex = FirmwareText(150);
+  const std::string file = dir.Write("fw.hex", hex);
+  const Texts lines = StartPagers({{"--pace"}, {"--pace"}, {"--pace"}});
+  const pid_t flasher =
+      Spawn({"--json", "-b", "9600", "-p", lines[0], "-p", lines[1], "-p", lines[2], file});
+  const bool under_way = WaitFor(flasher, out_path, [&](const std::string& out) {
+    return EventOf(out, lines[1],
+                   [](const nlohmann::json& event) {
+                     return event.at("event") == "progress" && event.at("percent") >= 30;
+                   })
+        .has_value();
+  });
+  pagers[1]->Kill();
+  const auto pulled = std::chrono::steady_clock::now();
+  EXPECT_TRUE(under_way);
+  EXPECT_TRUE(WaitFor(flasher, out_path, [&](const std::string& out) {
+    return EventOf(out, lines[1], IsEnd).has_value();
+  }));
+  const auto ended = std::chrono::steady_clock::now();
+  const FlashRun run = Reap(flasher);
+  EXPECT_TRUE(pagers[0]->Stop());
+  EXPECT_TRUE(pagers[2]->Stop());
+  EXPECT_LT(ended - pulled, std::chrono::seconds(1));
+  EXPECT_EQ(run.exit_code, 10) << run.err;
+  const auto end = EventOf(run.out, lines[1], IsEnd);
+  ASSERT_TRUE(end.has_value()) << run.out;
+  EXPECT_EQ(end->at("outcome"), "port-lost");
+  EXPECT_NE(end->at("message").get<std::string>().find(
+                "No response from the pager, flash now terminated.\nThe port was lost: "),
+            std::string::npos);
+  EXPECT_EQ(pagers[0]->ProgrammedImage(), ImageOfHex(hex));
+  EXPECT_EQ(pagers[2]->ProgrammedImage(), ImageOfHex(hex));
+}
+
+// What USB adapters do on the line, emulated: a latency timer, which the
+// program reports and hints at, and a stray byte behind the rate change,
+// which it must not take for a reply.
+struct AdapterLine {
+  const char* name;
+  Texts pager_options;
+  double least_reply_ms;
+  double most_reply_ms;
+  bool hint;
+};
+
+class AdapterLines : public FlashCli, public ::testing::WithParamInterface<AdapterLine> {};
+
+TEST_P(AdapterLines, AreReportedAndSurvived) {
+  const std::string hex = FirmwareText(40);
+  const std::string file = dir.Write("fw.hex", hex);
+  const Texts lines = StartPagers({GetParam().pager_options});
+  const FlashRun run = Flash({"--json", "-b", "9600", "-p", lines[0], file});
+  StopPagers();
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(pagers[0]->ProgrammedImage(), ImageOfHex(hex));
+  const auto end = EventOf(run.out, lines[0], IsEnd);
+  ASSERT_TRUE(end.has_value()) << run.out;
+  const double reply_ms = end->at("reply_ms").get<double>();
+  EXPECT_GE(reply_ms, GetParam().least_reply_ms);
+  EXPECT_LE(reply_ms, GetParam().most_reply_ms);
+  const bool hinted = run.err.find(lines[0] + ": replies come ") != std::string::npos;
+  EXPECT_EQ(hinted, GetParam().hint) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Emulated, AdapterLines,
+    ::testing::Values(AdapterLine{"Latency16Ms", {"--pace", "--latency-ms", "16"}, 5, 11, true},
+                      AdapterLine{"LatencyNone", {"--pace", "--latency-ms", "0"}, 0, 3.9, false},
+                      AdapterLine{"NulAfterTheRateChange", {"--nul-after-rate"}, 0, 3.9, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FlashCli, APortThatCannotBeOpenedIsNamed) {
   const std::string file = dir.Write("fw.hex", FirmwareText(1));
