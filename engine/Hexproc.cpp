@@ -207,7 +207,10 @@ void UpdateFlow::TellCloseAbandoned() {
 
 MsgType UpdateFlow::NoResponseMessage() const {
   MsgType message = msgNoResponse;
-  if (Comm->Lost) message.Text += "\n" + Comm->LostText();
+  if (Comm->Lost) {
+    message.Text += '\n';
+    message.Text += Comm->LostText();
+  }
   return message;
 }
 
