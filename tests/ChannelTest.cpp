@@ -151,6 +151,8 @@ struct RefusedState {
   bool opens;
 };
 
+void PrintTo(const RefusedState& c, std::ostream* out) { *out << c.name; }
+
 class RefusedStates : public ChannelTest, public ::testing::WithParamInterface<RefusedState> {};
 
 // Some drivers refuse a state even for the line they already run: the line
@@ -227,6 +229,8 @@ struct LineLoss {
   int error;
   bool lost;
 };
+
+void PrintTo(const LineLoss& c, std::ostream* out) { *out << c.name; }
 
 class LineLosses : public ChannelTest, public ::testing::WithParamInterface<LineLoss> {};
 

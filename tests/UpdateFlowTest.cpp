@@ -249,6 +249,8 @@ struct DriverCase {
   Outcome outcome;
 };
 
+void PrintTo(const DriverCase& c, std::ostream* out) { *out << c.name; }
+
 class AdapterDrivers : public FlowTest, public ::testing::WithParamInterface<DriverCase> {};
 
 TEST_P(AdapterDrivers, EndAsTheWindowTellsIt) {

@@ -190,6 +190,8 @@ struct LatencyCase {
   bool hint;
 };
 
+void PrintTo(const LatencyCase& c, std::ostream* out) { *out << c.name; }
+
 class ReplyTimes : public ::testing::TestWithParam<LatencyCase> {};
 
 TEST_P(ReplyTimes, GiveTheTypicalLatenessAndTheLineEfficiency) {

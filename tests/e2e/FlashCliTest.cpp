@@ -303,6 +303,8 @@ struct AdapterLine {
   bool hint;
 };
 
+void PrintTo(const AdapterLine& c, std::ostream* out) { *out << c.name; }
+
 class AdapterLines : public FlashCli, public ::testing::WithParamInterface<AdapterLine> {};
 
 TEST_P(AdapterLines, AreReportedAndSurvived) {
