@@ -96,7 +96,6 @@ std::string TDComm::OpenFailureText() const {
   const std::string reason =
       settings_refused_ ? SystemErrorReason(LastOpenError) : PortOpenReason(LastOpenError);
   if (!reason.empty()) text += "\n" + reason;
-  if (CloseAbandoned) text += std::string("\n") + kCloseAbandonedText;
   return text;
 }
 

@@ -266,10 +266,20 @@ TEST_P(AdapterDrivers, EndAsTheWindowTellsIt) {
 const char kFinishedText[] = "Firmware updated finished.";
 const Texts kWholeUpdate = {"f", "b4800B8", "e0", "s" + kRecA, "p", "s" + kRecB, "p", "q"};
 const Texts kUpToTheFirstRecord = {"f", "b4800B8", "e0", "s" + kRecA};
-const std::string kBusyBox = "Can NOT Open \"COM1\"\nThe port is in use by another program.";
-
 std::string LostBox() {
   return std::string(kNoResponse) + "\n" + kPortLostText + SystemErrorReason(kPulledOutError);
+}
+
+void LeaveANulBehindTheRateChange(ScriptedPager& pager) {
+  pager.respond = [](const SentCommand& command, int) {
+    return command.bytes[0] == 'b' ? PagerReply::AckThen(0x00, 3) : PagerReply::Ack();
+  };
+}
+
+void RefuseTheReopenForAMoment(ScriptedPager& pager) {
+  pager.refuse_open_from = 2;
+  pager.refused_opens = 20;
+  pager.refusal_error = kBusyAfterCloseError;
 }
 
 // The adapter is pulled out the moment the first record has arrived.
@@ -281,90 +291,38 @@ void PullOutAtTheFirstRecord(ScriptedPager& pager) {
   };
 }
 
+// As Wine does: reads of the gone line look like time limits running out.
+void PullOutWithReadsTimingOut(ScriptedPager& pager) {
+  PullOutAtTheFirstRecord(pager);
+  pager.hung_up_reads_time_out = true;
+}
+
+void HangCloses(ScriptedPager& pager) { pager.hang_closes = true; }
+
+void HangClosesAndPullOut(ScriptedPager& pager) {
+  PullOutAtTheFirstRecord(pager);
+  pager.hang_closes = true;
+}
+
+const Texts kFinishedBox = {kFinishedText};
+const Texts kLostBox = {LostBox()};
+const Texts kFinishedAndCloseBoxes = {kFinishedText, kCloseAbandonedText};
+const Texts kLostAndCloseBox = {LostBox() + "\n" + kCloseAbandonedText};
+
 INSTANTIATE_TEST_SUITE_P(
     RealDrivers, AdapterDrivers,
-    ::testing::Values(DriverCase{"StateRefusedForTheLineItRuns",
-                                 [](ScriptedPager& p) {
-                                   p.refused_state_error = kRefusedStateError;
-                                   p.refused_state_applied = true;
-                                 },
-                                 {kFinishedText},
-                                 kWholeUpdate,
+    ::testing::Values(DriverCase{"NulLeftBehindTheRateChange", LeaveANulBehindTheRateChange,
+                                 kFinishedBox, kWholeUpdate, Outcome::kFinished},
+                      DriverCase{"ReopenRefusedForAMoment", RefuseTheReopenForAMoment, kFinishedBox,
+                                 kWholeUpdate, Outcome::kFinished},
+                      DriverCase{"PulledOutAwaitingAReply", PullOutAtTheFirstRecord, kLostBox,
+                                 kUpToTheFirstRecord, Outcome::kPortLost},
+                      DriverCase{"PulledOutWithReadsTimingOut", PullOutWithReadsTimingOut, kLostBox,
+                                 kUpToTheFirstRecord, Outcome::kPortLost},
+                      DriverCase{"ClosesHanging", HangCloses, kFinishedAndCloseBoxes, kWholeUpdate,
                                  Outcome::kFinished},
-                      DriverCase{
-                          "StateRefusedForALineItDoesNotRun",
-                          [](ScriptedPager& p) { p.refused_state_error = kRefusedStateError; },
-                          {"Can NOT Open \"COM1\"\n" + SystemErrorReason(kRefusedStateError)},
-                          {},
-                          Outcome::kCannotOpenPort},
-                      DriverCase{"ReadsIgnoringTheTimeLimit",
-                                 [](ScriptedPager& p) { p.reads_ignore_time_limit = true; },
-                                 {kFinishedText},
-                                 kWholeUpdate,
-                                 Outcome::kFinished},
-                      DriverCase{"NulLeftBehindTheRateChange",
-                                 [](ScriptedPager& p) {
-                                   p.respond = [](const SentCommand& command, int) {
-                                     return command.bytes[0] == 'b' ? PagerReply::AckThen(0x00, 3)
-                                                                    : PagerReply::Ack();
-                                   };
-                                 },
-                                 {kFinishedText},
-                                 kWholeUpdate,
-                                 Outcome::kFinished},
-                      DriverCase{"ReopenRefusedForAMoment",
-                                 [](ScriptedPager& p) {
-                                   p.refuse_open_from = 2;
-                                   p.refused_opens = 20;
-                                   p.refusal_error = kBusyAfterCloseError;
-                                 },
-                                 {kFinishedText},
-                                 kWholeUpdate,
-                                 Outcome::kFinished},
-                      DriverCase{"ReopenRefusedForGood",
-                                 [](ScriptedPager& p) {
-                                   p.refuse_open_from = 2;
-                                   p.refused_opens = 1000;
-                                   p.refusal_error = kBusyAfterCloseError;
-                                 },
-                                 {kBusyBox, kNoResponse},
-                                 {"f", "b4800B8"},
-                                 Outcome::kCannotOpenPort},
-                      DriverCase{"FirstOpenRefusedIsToldAtOnce",
-                                 [](ScriptedPager& p) {
-                                   p.refuse_open_from = 1;
-                                   p.refused_opens = 1;
-                                   p.refusal_error = kBusyAfterCloseError;
-                                 },
-                                 {kBusyBox},
-                                 {},
-                                 Outcome::kCannotOpenPort},
-                      DriverCase{"PulledOutAwaitingAReply",
-                                 PullOutAtTheFirstRecord,
-                                 {LostBox()},
-                                 kUpToTheFirstRecord,
-                                 Outcome::kPortLost},
-                      DriverCase{"PulledOutWithReadsLookingLikeTimeouts",
-                                 [](ScriptedPager& p) {
-                                   PullOutAtTheFirstRecord(p);
-                                   p.hung_up_reads_time_out = true;
-                                 },
-                                 {LostBox()},
-                                 kUpToTheFirstRecord,
-                                 Outcome::kPortLost},
-                      DriverCase{"ClosesHanging",
-                                 [](ScriptedPager& p) { p.hang_closes = true; },
-                                 {kFinishedText, kCloseAbandonedText},
-                                 kWholeUpdate,
-                                 Outcome::kFinished},
-                      DriverCase{"CloseHangingAfterThePull",
-                                 [](ScriptedPager& p) {
-                                   PullOutAtTheFirstRecord(p);
-                                   p.hang_closes = true;
-                                 },
-                                 {LostBox() + "\n" + kCloseAbandonedText},
-                                 kUpToTheFirstRecord,
-                                 Outcome::kPortLost}),
+                      DriverCase{"CloseHangingAfterThePull", HangClosesAndPullOut, kLostAndCloseBox,
+                                 kUpToTheFirstRecord, Outcome::kPortLost}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A driver that ignores the read time limit: a reply after 700 ms is taken

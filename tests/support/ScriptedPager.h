@@ -7,12 +7,9 @@
 // moment, lose the line when the adapter is pulled out, hang in a close.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -48,10 +45,6 @@ struct SentCommand {
 class ScriptedPager {
  public:
   explicit ScriptedPager(VirtualClock& clock) : clock_(clock) {}
-  // Lets every close still hanging return, and waits for them.
-  ~ScriptedPager();
-  ScriptedPager(const ScriptedPager&) = delete;
-  ScriptedPager& operator=(const ScriptedPager&) = delete;
 
   // Devices for TDComm::DeviceFactory; all share this line.
   SerialDeviceFactory Factory();
@@ -90,10 +83,9 @@ class ScriptedPager {
   int refuse_open_from = 0;
   int refused_opens = 0;
   int refusal_error = 0;
-  // Every state is refused with this code (0: none); when
-  // refused_state_applied, the driver runs the line as asked all the same.
+  // Every state is refused with this code (0: none); the line stays as the
+  // driver runs it (driver_dcb).
   int refused_state_error = 0;
-  bool refused_state_applied = false;
   // Reads come back at once, empty, whatever the time limit says.
   bool reads_ignore_time_limit = false;
   // What the driver reports before the channel sets its own settings.
@@ -109,25 +101,15 @@ class ScriptedPager {
   bool hung_up = false;
   int hang_up_error = kPulledOutError;
   bool hung_up_reads_time_out = false;
-  // Closes do not return until the pager is destroyed; they are not counted
-  // as closes, and their devices stay open.
+  // Closes never return (within the test's life); they are not counted as
+  // closes, and their devices stay open.
   bool hang_closes = false;
-  // Waits (in real time, a few seconds at most) until `count` closes hang.
-  bool WaitForHungCloses(int count);
 
  private:
   friend class ScriptedDevice;
   struct Pending {
     std::uint32_t due;
     std::uint8_t byte;
-  };
-  // Where hanging closes wait; shared with the threads that close, which may
-  // outlive a test that gave up on them.
-  struct CloseGate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool open = false;
-    int waiting = 0;
   };
 
   void Receive(std::uint8_t byte);
@@ -139,5 +121,4 @@ class ScriptedPager {
   std::deque<Pending> pending_;
   std::uint32_t rate_ = 0;
   std::uint32_t read_limit_ms_ = 0;
-  std::shared_ptr<CloseGate> close_gate_ = std::make_shared<CloseGate>();
 };
