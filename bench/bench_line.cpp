@@ -8,8 +8,13 @@
 // over the bound is what the emulator's pacing adds by itself; the engine's
 // time over the bare host's is what the engine adds.
 //
+// With --latency-ms the emulator delivers every reply at the next multiple
+// of N ms, as a USB adapter's latency timer does, and the figure is set
+// beside the model: (line time + 2 x average lateness) / line time per record,
+// the average lateness being N / 2.
+//
 //   bench_line [--records N] [--rate 2400|4800|9600] [--reference]
-//              [--slack-ns NS] [--log FILE]
+//              [--latency-ms N] [--slack-ns NS] [--log FILE]
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -34,17 +39,22 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: bench_line [--records N] [--rate 2400|4800|9600] [--reference]\n"
-    "                  [--slack-ns NS] [--log FILE]\n";
+    "                  [--latency-ms N] [--slack-ns NS] [--log FILE]\n";
 constexpr std::uint64_t kMaxRecords = 1u << 20;
 constexpr std::uint64_t kMaxSlackNs = 50000;
 constexpr int kProgressStep = 10;
 constexpr int kBareReplyLimitMs = 2000;
+constexpr std::uint64_t kMaxLatencyMs = 255;
+// A record's bytes on the line: "s", 43 record characters and the ACK, then
+// "p" and its ACK.
+constexpr int kRecordLineBytes = 47;
 
 struct Options {
   std::uint32_t records = kRecordsPer64KiB;
   int rate = 9600;
   bool reference = false;
   unsigned long slack_ns = 0;
+  int latency_ms = 0;
   std::string log_path;
 };
 
@@ -62,6 +72,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     } else if (arg == "--rate" && ParseCount(value, 9600, number) &&
                (number == 2400 || number == 4800 || number == 9600)) {
       options.rate = static_cast<int>(number);
+    } else if (arg == "--latency-ms" && value != nullptr && std::string(value) == "0") {
+      options.latency_ms = 0;
+    } else if (arg == "--latency-ms" && ParseCount(value, kMaxLatencyMs, number)) {
+      options.latency_ms = static_cast<int>(number);
     } else if (arg == "--slack-ns" && ParseCount(value, kMaxSlackNs, number)) {
       options.slack_ns = static_cast<unsigned long>(number);
     } else if (arg == "--log" && value != nullptr) {
@@ -205,6 +219,7 @@ Timing FlashOnce(const Options& options, bool engine, const std::string& hex_pat
   Timing timing;
   pagersim::PagerOptions pager_options;
   pager_options.pace = true;
+  pager_options.latency_ms = options.latency_ms;
   if (engine) pager_options.log_path = options.log_path;
   pagersim::PagerSim sim(pager_options);
   if (!sim.Start(&timing.problem)) {
@@ -274,6 +289,13 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(bound.commands));
   std::printf("  bound:      %.3f s (line %.3f s + pause %.3f s)\n", bound.seconds,
               bound.line_seconds, bound.pause_seconds);
+  if (options.latency_ms > 0) {
+    const double record_ms = kRecordLineBytes * 10.0 * 1000.0 / options.rate;
+    std::printf(
+        "  latency:    replies on a %d ms timer; model %.4f per record (%.3f ms + 2 x %.1f ms)\n",
+        options.latency_ms, (record_ms + options.latency_ms) / record_ms, record_ms,
+        options.latency_ms / 2.0);
+  }
   std::fflush(stdout);
 
   const Timing engine = FlashOnce(options, true, hex_path, bound);

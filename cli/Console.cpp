@@ -108,6 +108,12 @@ void Console::Message(std::size_t index, const std::string& text, UpdateOutcome 
 void Console::End(std::size_t index, const PortResult& result) {
   std::lock_guard lock(mutex_);
   if (mode_ == ProgressMode::kJson) WriteOut(JsonEnd(result) + "\n");
+  // What late replies cost goes on stderr whatever the mode, as long as
+  // messages are wanted.
+  if (!result.latency_hint.empty() && verbosity_ != Verbosity::kQuiet) {
+    EraseDrawn();
+    WriteErr(result.latency_hint + "\n");
+  }
   if (mode_ == ProgressMode::kRedraw) {
     lines_[index].shown.stage = std::string(OutcomeName(result.code));
     Redraw(true);

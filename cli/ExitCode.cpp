@@ -23,6 +23,7 @@ constexpr CodeInfo kCodes[] = {
     {ExitCode::kResendsExceeded, "resends-exceeded", "resends of a package exceeded"},
     {ExitCode::kRewindsExceeded, "rewinds-exceeded", "rewinds of the transfer exceeded"},
     {ExitCode::kUnexpectedReply, "unexpected-reply", "a pager answered something unexpected"},
+    {ExitCode::kPortLost, "port-lost", "a port was lost during the update (adapter pulled out)"},
     {ExitCode::kNotLogged, "not-logged",
      "a pager finished but its --log line could not be written"},
     {ExitCode::kInterrupted, "interrupted", "interrupted by Ctrl+C"},
@@ -50,6 +51,8 @@ ExitCode ExitCodeOf(UpdateOutcome outcome) {
       return ExitCode::kUnexpectedReply;
     case UpdateOutcome::kInterrupted:
       return ExitCode::kInterrupted;
+    case UpdateOutcome::kPortLost:
+      return ExitCode::kPortLost;
     case UpdateOutcome::kNone:
       break;
   }
@@ -87,7 +90,8 @@ std::string ExitCodeTable() {
     table +=
         fmt::format("  {:>3}  {:<17} {}\n", static_cast<int>(info.code), info.name, info.meaning);
   }
-  table += "  With several pagers: the code of the first failure in port order;\n"
-           "  with --station: the code of the first pager that failed.\n";
+  table +=
+      "  With several pagers: the code of the first failure in port order;\n"
+      "  with --station: the code of the first pager that failed.\n";
   return table;
 }

@@ -20,6 +20,7 @@ enum class ExitCode : int {
   kResendsExceeded = 7,
   kRewindsExceeded = 8,
   kUnexpectedReply = 9,
+  kPortLost = 10,
   // A pager finished, but its line could not be added to the --log file.
   kNotLogged = 11,
   // The shell's convention for a program ended by Ctrl+C (128 + SIGINT).

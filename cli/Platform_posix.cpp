@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include <fmt/format.h>
 
@@ -162,4 +163,23 @@ std::string OpenFailureHint(const std::string& device, int error) {
            " $USER), then log in again.";
   }
   return UdevRuleHint(device, info);
+}
+
+// The channel asks USB adapters for low latency, which sets an FTDI chip's
+// timer to 1 ms while the port is open: a timer found higher than that was
+// not lowered, and one not found is no FTDI chip's.
+std::string LatencyTimerFinding(int timer_ms) {
+  if (timer_ms < 0) return "no adapter latency timer found for this port";
+  return "adapter latency timer " + std::to_string(timer_ms) +
+         " ms while the port was open, though low latency was asked for";
+}
+
+std::string LatencyTimerRemedy(const std::string& port, int timer_ms) {
+  if (timer_ms < 0)
+    return "use an FTDI adapter, whose latency timer is set to 1 ms while the port is open";
+  // A /dev/serial/by-id name leads to the tty whose timer it is.
+  std::error_code error;
+  const std::filesystem::path device = std::filesystem::canonical(port, error);
+  const std::string tty = (error ? std::filesystem::path(port) : device).filename().string();
+  return "set it to 1 ms (echo 1 | sudo tee /sys/bus/usb-serial/devices/" + tty + "/latency_timer)";
 }

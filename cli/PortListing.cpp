@@ -10,14 +10,17 @@
 namespace {
 
 std::string JsonLine(const PortInfo& port) {
-  const nlohmann::json object = {{"event", "port"},
-                                 {"name", port.Name},
-                                 {"description", port.Description},
-                                 {"manufacturer", port.Manufacturer},
-                                 {"driver", port.Driver},
-                                 {"vid_pid", port.VidPid},
-                                 {"serial", port.Serial},
-                                 {"by_id", port.ById}};
+  const nlohmann::json object = {
+      {"event", "port"},
+      {"name", port.Name},
+      {"description", port.Description},
+      {"manufacturer", port.Manufacturer},
+      {"driver", port.Driver},
+      {"vid_pid", port.VidPid},
+      {"serial", port.Serial},
+      {"by_id", port.ById},
+      {"latency_timer_ms",
+       port.LatencyTimerMs >= 0 ? nlohmann::json(port.LatencyTimerMs) : nlohmann::json(nullptr)}};
   return JsonText(object) + "\n";
 }
 
@@ -26,6 +29,9 @@ std::string DetailLine(const PortInfo& port) {
   std::vector<std::string> parts;
   if (!port.Manufacturer.empty()) parts.push_back("made by " + port.Manufacturer);
   if (!port.Driver.empty()) parts.push_back("driver " + port.Driver);
+  if (port.LatencyTimerMs >= 0) {
+    parts.push_back("latency timer " + std::to_string(port.LatencyTimerMs) + " ms");
+  }
   if (!port.ById.empty()) parts.push_back(port.ById);
   if (parts.empty()) return "";
   std::string line = "    ";

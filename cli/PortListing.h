@@ -7,8 +7,9 @@
 
 #include "link/PortList.h"
 
-// A table (name, description, VID:PID, serial, with the by-id name and the
-// manufacturer and driver below each), or one JSON object per port and line.
+// A table (name, description, VID:PID, serial, with the manufacturer, the
+// driver, the adapter's latency timer where known and the by-id name below
+// each), or one JSON object per port and line.
 std::string FormatPortList(const std::vector<PortInfo>& ports, bool json);
 
 // The serial number of the adapter behind `port`, matched by name, by its

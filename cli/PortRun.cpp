@@ -1,11 +1,14 @@
 #include "cli/PortRun.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "cli/Platform.h"
+#include "cli/ReplyLatency.h"
 #include "cli/TraceLog.h"
 #include "engine/UpdateSession.h"
+#include "link/PortList.h"
 
 namespace {
 
@@ -31,6 +34,12 @@ class PortReporter final : public IUpdateObserver {
   void OnState(std::int32_t, UpdateStage stage, int percent) override {
     // The end is told by the end event, with its outcome.
     if (stage == UpdateStage::kFinish) return;
+    // The adapter's timer as it stands with the port open at the chosen
+    // rate (on Linux the channel has asked for low latency by then).
+    if (stage == UpdateStage::kErase && !timer_read_) {
+      timer_read_ = true;
+      latency_timer_ms_ = AdapterLatencyTimerMs(job_.port);
+    }
     progress_.stage = StageName(stage);
     progress_.percent = percent;
     Tick();
@@ -41,7 +50,11 @@ class PortReporter final : public IUpdateObserver {
     Tick();
   }
 
-  void OnReply(const CommandReply&) override {}
+  void OnReply(const CommandReply& reply) override {
+    if (reply.Reply != rpNone && !reply.Command.empty()) {
+      latency_.Add(reply.Command.size(), reply.Rate, reply.ElapsedMs);
+    }
+  }
 
   // Records count once each: a resend is the same record again, and the
   // erase of a rewind starts the count over.
@@ -74,6 +87,11 @@ class PortReporter final : public IUpdateObserver {
     result.records = records_;
     result.code = ExitCodeOf(outcome_);
     result.message = outcome_ == UpdateOutcome::kInterrupted ? kInterruptedText : final_message_;
+    if (latency_.Replies() > 0) {
+      result.reply_ms = std::max(0.0, latency_.TypicalLateMs());
+      result.line_efficiency = latency_.LineEfficiency();
+      result.latency_hint = LatencyHint(job_.port, latency_, latency_timer_ms_);
+    }
     return result;
   }
 
@@ -95,6 +113,9 @@ class PortReporter final : public IUpdateObserver {
   std::uint64_t line_bytes_ = 0;
   int records_ = 0;
   UpdateOutcome outcome_ = UpdateOutcome::kNone;
+  ReplyLatency latency_;
+  bool timer_read_ = false;
+  int latency_timer_ms_ = -1;
 };
 
 }  // namespace

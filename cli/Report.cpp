@@ -25,6 +25,17 @@ long WholeBytesPerSecond(std::uint64_t bytes, double seconds) {
   return std::lround(BytesPerSecond(bytes, seconds));
 }
 
+// "8.1" ms and "0.61", or "-" where nothing was measured.
+std::string ReplyMsText(const PortResult& result) {
+  return result.reply_ms < 0 ? "-" : fmt::format("{:.1f}", result.reply_ms);
+}
+std::string EfficiencyText(const PortResult& result) {
+  return result.line_efficiency < 0 ? "-" : fmt::format("{:.2f}", result.line_efficiency);
+}
+json OrNull(double value, double scale) {
+  return value < 0 ? json(nullptr) : json(std::round(value * scale) / scale);
+}
+
 std::string OneLine(const std::string& text) {
   std::string line = text;
   std::replace(line.begin(), line.end(), '\n', ' ');
@@ -112,14 +123,15 @@ std::string FormatSummary(const std::vector<PortResult>& results) {
     port_width = std::max(port_width, result.port.size());
     serial_width = std::max(serial_width, result.adapter_serial.size());
   }
-  std::string table =
-      fmt::format("{:<{}}  {:<{}}  {:<16}  {:>7}  {:>7}  {}\n", "PORT", port_width,
-                  "ADAPTER SERIAL", serial_width, "OUTCOME", "SECONDS", "BYTES/S", "WHY");
+  std::string table = fmt::format("{:<{}}  {:<{}}  {:<16}  {:>7}  {:>7}  {:>8}  {:>10}  {}\n",
+                                  "PORT", port_width, "ADAPTER SERIAL", serial_width, "OUTCOME",
+                                  "SECONDS", "BYTES/S", "REPLY MS", "EFFICIENCY", "WHY");
   for (const PortResult& result : results) {
-    std::string row =
-        fmt::format("{:<{}}  {:<{}}  {:<16}  {:>7.1f}  {:>7.0f}", result.port, port_width,
-                    OrDash(result.adapter_serial), serial_width, OutcomeName(result.code),
-                    result.seconds, BytesPerSecond(result.line_bytes, result.seconds));
+    std::string row = fmt::format("{:<{}}  {:<{}}  {:<16}  {:>7.1f}  {:>7.0f}  {:>8}  {:>10}",
+                                  result.port, port_width, OrDash(result.adapter_serial),
+                                  serial_width, OutcomeName(result.code), result.seconds,
+                                  BytesPerSecond(result.line_bytes, result.seconds),
+                                  ReplyMsText(result), EfficiencyText(result));
     if (result.code != ExitCode::kFinished) row += "  " + OneLine(result.message);
     table += row + "\n";
   }
@@ -174,11 +186,18 @@ json ResultObject(const PortResult& result) {
           {"records", result.records},
           {"bytes_per_second", WholeBytesPerSecond(result.line_bytes, result.seconds)}};
 }
+
+// What only the end event tells of a pager: how its replies were timed.
+void AddReplyTimes(json& object, const PortResult& result) {
+  object["reply_ms"] = OrNull(result.reply_ms, 10);
+  object["line_efficiency"] = OrNull(result.line_efficiency, 1000);
+}
 }  // namespace
 
 std::string JsonEnd(const PortResult& result) {
   json object = ResultObject(result);
   object["event"] = "end";
+  AddReplyTimes(object, result);
   return JsonText(object);
 }
 

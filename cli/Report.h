@@ -33,6 +33,14 @@ struct PortResult {
   double seconds = 0.0;
   std::uint64_t line_bytes = 0;
   int records = 0;
+  // How late the replies typically came beyond their line time, and the
+  // line time over the time the replies took (cli/ReplyLatency.h); negative
+  // when no reply came.
+  double reply_ms = -1.0;
+  double line_efficiency = -1.0;
+  // The line that says what late replies cost and what to do; empty when
+  // they were not late.
+  std::string latency_hint;
   // False when a --log line was due and could not be written.
   bool logged = true;
 };

@@ -145,7 +145,7 @@ int UpdateFlow::RunSteps(const std::string& fileName) {
         }
         if (ran == stFinish) break;
       }
-      Comm->ClosePort();
+      if (Comm->ClosePort() && Comm->CloseAbandoned) TellCloseAbandoned();
     } else {
       TellPortNotOpened();
     }
@@ -183,13 +183,35 @@ void UpdateFlow::TellMessage(const UpdateMessage& message) {
 }
 
 void UpdateFlow::TellMessage(const MsgType& message) {
-  TellMessage(UpdateMessage{message.Text, message.Style, OutcomeOfMessage(message), {}, 0});
+  UpdateMessage told{message.Text, message.Style, OutcomeOfMessage(message), {}, 0};
+  // Silence on a lost port is the port's doing, not the pager's.
+  if (told.Outcome == UpdateOutcome::kNoResponse && Comm->Lost) {
+    told.Outcome = UpdateOutcome::kPortLost;
+    told.Device = Comm->DeviceName();
+    told.SystemError = Comm->LostError;
+  }
+  TellMessage(told);
 }
 
 // The channel has shown its own box; the observer hears the same words.
 void UpdateFlow::TellPortNotOpened() {
   TellMessage(UpdateMessage{Comm->OpenFailureText(), kStyleError, UpdateOutcome::kCannotOpenPort,
                             Comm->DeviceName(), Comm->LastOpenError});
+}
+
+void UpdateFlow::TellCloseAbandoned() {
+  const MsgType note{kCloseAbandonedText, kStyleWarning};
+  TellMessage(note);
+  ShowMessage(note);
+}
+
+MsgType UpdateFlow::NoResponseMessage() const {
+  MsgType message = msgNoResponse;
+  if (Comm->Lost) {
+    message.Text += '\n';
+    message.Text += Comm->LostText();
+  }
+  return message;
 }
 
 void UpdateFlow::TellCommand(std::string_view bytes) {
@@ -251,7 +273,7 @@ bool UpdateFlow::TakeGivenImage(const std::string& fileName) {
 void UpdateFlow::FailOn(ReplyClass reply, const MsgType& on_nak) {
   if (reply == rpNone) {
     State = stFinish;
-    Message = msgNoResponse;
+    Message = NoResponseMessage();
   } else {
     State = stExitFlash;
     Message = reply == rpNak ? on_nak : msgUnexpectedReply;
@@ -346,6 +368,8 @@ bool UpdateFlow::WaitReply(int limit, std::uint8_t& out) {
   std::uint32_t t = start;
   while (within_limit(t)) {
     if (Comm->ReadByte(&out)) return true;
+    // A lost port answers nothing more: no need to wait the limit out.
+    if (Comm->Lost) return false;
     // Poll the tick count in short sleeps: a closed channel fails every
     // read at once, and must not keep a core busy for the whole limit.
     for (std::uint32_t waited = ElapsedMs(t, TickCount()); waited < kPollSpacingMs;
@@ -397,7 +421,11 @@ ReplyClass UpdateFlow::ChangeBaudRate(int rate) {
     Comm->BaudRate = rate;
     // A failed reopen shows the channel's box; the next command then meets a
     // closed channel and the update ends for want of a reply.
-    if (!Comm->OpenPort()) TellPortNotOpened();
+    if (Comm->ReopenPort()) {
+      SleepMs(kRateChangeSettleMs);
+    } else {
+      TellPortNotOpened();
+    }
   }
   return reply;
 }

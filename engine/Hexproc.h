@@ -72,6 +72,10 @@ constexpr std::uint32_t kReplyLimitMs = 1300;
 constexpr std::uint32_t kPollSpacingMs = 96;
 constexpr std::uint32_t kPollSleepStepMs = 8;
 constexpr std::uint32_t kExitPauseMs = 100;
+// After the reopen at the new rate: some adapters (FTDI) leave a stray byte
+// behind a rate change a few milliseconds later. It is waited for here and
+// dropped with the rest of the input before the erase command goes out.
+constexpr std::uint32_t kRateChangeSettleMs = 20;
 constexpr std::int32_t kStartBaudRate = 1200;
 constexpr int kMaxRewinds = 3;
 constexpr int kRecordBufferSize = 52;
@@ -140,6 +144,12 @@ class UpdateFlow {
   void TellMessage(const UpdateMessage& message);
   void TellMessage(const MsgType& message);
   void TellPortNotOpened();
+  // The closing of the port did not return in time: said in a box of its own
+  // where nothing said it before.
+  void TellCloseAbandoned();
+  // "No response from the pager, flash now terminated.", with why on further
+  // lines when the port was lost.
+  MsgType NoResponseMessage() const;
   void TellCommand(std::string_view bytes);
   void StepEnterFlash();
   void StepChangeBaud();

@@ -26,6 +26,9 @@ enum class UpdateOutcome : std::uint8_t {
   kCannotOpenFile,
   kCannotOpenPort,
   kInterrupted,
+  // The port went away under the update (the adapter pulled out): told with
+  // "No response from the pager, flash now terminated." and why.
+  kPortLost,
 };
 
 // The states as stages a person follows: the record and program states are
@@ -47,8 +50,8 @@ struct UpdateMessage {
   std::string Text;  // may carry a second line saying why
   std::uint32_t Style = 0;
   UpdateOutcome Outcome = UpdateOutcome::kNone;
-  // For a port that could not be opened: its name and the system's error
-  // code at the failing call (0 when no call failed).
+  // For a port that could not be opened or was lost: its name and the
+  // system's error code at the failing call (0 when no call failed).
   std::string Device;
   int SystemError = 0;
 };

@@ -1,7 +1,9 @@
 #include "link/Dcommthread.h"
 
+#include "common/Clock.h"
 #include "common/GuiServices.h"
 #include "common/PortIndex.h"
+#include "link/DeviceCloser.h"
 #include "link/PortError.h"
 
 namespace {
@@ -63,16 +65,43 @@ bool TDComm::ConfigureDevice(ISerialDevice& device) {
   (void)device.GetState(Dcb);
   FillDcb();
   CommTimeouts = Timeouts;
-  return device.SetState(Dcb) && device.SetQueues(Buffer.InQueue, Buffer.OutQueue) &&
-         device.SetTimeouts(CommTimeouts);
+  if (!ApplyLineState(device)) return false;
+  if (device.SetQueues(Buffer.InQueue, Buffer.OutQueue) && device.SetTimeouts(CommTimeouts)) {
+    return true;
+  }
+  LastOpenError = device.LastError();
+  return false;
 }
 
-// The first line names the port; the second, when a call failed, says why
-// in the words of PortOpenReason.
+// Some drivers (USB CDC ports, some CH340 driver versions, Bluetooth serial
+// ports) refuse a state even for a line they already run as asked: the line
+// read back decides.
+bool TDComm::ApplyLineState(ISerialDevice& device) {
+  if (device.SetState(Dcb)) return true;
+  LastOpenError = device.LastError();
+  TDcb running;
+  return device.GetState(running) && RunsAsAsked(running);
+}
+
+bool TDComm::RunsAsAsked(const TDcb& running) const {
+  return running.BaudRate == Dcb.BaudRate && running.ByteSize == Dcb.ByteSize &&
+         running.Parity == Dcb.Parity && running.StopBits == Dcb.StopBits;
+}
+
+// The first line names the port; the second, when a call failed, says why:
+// in the words of PortOpenReason for the open itself, in the system's own for
+// settings the driver refused.
 std::string TDComm::OpenFailureText() const {
   std::string text = "Can NOT Open \"" + DeviceName() + "\"";
-  const std::string reason = PortOpenReason(LastOpenError);
+  const std::string reason =
+      settings_refused_ ? SystemErrorReason(LastOpenError) : PortOpenReason(LastOpenError);
   if (!reason.empty()) text += "\n" + reason;
+  return text;
+}
+
+std::string TDComm::LostText() const {
+  std::string text = kPortLostText + SystemErrorReason(LostError);
+  if (CloseAbandoned) text += std::string("\n") + kCloseAbandonedText;
   return text;
 }
 
@@ -81,53 +110,117 @@ bool TDComm::FailOpen() {
   return false;
 }
 
-bool TDComm::OpenPort() {
+bool TDComm::TryOpen() {
   LastOpenError = 0;
+  settings_refused_ = false;
+  Lost = false;
+  LostError = 0;
   // Opening twice would lose the held device; the held port stays as it is.
-  if (Handle) return FailOpen();
+  if (Handle) return false;
   std::unique_ptr<ISerialDevice> device = DeviceFactory ? DeviceFactory() : nullptr;
-  if (!device) return FailOpen();
+  if (!device) return false;
   if (!device->Open(DeviceName())) {
     LastOpenError = device->LastError();
-    return FailOpen();
+    return false;
   }
   if (!ConfigureDevice(*device)) {
-    LastOpenError = device->LastError();
-    device->Close();
-    return FailOpen();
+    settings_refused_ = true;
+    Handle = std::move(device);
+    CloseDevice();
+    return false;
   }
+  // A refusal the line read back made good is no failure.
+  LastOpenError = 0;
   Handle = std::move(device);
   Opened = true;
   return true;
 }
 
+bool TDComm::OpenPort() { return TryOpen() || FailOpen(); }
+
+bool TDComm::ReopenPort() {
+  const std::uint32_t start = TickCount();
+  while (!TryOpen()) {
+    const bool may_clear = !settings_refused_ && OpenRefusalMayClear(LastOpenError);
+    if (!may_clear || ElapsedMs(start, TickCount()) + kReopenRetrySpacingMs > kReopenRetryLimitMs) {
+      return FailOpen();
+    }
+    SleepMs(kReopenRetrySpacingMs);
+  }
+  return true;
+}
+
+void TDComm::CloseDevice() {
+  CloseAbandoned = !CloseWithin(std::move(Handle), kCloseLimitMs);
+  Handle.reset();
+}
+
 bool TDComm::ClosePort() {
   if (!Opened) return false;
-  Handle->Close();
-  Handle.reset();
   Opened = false;
+  CloseDevice();
   return true;
+}
+
+bool TDComm::LoseLine() {
+  LostError = Handle->LastError();
+  Lost = true;
+  Opened = false;
+  CloseDevice();
+  return false;
+}
+
+// Some drivers (CH340 among them) ignore the time limits and return at once
+// with nothing: the rest of the limit is waited out here, in short steps, so
+// a silent pager takes as long to give up on and a reply is taken as soon as
+// it comes.
+bool TDComm::ReadWithinLimit(std::uint8_t* out) {
+  const std::uint32_t start = TickCount();
+  for (;;) {
+    const std::uint32_t asked = TickCount();
+    std::uint32_t done = 0;
+    if (!Handle->Read(out, 1, done) && !IsTimeoutError(Handle->LastError())) return LoseLine();
+    if (done == 1) return true;
+    const std::uint32_t now = TickCount();
+    if (ElapsedMs(asked, now) > kReadBackAtOnceMs ||
+        ElapsedMs(start, now) >= CommTimeouts.ReadConstant) {
+      return false;
+    }
+    SleepMs(kEarlyReadStepMs);
+  }
 }
 
 bool TDComm::ReadByte(std::uint8_t* out) {
   if (!Opened) return false;
-  std::uint32_t done = 0;
-  return Handle->Read(out, 1, done) && done == 1;
+  if (ReadWithinLimit(out)) return true;
+  // Nothing came: ask whether the device is still there.
+  if (Opened && !Handle->CheckPresent()) return LoseLine();
+  return false;
 }
+
+bool TDComm::WriteFailed() { return IsTimeoutError(Handle->LastError()) ? false : LoseLine(); }
 
 bool TDComm::WriteByte(const std::uint8_t* b) {
   if (!Opened) return false;
   std::uint32_t done = 0;
-  return Handle->Write(b, 1, done) && done == 1;
+  if (!Handle->Write(b, 1, done)) return WriteFailed();
+  return done == 1;
 }
 
 bool TDComm::WriteBuffer(const std::uint8_t* data, int count) {
   if (!Opened || count < 0) return false;
   std::uint32_t done = 0;
   const auto wanted = static_cast<std::uint32_t>(count);
-  return Handle->Write(data, wanted, done) && done == wanted;
+  if (!Handle->Write(data, wanted, done)) return WriteFailed();
+  return done == wanted;
 }
 
-bool TDComm::Purge() { return Opened && Handle->Purge(kPurgeAll); }
+bool TDComm::Purge() {
+  if (!Opened) return false;
+  return Handle->Purge(kPurgeAll) || LoseLine();
+}
 
-bool TDComm::PurgeInput() { return Opened && Handle->Purge(kPurgeRxAbort | kPurgeRxClear); }
+bool TDComm::PurgeInput() {
+  if (!Opened) return false;
+  return Handle->Purge(kPurgeRxAbort | kPurgeRxClear) || LoseLine();
+}

@@ -1,6 +1,6 @@
-// Why a serial port could not be opened, as the second line of the
-// "Can NOT Open" box says it. One implementation per platform, as the codes
-// are the platform's (GetLastError() on Windows, errno on POSIX).
+// Why a serial port could not be opened or was lost, in words for the boxes,
+// and how its error codes are judged. One implementation per platform, as the
+// codes are the platform's (GetLastError() on Windows, errno on POSIX).
 #pragma once
 
 #include <string>
@@ -8,3 +8,17 @@
 // A sentence for `code`, the error read at the failing call; empty for 0,
 // which means no call failed (the port was held already).
 std::string PortOpenReason(int code);
+
+// The system's own words for `code` with the code itself:
+// "Input/output error (error 5)."
+std::string SystemErrorReason(int code);
+
+// True for a refusal to open that may clear by itself in a moment: right
+// after the channel closed the same port, a driver may still be finishing
+// that close (ERROR_ACCESS_DENIED or ERROR_FILE_NOT_FOUND on Windows, EBUSY
+// on Linux).
+bool OpenRefusalMayClear(int code);
+
+// True for the code of a read or write that ran out of time, which says
+// nothing about the device, as opposed to one that failed.
+bool IsTimeoutError(int code);

@@ -21,6 +21,14 @@ std::string PortOpenReason(int code) {
       // Usually a user outside the group that owns the serial devices.
       return "This user may not open the port.";
     default:
-      return std::string(std::strerror(code)) + " (error " + std::to_string(code) + ").";
+      return SystemErrorReason(code);
   }
 }
+
+std::string SystemErrorReason(int code) {
+  return std::string(std::strerror(code)) + " (error " + std::to_string(code) + ").";
+}
+
+bool OpenRefusalMayClear(int code) { return code == EBUSY; }
+
+bool IsTimeoutError(int code) { return code == ETIMEDOUT; }

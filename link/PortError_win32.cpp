@@ -22,6 +22,29 @@ std::string PortOpenReason(int code) {
       // What a USB adapter pulled out while its port name stayed reports.
       return "The port's device is not connected.";
     default:
-      return SystemErrorText(static_cast<DWORD>(code)) + " (error " + std::to_string(code) + ").";
+      return SystemErrorReason(code);
+  }
+}
+
+std::string SystemErrorReason(int code) {
+  return SystemErrorText(static_cast<DWORD>(code)) + " (error " + std::to_string(code) + ").";
+}
+
+bool OpenRefusalMayClear(int code) {
+  const auto error = static_cast<DWORD>(code);
+  return error == ERROR_ACCESS_DENIED || error == ERROR_FILE_NOT_FOUND;
+}
+
+// Serial drivers end a read or write that ran out of time with success and a
+// short count; some report it as one of these instead.
+bool IsTimeoutError(int code) {
+  switch (static_cast<DWORD>(code)) {
+    case ERROR_SEM_TIMEOUT:
+    case ERROR_COUNTER_TIMEOUT:
+    case WAIT_TIMEOUT:
+    case ERROR_TIMEOUT:
+      return true;
+    default:
+      return false;
   }
 }

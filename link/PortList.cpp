@@ -137,6 +137,7 @@ void MergePort(std::vector<PortInfo>& ports, const PortInfo& found) {
   FillIfEmpty(same->VidPid, found.VidPid);
   FillIfEmpty(same->Serial, found.Serial);
   FillIfEmpty(same->ById, found.ById);
+  if (same->LatencyTimerMs < 0) same->LatencyTimerMs = found.LatencyTimerMs;
 }
 
 void SortPorts(std::vector<PortInfo>& ports) {

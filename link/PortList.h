@@ -28,6 +28,9 @@ struct PortInfo {
   std::string Serial;
   // The stable /dev/serial/by-id name (Linux), when one exists.
   std::string ById;
+  // The USB adapter's latency timer in ms, where the system shows one (FTDI
+  // adapters); -1 where it does not.
+  int LatencyTimerMs = -1;
 };
 
 // USB identity as a device instance ID carries it.
@@ -63,7 +66,16 @@ void SortPorts(std::vector<PortInfo>& ports);
 // The ports present, in number order (COM ports), then by name.
 std::vector<PortInfo> ListSerialPorts();
 
+// The latency timer of the USB adapter behind `port` (a name as the user
+// gives it) in ms, as the system shows it now: sysfs on Linux
+// (/sys/bus/usb-serial/devices/ttyUSBn/latency_timer), the FTDI driver's
+// device parameters in the registry on Windows. -1 where it shows none.
+int AdapterLatencyTimerMs(const std::string& port);
+
 // The Linux backend with its roots given, so a test can point it at a
 // fixture tree: `sys_root` stands for /sys, `dev_root` for /dev. Only the
 // POSIX build defines it.
 std::vector<PortInfo> ListSysfsPorts(const std::string& sys_root, const std::string& dev_root);
+// The latency timer sysfs shows for the tty `tty_name` below `sys_root`; -1
+// when none. POSIX only.
+int SysfsLatencyTimerMs(const std::string& sys_root, const std::string& tty_name);

@@ -97,6 +97,7 @@ std::vector<PortInfo> ListSysfsPorts(const std::string& sys_root, const std::str
     const fs::path usb_device = UsbDeviceAbove(device, fs::canonical(root, device_ec));
     if (!usb_device.empty()) AddUsbIdentity(port, usb_device);
     port.ById = ByIdLinkTo(tty_name, by_id_dir);
+    port.LatencyTimerMs = SysfsLatencyTimerMs(sys_root, tty_name);
     ports.push_back(std::move(port));
   }
   SortPorts(ports);
@@ -104,3 +105,21 @@ std::vector<PortInfo> ListSysfsPorts(const std::string& sys_root, const std::str
 }
 
 std::vector<PortInfo> ListSerialPorts() { return ListSysfsPorts("/sys", "/dev"); }
+
+int SysfsLatencyTimerMs(const std::string& sys_root, const std::string& tty_name) {
+  const std::string text = ReadAttribute(fs::path(sys_root) / "bus" / "usb-serial" / "devices" /
+                                         tty_name / "latency_timer");
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+      text.size() > 3) {
+    return -1;
+  }
+  return std::stoi(text);
+}
+
+// A /dev/serial/by-id name leads to the tty it names.
+int AdapterLatencyTimerMs(const std::string& port) {
+  std::error_code ec;
+  const fs::path device = fs::canonical(port, ec);
+  if (ec) return -1;
+  return SysfsLatencyTimerMs("/sys", device.filename().string());
+}

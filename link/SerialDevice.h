@@ -63,6 +63,13 @@ class ISerialDevice {
   // One synchronous read or write; `done` is the count the driver reported.
   virtual bool Read(std::uint8_t* data, std::uint32_t count, std::uint32_t& done) = 0;
   virtual bool Write(const std::uint8_t* data, std::uint32_t count, std::uint32_t& done) = 0;
+  // Asks the driver whether the device is still there: a read that ran out
+  // of time says nothing about that, and some drivers (Wine's among them)
+  // answer every read of a pulled adapter as if it had timed out. False, with
+  // the error, when it is gone; a device that cannot tell counts as there.
+  virtual bool CheckPresent() { return true; }
+  // May block: some drivers hang in it after the adapter has been pulled
+  // out, so the channel calls it on a thread of its own (DeviceCloser.h).
   virtual void Close() = 0;
   // The OS error code of the last failed call, taken at the point of failure.
   virtual int LastError() const = 0;

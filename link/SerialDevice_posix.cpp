@@ -65,6 +65,24 @@ tcflag_t CharSizeFlag(std::uint8_t byte_size) {
   }
 }
 
+std::uint8_t ByteSizeOf(tcflag_t cflag) {
+  switch (cflag & CSIZE) {
+    case CS5:
+      return 5;
+    case CS6:
+      return 6;
+    case CS7:
+      return 7;
+    default:
+      return 8;
+  }
+}
+
+std::uint8_t ParityOf(tcflag_t cflag) {
+  if ((cflag & PARENB) == 0) return 0;
+  return (cflag & PARODD) != 0 ? kOddParity : kEvenParity;
+}
+
 using Clock = std::chrono::steady_clock;
 
 int RemainingMs(Clock::time_point deadline) {
@@ -104,6 +122,8 @@ class PosixSerialDevice final : public ISerialDevice {
     dcb.XonChar = settings_.c_cc[VSTART];
     dcb.XoffChar = settings_.c_cc[VSTOP];
     dcb.StopBits = (settings_.c_cflag & CSTOPB) != 0 ? kTwoStopBits : kOneStopBit;
+    dcb.ByteSize = ByteSizeOf(settings_.c_cflag);
+    dcb.Parity = ParityOf(settings_.c_cflag);
     have_settings_ = true;
     return true;
   }
@@ -198,6 +218,14 @@ class PosixSerialDevice final : public ISerialDevice {
     ::close(fd_);
     fd_ = -1;
     have_settings_ = false;
+  }
+
+  // A hung-up line: the read that waits for a reply reports it itself, so
+  // this only looks without waiting.
+  bool CheckPresent() override {
+    pollfd entry{fd_, 0, 0};
+    if (::poll(&entry, 1, 0) < 0) return Fail(errno);
+    return (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0 || Fail(EIO);
   }
 
   int LastError() const override { return last_error_; }

@@ -98,6 +98,14 @@ class Win32SerialDevice final : public ISerialDevice {
     return ok || Fail();
   }
 
+  // A pulled adapter fails this where its reads may still look like time
+  // limits running out (as under Wine).
+  bool CheckPresent() override {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ClearCommError(handle_, &errors, &status) || Fail();
+  }
+
   void Close() override {
     if (handle_ == INVALID_HANDLE_VALUE) return;
     CloseHandle(handle_);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "link/Dcommthread.h"
+#include "link/PortError.h"
 #include "tests/support/RecordingGui.h"
 #include "tests/support/ScriptedPager.h"
 #include "tests/support/VirtualClock.h"
@@ -125,6 +126,7 @@ TEST_F(ChannelTest, FailedOpenShowsTheBoxAndCanBeRetried) {
 
 class ConfigureFailure : public ChannelTest, public ::testing::WithParamInterface<const char*> {};
 
+// A device that opened but took no settings gives the system's own words.
 TEST_P(ConfigureFailure, ClosesTheDeviceAndStopsThere) {
   pager.fail_open_number = 1;
   pager.fail_call = GetParam();
@@ -133,12 +135,77 @@ TEST_P(ConfigureFailure, ClosesTheDeviceAndStopsThere) {
   EXPECT_EQ(pager.calls.back(), "close");
   EXPECT_EQ(pager.open_devices, 0);
   EXPECT_FALSE(comm.IsOpened());
-  EXPECT_EQ(gui.Texts(),
-            std::vector<std::string>{"Can NOT Open \"COM3\"\nThe port does not exist."});
+  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"COM3\"\n" +
+                                                  SystemErrorReason(kMissingPortError)});
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, ConfigureFailure,
                          ::testing::Values("setstate", "setqueues", "settimeouts"));
+
+// Some drivers refuse a state even for the line they already run: the line
+// read back decides whether the open goes on.
+TEST_F(ChannelTest, ARefusedStateIsJudgedByTheLineReadBack) {
+  pager.refused_state_error = kRefusedStateError;
+  pager.driver_dcb = {.BaudRate = 1200, .ByteSize = 8};
+  EXPECT_TRUE(comm.OpenPort());
+  EXPECT_TRUE(comm.ClosePort());
+  comm.BaudRate = 9600;
+  EXPECT_FALSE(comm.OpenPort());
+  EXPECT_EQ(pager.open_devices, 0);
+  EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"COM1\"\n" +
+                                                  SystemErrorReason(kRefusedStateError)});
+}
+
+// The first open is not tried again: a port held by another program is told
+// at once. The open after a close is, while the driver may still be
+// finishing that close, every 50 ms for up to 2 s.
+TEST_F(ChannelTest, OnlyTheReopenTriesARefusedOpenAgain) {
+  pager.refuse_open_from = 1;
+  pager.refused_opens = 1000;
+  pager.refusal_error = kBusyAfterCloseError;
+  EXPECT_FALSE(comm.OpenPort());
+  EXPECT_EQ(pager.opens, 1);
+  EXPECT_FALSE(comm.ReopenPort());
+  ASSERT_EQ(pager.open_times.size(), 42u);
+  for (std::size_t i = 2; i < pager.open_times.size(); ++i) {
+    EXPECT_EQ(pager.open_times[i] - pager.open_times[i - 1], 50u);
+  }
+  // A refusal that no wait clears is not waited on.
+  pager.refusal_error = kMissingPortError;
+  EXPECT_FALSE(comm.ReopenPort());
+  EXPECT_EQ(pager.opens, 43);
+}
+
+// A failure that is not a timeout loses the line, and the device is closed
+// at once.
+TEST_F(ChannelTest, AFailureOtherThanATimeoutLosesTheLine) {
+  const std::uint8_t byte = 'p';
+  ASSERT_TRUE(comm.OpenPort());
+  pager.hung_up = true;
+  pager.hang_up_error = kTimedOutError;
+  EXPECT_FALSE(comm.WriteByte(&byte));
+  EXPECT_FALSE(comm.Lost);
+  pager.hang_up_error = kPulledOutError;
+  EXPECT_FALSE(comm.PurgeInput());
+  EXPECT_TRUE(comm.Lost);
+  EXPECT_EQ(pager.open_devices, 0);
+  EXPECT_EQ(comm.LostText(), kPortLostText + SystemErrorReason(kPulledOutError));
+  pager.hung_up = false;
+  ASSERT_TRUE(comm.OpenPort());
+  pager.hung_up = true;
+  EXPECT_FALSE(comm.WriteByte(&byte));
+  EXPECT_TRUE(comm.Lost);
+}
+
+// A close that never returns is given up on after 2 s.
+TEST_F(ChannelTest, CloseThatHangsIsGivenUpAfterTwoSeconds) {
+  pager.hang_closes = true;
+  ASSERT_TRUE(comm.OpenPort());
+  EXPECT_TRUE(comm.ClosePort());
+  EXPECT_TRUE(comm.CloseAbandoned);
+  EXPECT_GE(clock.Now(), kCloseLimitMs);
+  EXPECT_LT(clock.Now(), kCloseLimitMs + 100);
+}
 
 TEST_F(ChannelTest, OpenWhileOpenKeepsTheHeldPort) {
   ASSERT_TRUE(comm.OpenPort());

@@ -27,6 +27,9 @@ class SysfsPorts : public ::testing::Test {
                              {"product", "FT232R USB UART"},
                              {"serial", "A600ARJH"}});
     Tty(usb / "1-1/1-1:1.0/ttyUSB0", "ttyUSB0", "bus/usb-serial/drivers/ftdi_sio");
+    Attributes(usb / "1-1/1-1:1.0/ttyUSB0", {{"latency_timer", "16"}});
+    fs::create_directories(Sys("bus/usb-serial/devices"));
+    fs::create_symlink(usb / "1-1/1-1:1.0/ttyUSB0", Sys("bus/usb-serial/devices/ttyUSB0"));
     // CDC-ACM: the tty hangs off the interface itself; no serial number.
     Attributes(usb / "1-2", {{"idVendor", "2341"}, {"idProduct", "0043"}, {"product", "Uno"}});
     Tty(usb / "1-2/1-2:1.0", "ttyACM0", "bus/usb/drivers/cdc_acm");
@@ -73,7 +76,7 @@ class SysfsPorts : public ::testing::Test {
   }
 
   // One line per port, paths relative to the fixture: name, number, driver,
-  // VID:PID, maker, product, serial number, by-id link.
+  // VID:PID, maker, product, serial number, by-id link, latency timer.
   std::vector<std::string> Listed() const {
     const std::string root = root_.string() + "/";
     auto relative = [&](const std::string& path) {
@@ -83,7 +86,7 @@ class SysfsPorts : public ::testing::Test {
     for (const PortInfo& p : ListSysfsPorts((root_ / "sys").string(), (root_ / "dev").string())) {
       lines.push_back(relative(p.Name) + "|" + std::to_string(p.Number) + "|" + p.Driver + "|" +
                       p.VidPid + "|" + p.Manufacturer + "|" + p.Description + "|" + p.Serial + "|" +
-                      relative(p.ById));
+                      relative(p.ById) + "|" + std::to_string(p.LatencyTimerMs));
     }
     return lines;
   }
@@ -93,10 +96,10 @@ class SysfsPorts : public ::testing::Test {
 
 TEST_F(SysfsPorts, ListsPortsWithHardwareAndWhatUsbSaysOfThem) {
   EXPECT_EQ(Listed(), (std::vector<std::string>{
-                          "dev/ttyACM0|0|cdc_acm|2341:0043||Uno||",
-                          "dev/ttyS4|0|serial|||||",
+                          "dev/ttyACM0|0|cdc_acm|2341:0043||Uno|||-1",
+                          "dev/ttyS4|0|serial||||||-1",
                           "dev/ttyUSB0|0|ftdi_sio|0403:6001|FTDI|FT232R USB UART|A600ARJH|"
-                          "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A600ARJH-if00-port0",
+                          "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A600ARJH-if00-port0|16",
                       }));
 }
 

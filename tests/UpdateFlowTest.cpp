@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "common/Globals.h"
 #include "engine/Hexproc.h"
 #include "engine/UpdateSession.h"
 #include "link/Dcommthread.h"
+#include "link/PortError.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
 #include "tests/support/RecordingObserver.h"
@@ -236,6 +239,135 @@ INSTANTIATE_TEST_SUITE_P(
               Outcome::kNoResponse}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// What the drivers of real USB adapters do, each behind the channel: the
+// update ends as the window tells it, with the commands it should send.
+struct DriverCase {
+  const char* name;
+  std::function<void(ScriptedPager&)> driver;
+  Texts boxes;
+  Texts commands;
+  Outcome outcome;
+};
+
+void PrintTo(const DriverCase& c, std::ostream* out) { *out << c.name; }
+
+class AdapterDrivers : public FlowTest, public ::testing::WithParamInterface<DriverCase> {};
+
+TEST_P(AdapterDrivers, EndAsTheWindowTellsIt) {
+  GetParam().driver(pager);
+  Run(TwoRecordFile());
+  EXPECT_EQ(gui.Texts(), GetParam().boxes);
+  EXPECT_EQ(pager.CommandTexts(), GetParam().commands);
+  EXPECT_EQ(observer.ends, std::vector<Outcome>{GetParam().outcome});
+  EXPECT_FALSE(comm.IsOpened());
+  EXPECT_FALSE(flow.HexFile.IsOpen());
+}
+
+const char kFinishedText[] = "Firmware updated finished.";
+const Texts kWholeUpdate = {"f", "b4800B8", "e0", "s" + kRecA, "p", "s" + kRecB, "p", "q"};
+const Texts kUpToTheFirstRecord = {"f", "b4800B8", "e0", "s" + kRecA};
+std::string LostBox() {
+  return std::string(kNoResponse) + "\n" + kPortLostText + SystemErrorReason(kPulledOutError);
+}
+
+void LeaveANulBehindTheRateChange(ScriptedPager& pager) {
+  pager.respond = [](const SentCommand& command, int) {
+    return command.bytes[0] == 'b' ? PagerReply::AckThen(0x00, 3) : PagerReply::Ack();
+  };
+}
+
+void RefuseTheReopenForAMoment(ScriptedPager& pager) {
+  pager.refuse_open_from = 2;
+  pager.refused_opens = 20;
+  pager.refusal_error = kBusyAfterCloseError;
+}
+
+// The adapter is pulled out the moment the first record has arrived.
+void PullOutAtTheFirstRecord(ScriptedPager& pager) {
+  pager.respond = [&pager](const SentCommand& command, int) {
+    if (command.bytes[0] != 's') return PagerReply::Ack();
+    pager.hung_up = true;
+    return PagerReply::Silence();
+  };
+}
+
+// As Wine does: reads of the gone line look like time limits running out.
+void PullOutWithReadsTimingOut(ScriptedPager& pager) {
+  PullOutAtTheFirstRecord(pager);
+  pager.hung_up_reads_time_out = true;
+}
+
+void HangCloses(ScriptedPager& pager) { pager.hang_closes = true; }
+
+void HangClosesAndPullOut(ScriptedPager& pager) {
+  PullOutAtTheFirstRecord(pager);
+  pager.hang_closes = true;
+}
+
+const Texts kFinishedBox = {kFinishedText};
+const Texts kLostBox = {LostBox()};
+const Texts kFinishedAndCloseBoxes = {kFinishedText, kCloseAbandonedText};
+const Texts kLostAndCloseBox = {LostBox() + "\n" + kCloseAbandonedText};
+
+INSTANTIATE_TEST_SUITE_P(
+    RealDrivers, AdapterDrivers,
+    ::testing::Values(DriverCase{"NulLeftBehindTheRateChange", LeaveANulBehindTheRateChange,
+                                 kFinishedBox, kWholeUpdate, Outcome::kFinished},
+                      DriverCase{"ReopenRefusedForAMoment", RefuseTheReopenForAMoment, kFinishedBox,
+                                 kWholeUpdate, Outcome::kFinished},
+                      DriverCase{"PulledOutAwaitingAReply", PullOutAtTheFirstRecord, kLostBox,
+                                 kUpToTheFirstRecord, Outcome::kPortLost},
+                      DriverCase{"PulledOutWithReadsTimingOut", PullOutWithReadsTimingOut, kLostBox,
+                                 kUpToTheFirstRecord, Outcome::kPortLost},
+                      DriverCase{"ClosesHanging", HangCloses, kFinishedAndCloseBoxes, kWholeUpdate,
+                                 Outcome::kFinished},
+                      DriverCase{"CloseHangingAfterThePull", HangClosesAndPullOut, kLostAndCloseBox,
+                                 kUpToTheFirstRecord, Outcome::kPortLost}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A driver that ignores the read time limit: a reply after 700 ms is taken
+// when it comes, and a silent pager is given up after the same 1.5 s as on
+// a driver that keeps the limit.
+TEST_F(FlowTest, WaitKeepsItsTimesWhereTheDriverIgnoresTheReadLimit) {
+  pager.reads_ignore_time_limit = true;
+  Reject("f", PagerReply::Ack(700));
+  Run(TwoRecordFile());
+  EXPECT_EQ(gui.Texts(), Texts{kFinishedText});
+  EXPECT_EQ(observer.replies.at(0).elapsed_ms, 700u);
+
+  ScriptedPager silent(clock);
+  silent.reads_ignore_time_limit = true;
+  silent.respond = [](const SentCommand&, int) { return PagerReply::Silence(); };
+  comm.DeviceFactory = silent.Factory();
+  gui.boxes.clear();
+  UpdateFlow second;
+  second.Run(TwoRecordFile());
+  EXPECT_EQ(gui.Texts(), Texts{kNoResponse});
+  EXPECT_EQ(clock.Now() - silent.commands.at(0).at_ms, 1500u);
+}
+
+// Pulled out while the reply to a record is awaited: the update ends at
+// once, the device already closed when the box shows, and the next update
+// on the same channel, with the adapter back, goes through.
+TEST_F(FlowTest, PulledOutAdapterEndsTheUpdateAtOnceAndLeavesThePortFree) {
+  PullOutAtTheFirstRecord(pager);
+  int devices_at_box = -1;
+  gui.on_box = [&](const ShownBox&) { devices_at_box = pager.open_devices; };
+  Run(TwoRecordFile());
+  EXPECT_LT(clock.Now() - pager.commands.back().at_ms, 200u);
+  EXPECT_EQ(devices_at_box, 0);
+  ASSERT_EQ(observer.messages.size(), 1u);
+  EXPECT_EQ(observer.messages[0].Device, "COM1");
+  EXPECT_EQ(observer.messages[0].SystemError, kPulledOutError);
+
+  pager.hung_up = false;
+  pager.respond = nullptr;
+  gui.boxes.clear();
+  UpdateFlow second;
+  second.Run(TwoRecordFile());
+  EXPECT_EQ(gui.Texts(), Texts{kFinishedText});
+}
+
 TEST_F(FlowTest, RateCommandRejectedLeavesThePortAtItsOldRate) {
   Reject("b", PagerReply::Nak());
   Run(TwoRecordFile());
@@ -357,7 +489,7 @@ TEST_F(FlowTest, PortThatCannotOpenEndsBeforeTheFileIsTouched) {
   ASSERT_EQ(observer.messages.size(), 1u);
   EXPECT_EQ(observer.messages[0].Text, gui.boxes[0].text);
   EXPECT_EQ(observer.messages[0].Device, "COM3");
-  EXPECT_EQ(observer.messages[0].SystemError, 2);
+  EXPECT_EQ(observer.messages[0].SystemError, kMissingPortError);
   EXPECT_EQ(observer.ends, std::vector<Outcome>{Outcome::kCannotOpenPort});
 }
 

@@ -1,5 +1,7 @@
 // The Win32 backend on a COM port: under Wine, COM1 is a pseudo-terminal with
 // the pager emulator on its far side (see tools/wine/pager-on-com.sh).
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -87,6 +89,36 @@ TEST(Win32Ports, ListsTheMappedPortsInNumberOrder) {
   for (const int mapped : {1, 2}) {
     EXPECT_NE(std::find(numbers.begin(), numbers.end(), mapped), numbers.end()) << "COM" << mapped;
   }
+}
+
+// FTDI's driver keeps an adapter's latency timer with the COM name it gave
+// the port, below its bus key in the registry. Made here for COM1 as the
+// driver makes it, and taken away again.
+TEST(Win32Ports, ReadsAnFtdiAdaptersLatencyTimerByItsComName) {
+  HKEY bus = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS", 0, nullptr,
+                      0, KEY_ALL_ACCESS, nullptr, &bus, nullptr) != ERROR_SUCCESS) {
+    GTEST_SKIP() << "no write access to the FTDI bus key";
+  }
+  const wchar_t adapter[] = L"VID_0403+PID_6001+A600ARJHA";
+  const std::wstring parameters = std::wstring(adapter) + L"\\0000\\Device Parameters";
+  HKEY key = nullptr;
+  ASSERT_EQ(
+      RegCreateKeyExW(bus, parameters.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
+  const wchar_t port[] = L"COM1";
+  const DWORD timer = 16;
+  RegSetValueExW(key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(port), sizeof port);
+  RegSetValueExW(key, L"LatencyTimer", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&timer),
+                 sizeof timer);
+  RegCloseKey(key);
+  EXPECT_EQ(AdapterLatencyTimerMs(R"(\\.\COM1)"), 16);
+  EXPECT_EQ(AdapterLatencyTimerMs("COM2"), -1);
+  EXPECT_EQ(ListSerialPorts().at(0).LatencyTimerMs, 16);  // COM1 comes first
+  EXPECT_EQ(RegDeleteTreeW(bus, adapter), ERROR_SUCCESS);
+  RegCloseKey(bus);
+  // The bus key too, when nothing else is below it.
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS");
 }
 
 }  // namespace

@@ -18,7 +18,9 @@
 #include "cli/ExitCode.h"
 #include "cli/FlashPlan.h"
 #include "cli/HexSummary.h"
+#include "cli/Platform.h"
 #include "cli/PortListing.h"
+#include "cli/ReplyLatency.h"
 #include "cli/Report.h"
 #include "cli/Sha256.h"
 #include "cli/Station.h"
@@ -61,6 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{UpdateOutcome::kUnexpectedReply, ExitCode::kUnexpectedReply,
                     "unexpected-reply"},
         OutcomeCase{UpdateOutcome::kInterrupted, ExitCode::kInterrupted, "interrupted"},
+        OutcomeCase{UpdateOutcome::kPortLost, ExitCode::kPortLost, "port-lost"},
         OutcomeCase{UpdateOutcome::kNone, ExitCode::kInternal, "error"}));
 
 TEST(GangExitCode, FirstFailureInPortOrderUnlessInterrupted) {
@@ -273,7 +276,7 @@ TEST(CommandLine, OnePortUnderTwoNamesIsGivenTwice) {
 
 TEST(CommandLineHelp, ListsEveryExitCode) {
   const std::string help = HelpText();
-  for (const int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 130}) {
+  for (const int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 130}) {
     EXPECT_NE(help.find(fmt::format(" {}  ", code)), std::string::npos) << code;
   }
 }
@@ -384,6 +387,70 @@ TEST(ListPorts, AdapterSerialByComNumberAndNothingFoundSaysSo) {
   EXPECT_EQ(AdapterSerialOf("\\\\.\\COM12", {com12}), "FT5XK2LB");
   EXPECT_EQ(AdapterSerialOf("COM1", {com12}), "");
   EXPECT_EQ(FormatPortList({}, false), "No serial ports found.\n");
+  // The adapter's latency timer where the system shows it.
+  com12.LatencyTimerMs = 16;
+  EXPECT_NE(FormatPortList({com12}, false).find("latency timer 16 ms"), std::string::npos);
+  EXPECT_EQ(nlohmann::json::parse(FormatPortList({com12}, true)).at("latency_timer_ms"), 16);
+}
+
+// Reply times as an adapter's latency timer makes them. Its timer runs
+// freely, so at 9600 bit/s every record's reply comes a little late and every
+// program command's almost a whole period late.
+struct LatencyCase {
+  const char* name;
+  int records;          // "s" with a full record, then "p", each answered
+  std::uint32_t s_ms;   // after which a record's reply comes
+  std::uint32_t p_ms;   // after which a "p"'s reply comes
+  std::uint32_t e0_ms;  // after which the erase's reply comes
+  double typical_ms;    // how late replies typically come
+  double efficiency;    // line time over time taken
+  bool hint;
+};
+
+void PrintTo(const LatencyCase& c, std::ostream* out) { *out << c.name; }
+
+class ReplyTimes : public ::testing::TestWithParam<LatencyCase> {};
+
+TEST_P(ReplyTimes, GiveTheTypicalLatenessAndTheLineEfficiency) {
+  const LatencyCase& c = GetParam();
+  ReplyLatency latency;
+  latency.Add(2, 9600, c.e0_ms);
+  for (int i = 0; i < c.records; ++i) {
+    latency.Add(44, 9600, c.s_ms);
+    latency.Add(1, 9600, c.p_ms);
+  }
+  EXPECT_NEAR(latency.TypicalLateMs(), c.typical_ms, 0.05);
+  EXPECT_NEAR(latency.LineEfficiency(), c.efficiency, 0.005);
+  EXPECT_EQ(LatencyHint("COM7", latency, 16).empty(), !c.hint);
+}
+
+// Line times at 9600 bit/s: "s" and a record with its reply 46.875 ms, "p"
+// 2.083 ms, "e0" 3.125 ms.
+INSTANTIATE_TEST_SUITE_P(
+    Adapters, ReplyTimes,
+    // Phase-locked to a 16 ms timer: the plain median would say 12.9.
+    ::testing::Values(LatencyCase{"Timer16Ms", 20, 48, 16, 16, 7.78, 0.758, true},
+                      LatencyCase{"Timer16MsSlowErase", 20, 48, 16, 900, 7.83, 0.451, true},
+                      LatencyCase{"TooFewToTell", 3, 60, 16, 16, 13.44, 0.615, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReplyTimes, HintNamesTheTimerTheRemedyAndTheGain) {
+  ReplyLatency latency;
+  for (int i = 0; i < 20; ++i) {
+    latency.Add(44, 9600, 48);
+    latency.Add(1, 9600, 16);
+  }
+  // 1280 ms taken; behind a 1 ms timer, the line time and 40 replies half a
+  // millisecond late.
+  const double line = 20 * LineMs(45, 9600) + 20 * LineMs(2, 9600);
+  EXPECT_NEAR(latency.GainAtOneMsTimer(), 1280.0 / (line + 40 * 0.5), 1e-9);
+  EXPECT_EQ(LatencyHint("COM7", latency, 16),
+            "COM7: replies come 8 ms late (" + LatencyTimerFinding(16) + "); " +
+                LatencyTimerRemedy("COM7", 16) + ", to flash about 1.3x faster.");
+  // A timer already at 1 ms is not the cause, and no gain is promised.
+  const std::string at_one_ms = LatencyHint("COM7", latency, 1);
+  EXPECT_NE(at_one_ms.find("adapter latency timer 1 ms: the delay is not"), std::string::npos);
+  EXPECT_EQ(at_one_ms.find("faster"), std::string::npos);
 }
 
 PortInfo ComPort(int number, const std::string& serial) {
@@ -454,16 +521,25 @@ TEST(Progress, LineShowsOnlyWhatIsKnownInFixedColumns) {
 }
 
 TEST(Report, SummaryAndJsonNameEachPagerAndWhyItFailed) {
-  PortResult good{"COM5", "A600ARJH", ExitCode::kFinished, msgFinished.Text, 10.0, 8000, 164};
-  PortResult bad{"COM6", "", ExitCode::kNoResponse, msgNoResponse.Text, 1.5, 1, 0};
+  PortResult good{"COM5", "A600ARJH", ExitCode::kFinished, msgFinished.Text, 10.0, 8000, 164, 8.14,
+                  0.6071, ""};
+  PortResult bad{"COM6", "", ExitCode::kNoResponse, msgNoResponse.Text, 1.5, 1, 0, -1, -1, ""};
   const std::string table = FormatSummary({good, bad});
   EXPECT_NE(table.find("COM5  A600ARJH        finished"), std::string::npos) << table;
-  EXPECT_NE(table.find("800\n"), std::string::npos) << table;  // nothing to say why
+  // Nothing to say why; then the replies' lateness and line efficiency, or
+  // dashes where no reply came.
+  EXPECT_NE(table.find("800       8.1        0.61\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("1         -           -  No response"), std::string::npos) << table;
   EXPECT_NE(table.find("no-response"), std::string::npos);
   EXPECT_NE(table.find(msgNoResponse.Text), std::string::npos);
+  const auto good_end = nlohmann::json::parse(JsonEnd(good));
+  EXPECT_EQ(good_end.at("reply_ms"), 8.1);
+  EXPECT_EQ(good_end.at("line_efficiency"), 0.607);
   const auto end = nlohmann::json::parse(JsonEnd(bad));
   EXPECT_EQ(end.at("exit_code"), 5);
   EXPECT_EQ(end.at("outcome"), "no-response");
+  EXPECT_TRUE(end.at("reply_ms").is_null());
+  EXPECT_TRUE(end.at("line_efficiency").is_null());
   const auto summary = nlohmann::json::parse(JsonSummary({good, bad}, ExitCode::kNoResponse));
   EXPECT_EQ(summary.at("failed"), nlohmann::json::array({"COM6"}));
   const auto record = nlohmann::json::parse(JsonLogRecord(good, "T", "fw.hex", "00"));
@@ -490,7 +566,8 @@ TEST_P(JsonSchema, EachEventCarriesExactlyItsFields) {
 }
 
 const PortResult kSchemaResult{
-    "COM5", "A600ARJH", ExitCode::kFinished, "Firmware updated finished.", 10.0, 8000, 164};
+    "COM5", "A600ARJH", ExitCode::kFinished, "Firmware updated finished.", 10.0, 8000, 164, 0.4,
+    0.98,   ""};
 
 StationEvent EventOf(StationEventKind kind, const PortResult& result = kSchemaResult) {
   StationEvent event;
@@ -539,7 +616,7 @@ INSTANTIATE_TEST_SUITE_P(
         JsonSchemaCase{"end",
                        JsonEnd(kSchemaResult),
                        {"event", "port", "adapter_serial", "outcome", "exit_code", "message",
-                        "seconds", "records", "bytes_per_second"}},
+                        "seconds", "records", "bytes_per_second", "reply_ms", "line_efficiency"}},
         JsonSchemaCase{"summary",
                        JsonSummary({kSchemaResult}, ExitCode::kFinished),
                        {"event", "exit_code", "outcome", "pagers", "failed"}},

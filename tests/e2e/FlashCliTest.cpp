@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -87,33 +88,42 @@ class FlashCli : public ::testing::Test {
     for (auto& pager : pagers) EXPECT_TRUE(pager->Stop());
   }
 
-  FlashRun Flash(const Texts& args) { return Launch(args, "", 0, {}, 0); }
+  using Act = std::function<void(pid_t)>;
+
+  FlashRun Flash(const Texts& args) { return Launch(args, "", nullptr, {}, 0); }
   // Sends `signal` once the program's stderr holds `text`.
   FlashRun FlashStoppedAt(const Texts& args, const std::string& text, int signal = SIGINT) {
-    return Launch(args, text, signal, {}, 0);
+    return Launch(
+        args, text, [signal](pid_t pid) { ::kill(pid, signal); }, {}, 0);
+  }
+  // Calls `act` with the program's pid once its stderr holds `text`.
+  FlashRun FlashActingAt(const Texts& args, const std::string& text, const Act& act) {
+    return Launch(args, text, act, {}, 0);
   }
   // Started without the standard descriptors `closed`.
   FlashRun FlashWithout(const Texts& args, const std::vector<int>& closed) {
-    return Launch(args, "", 0, closed, 0);
+    return Launch(args, "", nullptr, closed, 0);
   }
   // Started under a file-size limit (ulimit -f) of `bytes`.
-  FlashRun FlashLimited(const Texts& args, rlim_t bytes) { return Launch(args, "", 0, {}, bytes); }
+  FlashRun FlashLimited(const Texts& args, rlim_t bytes) {
+    return Launch(args, "", nullptr, {}, bytes);
+  }
 
   bool TmpIsEmpty() const { return std::filesystem::is_empty(tmp.path()); }
 
   TempDir dir;
   TempDir tmp;
+  const std::string out_path = dir.PathOf("flash.out");
+  const std::string err_path = dir.PathOf("flash.err");
   std::vector<std::unique_ptr<PagerProcess>> pagers;
 
  private:
-  FlashRun Launch(const Texts& args, const std::string& interrupt_when, int signal,
+  FlashRun Launch(const Texts& args, const std::string& when, const Act& act,
                   const std::vector<int>& closed, rlim_t file_size_limit) {
-    const std::string out = dir.PathOf("flash.out");
-    const std::string err = dir.PathOf("flash.err");
     const pid_t pid = ::fork();
     if (pid == 0) {
-      ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
-      ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+      ::dup2(::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+      ::dup2(::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
       for (const int fd : closed) ::close(fd);
       if (file_size_limit != 0) {
         const rlimit limit{file_size_limit, file_size_limit};
@@ -128,17 +138,17 @@ class FlashCli : public ::testing::Test {
       ::_exit(127);
     }
     int status = 0;
-    if (!interrupt_when.empty()) {
+    if (!when.empty()) {
       while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (ReadAll(err).find(interrupt_when) != std::string::npos) {
-          ::kill(pid, signal);
+        if (ReadAll(err_path).find(when) != std::string::npos) {
+          act(pid);
           break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
     ::waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out_path), ReadAll(err_path)};
   }
 };
 
@@ -447,6 +457,73 @@ TEST_F(FlashCli, StationCtrlCTakesEveryPagerOutOfFlashMode) {
   EXPECT_EQ(Count(ReadAll(log), "\"outcome\":\"interrupted\""), 2);
   EXPECT_TRUE(TmpIsEmpty());
 }
+
+// One adapter of a gang pulled out in the middle of its transfer: its own
+// update ends at once with the port-lost outcome, and the others finish.
+TEST_F(FlashCli, APulledAdapterEndsOnlyItsOwnUpdateAtOnce) {
+  const std::string hex = FirmwareText(150);
+  const std::string file = dir.Write("fw.hex", hex);
+  const Texts lines = StartPagers({{"--pace"}, {"--pace"}, {"--pace"}});
+  const std::string lost = lines[1] +
+                           ": No response from the pager, flash now terminated.\n"
+                           "  The port was lost: Input/output error (error 5).";
+  std::chrono::steady_clock::duration to_end{};
+  const FlashRun run = FlashActingAt(
+      {"-b", "9600", "-p", lines[0], "-p", lines[1], "-p", lines[2], file}, " 30%", [&](pid_t) {
+        pagers[1]->Kill();
+        const auto pulled = std::chrono::steady_clock::now();
+        for (int i = 0; i < 1000 && ReadAll(err_path).find(lost) == std::string::npos; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        to_end = std::chrono::steady_clock::now() - pulled;
+      });
+  EXPECT_TRUE(pagers[0]->Stop());
+  EXPECT_TRUE(pagers[2]->Stop());
+  EXPECT_LT(to_end, std::chrono::seconds(1));
+  EXPECT_EQ(run.exit_code, 10) << run.err;
+  EXPECT_NE(run.out.find("port-lost"), std::string::npos) << run.out;
+  EXPECT_EQ(pagers[0]->ProgrammedImage(), ImageOfHex(hex));
+  EXPECT_EQ(pagers[2]->ProgrammedImage(), ImageOfHex(hex));
+}
+
+// What USB adapters do on the line, emulated: a latency timer, which the
+// program reports and hints at, and a stray byte behind the rate change,
+// which it must not take for a reply.
+struct AdapterLine {
+  const char* name;
+  Texts pager_options;
+  double least_reply_ms;
+  double most_reply_ms;
+  bool hint;
+};
+
+void PrintTo(const AdapterLine& c, std::ostream* out) { *out << c.name; }
+
+class AdapterLines : public FlashCli, public ::testing::WithParamInterface<AdapterLine> {};
+
+TEST_P(AdapterLines, AreReportedAndSurvived) {
+  const std::string hex = FirmwareText(40);
+  const std::string file = dir.Write("fw.hex", hex);
+  const Texts lines = StartPagers({GetParam().pager_options});
+  const FlashRun run = Flash({"--json", "-b", "9600", "-p", lines[0], file});
+  StopPagers();
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(pagers[0]->ProgrammedImage(), ImageOfHex(hex));
+  const Texts events = Lines(run.out);
+  ASSERT_GE(events.size(), 2u) << run.out;
+  const double reply_ms = nlohmann::json::parse(events[events.size() - 2]).at("reply_ms");
+  EXPECT_GE(reply_ms, GetParam().least_reply_ms);
+  EXPECT_LE(reply_ms, GetParam().most_reply_ms);
+  const bool hinted = run.err.find(lines[0] + ": replies come ") != std::string::npos;
+  EXPECT_EQ(hinted, GetParam().hint) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Emulated, AdapterLines,
+    ::testing::Values(AdapterLine{"Latency16Ms", {"--pace", "--latency-ms", "16"}, 5, 11, true},
+                      AdapterLine{"LatencyNone", {"--pace", "--latency-ms", "0"}, 0, 3.9, false},
+                      AdapterLine{"NulAfterTheRateChange", {"--nul-after-rate"}, 0, 3.9, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FlashCli, APortThatCannotBeOpenedIsNamed) {
   const std::string file = dir.Write("fw.hex", FirmwareText(1));

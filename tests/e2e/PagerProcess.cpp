@@ -96,6 +96,16 @@ bool PagerProcess::Stop() {
   return exit_status_ == 0;
 }
 
+void PagerProcess::Kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+  if (stdin_fd_ >= 0) ::close(stdin_fd_);
+  stdin_fd_ = -1;
+  exit_status_ = 128 + SIGKILL;
+}
+
 std::vector<std::string> PagerProcess::LogLines() const {
   std::vector<std::string> lines;
   std::istringstream text(ReadAll(dir_ + "/pager.log"));

@@ -30,6 +30,9 @@ class PagerProcess {
   std::string Start(const std::vector<std::string>& options);
   // Stops it (it writes its outputs on the way out); true when it exited cleanly.
   bool Stop();
+  // Kills it outright, as a cable pulled out: its line goes at once, and it
+  // writes nothing.
+  void Kill();
 
   // Valid after Stop().
   std::vector<std::string> LogLines() const;

@@ -170,22 +170,37 @@ std::vector<FaultCase> LateReplyCases() {
   return cases;
 }
 
+// The line hung up under the host, as when an adapter is pulled out: the
+// channel counts the port as lost, and the box says so and why.
+const Box kPortLost{kNoResponse.text + "\nThe port was lost: Input/output error (error 5).", 16};
+
 std::vector<FaultCase> HangUpCases() {
   std::vector<FaultCase> cases;
   for (int n = 1; n <= kCommands; ++n) {
     // The reply is held back long enough for the host to be waiting when
     // the line goes.
     FaultCase c = NoReplyCase("HangUpWaiting", n, DelayFrom(1000, n));
+    if (n != kExitCommand) c.boxes = {kPortLost};
     c.plan.hang_up_after_commands = static_cast<std::size_t>(n);
     c.pager_commands = c.host_commands;
     cases.push_back(c);
   }
   // The pager's own hang-up right after it acknowledged the program command:
-  // the update has what it needs and finishes; its "q" meets a dead line.
-  FaultCase after_program = Case("HangUpAfterAck", 5, {"--hangup-after", "1"}, {kFinished}, kAll);
-  after_program.pager_commands = FirstCommands(5);
+  // the update has what it needs and finishes; the purge before its "q"
+  // finds the line gone, so "q" is not even written.
+  FaultCase after_program =
+      Case("HangUpAfterAck", 5, {"--hangup-after", "1"}, {kFinished}, FirstCommands(5));
   cases.push_back(after_program);
   return cases;
+}
+
+// What USB adapters add on the line: a stray 0x00 a few milliseconds after
+// the ACK of the rate change, at the new rate. It must not be taken for the
+// reply to the erase command.
+std::vector<FaultCase> AdapterCases() {
+  FaultCase nul = Case("NulAfterTheAck", 2, {"--nul-after-rate"}, {kFinished}, kAll);
+  nul.clean_line = true;
+  return {nul};
 }
 
 class FaultMatrix : public ::testing::TestWithParam<FaultCase> {};
@@ -223,5 +238,6 @@ INSTANTIATE_TEST_SUITE_P(Unprompted, FaultMatrix, ::testing::ValuesIn(Unprompted
 INSTANTIATE_TEST_SUITE_P(Silence, FaultMatrix, ::testing::ValuesIn(SilenceCases()), kCaseName);
 INSTANTIATE_TEST_SUITE_P(LateReply, FaultMatrix, ::testing::ValuesIn(LateReplyCases()), kCaseName);
 INSTANTIATE_TEST_SUITE_P(HangUp, FaultMatrix, ::testing::ValuesIn(HangUpCases()), kCaseName);
+INSTANTIATE_TEST_SUITE_P(Adapter, FaultMatrix, ::testing::ValuesIn(AdapterCases()), kCaseName);
 
 }  // namespace

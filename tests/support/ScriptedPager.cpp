@@ -1,6 +1,8 @@
 #include "tests/support/ScriptedPager.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "engine/HexRecord.h"
 
@@ -13,7 +15,9 @@ class ScriptedDevice final : public ISerialDevice {
     ++line_.opens;
     line_.calls.push_back("open " + name);
     line_.opened_names.push_back(name);
-    if (Failing("open") || (line_.unplugged && line_.unplugged())) return false;
+    line_.open_times.push_back(line_.clock_.Now());
+    if (Failing("open") || (line_.unplugged && line_.unplugged())) return Fail(line_.fail_error);
+    if (Refused()) return Fail(line_.refusal_error);
     open_ = true;
     ++line_.open_devices;
     return true;
@@ -21,25 +25,25 @@ class ScriptedDevice final : public ISerialDevice {
   bool GetState(TDcb& dcb) override {
     line_.calls.push_back("getstate");
     dcb = line_.driver_dcb;
-    return !Failing("getstate");
+    return !Failing("getstate") || Fail(line_.fail_error);
   }
   bool SetState(const TDcb& dcb) override {
     line_.calls.push_back("setstate");
-    if (Failing("setstate")) return false;
-    if (line_.refuse_equal_flow_chars && dcb.XonChar == dcb.XoffChar) return false;
-    line_.applied_dcbs.push_back(dcb);
-    line_.rate_ = dcb.BaudRate;
+    if (Failing("setstate")) return Fail(line_.fail_error);
+    if (line_.refuse_equal_flow_chars && dcb.XonChar == dcb.XoffChar) return Fail(87);
+    if (line_.refused_state_error != 0) return Fail(line_.refused_state_error);
+    Apply(dcb);
     return true;
   }
   bool SetQueues(std::uint32_t in_queue, std::uint32_t out_queue) override {
     line_.calls.push_back("setqueues");
-    if (Failing("setqueues")) return false;
+    if (Failing("setqueues")) return Fail(line_.fail_error);
     line_.queue_sizes.emplace_back(in_queue, out_queue);
     return true;
   }
   bool SetTimeouts(const TCommTimeouts& timeouts) override {
     line_.calls.push_back("settimeouts");
-    if (Failing("settimeouts")) return false;
+    if (Failing("settimeouts")) return Fail(line_.fail_error);
     line_.applied_timeouts.push_back(timeouts);
     line_.read_limit_ms_ = timeouts.ReadConstant;
     return true;
@@ -47,6 +51,7 @@ class ScriptedDevice final : public ISerialDevice {
   bool Purge(std::uint32_t flags) override {
     line_.calls.push_back("purge " + std::to_string(flags));
     ++line_.purges;
+    if (line_.hung_up) return Fail(line_.hang_up_error);
     // Only what has arrived is dropped; a reply still on its way is not.
     if ((flags & (kPurgeRxAbort | kPurgeRxClear)) != 0) {
       std::erase_if(line_.pending_,
@@ -57,43 +62,68 @@ class ScriptedDevice final : public ISerialDevice {
   bool Read(std::uint8_t* data, std::uint32_t count, std::uint32_t& done) override {
     done = 0;
     line_.read_times.push_back(line_.clock_.Now());
-    if (line_.hung_up || count == 0) return false;
+    if (count == 0) return false;
+    if (line_.hung_up && !line_.hung_up_reads_time_out) return Fail(line_.hang_up_error);
     auto& pending = line_.pending_;
     const std::uint32_t now = line_.clock_.Now();
-    if (!pending.empty() && pending.front().due <= now + line_.read_limit_ms_) {
+    const std::uint32_t limit = line_.reads_ignore_time_limit ? 0 : line_.read_limit_ms_;
+    if (!line_.hung_up && !pending.empty() && pending.front().due <= now + limit) {
       line_.clock_.Advance(pending.front().due > now ? pending.front().due - now : 0);
       data[0] = pending.front().byte;
       pending.pop_front();
       done = 1;
       return true;
     }
-    line_.clock_.Advance(line_.read_limit_ms_);
+    line_.clock_.Advance(limit);
     return true;
   }
   bool Write(const std::uint8_t* data, std::uint32_t count, std::uint32_t& done) override {
     done = 0;
-    if (line_.hung_up) return false;
+    if (line_.hung_up) return Fail(line_.hang_up_error);
     const std::uint32_t accepted = line_.short_writes && count > 1 ? count - 1 : count;
     for (std::uint32_t i = 0; i < accepted; ++i) line_.Receive(data[i]);
     done = accepted;
     return true;
   }
+  bool CheckPresent() override {
+    line_.calls.push_back("check");
+    return !line_.hung_up || Fail(line_.hang_up_error);
+  }
+  // A close that hangs touches nothing of the line: it has not closed, and
+  // it runs on a thread that may outlive the test.
   void Close() override {
     if (!open_) return;
     open_ = false;
+    if (line_.hang_closes) {
+      std::this_thread::sleep_for(std::chrono::hours(1));
+      return;
+    }
     ++line_.closes;
     --line_.open_devices;
     line_.calls.push_back("close");
   }
-  int LastError() const override { return 2; }
+  int LastError() const override { return last_error_; }
 
  private:
   bool Failing(const std::string& call) const {
     return line_.opens == line_.fail_open_number && line_.fail_call == call;
   }
-
+  bool Refused() const {
+    return line_.refused_opens > 0 && line_.opens >= line_.refuse_open_from &&
+           line_.opens < line_.refuse_open_from + line_.refused_opens;
+  }
+  bool Fail(int error) {
+    last_error_ = error;
+    return false;
+  }
+  void Apply(const TDcb& dcb) {
+    line_.applied_dcbs.push_back(dcb);
+    line_.driver_dcb = dcb;
+    line_.rate_ = dcb.BaudRate;
+  }
   ScriptedPager& line_;
   bool open_ = false;
+  int last_error_ = 0;
 };
 
 SerialDeviceFactory ScriptedPager::Factory() {
@@ -134,5 +164,11 @@ void ScriptedPager::CommandComplete() {
   commands.push_back(command);
   const PagerReply reply =
       respond ? respond(command, static_cast<int>(commands.size()) - 1) : PagerReply::Ack();
-  if (!reply.silent) pending_.push_back({clock_.Now() + reply.delay_ms, reply.byte});
+  if (reply.silent) return;
+  const std::uint32_t due = clock_.Now() + reply.delay_ms;
+  pending_.push_back({due, reply.byte});
+  if (reply.trailing_byte >= 0) {
+    pending_.push_back(
+        {due + reply.trailing_after_ms, static_cast<std::uint8_t>(reply.trailing_byte)});
+  }
 }

@@ -14,7 +14,7 @@
 # (transfer.png, the window mid-transfer; comm-port-menu.png, the Comm Port
 # submenu with a port listed and a gone one).
 # --only runs the named cases (normal, settings, nofile, silent, close,
-# listed, absent, names).
+# listed, absent, names, pulled).
 # Prints PASS or FAIL for each case and ends with "N passed, M failed"; the
 # exit code is 0 only when every case passed.
 set -uo pipefail
@@ -562,6 +562,42 @@ case_names() {
   report "names in any script: settings, File, Open..., command line and drop under \"$NAMES_FOLDER\""
 }
 
+# --- the adapter pulled out mid-update, then plugged in again -----------------
+case_pulled() {
+  local dir=$work/pulled position=0 out text
+  e2e_pager_start com1 "$dir/first" --pace || { fail "emulator did not start"; return 1; }
+  e2e_app_start "$dir/run" || { fail "main window did not appear"; return 1; }
+  e2e_open_file "$(e2e_windows_path "$files/update.hex")" || { fail "File, Open... failed"; return 1; }
+  keys ctrl+u
+  for _ in $(seq 100); do
+    position=$(value_of progress "$(probe state)")
+    ((${position:-0} >= 10)) && break
+    sleep 0.1
+  done
+  ((${position:-0} >= 10)) || fail "the update did not start (progress ${position:-none})"
+  # The emulator goes, and its line with it, as when the cable is pulled out.
+  e2e_pager_stop com1
+  out=$(probe box 20000)
+  text=$(value_of text "$out")
+  e2e_note "box after the pull: $text"
+  expect "first line of the box" "${text%%\\n*}" "No response from the pager, flash now terminated."
+  [[ $text == *'\nThe port was lost: '* ]] || fail "the box does not say the port was lost: $text"
+  dismiss_with_enter
+  expect_idle_window
+  # Plugged in again: the next update on the same port goes through.
+  e2e_pager_start com1 "$dir/second" || { fail "emulator did not start again"; return 1; }
+  keys ctrl+u
+  out=$(probe box 60000)
+  expect "box after the second update" "$(value_of text "$out")" "$FINISHED"
+  dismiss_with_enter
+  close_with_file_exit
+  e2e_pager_stop com1
+  expect_image "$files/update.hex" "$dir/second/image.hex"
+  expect "'q' commands after the return" "$(log_count "$dir/second/pager.log" 'RX q')" 1
+  expect_no_log_errors "$dir/second/pager.log"
+  report "emulator gone mid-update: \"No response...\" saying the port was lost; the next update on COM1 finishes"
+}
+
 wanted() {
   ((${#only[@]} == 0)) && return 0
   local name
@@ -592,6 +628,7 @@ run_case close
 run_case listed
 run_case absent
 run_case names
+run_case pulled
 
 echo "(${SECONDS}s in all; logs in $work)"
 echo "$passed passed, $failed failed"

@@ -9,6 +9,7 @@ namespace pagersim {
 namespace {
 
 constexpr int kMaxDelayMs = 600000;  // ten minutes; anything longer is a typo
+constexpr int kMaxLatencyMs = 255;   // the longest latency timer adapters offer
 constexpr int kMaxCount = 1000000000;
 
 std::optional<long long> ParseInteger(std::string_view text, int base = 10) {
@@ -182,6 +183,7 @@ const std::vector<KnownOption>& KnownOptions() {
       {"--pace", false, SetFlag(&PagerOptions::pace)},
       {"--cmd-timeout", true,
        SetInt("--cmd-timeout", &PagerOptions::command_timeout_ms, 1, kMaxDelayMs)},
+      {"--latency-ms", true, SetInt("--latency-ms", &PagerOptions::latency_ms, 0, kMaxLatencyMs)},
       {"--stdin-stop", false, SetFlag(&PagerOptions::stdin_stop)},
       {"--exit-after-q", true, SetInt("--exit-after-q", &PagerOptions::exit_after_q, 1, kMaxCount)},
       {"--sessions", true, SetInt("--sessions", &PagerOptions::sessions, 1, kMaxCount)},
@@ -206,6 +208,7 @@ const std::vector<KnownOption>& KnownOptions() {
       {"--unprompted", true, ParseUnprompted},
       {"--hangup-after", true, SetInt("--hangup-after", &PagerOptions::hangup_after, 1, kMaxCount)},
       {"--random-nak", true, ParseRate},
+      {"--nul-after-rate", false, SetFlag(&PagerOptions::nul_after_rate)},
       {"--seed", true, ParseSeed},
       {"--help", false, SetFlag(&PagerOptions::show_help)},
       {"-h", false, SetFlag(&PagerOptions::show_help)},
@@ -289,6 +292,8 @@ Line:
   --device PATH        serve on an existing serial device instead of a new pty
   --pace               each byte takes 10 bit times at the current rate
   --cmd-timeout MS     drop a partial command after MS ms of silence (default 2000)
+  --latency-ms N       deliver every reply at the next multiple of N ms since the start,
+                       as a USB adapter's latency timer does (0..255, default 0: at once)
 A bench of pagers, one after another:
   --sessions N         N pagers, each a fresh loader with the same faults (needs --linger-ms)
   --attach-after MS    silent MS ms before each pager is connected
@@ -316,6 +321,7 @@ Faults (command numbers are 1-based over all answered commands):
   --unprompted MS[:BYTE]  send BYTE (default 06) after every MS ms of quiet on the line
   --hangup-after N     close the line after the N-th successful "p"
   --random-nak RATE    NAK each "s"/"p" with probability RATE (0..1)
+  --nul-after-rate     send a 0x00 a few ms after the ACK of a rate change, at the new rate
   --seed S             seed for --random-nak (default 1)
   -h, --help           show this text
   --version            show the version

@@ -40,6 +40,9 @@ struct PagerOptions {
   std::string device_path;  // serve on this existing device instead of a new pty
   bool pace = false;        // every byte takes 10 bit times at the current rate
   int command_timeout_ms = kDefaultCommandTimeoutMs;
+  // Every reply is delivered at the next multiple of this many ms of a clock that runs from
+  // the start, as a USB adapter's latency timer delivers received bytes; 0 = at once.
+  int latency_ms = 0;
 
   // When the CLI stops (the library is stopped by its owner).
   bool stdin_stop = false;  // stop when stdin reaches EOF
@@ -77,7 +80,8 @@ struct PagerOptions {
   int unprompted_ms = 0;           // send a byte after every this many ms of quiet; 0 = off
   uint8_t unprompted_byte = 0x06;  // ... this byte (ACK unless given)
   double random_nak_rate = 0.0;    // probability of NAKing each "s"/"p"
-  uint32_t seed = kDefaultSeed;    // for random_nak_rate (std::mt19937)
+  bool nul_after_rate = false;   // a 0x00 a few ms after the ACK of a rate change, at the new rate
+  uint32_t seed = kDefaultSeed;  // for random_nak_rate (std::mt19937)
 
   bool show_help = false;
   bool show_version = false;

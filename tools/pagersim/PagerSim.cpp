@@ -19,6 +19,7 @@ namespace {
 constexpr int kLineRetryMs = 50;    // back-off while the line reports errors or hang-ups
 constexpr int kDrainSettleMs = 20;  // a pty hands written bytes to the slave asynchronously
 constexpr int kDrainPollMs = 5;
+constexpr int kNulAfterRateMs = 3;  // an FTDI chip's stray byte follows the rate change this late
 constexpr int kWritePollTimeoutMs = 1000;  // host not reading and its buffer is full
 constexpr size_t kReadChunkBytes = 256;
 constexpr size_t kPtyNameBytes = 128;
@@ -390,6 +391,7 @@ void PagerSim::SendReply(const CommandOutcome& outcome) {
     if (outcome.new_rate_bps != 0) core_.SwitchRate(outcome.new_rate_bps);
   }
   WriteReplyCopies(*outcome.reply, outcome.copies, reply_rate_bps, held);
+  if (outcome.new_rate_bps != 0 && options_.nul_after_rate) SendNulAfterRate();
   if (outcome.new_rate_bps != 0 && !pty_mode_) {
     // On a real port the loader itself has to change speed, after the ACK has left.
     tcdrain(line_fd_);
@@ -408,6 +410,7 @@ void PagerSim::WriteReplyCopies(uint8_t reply, int copies, int rate_bps, bool li
   const std::vector<uint8_t> bytes(static_cast<size_t>(std::max(copies, 1)), reply);
   if (!options_.pace) {
     // In one write, so a doubled reply is waiting whole when the host reads the first.
+    if (!WaitUntil(DeliveredAt(Clock::now()))) return;
     WriteBytes(bytes.data(), bytes.size());
     return;
   }
@@ -415,9 +418,27 @@ void PagerSim::WriteReplyCopies(uint8_t reply, int copies, int rate_bps, bool li
   // line has been idle, so it starts now.
   const auto earliest = line_was_idle ? Clock::now() : pacer_.FreeAt();
   for (const uint8_t byte : bytes) {
-    if (!WaitUntil(pacer_.Next(earliest, rate_bps))) return;
+    if (!WaitUntil(DeliveredAt(pacer_.Next(earliest, rate_bps)))) return;
     WriteBytes(&byte, 1);
   }
+}
+
+PagerSim::Clock::time_point PagerSim::DeliveredAt(Clock::time_point ready) const {
+  if (options_.latency_ms <= 0) return ready;
+  const Clock::duration tick = std::chrono::milliseconds(options_.latency_ms);
+  const Clock::duration since_start = ready - start_time_;
+  const auto ticks = (since_start + tick - Clock::duration(1)) / tick;
+  return start_time_ + ticks * tick;
+}
+
+// The stray byte some adapters leave behind a rate change: it comes after the ACK, at the
+// new rate, before anything the host sends next is answered.
+void PagerSim::SendNulAfterRate() {
+  if (!WaitForMs(kNulAfterRateMs)) return;
+  const uint8_t nul = 0x00;
+  Append(EventKind::kFault, "nul-after-rate");
+  if (options_.pace && !WaitUntil(pacer_.Next(Clock::now(), core_.rate_bps()))) return;
+  WriteBytes(&nul, 1);
 }
 
 void PagerSim::WriteBytes(const uint8_t* bytes, size_t count) {

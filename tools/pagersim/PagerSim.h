@@ -84,6 +84,10 @@ class PagerSim {
   void SendReply(const CommandOutcome& outcome);
   void WriteReplyCopies(uint8_t reply, int copies, int rate_bps, bool line_was_idle);
   void WriteBytes(const uint8_t* bytes, size_t count);
+  // When a byte that has crossed the line at `ready` reaches the host: at once, or with
+  // --latency-ms at the next tick of the adapter's timer.
+  Clock::time_point DeliveredAt(Clock::time_point ready) const;
+  void SendNulAfterRate();
   void SendUnprompted();
   // Milliseconds since the start at which the next unprompted byte is due, if any.
   std::optional<int64_t> UnpromptedDueMs() const;

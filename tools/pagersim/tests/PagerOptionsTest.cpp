@@ -83,7 +83,10 @@ TEST(PagerOptionsTest, ParsesEveryOption) {
                         "--linger-ms",
                         "3000",
                         "--gap-ms",
-                        "0"});
+                        "0",
+                        "--latency-ms",
+                        "16",
+                        "--nul-after-rate"});
   ASSERT_TRUE(r.ok) << r.err;
   const PagerOptions& o = r.options;
   EXPECT_EQ(o.link_path, "/tmp/com1");
@@ -113,6 +116,8 @@ TEST(PagerOptionsTest, ParsesEveryOption) {
   EXPECT_EQ(o.hold_reply[0].at_ms, 700);
   EXPECT_EQ(o.unprompted_ms, 250);
   EXPECT_EQ(o.unprompted_byte, 0x41);
+  EXPECT_EQ(o.latency_ms, 16);
+  EXPECT_TRUE(o.nul_after_rate);
   EXPECT_EQ(Parse({"--unprompted", "20"}).options.unprompted_byte, 0x06);  // ACK unless given
   EXPECT_EQ(o.sessions, 3);
   EXPECT_EQ(o.attach_after_ms, 400);
@@ -192,7 +197,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"UnpromptedNotHex", {"--unprompted", "10:XYZ"}, "one hex byte"},
         BadCase{"NoSessions", {"--sessions", "0"}, "--sessions"},
         BadCase{"NegativeLinger", {"--linger-ms", "-1"}, "--linger-ms"},
-        BadCase{"SessionsWithoutLinger", {"--sessions", "2"}, "--sessions needs --linger-ms"}),
+        BadCase{"SessionsWithoutLinger", {"--sessions", "2"}, "--sessions needs --linger-ms"},
+        BadCase{"LatencyAboveAdapters", {"--latency-ms", "256"}, "--latency-ms"},
+        BadCase{"NulAfterRateWithValue", {"--nul-after-rate=1"}, "takes no value"}),
     [](const ::testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -408,6 +408,31 @@ TEST_F(PagerSimTest, BenchOfPagersComeAndGoEachAFreshLoaderWithItsOwnImage) {
   std::filesystem::remove_all(dir);
 }
 
+// A reply that is ready right after one delivered on a tick of the adapter's
+// timer waits for the next tick.
+TEST_F(PagerSimTest, LatencyDeliversRepliesOnTheTimersTicks) {
+  constexpr auto kTick = std::chrono::milliseconds(200);
+  PagerOptions options;
+  options.latency_ms = 200;
+  StartSim(options);
+  ASSERT_EQ(host_.Command("f"), kAck);
+  const auto first = std::chrono::steady_clock::now();
+  ASSERT_EQ(host_.Command("f"), kAck);
+  const auto second = std::chrono::steady_clock::now();
+  EXPECT_GE(second - first, kTick - std::chrono::milliseconds(10));
+  EXPECT_EQ(CountEvents(Log(), EventKind::kErr), 0);
+}
+
+TEST_F(PagerSimTest, NulFollowsTheAckOfARateChange) {
+  PagerOptions options;
+  options.nul_after_rate = true;
+  StartSim(options);
+  ASSERT_EQ(host_.Command("f"), kAck);
+  ASSERT_EQ(host_.Command("b96006A"), kAck);
+  EXPECT_EQ(host_.ReadByte(kSettleMs), 0x00);
+  EXPECT_EQ(CountEvents(Log(), EventKind::kFault, "nul-after-rate"), 1);
+}
+
 TEST(LinePacerTest, ByteTimesKeepTheirFractionsWithoutAddingUp) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start{};

@@ -1,0 +1,53 @@
+// How late a pager's replies come beyond the time their bytes need on the
+// line: what a USB adapter's latency timer costs. An FTDI chip hands a
+// received byte to the host only when its timer (16 ms by default) runs out,
+// and every record waits for two one-byte replies. Fed from the engine's
+// observer; pure arithmetic.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Replies this late (typical lateness) or later earn the hint.
+constexpr double kLateReplyHintMs = 4.0;
+// Fewer replies than this tell too little to hint at anything.
+constexpr std::size_t kRepliesForAHint = 8;
+// How late a reply comes, on average, behind a latency timer of 1 ms.
+constexpr double kLateAtOneMsTimer = 0.5;
+
+class ReplyLatency {
+ public:
+  // A reply to `command_bytes` written at `rate` bit/s, read `elapsed_ms`
+  // after the command's first byte went out.
+  void Add(std::size_t command_bytes, std::int32_t rate, std::uint32_t elapsed_ms);
+
+  std::size_t Replies() const { return late_ms_.size(); }
+  // How late a reply typically comes, in ms: the mean of the middle half of
+  // the replies. An adapter's timer runs freely, so replies of one kind tend
+  // to come at one phase of it ("s" a little late, "p" almost a whole period
+  // at 9600 bit/s); the plain median would then jump between those, while
+  // the middle half keeps the typical figure and leaves out the odd slow
+  // erase. 0 with no replies.
+  double TypicalLateMs() const;
+  // The time the replies' bytes need on the line over the time they took;
+  // 0 with no replies.
+  double LineEfficiency() const;
+  // How many times faster the same replies would come were each late only
+  // as much as behind a 1 ms latency timer.
+  double GainAtOneMsTimer() const;
+
+ private:
+  std::vector<double> late_ms_;
+  double line_ms_ = 0.0;
+  double taken_ms_ = 0.0;
+};
+
+// The time `bytes` take on the line at `rate` bit/s (8N1: 10 bits each), in ms.
+double LineMs(std::size_t bytes, std::int32_t rate);
+
+// The hint line for a port whose replies come late, or "" when they do not
+// (under kLateReplyHintMs, or fewer than kRepliesForAHint replies).
+// `timer_ms` is the adapter's latency timer, -1 when not known.
+std::string LatencyHint(const std::string& port, const ReplyLatency& latency, int timer_ms);
