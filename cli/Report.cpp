@@ -213,15 +213,20 @@ std::string JsonSummary(const std::vector<PortResult>& results, ExitCode code) {
                    {"failed", failed}});
 }
 
+nlohmann::json LogRecord(const PortResult& result, const std::string& utc_time,
+                         const std::string& file, const std::string& sha256) {
+  return {{"time", utc_time},
+          {"port", result.port},
+          {"adapter_serial", result.adapter_serial},
+          {"file", file},
+          {"sha256", sha256},
+          {"outcome", OutcomeName(result.code)},
+          {"exit_code", static_cast<int>(result.code)},
+          {"message", result.message},
+          {"seconds", Milliseconds(result.seconds)}};
+}
+
 std::string JsonLogRecord(const PortResult& result, const std::string& utc_time,
                           const std::string& file, const std::string& sha256) {
-  return JsonText({{"time", utc_time},
-                   {"port", result.port},
-                   {"adapter_serial", result.adapter_serial},
-                   {"file", file},
-                   {"sha256", sha256},
-                   {"outcome", OutcomeName(result.code)},
-                   {"exit_code", static_cast<int>(result.code)},
-                   {"message", result.message},
-                   {"seconds", Milliseconds(result.seconds)}});
+  return JsonText(LogRecord(result, utc_time, file, sha256));
 }

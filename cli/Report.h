@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -78,5 +79,7 @@ std::string JsonNote(const std::string& text);
 std::string JsonEnd(const PortResult& result);
 std::string JsonSummary(const std::vector<PortResult>& results, ExitCode code);
 // The traceability record of one finished pager; `utc_time` as ISO 8601.
+nlohmann::json LogRecord(const PortResult& result, const std::string& utc_time,
+                         const std::string& file, const std::string& sha256);
 std::string JsonLogRecord(const PortResult& result, const std::string& utc_time,
                           const std::string& file, const std::string& sha256);

@@ -173,7 +173,7 @@ std::string JsonStationSummary(const std::vector<StationRow>& rows, ExitCode cod
 std::string JsonStationLogRecord(const PortResult& result, const std::string& utc_time,
                                  const std::string& file, const std::string& sha256, int number,
                                  const std::string& station_start) {
-  json record = json::parse(JsonLogRecord(result, utc_time, file, sha256));
+  json record = LogRecord(result, utc_time, file, sha256);
   record["number"] = number;
   record["station_start"] = station_start;
   return JsonText(record);
