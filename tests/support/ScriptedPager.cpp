@@ -98,6 +98,7 @@ class ScriptedDevice final : public ISerialDevice {
       std::this_thread::sleep_for(std::chrono::hours(1));
       return;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(line_.close_late_real_ms));
     ++line_.closes;
     --line_.open_devices;
     line_.calls.push_back("close");

@@ -106,6 +106,9 @@ class ScriptedPager {
   // Closes never return (within the test's life); they are not counted as
   // closes, and their devices stay open.
   bool hang_closes = false;
+  // Closes return, but this late on the system's clock: the closing thread
+  // of a loaded machine, run long after the channel asked.
+  std::uint32_t close_late_real_ms = 0;
 
  private:
   friend class ScriptedDevice;
