@@ -107,6 +107,7 @@ bool StreamsAreTerminals() {
 void InstallInterruptHandler(std::atomic<bool>& flag) {
   interrupt_flag = &flag;
   if (updates_ended == nullptr) updates_ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (updates_ended != nullptr) ResetEvent(updates_ended);  // a new run's updates are under way
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
