@@ -27,7 +27,6 @@
 #include "link/Dcommthread.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
-#include "tests/support/UpdateSettings.h"
 
 extern char** environ;
 
@@ -37,8 +36,8 @@ constexpr int kFlashRate = 9600;
 constexpr std::uint64_t kMaxRecords = 1u << 24;
 constexpr std::uint64_t kMaxIterations = 1000000;
 
-// The channel and the globals the engine reads, set up for one pager that
-// answers at once.
+// The channel and the settings the engine is given, set up for one pager
+// that answers at once.
 class InstantSetup {
  public:
   InstantSetup() {
@@ -52,7 +51,7 @@ class InstantSetup {
   std::string Update(const std::string& path, std::uint32_t records) {
     const std::uint64_t programs = pager_.programs;
     const std::size_t boxes = gui_.boxes.size();
-    UpdateFlow flow;
+    UpdateFlow flow({comm_, settings_, gui_, SystemTickSource()});
     const int state = flow.Run(path);
     if (state != stFinish) return "update ended in state " + std::to_string(state);
     if (gui_.boxes.size() != boxes + 1 || gui_.boxes.back().text != msgFinished.Text) {
@@ -71,8 +70,8 @@ class InstantSetup {
  private:
   RecordingGui gui_;
   InstantPager pager_;
-  TDComm comm_;
-  ScopedUpdateSettings settings_{comm_, kFlashRate, 0};
+  TDComm comm_{gui_};
+  const FixedUpdateSettings settings_{kFlashRate, 0};
 };
 
 // Image files by record count, written once and shared by all runs.

@@ -20,7 +20,6 @@
 #include "link/Dcommthread.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
-#include "tests/support/UpdateSettings.h"
 
 namespace {
 
@@ -107,9 +106,10 @@ int main(int argc, char** argv) {
   }
 
   RecordingGui gui;
-  TDComm comm;
+  TDComm comm(gui);
   comm.DevicePath = line.SlavePath();
-  ScopedUpdateSettings settings(comm, 9600, 0);
+  const FixedUpdateSettings settings(9600, 0);
+  const UpdateContext context{comm, settings, gui, SystemTickSource()};
 
   Summary silent_run;
   Summary silent_wait;
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     gui.boxes.clear();
     int state = -1;
     silent_run.Add(Measure([&] {
-      UpdateFlow flow;
+      UpdateFlow flow(context);
       state = flow.Run(hex_path);
     }));
     if (state != stFinish || gui.boxes.size() != 1 || gui.boxes[0].text != msgNoResponse.Text) {
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     }
     bool got = true;
     silent_wait.Add(Measure([&] {
-      UpdateFlow flow;
+      UpdateFlow flow(context);
       std::uint8_t byte = 0;
       got = flow.WaitReply(static_cast<int>(kReplyLimitMs), byte);
     }));
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     if (got) problem = "a reply came on the silent line";
 
     closed_wait.Add(Measure([&] {
-      UpdateFlow flow;
+      UpdateFlow flow(context);
       std::uint8_t byte = 0;
       got = flow.WaitReply(static_cast<int>(kReplyLimitMs), byte);
     }));

@@ -33,7 +33,6 @@
 #include "link/Dcommthread.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
-#include "tests/support/UpdateSettings.h"
 
 namespace {
 
@@ -138,10 +137,10 @@ struct Timing {
 // The update as the application runs it: UpdateFlow over TDComm.
 std::string EngineHost(const std::string& line, const std::string& hex_path, int rate) {
   RecordingGui gui;
-  TDComm comm;
+  TDComm comm(gui);
   comm.DevicePath = line;
-  UpdateFlow flow;
-  ScopedUpdateSettings settings(comm, rate, 0);
+  const FixedUpdateSettings settings(rate, 0);
+  UpdateFlow flow({comm, settings, gui, SystemTickSource()});
   int shown = 0;
   gui.on_pump = [&] {
     const int progress = flow.GetProgress();

@@ -8,12 +8,12 @@
 #include "cli/HexSummary.h"
 #include "cli/Platform.h"
 #include "cli/PortListing.h"
-#include "cli/PortRun.h"
 #include "cli/Sha256.h"
 #include "cli/StationCommand.h"
-#include "cli/TraceLog.h"
 #include "common/ReadOnlyFile.h"
 #include "engine/Hexproc.h"
+#include "station/PagerRunner.h"
+#include "station/TraceLog.h"
 
 namespace {
 
@@ -49,12 +49,14 @@ struct FoundPorts {
   std::string error;
 };
 
+// A bench waits for an adapter that is not there yet (its name stays
+// empty); only several adapters with one serial number are an error there.
 FoundPorts FindPorts(const FlashPlan& plan) {
   FoundPorts found;
   found.present = ListSerialPorts();
   for (const std::string& given : plan.ports) {
     const PortMatch match = ResolvePort(given, found.present);
-    if (!match.error.empty()) {
+    if (!match.error.empty() && (!plan.station || match.ambiguous)) {
       found.error = match.error;
       break;
     }
@@ -63,11 +65,11 @@ FoundPorts FindPorts(const FlashPlan& plan) {
   return found;
 }
 
-std::vector<PortJob> MakeJobs(const FlashPlan& plan, const FoundPorts& ports,
-                              const std::shared_ptr<const CheckedFirmware>& firmware) {
-  std::vector<PortJob> jobs;
+std::vector<PagerJob> MakeJobs(const FlashPlan& plan, const FoundPorts& ports,
+                               const std::shared_ptr<const CheckedFirmware>& firmware) {
+  std::vector<PagerJob> jobs;
   for (std::size_t i = 0; i < ports.names.size(); ++i) {
-    PortJob job;
+    PagerJob job;
     job.index = i;
     job.port = ports.names[i];
     job.adapter_serial = AdapterSerialOf(ports.names[i], ports.present);
@@ -86,7 +88,7 @@ int Flash(const FlashPlan& plan, const FoundPorts& ports,
   if (!plan.log_file.empty()) {
     log = std::make_unique<TraceLog>(plan.log_file, plan.hex_file, Sha256Hex(firmware->Bytes()));
     if (!log->CanAppend()) {
-      PrintErr("tarvex-flash: cannot append to the log " + plan.log_file + ".\n");
+      PrintErr("tarvex-flash: " + log->CannotAppendText() + "\n");
       return Code(ExitCode::kUsage);
     }
   }
@@ -113,10 +115,16 @@ int Flash(const FlashPlan& plan, const FoundPorts& ports,
 }
 
 // One pager per port: a port given again under another name would be
-// refused as busy by the first update's own lock.
-std::string PortsGivenTwice(const std::vector<std::string>& ports) {
+// refused as busy by the first update's own lock. An adapter not found yet
+// is known by its serial number.
+std::string PortsGivenTwice(const std::vector<std::string>& names,
+                            const std::vector<std::string>& given) {
+  std::vector<std::string> ports;
   std::vector<std::string> identities;
-  for (const std::string& port : ports) identities.push_back(PortIdentity(port));
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    ports.push_back(names[i].empty() ? given[i] : names[i]);
+    identities.push_back(names[i].empty() ? given[i] : PortIdentity(names[i]));
+  }
   return SamePortTwice(ports, identities);
 }
 
@@ -128,7 +136,8 @@ int Run(const FlashPlan& plan) {
   FoundPorts ports;
   if (!plan.check_only) {
     ports = FindPorts(plan);
-    const std::string error = ports.error.empty() ? PortsGivenTwice(ports.names) : ports.error;
+    const std::string error =
+        ports.error.empty() ? PortsGivenTwice(ports.names, plan.ports) : ports.error;
     if (!error.empty()) {
       PrintErr(UsageErrorText(error));
       return Code(ExitCode::kUsage);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/ExitCode.h"
+#include "station/ExitCode.h"
 
 enum class Verbosity { kQuiet, kNormal, kVerbose };
 

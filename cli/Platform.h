@@ -18,13 +18,6 @@ std::vector<std::string> ProgramArguments(int argc, char** argv);
 // stream on POSIX, gets the bytes as they are (UTF-8 inside the program).
 void WriteText(std::FILE* stream, const std::string& text);
 
-// Appends `line` to the file `path` names (UTF-8 on Windows, bytes on
-// POSIX), creating it when it is missing, in one write while no other
-// appender of ours writes to it. A write that goes short is cut back off the
-// file, so no fragment is left for the next line to be glued to. True only
-// when the whole line is in the file; an empty line only tries the file.
-bool AppendWhole(const std::string& path, std::string_view line);
-
 // Makes sure the standard streams lead somewhere before anything is opened:
 // on POSIX a closed descriptor 0, 1 or 2 is opened on /dev/null, else the
 // first port opened would take its number and every line meant for the
@@ -54,17 +47,3 @@ bool OnConsoleEvent(unsigned long event);
 // device number of a character device, else the path with links resolved;
 // on Windows the COM number. A name that leads nowhere is its own identity.
 std::string PortIdentity(const std::string& port);
-
-// A hint for a port that cannot be opened, from the OS error the open
-// reported: on POSIX, when access is denied, the group to join when the
-// device's group may open it (dialout on Debian), else who may open it and a
-// udev rule that lets a group open it. Empty when there is none.
-std::string OpenFailureHint(const std::string& device, int error);
-
-// What was found of the latency timer of the adapter behind a port whose
-// replies come late, as the hint says it: "adapter latency timer 16 ms".
-// `timer_ms` is -1 when the system shows none.
-std::string LatencyTimerFinding(int timer_ms);
-// What the user can do about that timer on this system: "set it to 1 ms in
-// Device Manager, Port Settings, Advanced".
-std::string LatencyTimerRemedy(const std::string& port, int timer_ms);

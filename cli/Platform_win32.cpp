@@ -68,38 +68,6 @@ void WriteText(std::FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
-namespace {
-
-// Writes the line at the end and, when it went short, gives the file back
-// its old length. Called with the file locked against our other appenders.
-bool WriteOrCutBack(HANDLE file, std::string_view line) {
-  LARGE_INTEGER end{};
-  const LARGE_INTEGER zero{};
-  if (!SetFilePointerEx(file, zero, &end, FILE_END)) return false;
-  DWORD written = 0;
-  const auto size = static_cast<DWORD>(line.size());
-  if (WriteFile(file, line.data(), size, &written, nullptr) && written == size) return true;
-  if (written > 0 && SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) (void)SetEndOfFile(file);
-  return false;
-}
-
-}  // namespace
-
-bool AppendWhole(const std::string& path, std::string_view line) {
-  const std::wstring wide_path = Wide(path);
-  const HANDLE file =
-      CreateFileW(wide_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  // Other flashers may append to the same log; one line at a time.
-  OVERLAPPED whole_file{};
-  const bool locked =
-      LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole_file) != 0;
-  const bool whole = locked && WriteOrCutBack(file, line);
-  if (locked) (void)UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole_file);
-  return CloseHandle(file) != 0 && whole;
-}
-
 bool StreamsAreTerminals() {
   return EnableSequences(STD_OUTPUT_HANDLE) && EnableSequences(STD_ERROR_HANDLE);
 }
@@ -137,20 +105,4 @@ bool OnConsoleEvent(unsigned long event) {
 std::string PortIdentity(const std::string& port) {
   const int number = ComNumberOf(port);
   return number > 0 ? "COM" + std::to_string(number) : port;
-}
-
-// Windows has no group to join; why the open failed is the channel's to say.
-std::string OpenFailureHint(const std::string&, int) { return ""; }
-
-std::string LatencyTimerFinding(int timer_ms) {
-  if (timer_ms < 0) return "adapter latency timer not known";
-  return "adapter latency timer " + std::to_string(timer_ms) + " ms";
-}
-
-std::string LatencyTimerRemedy(const std::string&, int timer_ms) {
-  if (timer_ms < 0) {
-    return "if it is an FTDI adapter, set its latency timer to 1 ms in Device Manager, Port "
-           "Settings, Advanced";
-  }
-  return "set it to 1 ms in Device Manager, Port Settings, Advanced";
 }

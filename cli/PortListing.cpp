@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cctype>
 
 #include "cli/Formatting.h"
 
@@ -39,26 +38,6 @@ std::string DetailLine(const PortInfo& port) {
   return line + "\n";
 }
 
-constexpr std::string_view kSerialPrefix = "serial=";
-
-bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) ==
-                  std::toupper(static_cast<unsigned char>(y));
-         });
-}
-
-// "/dev/ttyUSB0 (A600ARJH), /dev/ttyS4 (no serial number)", or that there are none.
-std::string PortsPresent(const std::vector<PortInfo>& ports) {
-  if (ports.empty()) return "no serial ports are present";
-  std::string text = "the ports present: ";
-  for (std::size_t i = 0; i < ports.size(); ++i) {
-    const std::string serial = ports[i].Serial.empty() ? "no serial number" : ports[i].Serial;
-    text += (i > 0 ? ", " : "") + ports[i].Name + " (" + serial + ")";
-  }
-  return text;
-}
-
 }  // namespace
 
 std::string FormatPortList(const std::vector<PortInfo>& ports, bool json) {
@@ -83,35 +62,4 @@ std::string FormatPortList(const std::vector<PortInfo>& ports, bool json) {
     text += DetailLine(port);
   }
   return text;
-}
-
-std::string AdapterSerialOf(const std::string& port, const std::vector<PortInfo>& ports) {
-  const int number = ComNumberOf(port);
-  for (const PortInfo& info : ports) {
-    if (info.Name == port || (!info.ById.empty() && info.ById == port) ||
-        (number > 0 && info.Number == number)) {
-      return info.Serial;
-    }
-  }
-  return "";
-}
-
-bool NamesAdapterSerial(const std::string& given) { return given.rfind(kSerialPrefix, 0) == 0; }
-
-PortMatch ResolvePort(const std::string& given, const std::vector<PortInfo>& ports) {
-  if (!NamesAdapterSerial(given)) return {given, ""};
-  const std::string serial = given.substr(kSerialPrefix.size());
-  std::vector<std::string> matches;
-  for (const PortInfo& port : ports) {
-    if (!serial.empty() && SameTextIgnoringCase(port.Serial, serial)) matches.push_back(port.Name);
-  }
-  if (matches.size() == 1) return {matches.front(), ""};
-  if (matches.empty()) {
-    return {"",
-            "no port has an adapter with the serial number " + serial + "; " + PortsPresent(ports)};
-  }
-  std::string names;
-  for (const std::string& name : matches) names += (names.empty() ? "" : ", ") + name;
-  return {"", std::to_string(matches.size()) + " ports have an adapter with the serial number " +
-                  serial + ": " + names};
 }

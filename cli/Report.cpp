@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "cli/Formatting.h"
+#include "station/LogRecord.h"
 
 namespace {
 
@@ -19,8 +20,7 @@ std::string FormatEta(double seconds) {
   return fmt::format("ETA {}:{:02}", whole / kSecondsPerMinute, whole % kSecondsPerMinute);
 }
 
-// Figures in JSON to a sensible precision: milliseconds, whole bytes.
-double Milliseconds(double seconds) { return std::round(seconds * 1000) / 1000; }
+// Figures in JSON to a sensible precision: whole bytes.
 long WholeBytesPerSecond(std::uint64_t bytes, double seconds) {
   return std::lround(BytesPerSecond(bytes, seconds));
 }
@@ -32,44 +32,10 @@ std::string ReplyMsText(const PortResult& result) {
 std::string EfficiencyText(const PortResult& result) {
   return result.line_efficiency < 0 ? "-" : fmt::format("{:.2f}", result.line_efficiency);
 }
-json OrNull(double value, double scale) {
-  return value < 0 ? json(nullptr) : json(std::round(value * scale) / scale);
-}
-
-std::string OneLine(const std::string& text) {
-  std::string line = text;
-  std::replace(line.begin(), line.end(), '\n', ' ');
-  return line;
-}
-
 }  // namespace
-
-std::string StageName(UpdateStage stage) {
-  switch (stage) {
-    case UpdateStage::kOpen:
-      return "open";
-    case UpdateStage::kEnterFlash:
-      return "enter-flash";
-    case UpdateStage::kChangeBaud:
-      return "change-baud";
-    case UpdateStage::kErase:
-      return "erase";
-    case UpdateStage::kTransfer:
-      return "transfer";
-    case UpdateStage::kExitFlash:
-      return "exit-flash";
-    case UpdateStage::kFinish:
-      break;
-  }
-  return "finish";
-}
 
 std::string_view MessageOutcomeName(UpdateOutcome outcome) {
   return outcome == UpdateOutcome::kNone ? "retry" : OutcomeName(ExitCodeOf(outcome));
-}
-
-double BytesPerSecond(std::uint64_t bytes, double seconds) {
-  return seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
 }
 
 double EtaSeconds(const PortProgress& progress) {
@@ -157,7 +123,7 @@ std::string JsonProgress(const PortProgress& progress) {
        {"percent", progress.percent},
        {"records", progress.records},
        {"records_total", progress.records_total},
-       {"seconds", Milliseconds(progress.seconds)},
+       {"seconds", RoundedSeconds(progress.seconds)},
        // Not known before records are going out.
        {"bytes_per_second", progress.records > 0
                                 ? json(WholeBytesPerSecond(progress.line_bytes, progress.seconds))
@@ -175,29 +141,11 @@ std::string JsonNote(const std::string& text) {
   return JsonText({{"event", "note"}, {"text", text}});
 }
 
-namespace {
-json ResultObject(const PortResult& result) {
-  return {{"port", result.port},
-          {"adapter_serial", result.adapter_serial},
-          {"outcome", OutcomeName(result.code)},
-          {"exit_code", static_cast<int>(result.code)},
-          {"message", result.message},
-          {"seconds", Milliseconds(result.seconds)},
-          {"records", result.records},
-          {"bytes_per_second", WholeBytesPerSecond(result.line_bytes, result.seconds)}};
-}
-
-// What only the end event tells of a pager: how its replies were timed.
-void AddReplyTimes(json& object, const PortResult& result) {
-  object["reply_ms"] = OrNull(result.reply_ms, 10);
-  object["line_efficiency"] = OrNull(result.line_efficiency, 1000);
-}
-}  // namespace
-
 std::string JsonEnd(const PortResult& result) {
-  json object = ResultObject(result);
+  json object = ResultFields(result);
   object["event"] = "end";
-  AddReplyTimes(object, result);
+  object["records"] = result.records;
+  object["bytes_per_second"] = WholeBytesPerSecond(result.line_bytes, result.seconds);
   return JsonText(object);
 }
 
@@ -211,22 +159,4 @@ std::string JsonSummary(const std::vector<PortResult>& results, ExitCode code) {
                    {"outcome", OutcomeName(code)},
                    {"pagers", results.size()},
                    {"failed", failed}});
-}
-
-nlohmann::json LogRecord(const PortResult& result, const std::string& utc_time,
-                         const std::string& file, const std::string& sha256) {
-  return {{"time", utc_time},
-          {"port", result.port},
-          {"adapter_serial", result.adapter_serial},
-          {"file", file},
-          {"sha256", sha256},
-          {"outcome", OutcomeName(result.code)},
-          {"exit_code", static_cast<int>(result.code)},
-          {"message", result.message},
-          {"seconds", Milliseconds(result.seconds)}};
-}
-
-std::string JsonLogRecord(const PortResult& result, const std::string& utc_time,
-                          const std::string& file, const std::string& sha256) {
-  return JsonText(LogRecord(result, utc_time, file, sha256));
 }

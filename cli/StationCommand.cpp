@@ -1,10 +1,10 @@
 #include "cli/StationCommand.h"
 
 #include "cli/Platform.h"
-#include "cli/PortListing.h"
-#include "cli/Station.h"
 #include "cli/StationView.h"
-#include "cli/TraceLog.h"
+#include "station/Station.h"
+#include "station/TraceLog.h"
+#include "station/WallClock.h"
 
 namespace {
 
@@ -18,7 +18,10 @@ std::vector<StationPortSetup> MakeSetups(const FlashPlan& plan,
     setup.index = i;
     setup.given = plan.ports[i];
     setup.port = ports[i];
-    setup.adapter_serial = AdapterSerialOf(ports[i], present);
+    // An adapter named by its serial number is known by it even before it
+    // is plugged in.
+    setup.adapter_serial = ports[i].empty() ? plan.ports[i].substr(plan.ports[i].find('=') + 1)
+                                            : AdapterSerialOf(ports[i], present);
     setup.file_name = plan.hex_file;
     setup.firmware = firmware;
     setup.baud = plan.baud;
@@ -33,8 +36,9 @@ std::vector<StationRow> FirstRows(const std::vector<StationPortSetup>& setups) {
   std::vector<StationRow> rows;
   for (const StationPortSetup& setup : setups) {
     StationRow row;
-    row.port = setup.port;
+    row.port = setup.port.empty() ? setup.given : setup.port;
     row.adapter_serial = setup.adapter_serial;
+    if (setup.port.empty()) row.state = PortState::kAdapterMissing;
     rows.push_back(row);
   }
   return rows;

@@ -6,16 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "cli/ExitCode.h"
 #include "cli/FlashPlan.h"
 #include "engine/Firmware.h"
 #include "link/PortList.h"
+#include "station/ExitCode.h"
 
 class TraceLog;
 
-// Runs a station on `ports` (the plan's ports as they were found among
-// `present`, in the same order) until Ctrl+C sets `interrupt` or the plan's
-// count of pagers has finished; prints the summary.
+// Runs a bench on `ports` (the plan's ports as they were found among
+// `present`, in the same order; empty for an adapter not there yet) until
+// Ctrl+C sets `interrupt` or the plan's count of pagers has finished; prints
+// the summary.
 ExitCode RunStationCommand(const FlashPlan& plan, const std::vector<std::string>& ports,
                            const std::vector<PortInfo>& present,
                            const std::shared_ptr<const CheckedFirmware>& firmware,

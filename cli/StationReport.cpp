@@ -6,17 +6,16 @@
 #include <cmath>
 
 #include "cli/Formatting.h"
+#include "station/LogRecord.h"
 
 namespace {
 
 using nlohmann::json;
 
-// The widest state, "flashing 100%".
-constexpr std::size_t kStateWidth = 13;
-
 struct Widths {
   std::size_t port = 4;
   std::size_t serial = 14;
+  std::size_t state = 5;
 };
 
 Widths WidthsOf(const std::vector<StationRow>& rows) {
@@ -24,8 +23,15 @@ Widths WidthsOf(const std::vector<StationRow>& rows) {
   for (const StationRow& row : rows) {
     widths.port = std::max(widths.port, row.port.size());
     widths.serial = std::max(widths.serial, row.adapter_serial.size());
+    widths.state = std::max(widths.state, FormatPortState(row).size());
   }
   return widths;
+}
+
+// "finished", or "failed: no-response".
+std::string HowItEnded(const StationRow& row) {
+  if (!row.last || *row.last == ExitCode::kFinished) return "finished";
+  return "failed: " + std::string(OutcomeName(*row.last));
 }
 
 std::string LastOutcome(const StationRow& row) {
@@ -33,30 +39,18 @@ std::string LastOutcome(const StationRow& row) {
   return std::string(OutcomeName(*row.last)) + " " + row.last_time;
 }
 
-std::string OneLine(const std::string& text) {
-  std::string line = text;
-  std::replace(line.begin(), line.end(), '\n', ' ');
-  return line;
-}
-
-bool OfPager(StationEventKind kind) {
-  return kind == StationEventKind::kFinished || kind == StationEventKind::kFailed;
-}
-
-double Milliseconds(double seconds) { return std::round(seconds * 1000) / 1000; }
-
 }  // namespace
 
 std::string FormatPortState(const StationRow& row) {
   switch (row.state) {
-    case PortState::kWaiting:
-      return "waiting";
+    case PortState::kConnect:
+      return "connect a pager";
     case PortState::kFlashing:
       return fmt::format("flashing {}%", row.percent);
     case PortState::kRemove:
-      return "remove pager";
-    case PortState::kCannotOpen:
-      return "cannot open";
+      return fmt::format("remove pager #{} ({})", row.number, HowItEnded(row));
+    case PortState::kAdapterMissing:
+      return "adapter missing";
     case PortState::kStopped:
       break;
   }
@@ -67,13 +61,17 @@ std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows) 
   const Widths widths = WidthsOf(rows);
   std::vector<std::string> lines = {
       fmt::format("{:<{}}  {:<{}}  {:<{}}  {:>8}  {:>6}  {}", "PORT", widths.port, "ADAPTER SERIAL",
-                  widths.serial, "STATE", kStateWidth, "FINISHED", "FAILED", "LAST")};
+                  widths.serial, "STATE", widths.state, "FINISHED", "FAILED", "LAST")};
   for (const StationRow& row : rows) {
     lines.push_back(fmt::format("{:<{}}  {:<{}}  {:<{}}  {:>8}  {:>6}  {}", row.port, widths.port,
                                 OrDash(row.adapter_serial), widths.serial, FormatPortState(row),
-                                kStateWidth, row.finished, row.failed, LastOutcome(row)));
+                                widths.state, row.finished, row.failed, LastOutcome(row)));
   }
   return lines;
+}
+
+bool OfPager(StationEventKind kind) {
+  return kind == StationEventKind::kFinished || kind == StationEventKind::kFailed;
 }
 
 std::string_view StationEventName(StationEventKind kind) {
@@ -112,6 +110,9 @@ std::string FormatStationEvent(const StationEvent& event) {
     case StationEventKind::kPortBack:
       break;
   }
+  // A port named by its adapter may never have been seen before.
+  if (!event.message.empty())
+    return event.local_time + " " + event.message + " found as " + event.port;
   return head + " can be opened again";
 }
 
@@ -120,15 +121,11 @@ std::string JsonStationEvent(const StationEvent& event) {
                  {"port", event.port},
                  {"number", event.number},
                  {"time", event.utc_time}};
-  if (OfPager(event.kind)) {
-    const PortResult& result = event.result;
-    object["adapter_serial"] = result.adapter_serial;
-    object["outcome"] = OutcomeName(result.code);
-    object["exit_code"] = static_cast<int>(result.code);
-    object["message"] = result.message;
-    object["seconds"] = Milliseconds(result.seconds);
-  }
+  if (OfPager(event.kind)) object.update(ResultFields(event.result));
   if (event.kind == StationEventKind::kPortLost) object["message"] = event.message;
+  if (event.kind == StationEventKind::kPortBack && !event.message.empty()) {
+    object["serial"] = event.message.substr(event.message.find('=') + 1);
+  }
   return JsonText(object);
 }
 
@@ -168,13 +165,4 @@ std::string JsonStationSummary(const std::vector<StationRow>& rows, ExitCode cod
                    {"finished", finished},
                    {"failed", failed},
                    {"ports", ports}});
-}
-
-std::string JsonStationLogRecord(const PortResult& result, const std::string& utc_time,
-                                 const std::string& file, const std::string& sha256, int number,
-                                 const std::string& station_start) {
-  json record = LogRecord(result, utc_time, file, sha256);
-  record["number"] = number;
-  record["station_start"] = station_start;
-  return JsonText(record);
 }

@@ -7,30 +7,29 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/Station.h"
+#include "station/Station.h"
 
-// "waiting", "flashing 42%", "remove pager", "cannot open", "stopped".
+// What the technician is to do at the port, or what it is doing: "connect a
+// pager", "flashing 42%", "remove pager #12 (finished)", "remove pager #12
+// (failed: no-response)", "adapter missing", "stopped".
 std::string FormatPortState(const StationRow& row);
 // The header and one line per port, columns as wide as their longest entry:
 // port, adapter serial, state, pagers finished and failed, and how the last
 // one ended and when.
 std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows);
 
+// A finished or failed pager's event, which carries its result.
+bool OfPager(StationEventKind kind);
 // "connected", "finished", "failed", "removed", "port-lost", "port-back".
 std::string_view StationEventName(StationEventKind kind);
 // "14:02:11 COM5 #3 failed, rewinds-exceeded: Max. rewind ...", one line.
 std::string FormatStationEvent(const StationEvent& event);
 // One JSON object, no line end: event, port, number, time; a finished or
-// failed pager adds adapter_serial, outcome, exit_code, message, seconds; a
-// lost port adds message.
+// failed pager adds adapter_serial, outcome, exit_code, message, seconds,
+// reply_ms and line_efficiency; a lost port adds message; a port found by
+// its adapter's serial number adds it as serial.
 std::string JsonStationEvent(const StationEvent& event);
 
 // Per port: pagers finished and failed, then all ports together.
 std::string FormatStationSummary(const std::vector<StationRow>& rows);
 std::string JsonStationSummary(const std::vector<StationRow>& rows, ExitCode code);
-
-// The log record of one pager (JsonLogRecord) with its running number and
-// the station's start.
-std::string JsonStationLogRecord(const PortResult& result, const std::string& utc_time,
-                                 const std::string& file, const std::string& sha256, int number,
-                                 const std::string& station_start);

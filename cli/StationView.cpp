@@ -1,60 +1,25 @@
 #include "cli/StationView.h"
 
-#include "cli/Platform.h"
-
-#include <fmt/format.h>
-
+#include "cli/Report.h"
 #include "cli/StationReport.h"
-#include "common/Clock.h"
 
 namespace {
-
-// Redraws at most this often, as the one-shot's progress lines.
-constexpr auto kRedrawSpacing = std::chrono::milliseconds(200);
-
-std::string CursorUp(std::size_t lines) { return fmt::format("\x1b[{}F", lines); }
-constexpr char kEraseLine[] = "\x1b[2K";
-constexpr char kEraseBelow[] = "\x1b[J";
 constexpr char kBell[] = "\a";
-
 }  // namespace
 
-StationView::StationView(ProgressMode mode, bool bell, std::vector<StationRow> rows, std::FILE* out,
-                         std::FILE* err)
-    : mode_(mode), bell_(bell), rows_(std::move(rows)), out_(out), err_(err) {}
-
-void StationView::WriteErr(const std::string& text) { WriteText(err_, text); }
-
-void StationView::WriteOut(const std::string& text) { WriteText(out_, text); }
-
-void StationView::EraseDrawn() {
-  if (drawn_ == 0) return;
-  WriteErr(CursorUp(drawn_) + kEraseBelow);
-  drawn_ = 0;
-}
-
-void StationView::Redraw(bool force) {
-  const auto now = std::chrono::steady_clock::now();
-  if (!force && drawn_ != 0 && now - last_draw_ < kRedrawSpacing) return;
-  last_draw_ = now;
-  std::string text = drawn_ != 0 ? CursorUp(drawn_) : "";
-  const std::vector<std::string> lines = FormatStationRows(rows_);
-  for (const std::string& line : lines) text += kEraseLine + line + "\n";
-  WriteErr(text);
-  drawn_ = lines.size();
-}
-
-void StationView::LineAboveRows(const std::string& line) {
-  EraseDrawn();
-  WriteErr(line + "\n");
-  Redraw(true);
-}
+StationView::StationView(ProgressMode mode, bool bell, std::vector<StationRow> rows,
+                         ITickSource& clock, std::FILE* out, std::FILE* err)
+    : bell_(bell),
+      clock_(clock),
+      rows_(std::move(rows)),
+      screen_(
+          mode, [this] { return FormatStationRows(rows_); }, out, err) {}
 
 void StationView::OnRow(std::size_t index, const StationRow& row) {
   std::lock_guard lock(mutex_);
   const bool state_changed = row.state != rows_[index].state;
   rows_[index] = row;
-  if (mode_ == ProgressMode::kRedraw) Redraw(state_changed);
+  screen_.Redraw(state_changed);
 }
 
 void StationView::OnEvent(const StationEvent& event) {
@@ -66,22 +31,27 @@ void StationView::OnEvent(const StationEvent& event) {
 }
 
 void StationView::ShowEvent(const StationEvent& event) {
-  switch (mode_) {
+  switch (screen_.Mode()) {
     case ProgressMode::kJson:
-      WriteOut(JsonStationEvent(event) + "\n");
+      screen_.Out(JsonStationEvent(event) + "\n");
       break;
     case ProgressMode::kPlain:
-      WriteErr(FormatStationEvent(event) + "\n");
+      screen_.Err(FormatStationEvent(event) + "\n");
       break;
     case ProgressMode::kRedraw:
       // The rows tell the rest; these need someone to look.
       if (event.kind == StationEventKind::kFailed || event.kind == StationEventKind::kPortLost ||
           event.kind == StationEventKind::kPortBack) {
-        LineAboveRows(FormatStationEvent(event));
+        screen_.LineAbove(FormatStationEvent(event));
       }
       break;
     case ProgressMode::kNone:
       break;
+  }
+  // A pager whose replies came late: what that costs and what to do, on
+  // stderr whatever the mode.
+  if (OfPager(event.kind) && !event.result.latency_hint.empty()) {
+    screen_.LineAbove(event.result.latency_hint);
   }
 }
 
@@ -94,34 +64,33 @@ void StationView::RingFor(const StationEvent& event) {
   } else if (event.kind == StationEventKind::kFailed &&
              event.result.code != ExitCode::kInterrupted) {
     Ring();
-    SleepMs(kBellGapMs);
+    clock_.Sleep(kBellGapMs);
     Ring();
   }
 }
 
 void StationView::Ring() {
   std::lock_guard lock(mutex_);
-  WriteErr(kBell);
+  screen_.Err(kBell);
 }
 
 void StationView::OnNote(const std::string& text) {
   std::lock_guard lock(mutex_);
-  if (mode_ == ProgressMode::kJson) {
-    WriteOut(JsonNote(text) + "\n");
-  } else if (mode_ == ProgressMode::kRedraw) {
-    LineAboveRows(text);
+  const std::string line = "tarvex-flash: " + text;
+  if (screen_.Mode() == ProgressMode::kJson) {
+    screen_.Out(JsonNote(line) + "\n");
   } else {
-    WriteErr(text + "\n");
+    screen_.LineAbove(line);
   }
 }
 
 void StationView::Finish(const std::vector<StationRow>& rows, ExitCode code) {
   std::lock_guard lock(mutex_);
   rows_ = rows;
-  if (mode_ == ProgressMode::kRedraw) Redraw(true);
-  if (mode_ == ProgressMode::kJson) {
-    WriteOut(JsonStationSummary(rows, code) + "\n");
+  screen_.Redraw(true);
+  if (screen_.Mode() == ProgressMode::kJson) {
+    screen_.Out(JsonStationSummary(rows, code) + "\n");
     return;
   }
-  WriteOut(FormatStationSummary(rows));
+  screen_.Out(FormatStationSummary(rows));
 }

@@ -1,19 +1,19 @@
-// The streams of a station, shared by its port threads: on a terminal one
-// row per port redrawn in place (with failures and lost ports as lines
-// above it) and a bell; piped, a plain line per event; with --json a JSON
-// line per event on stdout. The summary goes to stdout at the end. Every
-// call takes the one lock, so lines of different ports never mix.
+// The streams of a bench, shared by its port threads: on a terminal one row
+// per port redrawn in place (with failures and lost ports as lines above it)
+// and a bell; piped, a plain line per event; with --json a JSON line per
+// event on stdout. The summary goes to stdout at the end. Every call takes
+// the one lock, so lines of different ports never mix.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "cli/Console.h"
-#include "cli/Station.h"
+#include "cli/LiveScreen.h"
+#include "common/Clock.h"
+#include "station/Station.h"
 
 // Between the two bells of a failure: terminals merge bells closer than
 // about 200 ms into one.
@@ -22,8 +22,9 @@ constexpr std::uint32_t kBellGapMs = 400;
 class StationView final : public IStationListener {
  public:
   // `mode` is kRedraw, kPlain or kJson; with `bell`, one BEL when a pager
-  // finishes and two when one fails.
-  StationView(ProgressMode mode, bool bell, std::vector<StationRow> rows, std::FILE* out = stdout,
+  // finishes and two when one fails, the two `clock`'s kBellGapMs apart.
+  StationView(ProgressMode mode, bool bell, std::vector<StationRow> rows,
+              ITickSource& clock = SystemTickSource(), std::FILE* out = stdout,
               std::FILE* err = stderr);
 
   void OnRow(std::size_t index, const StationRow& row) override;
@@ -36,19 +37,10 @@ class StationView final : public IStationListener {
   void ShowEvent(const StationEvent& event);
   void RingFor(const StationEvent& event);
   void Ring();
-  // A line above the rows, which are drawn again below it.
-  void LineAboveRows(const std::string& line);
-  void EraseDrawn();
-  void Redraw(bool force);
-  void WriteErr(const std::string& text);
-  void WriteOut(const std::string& text);
 
   std::mutex mutex_;
-  const ProgressMode mode_;
   const bool bell_;
+  ITickSource& clock_;
   std::vector<StationRow> rows_;
-  std::FILE* out_;
-  std::FILE* err_;
-  std::size_t drawn_ = 0;
-  std::chrono::steady_clock::time_point last_draw_{};
+  LiveScreen screen_;
 };

@@ -1,6 +1,7 @@
 // The millisecond tick source. On Windows it is GetTickCount and Sleep; on
-// POSIX a monotonic clock cut to 32 bits. Tests install a virtual clock so the
-// reply limits and poll spacing run exactly and instantly.
+// POSIX a monotonic clock cut to 32 bits. Whoever waits is handed one: the
+// system's in the programs, a virtual one in tests, so the reply limits and
+// poll spacing run exactly and instantly there.
 #pragma once
 
 #include <cstdint>
@@ -15,13 +16,6 @@ class ITickSource {
 
 // The platform's own tick source (one implementation file per platform).
 ITickSource& SystemTickSource();
-
-// Installs `source` for the calling thread (null restores the system one);
-// returns the previous one.
-ITickSource* SetTickSource(ITickSource* source);
-
-std::uint32_t TickCount();
-void SleepMs(std::uint32_t ms);
 
 // Time from `from` to `to`: the absolute value of their difference taken as a
 // signed 32-bit number, so a wrap of the counter gives a small elapsed time.

@@ -1,8 +1,8 @@
 #include "common/Globals.h"
 
-thread_local std::int8_t ComPortIndex = 0;
-thread_local std::int32_t FlashBaudRate = 0;
-thread_local std::int32_t ResendTimes = 0;
+std::int8_t ComPortIndex = 0;
+std::int32_t FlashBaudRate = 0;
+std::int32_t ResendTimes = 0;
 
-thread_local TDComm* Comm = nullptr;
-thread_local UpdateFlow* Flow = nullptr;
+TDComm* Comm = nullptr;
+UpdateFlow* Flow = nullptr;

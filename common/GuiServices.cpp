@@ -4,6 +4,12 @@
 
 namespace {
 
+class QuietGui final : public IGuiServices {
+ public:
+  void ProcessMessages() override {}
+  void MessageBox(const std::string&, const std::string&, std::uint32_t) override {}
+};
+
 class ConsoleGui final : public IGuiServices {
  public:
   void ProcessMessages() override {}
@@ -14,20 +20,15 @@ class ConsoleGui final : public IGuiServices {
   }
 };
 
-ConsoleGui console_gui;
-// Per thread, like the engine's globals: each update thread installs its own.
-thread_local IGuiServices* current_gui = &console_gui;
-
 }  // namespace
 
-IGuiServices* SetGuiServices(IGuiServices* services) {
-  IGuiServices* previous = current_gui;
-  current_gui = services != nullptr ? services : &console_gui;
-  return previous;
+// Both keep no state, so one of each serves every thread.
+IGuiServices& QuietGuiServices() {
+  static QuietGui quiet;
+  return quiet;
 }
 
-void ProcessMessages() { current_gui->ProcessMessages(); }
-
-void MessageBox(const std::string& text, const std::string& caption, std::uint32_t style) {
-  current_gui->MessageBox(text, caption, style);
+IGuiServices& ConsoleGuiServices() {
+  static ConsoleGui console;
+  return console;
 }

@@ -1,7 +1,7 @@
 // The two services that the engine and the channel ask of the GUI: pump the
-// pending events, and show a modal box. The window installs its own; without
-// one, a console default prints each box to stderr so the engine runs (and is
-// tested) with no window at all.
+// pending events, and show a modal box. The window hands in its own; a
+// program without a window hands in the quiet ones (nothing to pump, boxes
+// told some other way) or the console ones, which print each box to stderr.
 #pragma once
 
 #include <cstdint>
@@ -23,9 +23,8 @@ class IGuiServices {
                           std::uint32_t style) = 0;
 };
 
-// Installs `services` for the calling thread (null restores the console
-// default); returns the one installed before, so a test can put it back.
-IGuiServices* SetGuiServices(IGuiServices* services);
-
-void ProcessMessages();
-void MessageBox(const std::string& text, const std::string& caption, std::uint32_t style);
+// No window: nothing to pump, and every box goes unseen (its words reach
+// the user through the update's observer instead).
+IGuiServices& QuietGuiServices();
+// No window, but boxes printed to stderr as "[caption] (style) text".
+IGuiServices& ConsoleGuiServices();

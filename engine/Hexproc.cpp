@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/Clock.h"
-#include "common/Globals.h"
-#include "common/GuiServices.h"
 #include "engine/HexRecord.h"
 #include "link/Dcommthread.h"
 
@@ -103,7 +100,10 @@ const std::uint8_t* Bytes(const char* text) { return reinterpret_cast<const std:
 
 }  // namespace
 
-void UpdateFlow::ShowMessage(const MsgType& m) { MessageBox(m.Text, kMainCaption, m.Style); }
+UpdateFlow::UpdateFlow(const UpdateContext& context)
+    : comm_(context.Comm), settings_(context.Settings), gui_(context.Gui), clock_(context.Clock) {}
+
+void UpdateFlow::ShowMessage(const MsgType& m) { gui_.MessageBox(m.Text, kMainCaption, m.Style); }
 
 int UpdateFlow::Run(const std::string& fileName) {
   given_image_.reset();
@@ -126,13 +126,14 @@ int UpdateFlow::RunSteps(const std::string& fileName) {
   stop_honoured_ = false;
   outcome_ = UpdateOutcome::kNone;
   records_sent_ = 0;
+  pumped_for_records_ = false;
   if (StopWanted()) {
     // Asked to stop before it began: nothing is opened, nothing sent.
     outcome_ = UpdateOutcome::kInterrupted;
-  } else if (Comm != nullptr) {
-    Comm->BaudRate = kStartBaudRate;
-    if (Comm->OpenPort()) {
-      Comm->Purge();
+  } else {
+    comm_.BaudRate = kStartBaudRate;
+    if (comm_.OpenPort()) {
+      comm_.Purge();
       for (;;) {
         if (StopWanted() && !stop_honoured_) HonourStop();
         const std::int32_t ran = State;
@@ -145,7 +146,7 @@ int UpdateFlow::RunSteps(const std::string& fileName) {
         }
         if (ran == stFinish) break;
       }
-      if (Comm->ClosePort() && Comm->CloseAbandoned) TellCloseAbandoned();
+      if (comm_.ClosePort() && comm_.CloseAbandoned) TellCloseAbandoned();
     } else {
       TellPortNotOpened();
     }
@@ -185,18 +186,18 @@ void UpdateFlow::TellMessage(const UpdateMessage& message) {
 void UpdateFlow::TellMessage(const MsgType& message) {
   UpdateMessage told{message.Text, message.Style, OutcomeOfMessage(message), {}, 0};
   // Silence on a lost port is the port's doing, not the pager's.
-  if (told.Outcome == UpdateOutcome::kNoResponse && Comm->Lost) {
+  if (told.Outcome == UpdateOutcome::kNoResponse && comm_.Lost) {
     told.Outcome = UpdateOutcome::kPortLost;
-    told.Device = Comm->DeviceName();
-    told.SystemError = Comm->LostError;
+    told.Device = comm_.DeviceName();
+    told.SystemError = comm_.LostError;
   }
   TellMessage(told);
 }
 
 // The channel has shown its own box; the observer hears the same words.
 void UpdateFlow::TellPortNotOpened() {
-  TellMessage(UpdateMessage{Comm->OpenFailureText(), kStyleError, UpdateOutcome::kCannotOpenPort,
-                            Comm->DeviceName(), Comm->LastOpenError});
+  TellMessage(UpdateMessage{comm_.OpenFailureText(), kStyleError, UpdateOutcome::kCannotOpenPort,
+                            comm_.DeviceName(), comm_.LastOpenError});
 }
 
 void UpdateFlow::TellCloseAbandoned() {
@@ -207,15 +208,15 @@ void UpdateFlow::TellCloseAbandoned() {
 
 MsgType UpdateFlow::NoResponseMessage() const {
   MsgType message = msgNoResponse;
-  if (Comm->Lost) {
+  if (comm_.Lost) {
     message.Text += '\n';
-    message.Text += Comm->LostText();
+    message.Text += comm_.LostText();
   }
   return message;
 }
 
 void UpdateFlow::TellCommand(std::string_view bytes) {
-  if (observer_ != nullptr && !bytes.empty()) observer_->OnCommand(bytes, Comm->BaudRate);
+  if (observer_ != nullptr && !bytes.empty()) observer_->OnCommand(bytes, comm_.BaudRate);
 }
 
 void UpdateFlow::Step(const std::string& fileName) {
@@ -290,7 +291,7 @@ void UpdateFlow::StepEnterFlash() {
 }
 
 void UpdateFlow::StepChangeBaud() {
-  const ReplyClass reply = ChangeBaudRate(FlashBaudRate);
+  const ReplyClass reply = ChangeBaudRate(settings_.FlashBaudRate());
   if (reply == rpAck) {
     State = stBaudReady;
   } else {
@@ -320,7 +321,7 @@ void UpdateFlow::StepSendPackage() {
   if (reply == rpAck) {
     ResendCount = 0;
     State = stProgram;
-  } else if (reply == rpNak && ResendCount < ResendTimes) {
+  } else if (reply == rpNak && ResendCount < settings_.ResendTimes()) {
     Message = msgSendFail;
     Image.Seek(RecordStart);
     ++ResendCount;
@@ -360,53 +361,58 @@ MsgType UpdateFlow::FileFailMessage() const {
   return message;
 }
 
-bool UpdateFlow::WaitReply(int limit, std::uint8_t& out) {
-  const std::uint32_t start = TickCount();
+bool WaitForByte(TDComm& comm, IGuiServices& gui, ITickSource& clock, int limit,
+                 std::uint8_t& out) {
+  const std::uint32_t start = clock.TickCount();
   const auto within_limit = [&](std::uint32_t now) {
     return static_cast<std::int64_t>(ElapsedMs(start, now)) < limit;
   };
   std::uint32_t t = start;
   while (within_limit(t)) {
-    if (Comm->ReadByte(&out)) return true;
+    if (comm.ReadByte(&out)) return true;
     // A lost port answers nothing more: no need to wait the limit out.
-    if (Comm->Lost) return false;
+    if (comm.Lost) return false;
     // Poll the tick count in short sleeps: a closed channel fails every
     // read at once, and must not keep a core busy for the whole limit.
-    for (std::uint32_t waited = ElapsedMs(t, TickCount()); waited < kPollSpacingMs;
-         waited = ElapsedMs(t, TickCount())) {
-      SleepMs(std::min(kPollSleepStepMs, kPollSpacingMs - waited));
+    for (std::uint32_t waited = ElapsedMs(t, clock.TickCount()); waited < kPollSpacingMs;
+         waited = ElapsedMs(t, clock.TickCount())) {
+      clock.Sleep(std::min(kPollSleepStepMs, kPollSpacingMs - waited));
     }
-    const std::uint32_t before_pump = TickCount();
-    ProcessMessages();
-    t = TickCount();
+    const std::uint32_t before_pump = clock.TickCount();
+    gui.ProcessMessages();
+    t = clock.TickCount();
     // A menu or a dialog held open can keep the pump past the limit while
     // the reply already waits in the driver: look once more before giving up.
-    if (within_limit(before_pump) && !within_limit(t)) return Comm->ReadByte(&out);
+    if (within_limit(before_pump) && !within_limit(t)) return comm.ReadByte(&out);
   }
   return false;
 }
 
-void UpdateFlow::DiscardStaleInput() { Comm->PurgeInput(); }
+bool UpdateFlow::WaitReply(int limit, std::uint8_t& out) {
+  return WaitForByte(comm_, gui_, clock_, limit, out);
+}
+
+void UpdateFlow::DiscardStaleInput() { comm_.PurgeInput(); }
 
 void UpdateFlow::StartCommand() {
   DiscardStaleInput();
-  command_start_ = TickCount();
+  command_start_ = clock_.TickCount();
 }
 
 ReplyClass UpdateFlow::AwaitReply(std::string_view command) {
   TellCommand(command);
   CommandReply answer;
   answer.Command = command;
-  answer.Rate = Comm->BaudRate;
+  answer.Rate = comm_.BaudRate;
   if (WaitReply(static_cast<int>(kReplyLimitMs), answer.Byte)) answer.Reply = Classify(answer.Byte);
-  answer.ElapsedMs = ElapsedMs(command_start_, TickCount());
+  answer.ElapsedMs = ElapsedMs(command_start_, clock_.TickCount());
   if (observer_ != nullptr) observer_->OnReply(answer);
   return answer.Reply;
 }
 
 ReplyClass UpdateFlow::EnterFlashMode() {
   StartCommand();
-  Comm->WriteByte(&kCmdEnterFlash);
+  comm_.WriteByte(&kCmdEnterFlash);
   return AwaitReply("f");
 }
 
@@ -414,15 +420,15 @@ ReplyClass UpdateFlow::ChangeBaudRate(int rate) {
   StartCommand();
   // An unknown rate sends nothing, yet the reply is still waited for.
   const char* command = RateCommand(rate);
-  if (command != nullptr) Comm->WriteBuffer(Bytes(command), kRateCommandLength);
+  if (command != nullptr) comm_.WriteBuffer(Bytes(command), kRateCommandLength);
   const ReplyClass reply = AwaitReply(command != nullptr ? command : "");
   if (reply == rpAck) {
-    Comm->ClosePort();
-    Comm->BaudRate = rate;
+    comm_.ClosePort();
+    comm_.BaudRate = rate;
     // A failed reopen shows the channel's box; the next command then meets a
     // closed channel and the update ends for want of a reply.
-    if (Comm->ReopenPort()) {
-      SleepMs(kRateChangeSettleMs);
+    if (comm_.ReopenPort()) {
+      clock_.Sleep(kRateChangeSettleMs);
     } else {
       TellPortNotOpened();
     }
@@ -434,12 +440,20 @@ ReplyClass UpdateFlow::EraseFlash() {
   StartCommand();
   // Each erase starts the transfer, and its count of records, over.
   records_sent_ = 0;
-  Comm->WriteBuffer(Bytes(kCmdErase), static_cast<int>(std::strlen(kCmdErase)));
+  comm_.WriteBuffer(Bytes(kCmdErase), static_cast<int>(std::strlen(kCmdErase)));
   return AwaitReply(kCmdErase);
 }
 
+void UpdateFlow::PumpBeforeRecord() {
+  const std::uint32_t now = clock_.TickCount();
+  if (pumped_for_records_ && ElapsedMs(last_record_pump_, now) < kRecordPumpSpacingMs) return;
+  pumped_for_records_ = true;
+  last_record_pump_ = now;
+  gui_.ProcessMessages();
+}
+
 ReplyClass UpdateFlow::SendPackage() {
-  ProcessMessages();
+  PumpBeforeRecord();
   RecordStart = Image.Position();
   ReadFailed = false;
   const std::size_t head = Image.Read(RecordBuffer, kRecordHeadChars);
@@ -460,8 +474,8 @@ ReplyClass UpdateFlow::SendPackage() {
     return FailRead();
   }
   StartCommand();
-  Comm->WriteByte(&kCmdSend);
-  Comm->WriteBuffer(Bytes(RecordBuffer), total - kLineEndChars);
+  comm_.WriteByte(&kCmdSend);
+  comm_.WriteBuffer(Bytes(RecordBuffer), total - kLineEndChars);
   const bool resend = ResendCount > 0;
   if (!resend) ++records_sent_;
   if (observer_ != nullptr) observer_->OnRecord(records_sent_, resend, GetProgress());
@@ -472,16 +486,16 @@ ReplyClass UpdateFlow::SendPackage() {
 
 ReplyClass UpdateFlow::ProgramPackage() {
   StartCommand();
-  Comm->WriteByte(&kCmdProgram);
+  comm_.WriteByte(&kCmdProgram);
   return AwaitReply("p");
 }
 
 ReplyClass UpdateFlow::ExitFlashMode() {
   // The loader needs a moment before it takes the exit command; no events
   // are processed during this pause.
-  SleepMs(kExitPauseMs);
+  clock_.Sleep(kExitPauseMs);
   StartCommand();
-  Comm->WriteByte(&kCmdExitFlash);
+  comm_.WriteByte(&kCmdExitFlash);
   return AwaitReply("q");
 }
 

@@ -9,6 +9,7 @@
 
 #include "common/ReadOnlyFile.h"
 #include "engine/HexImage.h"
+#include "engine/UpdateContext.h"
 #include "engine/UpdateObserver.h"
 
 struct MsgType {
@@ -72,6 +73,10 @@ constexpr std::uint32_t kReplyLimitMs = 1300;
 constexpr std::uint32_t kPollSpacingMs = 96;
 constexpr std::uint32_t kPollSleepStepMs = 8;
 constexpr std::uint32_t kExitPauseMs = 100;
+// Between records the window's events are pumped when this long has passed
+// since the last pump: often enough that it never looks hung, seldom enough
+// that the pump costs the line nothing.
+constexpr std::uint32_t kRecordPumpSpacingMs = 50;
 // After the reopen at the new rate: some adapters (FTDI) leave a stray byte
 // behind a rate change a few milliseconds later. It is waited for here and
 // dropped with the rest of the input before the erase command goes out.
@@ -85,9 +90,15 @@ constexpr char kMainCaption[] = "Tarvex Flasher";
 // rate it does not know. They are fixed strings, not computed.
 const char* RateCommand(int rate);
 
+// Waits up to `limit` ms for one byte from `comm`: each read waits up to the
+// channel's own limit; after a read that came back empty the wait goes on
+// in polls kPollSpacingMs apart, pumping `gui`'s events at each. True with
+// the byte when one came.
+bool WaitForByte(TDComm& comm, IGuiServices& gui, ITickSource& clock, int limit, std::uint8_t& out);
+
 class UpdateFlow {
  public:
-  UpdateFlow() = default;
+  explicit UpdateFlow(const UpdateContext& context);
   ~UpdateFlow() = default;
   UpdateFlow(const UpdateFlow&) = delete;
   UpdateFlow& operator=(const UpdateFlow&) = delete;
@@ -179,7 +190,16 @@ class UpdateFlow {
   // Why the HEX file was refused, shown on the box's second line.
   std::string FileFailReason;
 
+  // Events are pumped before a record once this long has passed.
+  void PumpBeforeRecord();
+
+  TDComm& comm_;
+  const IUpdateSettings& settings_;
+  IGuiServices& gui_;
+  ITickSource& clock_;
   IUpdateObserver* observer_ = nullptr;
+  std::uint32_t last_record_pump_ = 0;
+  bool pumped_for_records_ = false;
   std::shared_ptr<const CheckedFirmware> given_image_;
   std::atomic<bool> stop_requested_{false};
   const std::atomic<bool>* stop_signal_ = nullptr;

@@ -1,26 +1,11 @@
 #include "engine/UpdateSession.h"
 
-#include "common/Globals.h"
-
-UpdateSession::UpdateSession(const std::string& device, std::int32_t baud, std::int32_t resend)
-    : saved_comm_(Comm),
-      saved_flow_(Flow),
-      saved_baud_(FlashBaudRate),
-      saved_resend_(ResendTimes),
-      saved_gui_(SetGuiServices(&gui_)) {
+UpdateSession::UpdateSession(const std::string& device, std::int32_t baud, std::int32_t resend,
+                             ITickSource& clock)
+    : settings_(baud, resend),
+      comm_(QuietGuiServices(), clock),
+      flow_(UpdateContext{comm_, settings_, QuietGuiServices(), clock}) {
   comm_.DevicePath = device;
-  Comm = &comm_;
-  Flow = &flow_;
-  FlashBaudRate = baud;
-  ResendTimes = resend;
-}
-
-UpdateSession::~UpdateSession() {
-  SetGuiServices(saved_gui_);
-  ResendTimes = saved_resend_;
-  FlashBaudRate = saved_baud_;
-  Flow = saved_flow_;
-  Comm = saved_comm_;
 }
 
 void UpdateSession::SetDeviceFactory(SerialDeviceFactory factory) {

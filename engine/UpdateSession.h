@@ -1,9 +1,8 @@
-// One update on the calling thread with a channel and settings of its own,
-// for a program that runs several updates at once, one thread per port.
-// While a session lives, this thread's engine globals (Comm, Flow,
-// FlashBaudRate, ResendTimes) and GUI services are its own; they are put
-// back when it goes. Nothing waits for a click: the observer hears every
-// message, and no box is shown.
+// One update with a channel and settings of its own, for a program that runs
+// several updates at once, one thread per port. A session holds everything
+// its update is given; nothing is shared with any other session, so sessions
+// can be made, run and ended on any thread, in any order. Nothing waits for
+// a click: the observer hears every message, and no box is shown.
 #pragma once
 
 #include <atomic>
@@ -11,16 +10,17 @@
 #include <memory>
 #include <string>
 
-#include "common/GuiServices.h"
+#include "common/Clock.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
 
 class UpdateSession {
  public:
   // An update on `device` (a COM name, or a device path) at `baud` bit/s,
-  // sending a rejected package again up to `resend` times.
-  UpdateSession(const std::string& device, std::int32_t baud, std::int32_t resend);
-  ~UpdateSession();
+  // sending a rejected package again up to `resend` times, waiting on
+  // `clock`.
+  UpdateSession(const std::string& device, std::int32_t baud, std::int32_t resend,
+                ITickSource& clock = SystemTickSource());
   UpdateSession(const UpdateSession&) = delete;
   UpdateSession& operator=(const UpdateSession&) = delete;
 
@@ -36,19 +36,7 @@ class UpdateSession {
   void RequestStop() { flow_.RequestStop(); }
 
  private:
-  // No window: events need no pumping, and boxes are told to the observer.
-  class QuietGui final : public IGuiServices {
-   public:
-    void ProcessMessages() override {}
-    void MessageBox(const std::string&, const std::string&, std::uint32_t) override {}
-  };
-
+  FixedUpdateSettings settings_;
   TDComm comm_;
   UpdateFlow flow_;
-  QuietGui gui_;
-  TDComm* saved_comm_;
-  UpdateFlow* saved_flow_;
-  std::int32_t saved_baud_;
-  std::int32_t saved_resend_;
-  IGuiServices* saved_gui_;
 };

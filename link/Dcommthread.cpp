@@ -1,7 +1,5 @@
 #include "link/Dcommthread.h"
 
-#include "common/Clock.h"
-#include "common/GuiServices.h"
 #include "common/PortIndex.h"
 #include "link/DeviceCloser.h"
 #include "link/PortError.h"
@@ -13,7 +11,8 @@ constexpr std::uint8_t kDefaultXonChar = 0x11;
 constexpr std::uint8_t kDefaultXoffChar = 0x13;
 }  // namespace
 
-TDComm::TDComm() : DeviceFactory(CreateSystemSerialDevice) {}
+TDComm::TDComm(IGuiServices& gui, ITickSource& clock)
+    : DeviceFactory(CreateSystemSerialDevice), gui_(gui), clock_(clock) {}
 
 // The owner closes the port before destroying the channel; closing here too
 // keeps a forgotten close from leaking the device.
@@ -106,7 +105,7 @@ std::string TDComm::LostText() const {
 }
 
 bool TDComm::FailOpen() {
-  MessageBox(OpenFailureText(), "Error", kStyleError);
+  gui_.MessageBox(OpenFailureText(), "Error", kStyleError);
   return false;
 }
 
@@ -139,19 +138,20 @@ bool TDComm::TryOpen() {
 bool TDComm::OpenPort() { return TryOpen() || FailOpen(); }
 
 bool TDComm::ReopenPort() {
-  const std::uint32_t start = TickCount();
+  const std::uint32_t start = clock_.TickCount();
   while (!TryOpen()) {
     const bool may_clear = !settings_refused_ && OpenRefusalMayClear(LastOpenError);
-    if (!may_clear || ElapsedMs(start, TickCount()) + kReopenRetrySpacingMs > kReopenRetryLimitMs) {
+    if (!may_clear ||
+        ElapsedMs(start, clock_.TickCount()) + kReopenRetrySpacingMs > kReopenRetryLimitMs) {
       return FailOpen();
     }
-    SleepMs(kReopenRetrySpacingMs);
+    clock_.Sleep(kReopenRetrySpacingMs);
   }
   return true;
 }
 
 void TDComm::CloseDevice() {
-  CloseAbandoned = !CloseWithin(std::move(Handle), kCloseLimitMs);
+  CloseAbandoned = !CloseWithin(std::move(Handle), kCloseLimitMs, clock_);
   Handle.reset();
 }
 
@@ -175,18 +175,18 @@ bool TDComm::LoseLine() {
 // a silent pager takes as long to give up on and a reply is taken as soon as
 // it comes.
 bool TDComm::ReadWithinLimit(std::uint8_t* out) {
-  const std::uint32_t start = TickCount();
+  const std::uint32_t start = clock_.TickCount();
   for (;;) {
-    const std::uint32_t asked = TickCount();
+    const std::uint32_t asked = clock_.TickCount();
     std::uint32_t done = 0;
     if (!Handle->Read(out, 1, done) && !IsTimeoutError(Handle->LastError())) return LoseLine();
     if (done == 1) return true;
-    const std::uint32_t now = TickCount();
+    const std::uint32_t now = clock_.TickCount();
     if (ElapsedMs(asked, now) > kReadBackAtOnceMs ||
         ElapsedMs(start, now) >= CommTimeouts.ReadConstant) {
       return false;
     }
-    SleepMs(kEarlyReadStepMs);
+    clock_.Sleep(kEarlyReadStepMs);
   }
 }
 

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "common/Clock.h"
+#include "common/GuiServices.h"
 #include "link/SerialDevice.h"
 
 struct THwFlowCtrl {
@@ -35,8 +37,6 @@ struct TBuffer {
   std::uint32_t OutQueue = 1200;
 };
 
-using SerialDeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
-
 // The open after a close of the same port tries again this long, this often,
 // while the driver still refuses it for the close (OpenRefusalMayClear).
 constexpr std::uint32_t kReopenRetryLimitMs = 2000;
@@ -57,7 +57,10 @@ constexpr char kCloseAbandonedText[] =
 
 class TDComm {
  public:
-  TDComm();
+  // `gui` shows the "Can NOT Open" box; `clock` times the reads that the
+  // driver returns early and the retried reopen. Both must outlive the channel.
+  explicit TDComm(IGuiServices& gui = ConsoleGuiServices(),
+                  ITickSource& clock = SystemTickSource());
   ~TDComm();
   TDComm(const TDComm&) = delete;
   TDComm& operator=(const TDComm&) = delete;
@@ -141,6 +144,8 @@ class TDComm {
   bool LoseLine();
   void CloseDevice();
 
+  IGuiServices& gui_;
+  ITickSource& clock_;
   // True when the last open failed in applying the settings, not in the open
   // call itself: the box then gives the system's own words.
   bool settings_refused_ = false;

@@ -6,8 +6,6 @@
 #include <system_error>
 #include <thread>
 
-#include "common/Clock.h"
-
 namespace {
 
 using SystemClock = std::chrono::steady_clock;
@@ -47,14 +45,14 @@ void RunClose(const std::shared_ptr<CloseJob>& job, std::unique_ptr<ISerialDevic
 
 // Whether the close returned within the limit on the tick source and the
 // least real wait.
-bool AwaitClose(CloseJob& job, std::uint32_t start, SystemClock::time_point real_start,
-                std::uint32_t limit_ms) {
+bool AwaitClose(CloseJob& job, ITickSource& clock, std::uint32_t start,
+                SystemClock::time_point real_start, std::uint32_t limit_ms) {
   const auto returned = [&] { return job.returned; };
   std::unique_lock lock(job.mutex);
   if (job.changed.wait_for(lock, kPromptCloseWait, returned)) return true;
-  while (!job.returned && ElapsedMs(start, TickCount()) < limit_ms) {
+  while (!job.returned && ElapsedMs(start, clock.TickCount()) < limit_ms) {
     lock.unlock();
-    SleepMs(kCloseCheckMs);
+    clock.Sleep(kCloseCheckMs);
     lock.lock();
   }
   return job.changed.wait_until(lock, real_start + kLeastRealWait, returned);
@@ -73,9 +71,10 @@ void LetGo(CloseJob& job, std::thread& closer) {
 
 }  // namespace
 
-bool CloseWithin(std::unique_ptr<ISerialDevice> device, std::uint32_t limit_ms) {
+bool CloseWithin(std::unique_ptr<ISerialDevice> device, std::uint32_t limit_ms,
+                 ITickSource& clock) {
   auto job = std::make_shared<CloseJob>();
-  const std::uint32_t start = TickCount();
+  const std::uint32_t start = clock.TickCount();
   const auto real_start = SystemClock::now();
   std::thread closer;
   try {
@@ -85,7 +84,7 @@ bool CloseWithin(std::unique_ptr<ISerialDevice> device, std::uint32_t limit_ms) 
     // been closed by its destructor here, whatever that took.
     return true;
   }
-  if (AwaitClose(*job, start, real_start, limit_ms)) {
+  if (AwaitClose(*job, clock, start, real_start, limit_ms)) {
     closer.join();
     return true;
   }

@@ -63,6 +63,27 @@ void MergePort(std::vector<PortInfo>& ports, const PortInfo& found);
 // numbers (ttyUSB2 before ttyUSB10).
 void SortPorts(std::vector<PortInfo>& ports);
 
+// The serial number of the adapter behind `port`, matched by name, by its
+// /dev/serial/by-id name, or by COM number; empty when not known.
+std::string AdapterSerialOf(const std::string& port, const std::vector<PortInfo>& ports);
+
+// A port given as "serial=FT12AB34": the one whose USB adapter reports that
+// serial number, whatever name the system gave it this time.
+bool NamesAdapterSerial(const std::string& given);
+
+struct PortMatch {
+  std::string name;   // the port to open; empty on an error
+  std::string error;  // why none could be chosen, with the ports present
+  // More than one adapter has the serial number: no later plugging in can
+  // make that one port.
+  bool ambiguous = false;
+};
+
+// The port `given` names among `ports`: a plain name as it is, a serial= form
+// the one port whose adapter has that serial number (in any case, as
+// Windows upper-cases what Linux shows as the adapter reports it).
+PortMatch ResolvePort(const std::string& given, const std::vector<PortInfo>& ports);
+
 // The ports present, in number order (COM ports), then by name.
 std::vector<PortInfo> ListSerialPorts();
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -77,6 +78,10 @@ class ISerialDevice {
 
 // The platform's device for a name such as "COM3" or a path of its own.
 std::unique_ptr<ISerialDevice> CreateSystemSerialDevice();
+
+// Makes the device object for each open of a channel: the platform's driver
+// in the programs, a scripted pager in tests.
+using SerialDeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
 
 // The device a POSIX system opens for `name`: "COM3" is /dev/ttyS2 (COM0
 // names none, ""), anything else a path already. Only the POSIX build

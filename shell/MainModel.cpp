@@ -3,7 +3,6 @@
 #include <span>
 
 #include "common/Globals.h"
-#include "common/GuiServices.h"
 #include "common/PortIndex.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
@@ -45,7 +44,11 @@ constexpr std::uint8_t kOneStopBit = 0;
 
 }  // namespace
 
-MainModel::MainModel(IMainView& view) : view_(view), comm_(std::make_unique<TDComm>()) {
+std::int32_t MainModel::SetupChoices::FlashBaudRate() const { return ::FlashBaudRate; }
+std::int32_t MainModel::SetupChoices::ResendTimes() const { return ::ResendTimes; }
+
+MainModel::MainModel(IMainView& view, IGuiServices& gui, ITickSource& clock)
+    : view_(view), gui_(gui), clock_(clock), comm_(std::make_unique<TDComm>(gui, clock)) {
   comm_->Port = ComPortIndex;
   comm_->BaudRate = kIdleBaudRate;
   comm_->Parity = kNoParity;
@@ -110,7 +113,8 @@ void MainModel::ChooseFile(const std::string& path) {
 }
 
 void MainModel::BtUpdateClick() {
-  if (IsUpdating()) return;
+  // A closed window has no channel left to update over.
+  if (IsUpdating() || closed_) return;
   RunDeferringClose([this] {
     const std::string file_name = view_.FileNameText();
     if (file_name.empty()) {
@@ -122,7 +126,9 @@ void MainModel::BtUpdateClick() {
 }
 
 void MainModel::RunUpdate(const std::string& file_name) {
-  flow_ = std::make_unique<UpdateFlow>();
+  // The window hands the update its channel, its Setup choices, its event
+  // pump and boxes, and its clock.
+  flow_ = std::make_unique<UpdateFlow>(UpdateContext{*Comm, choices_, gui_, clock_});
   Flow = flow_.get();
   view_.SetUpdateButtonEnabled(false);
   view_.SetTimerEnabled(true);

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/Clock.h"
+#include "common/GuiServices.h"
+#include "engine/UpdateContext.h"
 #include "shell/PortMenu.h"
 
 class TDComm;
@@ -46,8 +49,9 @@ constexpr char kNoFileCaption[] = "Opan a file";
 class MainModel {
  public:
   // Creates Comm: the port index from ComPortIndex, 1200 bit/s, 8 data bits,
-  // no parity, one stop bit. Makes no call on the view.
-  explicit MainModel(IMainView& view);
+  // no parity, one stop bit. Makes no call on the view. `gui` is the window's
+  // event pump and boxes, handed with `clock` to Comm and to each update.
+  MainModel(IMainView& view, IGuiServices& gui, ITickSource& clock = SystemTickSource());
   // Destroys Comm if FormClose has not.
   ~MainModel();
   MainModel(const MainModel&) = delete;
@@ -93,7 +97,18 @@ class MainModel {
   void CheckSettingsItems();
   void ChoosePort(std::int8_t index);
 
+  // The Setup choices as the update reads them: the globals as they stand
+  // at the moment it asks, so a choice made during an update takes effect.
+  class SetupChoices final : public IUpdateSettings {
+   public:
+    std::int32_t FlashBaudRate() const override;
+    std::int32_t ResendTimes() const override;
+  };
+
   IMainView& view_;
+  IGuiServices& gui_;
+  ITickSource& clock_;
+  SetupChoices choices_;
   std::unique_ptr<TDComm> comm_;
   std::unique_ptr<UpdateFlow> flow_;
   bool shown_ = false;

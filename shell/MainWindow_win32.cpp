@@ -143,7 +143,7 @@ TFmMain::TFmMain()
       font_(CreateWindowFont(dpi_)),
       accelerators_(
           LoadAcceleratorsW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_ACCELERATORS))),
-      model_(*this) {
+      model_(*this, *this) {
   HMENU menu = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINMENU));
   Create(kWindowClass, kMainCaption, kWindowStyle, CentredWindowBounds(kWindowStyle), menu);
 }

@@ -9,24 +9,11 @@
 #include <vector>
 
 #include "common/CommandLine_win32.h"
-#include "common/GuiServices.h"
 #include "common/WideText_win32.h"
 #include "engine/Hexproc.h"
 #include "shell/MainWindow_win32.h"
 
 namespace {
-
-// The window is the engine's GUI services while it lives.
-class InstalledGuiServices {
- public:
-  explicit InstalledGuiServices(IGuiServices* services) : previous_(SetGuiServices(services)) {}
-  ~InstalledGuiServices() { SetGuiServices(previous_); }
-  InstalledGuiServices(const InstalledGuiServices&) = delete;
-  InstalledGuiServices& operator=(const InstalledGuiServices&) = delete;
-
- private:
-  IGuiServices* previous_;
-};
 
 void PrepareProcess() {
   // The manifest declares DPI awareness; this covers a copy run without it.
@@ -57,7 +44,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show_command) {
   // escaped the start-up, and ends the program.
   try {
     TFmMain form;
-    InstalledGuiServices services(&form);
     form.Show(show_command);
     // TarvexUpd.exe path\to\fw.hex starts with that file chosen.
     const std::vector<std::string> arguments = CommandLineArguments();

@@ -15,7 +15,7 @@ class ChannelTest : public ::testing::Test {
   VirtualClock clock;
   RecordingGui gui;
   ScriptedPager pager{clock};
-  TDComm comm;
+  TDComm comm{gui, clock};
 };
 
 TEST_F(ChannelTest, StartsWithTheFixedLineSettings) {

@@ -48,7 +48,7 @@ class PtyChannel : public ::testing::Test {
   }
 
   RecordingGui gui;
-  TDComm comm;
+  TDComm comm{gui};
   int master_ = -1;
 };
 
@@ -116,7 +116,7 @@ TEST_F(PtyChannel, CloseGivesTheLineBackAsItWasFound) {
 
 TEST_F(PtyChannel, SecondOpenerIsRefused) {
   ASSERT_TRUE(comm.OpenPort());
-  TDComm other;
+  TDComm other{gui};
   other.DevicePath = comm.DevicePath;
   EXPECT_FALSE(other.OpenPort());
   EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Can NOT Open \"" + comm.DevicePath +
@@ -143,7 +143,7 @@ TEST(PosixNames, ComNumbersCountFromTheFirstSerialDevice) {
 
 TEST(PosixNames, ComZeroNamesNoDevice) {
   RecordingGui gui;
-  TDComm comm;
+  TDComm comm{gui};
   comm.Port = -1;
   EXPECT_FALSE(comm.OpenPort());
   EXPECT_EQ(gui.Texts(),

@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <thread>
 
-#include "common/Globals.h"
 #include "engine/Hexproc.h"
 #include "engine/UpdateSession.h"
 #include "link/Dcommthread.h"
@@ -11,7 +12,6 @@
 #include "tests/support/RecordingGui.h"
 #include "tests/support/RecordingObserver.h"
 #include "tests/support/ScriptedPager.h"
-#include "tests/support/UpdateSettings.h"
 #include "tests/support/VirtualClock.h"
 
 namespace {
@@ -48,13 +48,15 @@ class FlowTest : public ::testing::Test {
   }
 
   TempDir dir;
+  UpdateContext Context() { return {comm, settings, gui, clock}; }
+
   VirtualClock clock{1000};
   RecordingGui gui;
   ScriptedPager pager{clock};
-  TDComm comm;
-  ScopedUpdateSettings settings{comm, 4800, 3};
+  TDComm comm{gui, clock};
+  FixedUpdateSettings settings{4800, 3};
   RecordingObserver observer;
-  UpdateFlow flow;
+  UpdateFlow flow{Context()};
 };
 
 TEST_F(FlowTest, NormalUpdateSendsEveryCommandInOrder) {
@@ -94,12 +96,10 @@ TEST_F(FlowTest, NormalUpdateSendsEveryCommandInOrder) {
 
 TEST_F(FlowTest, ProgressIsCompleteWhenTheFinishedBoxShows) {
   std::vector<int> seen;
-  Flow = &flow;
-  gui.on_pump = [&] { seen.push_back(Flow->GetProgress()); };
+  gui.on_pump = [&] { seen.push_back(flow.GetProgress()); };
   int at_box = -1;
-  gui.on_box = [&](const ShownBox&) { at_box = Flow->GetProgress(); };
+  gui.on_box = [&](const ShownBox&) { at_box = flow.GetProgress(); };
   Run(TwoRecordFile());
-  Flow = nullptr;
   EXPECT_EQ(at_box, 100);
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.front(), 0);
@@ -111,7 +111,7 @@ class RateCommands : public FlowTest,
                      public ::testing::WithParamInterface<std::pair<int, const char*>> {};
 
 TEST_P(RateCommands, AsksThePagerForTheChosenRate) {
-  FlashBaudRate = GetParam().first;
+  settings.Rate = GetParam().first;
   Run(TwoRecordFile());
   EXPECT_EQ(pager.CommandTexts().at(1), GetParam().second);
   EXPECT_EQ(pager.commands.at(2).rate, static_cast<std::uint32_t>(GetParam().first));
@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(Rates, RateCommands,
                                            std::pair{9600, "b96006A"}));
 
 TEST_F(FlowTest, UnsetRateSendsNoCommandAndWaitsInVain) {
-  FlashBaudRate = 0;
+  settings.Rate = 0;
   Run(TwoRecordFile());
   EXPECT_EQ(pager.wire, "f");
   EXPECT_EQ(gui.Texts(), Texts{"No response from the pager, flash now terminated."});
@@ -153,7 +153,7 @@ TEST_F(FlowTest, ReplyWithinTheLimitIsTakenLaterOneIsNot) {
   comm.DeviceFactory = late.Factory();
   late.respond = [](const SentCommand&, int) { return PagerReply::Ack(1600); };
   gui.boxes.clear();
-  UpdateFlow second;
+  UpdateFlow second{Context()};
   second.Run(TwoRecordFile());
   EXPECT_EQ(late.wire, "f");
   EXPECT_EQ(gui.Texts(), Texts{"No response from the pager, flash now terminated."});
@@ -172,11 +172,31 @@ TEST_F(FlowTest, ClosedChannelIsPolledEvery96MsUntilTheLimit) {
   for (std::uint32_t step : clock.sleeps) EXPECT_LE(step, kPollSleepStepMs);
 }
 
+// Between records the window's events are pumped by time, not once a record:
+// a window pumped only now and then looks hung, one pumped at every record
+// costs the line time.
+TEST_F(FlowTest, EventsArePumpedBetweenRecordsEveryFewTensOfMilliseconds) {
+  std::vector<std::string> records;
+  for (std::uint16_t i = 0; i < 20; ++i) records.push_back(HexRecordText(16 * i, 0, Bytes(16)));
+  records.push_back(kEndRecordLine);
+  pager.respond = [](const SentCommand&, int) { return PagerReply::Ack(10); };
+  std::vector<std::uint32_t> pumps;
+  gui.on_pump = [&] { pumps.push_back(clock.Now()); };
+  Run(dir.Write("fw.hex", HexFileText(records)));
+  ASSERT_GE(pumps.size(), 5u);
+  for (std::size_t i = 1; i < pumps.size(); ++i) {
+    EXPECT_GE(pumps[i] - pumps[i - 1], kRecordPumpSpacingMs);
+    EXPECT_LE(pumps[i] - pumps[i - 1], kRecordPumpSpacingMs + 20);  // a record's "s" and "p"
+  }
+}
+
 TEST_F(FlowTest, WaitSurvivesTheTickCounterWrapping) {
   VirtualClock near_wrap(0xFFFFFF00u);
+  TDComm closed(gui, near_wrap);
+  UpdateFlow wrapped({closed, settings, gui, near_wrap});
   std::uint8_t byte = 0;
   const std::uint32_t start = near_wrap.Now();
-  EXPECT_FALSE(flow.WaitReply(1300, byte));
+  EXPECT_FALSE(wrapped.WaitReply(1300, byte));
   EXPECT_EQ(near_wrap.Now() - start, 1344u);
 }
 
@@ -192,7 +212,7 @@ struct Fault {
 class Faults : public FlowTest, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(Faults, EndWithTheirMessageAndTheExitCommandWhenDue) {
-  ResendTimes = 0;
+  settings.Resends = 0;
   Reject(GetParam().command, GetParam().reply, 1);
   Run(TwoRecordFile());
   EXPECT_EQ(gui.Texts(), Texts{GetParam().message});
@@ -340,7 +360,7 @@ TEST_F(FlowTest, WaitKeepsItsTimesWhereTheDriverIgnoresTheReadLimit) {
   silent.respond = [](const SentCommand&, int) { return PagerReply::Silence(); };
   comm.DeviceFactory = silent.Factory();
   gui.boxes.clear();
-  UpdateFlow second;
+  UpdateFlow second{Context()};
   second.Run(TwoRecordFile());
   EXPECT_EQ(gui.Texts(), Texts{kNoResponse});
   EXPECT_EQ(clock.Now() - silent.commands.at(0).at_ms, 1500u);
@@ -363,7 +383,7 @@ TEST_F(FlowTest, PulledOutAdapterEndsTheUpdateAtOnceAndLeavesThePortFree) {
   pager.hung_up = false;
   pager.respond = nullptr;
   gui.boxes.clear();
-  UpdateFlow second;
+  UpdateFlow second{Context()};
   second.Run(TwoRecordFile());
   EXPECT_EQ(gui.Texts(), Texts{kFinishedText});
 }
@@ -386,7 +406,7 @@ struct Resends {
 class ResendCounts : public FlowTest, public ::testing::WithParamInterface<Resends> {};
 
 TEST_P(ResendCounts, SendTheRejectedRecordAgainUpToTheCount) {
-  ResendTimes = GetParam().resend_times;
+  settings.Resends = GetParam().resend_times;
   Reject("s" + kRecB, PagerReply::Nak(), GetParam().naks);
   Run(TwoRecordFile());
   const Texts boxes = gui.Texts();
@@ -410,9 +430,9 @@ INSTANTIATE_TEST_SUITE_P(Counts, ResendCounts,
                                            Resends{5, 6, 5, false}, Resends{4, 4, 4, true}));
 
 TEST_F(FlowTest, ResendCountChangedDuringTheUpdateTakesEffectAtOnce) {
-  ResendTimes = 5;
+  settings.Resends = 5;
   Reject("s" + kRecA, PagerReply::Nak());
-  gui.on_box = [](const ShownBox&) { ResendTimes = 1; };
+  gui.on_box = [this](const ShownBox&) { settings.Resends = 1; };
   Run(TwoRecordFile());
   EXPECT_EQ(gui.Texts(),
             (Texts{"Fail to send code-package.",
@@ -604,27 +624,35 @@ TEST(Messages, TableHoldsTheTwelveTextsAndEqualityNeedsBothFields) {
   EXPECT_EQ(OutcomeOfMessage(MsgType{msgFinished.Text, 16}), Outcome::kNone);
 }
 
-// Several updates at once share one checked image; each runs on a thread's
-// own globals, which the session puts back afterwards.
-TEST_F(FlowTest, SessionSendsAGivenImageOnItsOwnGlobals) {
+// Several updates at once share one checked image, each session on its own
+// channel and settings: two alive at once, one run on another thread than
+// the one that made it, ended in the other order than they were made.
+TEST_F(FlowTest, SessionsKeepTheirOwnChannelAndRateOnAnyThreadInAnyOrder) {
   std::string reason;
   const auto firmware = CheckedFirmware::Check(HexFileText({kRecA, kRecB, kEndRecordLine}), reason);
   ASSERT_NE(firmware, nullptr) << reason;
   const std::atomic<bool> stop{false};
-  RecordingObserver seen;
-  {
-    UpdateSession session("/dev/pager7", 9600, 0);
-    session.SetDeviceFactory(pager.Factory());
-    EXPECT_EQ(session.Run(firmware, "fw.hex", seen, &stop), Outcome::kFinished);
-  }
+  ScriptedPager other(clock);
+  RecordingObserver seen_first;
+  RecordingObserver seen_second;
+  auto first = std::make_unique<UpdateSession>("/dev/pager7", 9600, 0, clock);
+  auto second = std::make_unique<UpdateSession>("/dev/pager8", 2400, 0, clock);
+  first->SetDeviceFactory(pager.Factory());
+  second->SetDeviceFactory(other.Factory());
+  Outcome first_outcome = Outcome::kNone;
+  std::thread([&] { first_outcome = first->Run(firmware, "fw.hex", seen_first, &stop); }).join();
+  first.reset();
+  EXPECT_EQ(second->Run(firmware, "fw.hex", seen_second, &stop), Outcome::kFinished);
+  second.reset();
+  EXPECT_EQ(first_outcome, Outcome::kFinished);
   EXPECT_EQ(pager.opened_names.front(), "/dev/pager7");
   EXPECT_EQ(pager.CommandTexts(),
             (Texts{"f", "b96006A", "e0", "s" + kRecA, "p", "s" + kRecB, "p", "q"}));
-  EXPECT_TRUE(gui.boxes.empty());  // told to the observer, not shown
-  EXPECT_EQ(seen.MessageOutcomes(), std::vector<Outcome>{Outcome::kFinished});
-  EXPECT_EQ(Comm, &comm);
-  EXPECT_EQ(FlashBaudRate, 4800);
-  EXPECT_EQ(ResendTimes, 3);
+  EXPECT_EQ(other.opened_names.front(), "/dev/pager8");
+  EXPECT_EQ(other.CommandTexts().at(1), "b2400DC");
+  EXPECT_TRUE(gui.boxes.empty());  // told to the observers, not shown
+  EXPECT_EQ(seen_first.MessageOutcomes(), std::vector<Outcome>{Outcome::kFinished});
+  EXPECT_EQ(seen_second.MessageOutcomes(), std::vector<Outcome>{Outcome::kFinished});
   EXPECT_EQ(firmware.use_count(), 1);
 }
 
@@ -634,7 +662,9 @@ TEST_F(FlowTest, SessionSendsAGivenImageOnItsOwnGlobals) {
 // command has arrived.
 struct StopCase {
   const char* name;
-  int command;  // 1-based: the command whose reply is awaited; 0 before the run
+  // 1-based: the command whose reply is awaited; 0 before the run; -1 as
+  // the file is ready, between the port's opening and "f".
+  int command;
   PagerReply reply;
   Texts commands;
   std::uint32_t exit_rate;  // 0: no "q"
@@ -646,6 +676,9 @@ class Stops : public FlowTest, public ::testing::WithParamInterface<StopCase> {}
 TEST_P(Stops, LeaveThePagerOutOfFlashMode) {
   const StopCase& c = GetParam();
   if (c.command == 0) flow.RequestStop();
+  observer.on_state = [&](std::int32_t state) {
+    if (c.command == -1 && state == stFileReady) flow.RequestStop();
+  };
   pager.respond = [&](const SentCommand&, int index) {
     if (index + 1 != c.command) return PagerReply::Ack();
     flow.RequestStop();
@@ -666,6 +699,7 @@ INSTANTIATE_TEST_SUITE_P(
     EachMoment, Stops,
     ::testing::Values(
         StopCase{"BeforeTheRun", 0, PagerReply::Ack(), {}, 0, Outcome::kInterrupted},
+        StopCase{"BeforeF", -1, PagerReply::Ack(), {}, 0, Outcome::kInterrupted},
         StopCase{
             "WhileFIsAnswered", 1, PagerReply::Ack(800), {"f", "q"}, 1200, Outcome::kInterrupted},
         StopCase{"WhileFIsUnanswered", 1, PagerReply::Silence(), {"f"}, 0, Outcome::kNoResponse},

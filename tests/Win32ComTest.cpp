@@ -12,7 +12,6 @@
 #include "link/PortList.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
-#include "tests/support/UpdateSettings.h"
 
 namespace {
 
@@ -30,7 +29,7 @@ std::uint8_t Exchange(TDComm& comm, const std::string& command) {
 
 TEST(Win32Com, TalksToThePagerAndReopensAtTheNewRate) {
   RecordingGui gui;
-  TDComm comm;
+  TDComm comm{gui};
   ASSERT_TRUE(comm.OpenPort()) << "COM1 is not mapped to the pager emulator";
   EXPECT_TRUE(comm.Purge());
   EXPECT_EQ(Exchange(comm, "f"), 0x06);
@@ -53,7 +52,7 @@ TEST(Win32Com, TalksToThePagerAndReopensAtTheNewRate) {
 
 TEST(Win32Com, MissingPortShowsTheBox) {
   RecordingGui gui;
-  TDComm comm;
+  TDComm comm{gui};
   comm.Port = -1;
   EXPECT_FALSE(comm.OpenPort());
   EXPECT_EQ(gui.Texts(),
@@ -62,15 +61,15 @@ TEST(Win32Com, MissingPortShowsTheBox) {
 
 TEST(Win32Com, CompleteUpdate) {
   RecordingGui gui;
-  TDComm comm;
-  ScopedUpdateSettings settings(comm, 4800, 3);
+  TDComm comm{gui};
+  const FixedUpdateSettings settings(4800, 3);
   TempDir dir;
   std::vector<std::string> records = {HexRecordText(0, 4, {0x00, 0x01})};
   for (std::uint16_t address = 0; address < 0x80; address += 16) {
     records.push_back(HexRecordText(address, 0, Bytes(16, static_cast<std::uint8_t>(address))));
   }
   records.push_back(kEndRecordLine);
-  UpdateFlow flow;
+  UpdateFlow flow({comm, settings, gui, SystemTickSource()});
   flow.Run(dir.Write("fw.hex", HexFileText(records)));
   EXPECT_EQ(gui.Texts(), std::vector<std::string>{"Firmware updated finished."});
   EXPECT_FALSE(comm.IsOpened());

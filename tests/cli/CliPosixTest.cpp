@@ -16,6 +16,7 @@
 #include "cli/FlashPlan.h"
 #include "cli/Platform.h"
 #include "cli/PortListing.h"
+#include "station/Advice.h"
 #include "tests/support/HexText.h"
 
 namespace {

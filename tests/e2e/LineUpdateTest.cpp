@@ -15,7 +15,6 @@
 #include "tests/e2e/PagerProcess.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
-#include "tests/support/UpdateSettings.h"
 
 namespace {
 
@@ -55,7 +54,7 @@ class LineUpdate : public ::testing::Test {
     comm.DevicePath = pager.Start(options);
     ASSERT_FALSE(comm.DevicePath.empty()) << "the pager emulator did not start";
     const auto start = SteadyClock::now();
-    UpdateFlow flow;
+    UpdateFlow flow({comm, settings, gui, SystemTickSource()});
     flow.Run(path);
     seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
     EXPECT_FALSE(comm.IsOpened());
@@ -76,8 +75,8 @@ class LineUpdate : public ::testing::Test {
 
   TempDir dir;
   RecordingGui gui;
-  TDComm comm;
-  ScopedUpdateSettings settings{comm, 4800, 3};
+  TDComm comm{gui};
+  FixedUpdateSettings settings{4800, 3};
   PagerProcess pager;
   std::string hex_text;
   double seconds = 0;

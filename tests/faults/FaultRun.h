@@ -20,7 +20,6 @@
 #include "tests/faults/LineRecorder.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
-#include "tests/support/UpdateSettings.h"
 
 // A box as the user sees it: text and icon.
 struct Box {
@@ -115,14 +114,14 @@ inline RunResult RunAgainstPager(const RunPlan& plan) {
     RecordingGui gui;
     LineRecorder recorder;
     PagerProcess pager(dir.path().string());
-    TDComm comm;
+    TDComm comm(gui);
     comm.DeviceFactory = recorder.Factory();
     recorder.pause_after_read = plan.host_pause_after_reply;
     comm.DevicePath = pager.Start(plan.pager_options);
     result.pager_started = !comm.DevicePath.empty();
     if (!result.pager_started) return result;
 
-    ScopedUpdateSettings settings(comm, 4800, plan.resend_times);
+    const FixedUpdateSettings settings(4800, plan.resend_times);
 
     bool hung_up = false;
     gui.on_pump = [&] {
@@ -135,7 +134,7 @@ inline RunResult RunAgainstPager(const RunPlan& plan) {
 
     const auto start = std::chrono::steady_clock::now();
     {
-      UpdateFlow flow;
+      UpdateFlow flow({comm, settings, gui, SystemTickSource()});
       flow.Run(hex_path);
       result.hex_file_closed = !flow.HexFile.IsOpen() && NobodyHolds(hex_path);
     }

@@ -22,7 +22,6 @@
 #include "tests/fuzz/InstantLine.h"
 #include "tests/support/HexText.h"
 #include "tests/support/RecordingGui.h"
-#include "tests/support/UpdateSettings.h"
 #include "tests/support/VirtualClock.h"
 
 namespace {
@@ -56,9 +55,9 @@ class InstantUpdate : public ::testing::Test {
   VirtualClock clock{5000};
   RecordingGui gui;
   InstantLine line;
-  TDComm comm;
-  ScopedUpdateSettings settings{comm, 9600, 3};
-  UpdateFlow flow;
+  TDComm comm{gui, clock};
+  FixedUpdateSettings settings{9600, 3};
+  UpdateFlow flow{{comm, settings, gui, clock}};
 };
 
 // ---- Files that cannot be opened --------------------------------------------
@@ -265,21 +264,21 @@ TransferFigures Transfer(UpdateFlow& flow, InstantLine& line, RecordingGui& gui,
                          const std::string& path) {
   TransferFigures figures;
   bool record_next = false;
+  figures.progress.reserve(1 << 20);
+  // The figure is read as each record goes, as a window's timer would.
   line.on_write = [&](const std::string& bytes) {
     if (record_next) {
       ++figures.records_sent;
       figures.digest += RecordHash(bytes);
     }
     record_next = bytes == "s";
+    if (record_next) figures.progress.push_back(flow.GetProgress());
   };
-  figures.progress.reserve(1 << 20);
-  gui.on_pump = [&] { figures.progress.push_back(flow.GetProgress()); };
   gui.on_box = [&](const ShownBox&) { figures.progress.push_back(flow.GetProgress()); };
   heap::ResetPeak();
   const std::size_t held_before = heap::Live();
   flow.Run(path);
   figures.peak_over_start = heap::Peak() - held_before;
-  gui.on_pump = nullptr;
   gui.on_box = nullptr;
   line.on_write = nullptr;
   return figures;

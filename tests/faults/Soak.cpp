@@ -116,10 +116,8 @@ int main(int argc, char** argv) {
     const int descriptors_with_pagers = OpenDescriptorCount();
 
     RecordingGui gui;
-    TDComm comm;
-    Comm = &comm;
-    FlashBaudRate = 9600;
-    ResendTimes = 3;
+    TDComm comm(gui);
+    const FixedUpdateSettings settings(9600, 3);
     int clean_updates = 0;
     for (int update = 0; update < updates; ++update) {
       const Kind kind = KindOf(update);
@@ -132,10 +130,8 @@ int main(int argc, char** argv) {
       clean_updates += kind == Kind::kClean ? 1 : 0;
       gui.boxes.clear();
       {
-        UpdateFlow flow;
-        Flow = &flow;
+        UpdateFlow flow({comm, settings, gui, SystemTickSource()});
         flow.Run(file);
-        Flow = nullptr;
         if (flow.HexFile.IsOpen()) tally.Fail(update, "the HEX file was left open");
       }
       ++tally.updates;
@@ -147,7 +143,6 @@ int main(int argc, char** argv) {
                                std::to_string(OpenDescriptorCount()) + " after");
       }
     }
-    Comm = nullptr;
 
     if (!clean_pager.Stop() || !rejecting_pager.Stop()) tally.FailAtEnd("a pager failed");
     if (clean_updates > 0 && clean_pager.ProgrammedImage() != ImageOfHex(HexFileText(kFirmware))) {

@@ -24,7 +24,6 @@
 #include "tests/fuzz/FuzzHarness.h"
 #include "tests/fuzz/InstantLine.h"
 #include "tests/support/RecordingGui.h"
-#include "tests/support/UpdateSettings.h"
 #include "tests/support/VirtualClock.h"
 
 namespace {
@@ -141,8 +140,8 @@ std::string WriteScratchFile(std::string_view bytes) {
   return path;
 }
 
-// Puts the channel, the settings the update reads, the clock and the GUI in
-// place for one input, and the old ones back afterwards.
+// The channel, the settings the update reads, the clock and the GUI of one
+// input's update.
 class Bench {
  public:
   Bench() { comm.DeviceFactory = line.Factory(); }
@@ -153,8 +152,10 @@ class Bench {
   VirtualClock clock;
   RecordingGui gui;
   InstantLine line;
-  TDComm comm;
-  ScopedUpdateSettings settings{comm, 9600, kResendsAllowed};
+  TDComm comm{gui, clock};
+  FixedUpdateSettings settings{9600, kResendsAllowed};
+
+  UpdateContext Context() { return {comm, settings, gui, clock}; }
 };
 
 std::string ReadRecordByRecord(const std::string& path, bool expect_accepted,
@@ -170,7 +171,7 @@ std::string ReadRecordByRecord(const std::string& path, bool expect_accepted,
     }
     record_next = written == "s";
   };
-  UpdateFlow flow;
+  UpdateFlow flow(bench.Context());
   const bool opened = flow.OpenHexFile(path);
   if (opened != expect_accepted) {
     return std::string("opening the file ") + (opened ? "accepted" : "refused") +
@@ -248,7 +249,7 @@ std::string RunWholeUpdate(const std::string& path, bool accepted, std::string_v
     }
     return kAckByte;
   };
-  UpdateFlow flow;
+  UpdateFlow flow(bench.Context());
   flow.Run(path);
   if (!trace.fault.empty()) return trace.fault;
   if (bench.comm.IsOpened() || bench.line.open_devices != 0) return "the port was left open";

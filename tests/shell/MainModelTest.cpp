@@ -51,6 +51,7 @@ class ModelTest : public ::testing::Test {
   ModelTest() {
     Comm->DeviceFactory = pager.Factory();
     view.model = &model;
+    view.gui = &gui;
     gui.on_pump = [this] {
       if (view.timer_enabled) model.Timer1Timer();
       if (during_update) during_update();
@@ -80,7 +81,7 @@ class ModelTest : public ::testing::Test {
   RecordingGui gui;
   ScriptedPager pager{clock};
   FakeMainView view;
-  MainModel model{view};
+  MainModel model{view, gui, clock};
   std::function<void()> during_update;
 };
 
@@ -90,12 +91,13 @@ class Construction : public ::testing::TestWithParam<int> {
  protected:
   FreshGlobals globals;
   FakeMainView view;
+  RecordingGui gui;
 };
 
 TEST_P(Construction, CreatesTheChannelIdleAtTheSettingsPort) {
   ComPortIndex = static_cast<std::int8_t>(GetParam());
   {
-    MainModel model(view);
+    MainModel model(view, gui);
     ASSERT_NE(Comm, nullptr);
     EXPECT_EQ(Comm->Port, GetParam());
     EXPECT_EQ(Comm->BaudRate, 1200);
@@ -367,6 +369,8 @@ TEST_F(ModelTest, UpdateRunsWithTheButtonDisabledAndTheTimerOnThenReturnsToIdle)
 
 TEST_F(ModelTest, TimerShowsTheProgressAsBarAndPercentage) {
   ShowReady();
+  // Replies take their time, so events are pumped between the records.
+  pager.respond = [](const SentCommand&, int) { return PagerReply::Ack(30); };
   model.BtUpdateClick();
   // Drop the first show's 0 and the return to idle at the end.
   ASSERT_GE(view.positions.size(), 3u);

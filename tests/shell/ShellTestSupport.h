@@ -107,9 +107,10 @@ class FakeMainView final : public IMainView {
     if (on_open_dialog) on_open_dialog();
     return dialog_answer;
   }
+  // The window's own boxes go where the engine's go.
   void ShowMessage(const std::string& text, const std::string& caption,
                    std::uint32_t style) override {
-    MessageBox(text, caption, style);
+    if (gui != nullptr) gui->MessageBox(text, caption, style);
   }
 
   bool IsChecked(const std::string& item) const {
@@ -118,6 +119,7 @@ class FakeMainView final : public IMainView {
   }
 
   MainModel* model = nullptr;
+  IGuiServices* gui = nullptr;
   std::map<std::string, bool> checks;
   bool button_enabled = true;
   std::vector<bool> button_changes;

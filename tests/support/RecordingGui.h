@@ -1,5 +1,6 @@
 // GUI services that remember every box instead of showing it, and count the
 // event pumps; a test can hook either to act in the middle of an update.
+// Hand it to the channel and the update as their services.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +18,7 @@ struct ShownBox {
 
 class RecordingGui final : public IGuiServices {
  public:
-  RecordingGui() { previous_ = SetGuiServices(this); }
-  ~RecordingGui() override { SetGuiServices(previous_); }
+  RecordingGui() = default;
   RecordingGui(const RecordingGui&) = delete;
   RecordingGui& operator=(const RecordingGui&) = delete;
 
@@ -42,7 +42,4 @@ class RecordingGui final : public IGuiServices {
   int pumps = 0;
   std::function<void()> on_pump;
   std::function<void(const ShownBox&)> on_box;
-
- private:
-  IGuiServices* previous_ = nullptr;
 };

@@ -1,6 +1,7 @@
 // An update observer that keeps everything it is told, for tests to compare.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,7 +17,10 @@ struct ReplySeen {
 
 class RecordingObserver final : public IUpdateObserver {
  public:
-  void OnState(std::int32_t state, UpdateStage, int) override { states.push_back(state); }
+  void OnState(std::int32_t state, UpdateStage, int) override {
+    states.push_back(state);
+    if (on_state) on_state(state);
+  }
   void OnCommand(std::string_view bytes, std::int32_t rate) override {
     commands.emplace_back(bytes);
     command_rates.push_back(rate);
@@ -41,4 +45,5 @@ class RecordingObserver final : public IUpdateObserver {
   std::vector<std::pair<int, bool>> records;
   std::vector<UpdateMessage> messages;
   std::vector<UpdateOutcome> ends;
+  std::function<void(std::int32_t)> on_state;
 };

@@ -51,7 +51,7 @@ class ScriptedDevice final : public ISerialDevice {
   bool Purge(std::uint32_t flags) override {
     line_.calls.push_back("purge " + std::to_string(flags));
     ++line_.purges;
-    if (line_.hung_up) return Fail(line_.hang_up_error);
+    if (Gone()) return Fail(line_.hang_up_error);
     // Only what has arrived is dropped; a reply still on its way is not.
     if ((flags & (kPurgeRxAbort | kPurgeRxClear)) != 0) {
       std::erase_if(line_.pending_,
@@ -63,11 +63,11 @@ class ScriptedDevice final : public ISerialDevice {
     done = 0;
     line_.read_times.push_back(line_.clock_.Now());
     if (count == 0) return false;
-    if (line_.hung_up && !line_.hung_up_reads_time_out) return Fail(line_.hang_up_error);
+    if (Gone() && !line_.hung_up_reads_time_out) return Fail(line_.hang_up_error);
     auto& pending = line_.pending_;
     const std::uint32_t now = line_.clock_.Now();
     const std::uint32_t limit = line_.reads_ignore_time_limit ? 0 : line_.read_limit_ms_;
-    if (!line_.hung_up && !pending.empty() && pending.front().due <= now + limit) {
+    if (!Gone() && !pending.empty() && pending.front().due <= now + limit) {
       line_.clock_.Advance(pending.front().due > now ? pending.front().due - now : 0);
       data[0] = pending.front().byte;
       pending.pop_front();
@@ -79,7 +79,7 @@ class ScriptedDevice final : public ISerialDevice {
   }
   bool Write(const std::uint8_t* data, std::uint32_t count, std::uint32_t& done) override {
     done = 0;
-    if (line_.hung_up) return Fail(line_.hang_up_error);
+    if (Gone()) return Fail(line_.hang_up_error);
     const std::uint32_t accepted = line_.short_writes && count > 1 ? count - 1 : count;
     for (std::uint32_t i = 0; i < accepted; ++i) line_.Receive(data[i]);
     done = accepted;
@@ -87,7 +87,7 @@ class ScriptedDevice final : public ISerialDevice {
   }
   bool CheckPresent() override {
     line_.calls.push_back("check");
-    return !line_.hung_up || Fail(line_.hang_up_error);
+    return !Gone() || Fail(line_.hang_up_error);
   }
   // A close that hangs touches nothing of the line: it has not closed, and
   // it runs on a thread that may outlive the test.
@@ -106,6 +106,8 @@ class ScriptedDevice final : public ISerialDevice {
   int LastError() const override { return last_error_; }
 
  private:
+  // The line is gone from under an open device: hung up, or the adapter out.
+  bool Gone() const { return line_.hung_up || (line_.unplugged && line_.unplugged()); }
   bool Failing(const std::string& call) const {
     return line_.opens == line_.fail_open_number && line_.fail_call == call;
   }

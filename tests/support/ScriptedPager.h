@@ -75,7 +75,8 @@ class ScriptedPager {
   // 1-based number of the open that fails (0: none), which call fails, and
   // the system's code it fails with.
   int fail_open_number = 0;
-  // Every open fails while this says so: the adapter is pulled.
+  // While this says so the adapter is pulled: every open fails with
+  // fail_error, and an open device is hung up.
   std::function<bool()> unplugged;
   std::string fail_call = "open";
   int fail_error = kMissingPortError;

@@ -1,12 +1,11 @@
-#include "cli/ReplyLatency.h"
+#include "station/ReplyLatency.h"
 
 #include <fmt/format.h>
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
-#include "cli/Platform.h"
+#include "station/Advice.h"
 
 namespace {
 constexpr double kBitsPerByte = 10.0;
@@ -18,29 +17,48 @@ double LineMs(std::size_t bytes, std::int32_t rate) {
   return rate > 0 ? static_cast<double>(bytes) * kBitsPerByte * kMsPerSecond / rate : 0.0;
 }
 
+std::size_t ReplyLatency::BinOf(double late_ms) {
+  const double index = std::floor((late_ms - kLowestMs) / kBinMs);
+  return static_cast<std::size_t>(std::clamp(index, 0.0, static_cast<double>(kBins - 1)));
+}
+
 void ReplyLatency::Add(std::size_t command_bytes, std::int32_t rate, std::uint32_t elapsed_ms) {
   // The command's bytes out, then the reply byte back.
   const double line = LineMs(command_bytes + 1, rate);
-  late_ms_.push_back(static_cast<double>(elapsed_ms) - line);
+  const double late = static_cast<double>(elapsed_ms) - line;
+  Bin& bin = bins_[BinOf(late)];
+  ++bin.count;
+  bin.sum_ms += late;
+  ++replies_;
   line_ms_ += line;
   taken_ms_ += elapsed_ms;
 }
 
+// The middle half by rank: the replies ranked [quarter, replies - quarter),
+// taken bin by bin; a bin cut by either end gives its share at its mean.
 double ReplyLatency::TypicalLateMs() const {
-  if (late_ms_.empty()) return 0.0;
-  std::vector<double> sorted = late_ms_;
-  std::sort(sorted.begin(), sorted.end());
-  const std::size_t quarter = sorted.size() / kQuarters;
-  const auto first = sorted.begin() + static_cast<std::ptrdiff_t>(quarter);
-  const auto last = sorted.end() - static_cast<std::ptrdiff_t>(quarter);
-  return std::accumulate(first, last, 0.0) / static_cast<double>(last - first);
+  if (replies_ == 0) return 0.0;
+  const std::size_t quarter = replies_ / kQuarters;
+  const std::size_t first = quarter;
+  const std::size_t last = replies_ - quarter;
+  double sum = 0.0;
+  std::size_t rank = 0;
+  for (const Bin& bin : bins_) {
+    if (bin.count == 0) continue;
+    const std::size_t from = std::max(rank, first);
+    const std::size_t to = std::min(rank + bin.count, last);
+    if (to > from) sum += bin.sum_ms * static_cast<double>(to - from) / bin.count;
+    rank += bin.count;
+    if (rank >= last) break;
+  }
+  return sum / static_cast<double>(last - first);
 }
 
 double ReplyLatency::LineEfficiency() const { return taken_ms_ > 0 ? line_ms_ / taken_ms_ : 0.0; }
 
 double ReplyLatency::GainAtOneMsTimer() const {
   const double late = taken_ms_ - line_ms_;
-  const double at_one_ms = line_ms_ + kLateAtOneMsTimer * static_cast<double>(late_ms_.size());
+  const double at_one_ms = line_ms_ + kLateAtOneMsTimer * static_cast<double>(replies_);
   return late > 0 && at_one_ms > 0 ? taken_ms_ / at_one_ms : 1.0;
 }
 

@@ -1,54 +1,61 @@
-// tarvex-flash --station: a production bench that flashes every pager as it
-// is connected, once. Each port runs a loop of its own on a thread of its
-// own, as a gang's ports do, so a pulled adapter or a misbehaving pager
-// affects only its own row:
-//   waiting  - an update runs; its "f" is the probe. Silence means no pager
-//              yet: nothing is told, and the next try follows a second later.
-//   flashing - "f" was answered: the update runs to its end as a one-shot
-//              update does.
-//   remove   - "q" (harmless in any state) about every second; any reply
-//              means the pager is still on the cable, two silent probes in a
-//              row that it has gone.
-// What happens reaches an IStationListener (StationView.h on the streams).
+// A production bench: every pager flashed once as it is connected. Each
+// port runs a loop of its own on a thread of its own, as a gang's ports do,
+// so a pulled adapter or a misbehaving pager affects only its own row:
+//   connect  - "q" at the start rate every kPresenceProbeSpacingMs; any
+//              reply is a pager (LoaderProbe.h says why only "q" probes).
+//   flashing - the pager's update, run as every other face runs it
+//              (PagerRunner.h).
+//   remove   - "q" again, at the rate the pager was last told to use and at
+//              the start rate, until kSilentProbesForRemoval rounds in a row
+//              go unanswered: the pager has gone.
+// What happens reaches an IStationListener: the console's rows, the bench
+// window's tiles.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/ExitCode.h"
-#include "cli/Report.h"
+#include "common/Clock.h"
 #include "engine/Firmware.h"
-#include "link/Dcommthread.h"
 #include "link/PortList.h"
+#include "link/SerialDevice.h"
+#include "station/ExitCode.h"
+#include "station/PagerResult.h"
 
-// After a try that found no pager, the next one starts this much later.
-constexpr std::uint32_t kStationProbeSpacingMs = 1000;
-// "q" probes for a pager to be removed start this far apart.
-constexpr std::uint32_t kRemovalProbeSpacingMs = 1000;
-// This many silent "q" probes in a row: the pager has gone.
-constexpr int kSilentProbesForRemoval = 2;
+// Probes for a pager to be connected start this far apart...
+constexpr std::uint32_t kPresenceProbeSpacingMs = 80;
+// ...and so do those for a flashed pager to be removed.
+constexpr std::uint32_t kRemovalProbeSpacingMs = 80;
+// This many unanswered rounds in a row: the pager has gone. One reply lost
+// on the line now and then is not a pager taken off; three rounds still fit
+// into the shortest swap a technician makes.
+constexpr int kSilentProbesForRemoval = 3;
 // A port that cannot be opened is tried again this often.
 constexpr std::uint32_t kReopenSpacingMs = 3000;
 
-enum class PortState : std::uint8_t { kWaiting, kFlashing, kRemove, kCannotOpen, kStopped };
+enum class PortState : std::uint8_t { kConnect, kFlashing, kRemove, kAdapterMissing, kStopped };
 
 // One port's row of the live view.
 struct StationRow {
+  // The port's name, or serial=... while its adapter has not been found.
   std::string port;
   std::string adapter_serial;
-  PortState state = PortState::kWaiting;
+  PortState state = PortState::kConnect;
   int percent = 0;
+  // The running number of the pager on the port, or of the last one.
+  int number = 0;
   int finished = 0;
   int failed = 0;
   // How the port's last pager ended, and when (local time, "14:02:11").
   std::optional<ExitCode> last;
   std::string last_time;
+  // The last pager's latency hint, when its replies came late.
+  std::string latency_hint;
 };
 
 enum class StationEventKind : std::uint8_t {
@@ -65,7 +72,7 @@ struct StationEvent {
   StationEventKind kind = StationEventKind::kConnected;
   std::size_t index = 0;
   std::string port;
-  // The pager's running number in this station run, counted from 1 as pagers
+  // The pager's running number in this bench run, counted from 1 as pagers
   // connect on any port; 0 for the port's own events.
   int number = 0;
   // When it happened: local time for people, UTC (ISO 8601) for scripts.
@@ -73,7 +80,8 @@ struct StationEvent {
   std::string utc_time;
   // For a finished or failed pager.
   PortResult result;
-  // For a port that cannot be opened: why.
+  // For a port that cannot be opened: why. For a port back: the adapter
+  // serial it was found by, when it was named so.
   std::string message;
 };
 
@@ -86,17 +94,24 @@ class IStationListener {
   virtual void OnNote(const std::string& text) = 0;
 };
 
-// What the ports of one station share: the running number of pagers, how
-// many finished, and the first failure.
+// What the ports of one bench share: the running number of pagers, how many
+// finished, and the first failure.
 class StationTally {
  public:
   // `count`: stop once this many pagers have finished; 0 for no limit.
   explicit StationTally(int count) : count_(count) {}
 
   int NextNumber();
+  // A pager ended with `code` (PagerExitCode's, so a finished pager whose
+  // log line failed counts as finished).
   void Record(ExitCode code);
   // True once `count` pagers have finished: no new pager is taken on.
   bool Enough() const { return enough_.load(); }
+  // No more pagers at all: a log that cannot be written stops the bench
+  // taking new ones, as a pager it cannot account for is not flashed.
+  void StopTaking() { enough_.store(true); }
+  int Finished() const;
+  int Failed() const;
   // 0 when no pager failed, else the code of the first failure; an
   // interrupted run ends as interrupted.
   ExitCode Code(bool interrupted) const;
@@ -106,6 +121,7 @@ class StationTally {
   mutable std::mutex mutex_;
   int numbers_ = 0;
   int finished_ = 0;
+  int failed_ = 0;
   std::optional<ExitCode> first_failure_;
   std::atomic<bool> enough_{false};
 };
@@ -116,7 +132,8 @@ struct StationPortSetup {
   std::size_t index = 0;
   // As the user gave it: a port name, or serial=... for an adapter.
   std::string given;
-  // The name it resolved to at the start.
+  // The name it resolved to at the start; empty when its adapter was not
+  // there yet.
   std::string port;
   std::string adapter_serial;
   std::string file_name;
@@ -125,20 +142,27 @@ struct StationPortSetup {
   int resend = 0;
   // Where the channel's devices come from; the platform's driver when empty.
   SerialDeviceFactory device_factory;
-  // The ports present, asked again when a port named by its adapter's serial
-  // number cannot be opened: the adapter may be back under another name.
+  // The ports present, asked again while a port named by its adapter's
+  // serial number cannot be opened: the adapter may be back under another
+  // name.
   std::function<std::vector<PortInfo>()> list_ports;
 };
 
-// Everything a station port needs beyond its own setup.
+// Everything a bench port needs beyond its own setup.
 struct StationShared {
   StationTally& tally;
   IStationListener& listener;
-  // Ctrl+C: running updates stop at their next step, the loops at once.
+  // A stop: running updates stop at their next step, the loops at once.
   const std::atomic<bool>& interrupt;
   TraceLog* log = nullptr;
-  // The station's start, UTC, for the log.
+  // The bench's start, UTC, for the log.
   std::string start_time;
+  // What every wait is timed on.
+  ITickSource& clock = SystemTickSource();
+  // A pager whose log line could not be written stops the bench taking new
+  // ones (the bench window's way); otherwise the bench goes on and its run
+  // ends with kNotLogged.
+  bool stop_when_log_fails = false;
 };
 
 // Runs one port's loop on the calling thread until interrupted or the tally

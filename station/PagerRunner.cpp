@@ -1,31 +1,27 @@
-#include "cli/PortRun.h"
+#include "station/PagerRunner.h"
 
 #include <algorithm>
-#include <chrono>
 #include <thread>
 
-#include "cli/Platform.h"
-#include "cli/ReplyLatency.h"
-#include "cli/TraceLog.h"
 #include "engine/UpdateSession.h"
+#include "link/PortError.h"
 #include "link/PortList.h"
+#include "station/Advice.h"
+#include "station/ReplyLatency.h"
+#include "station/TraceLog.h"
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
 constexpr char kInterruptedText[] = "Interrupted.";
+constexpr double kMsPerSecond = 1000.0;
 
-double SecondsSince(SteadyClock::time_point start) {
-  return std::chrono::duration<double>(SteadyClock::now() - start).count();
-}
-
-// One update as the console shows it: its stage and progress, the bytes it
-// put on the line, the records it sent, and the message that ended it.
-class PortReporter final : public IUpdateObserver {
+// One update as the faces see it: its stage and progress, the bytes it put
+// on the line, the records it sent, how late its replies came, and the
+// message that ended it.
+class PagerObserver final : public IUpdateObserver {
  public:
-  PortReporter(const PortJob& job, Console& console)
-      : job_(job), console_(console), start_(SteadyClock::now()) {
+  PagerObserver(const PagerJob& job, IPagerListener& listener, ITickSource& clock)
+      : job_(job), listener_(listener), clock_(clock), start_(clock.TickCount()) {
     progress_.port = job.port;
     progress_.records_total = job.firmware->Records();
     progress_.stage = StageName(UpdateStage::kOpen);
@@ -42,37 +38,36 @@ class PortReporter final : public IUpdateObserver {
     }
     progress_.stage = StageName(stage);
     progress_.percent = percent;
-    Tick();
+    Tell();
   }
 
   void OnCommand(std::string_view bytes, std::int32_t) override {
     line_bytes_ += bytes.size();
-    Tick();
+    Tell();
   }
 
   void OnReply(const CommandReply& reply) override {
-    if (reply.Reply != rpNone && !reply.Command.empty()) {
-      latency_.Add(reply.Command.size(), reply.Rate, reply.ElapsedMs);
-    }
+    if (reply.Reply == rpNone || reply.Command.empty()) return;
+    latency_.Add(reply.Command.size(), reply.Rate, reply.ElapsedMs);
+    NoteRateTold(reply);
   }
 
   // Records count once each: a resend is the same record again, and the
   // erase of a rewind starts the count over.
   void OnRecord(int ordinal, bool resend, int percent) override {
-    if (ordinal == 1 && !resend) transfer_start_ = SteadyClock::now();
+    if (ordinal == 1 && !resend) transfer_start_ = clock_.TickCount();
     records_ = ordinal;
     progress_.percent = percent;
-    Tick();
+    Tell();
   }
 
-  // Nothing waits for a click: the message is a line at once.
   void OnMessage(const UpdateMessage& message) override {
     std::string shown = message.Text;
     if (message.Outcome == UpdateOutcome::kCannotOpenPort) {
       const std::string hint = OpenFailureHint(message.Device, message.SystemError);
       if (!hint.empty()) shown += "\n" + hint;
     }
-    console_.Message(job_.index, shown, message.Outcome);
+    listener_.OnMessage(job_.index, shown, message.Outcome);
     if (final_message_.empty() && message.Outcome != UpdateOutcome::kNone) final_message_ = shown;
   }
 
@@ -87,6 +82,7 @@ class PortReporter final : public IUpdateObserver {
     result.records = records_;
     result.code = ExitCodeOf(outcome_);
     result.message = outcome_ == UpdateOutcome::kInterrupted ? kInterruptedText : final_message_;
+    result.pager_rate = pager_rate_;
     if (latency_.Replies() > 0) {
       result.reply_ms = std::max(0.0, latency_.TypicalLateMs());
       result.line_efficiency = latency_.LineEfficiency();
@@ -96,18 +92,34 @@ class PortReporter final : public IUpdateObserver {
   }
 
  private:
-  void Tick() {
+  double SecondsSince(std::uint32_t from) const {
+    return ElapsedMs(from, clock_.TickCount()) / kMsPerSecond;
+  }
+
+  // A loader takes a new rate once it has acknowledged the rate command, and
+  // the start rate again once it has acknowledged the exit command.
+  void NoteRateTold(const CommandReply& reply) {
+    if (reply.Reply != rpAck) return;
+    if (reply.Command == "q") {
+      pager_rate_ = kStartBaudRate;
+    } else if (reply.Command.front() == 'b') {
+      pager_rate_ = job_.baud;
+    }
+  }
+
+  void Tell() {
     progress_.records = records_;
     progress_.line_bytes = line_bytes_;
     progress_.seconds = SecondsSince(start_);
     progress_.transfer_seconds = records_ > 0 ? SecondsSince(transfer_start_) : 0.0;
-    console_.Progress(job_.index, progress_);
+    listener_.OnProgress(job_.index, progress_);
   }
 
-  const PortJob& job_;
-  Console& console_;
-  const SteadyClock::time_point start_;
-  SteadyClock::time_point transfer_start_{};
+  const PagerJob& job_;
+  IPagerListener& listener_;
+  ITickSource& clock_;
+  const std::uint32_t start_;
+  std::uint32_t transfer_start_ = 0;
   PortProgress progress_;
   std::string final_message_;
   std::uint64_t line_bytes_ = 0;
@@ -116,31 +128,58 @@ class PortReporter final : public IUpdateObserver {
   ReplyLatency latency_;
   bool timer_read_ = false;
   int latency_timer_ms_ = -1;
+  std::int32_t pager_rate_ = kStartBaudRate;
 };
 
 }  // namespace
 
-PortResult RunPort(const PortJob& job, Console& console, const std::atomic<bool>& interrupt) {
-  PortReporter reporter(job, console);
-  console.Start(job.index, job.file_name, job.baud, job.resend);
-  UpdateSession session(job.port, job.baud, job.resend);
-  session.Run(job.firmware, job.file_name, reporter, &interrupt);
-  PortResult result = reporter.Result();
-  console.End(job.index, result);
+std::string StageName(UpdateStage stage) {
+  switch (stage) {
+    case UpdateStage::kOpen:
+      return "open";
+    case UpdateStage::kEnterFlash:
+      return "enter-flash";
+    case UpdateStage::kChangeBaud:
+      return "change-baud";
+    case UpdateStage::kErase:
+      return "erase";
+    case UpdateStage::kTransfer:
+      return "transfer";
+    case UpdateStage::kExitFlash:
+      return "exit-flash";
+    case UpdateStage::kFinish:
+      break;
+  }
+  return "finish";
+}
+
+double BytesPerSecond(std::uint64_t bytes, double seconds) {
+  return seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
+}
+
+PortResult RunPager(const PagerJob& job, IPagerListener& listener, const std::atomic<bool>& stop,
+                    ITickSource& clock) {
+  PagerObserver observer(job, listener, clock);
+  listener.OnStart(job);
+  UpdateSession session(job.port, job.baud, job.resend, clock);
+  if (job.device_factory) session.SetDeviceFactory(job.device_factory);
+  session.Run(job.firmware, job.file_name, observer, &stop);
+  PortResult result = observer.Result();
+  listener.OnEnd(job.index, result);
   return result;
 }
 
-std::vector<PortResult> RunGang(const std::vector<PortJob>& jobs, Console& console,
-                                const std::atomic<bool>& interrupt, TraceLog* log) {
+std::vector<PortResult> RunGang(const std::vector<PagerJob>& jobs, IPagerListener& listener,
+                                const std::atomic<bool>& stop, TraceLog* log) {
   std::vector<PortResult> results(jobs.size());
   std::vector<std::thread> threads;
   threads.reserve(jobs.size());
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     threads.emplace_back([&, i] {
-      results[i] = RunPort(jobs[i], console, interrupt);
+      results[i] = RunPager(jobs[i], listener, stop);
       if (log != nullptr && !log->Append(results[i])) {
         results[i].logged = false;
-        console.Note("tarvex-flash: cannot append to the log " + log->Path() + ".");
+        listener.OnNote(log->CannotAppendText());
       }
     });
   }

@@ -1,11 +1,11 @@
-// The traceability log of --log: one JSON line per finished pager, appended
-// as each finishes, so a crash later in the run loses none.
+// The traceability log: one JSON line per finished pager, appended as each
+// finishes, so a crash later in the run loses none.
 #pragma once
 
 #include <mutex>
 #include <string>
 
-#include "cli/Report.h"
+#include "station/PagerResult.h"
 
 class TraceLog {
  public:
@@ -15,10 +15,12 @@ class TraceLog {
   // True when the log can be appended to; tried before any port is opened.
   bool CanAppend() const;
   bool Append(const PortResult& result);
-  // The same for a pager of a station run, with its running number and the
-  // station's start, so a day's log counts the pagers.
+  // The same for a pager of a bench run, with its running number and the
+  // bench's start, so a day's log counts the pagers.
   bool AppendStation(const PortResult& result, int number, const std::string& station_start);
   const std::string& Path() const { return path_; }
+  // "cannot append to the log PATH."
+  std::string CannotAppendText() const;
 
  private:
   bool AppendLine(const std::string& line);
@@ -28,6 +30,3 @@ class TraceLog {
   const std::string file_name_;
   const std::string sha256_;
 };
-
-// Now in UTC as ISO 8601, "2026-12-07T12:34:56Z".
-std::string UtcNow();

@@ -1,4 +1,4 @@
-#include "cli/ExitCode.h"
+#include "station/ExitCode.h"
 
 #include <fmt/format.h>
 

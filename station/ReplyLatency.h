@@ -2,13 +2,14 @@
 // line: what a USB adapter's latency timer costs. An FTDI chip hands a
 // received byte to the host only when its timer (16 ms by default) runs out,
 // and every record waits for two one-byte replies. Fed from the engine's
-// observer; pure arithmetic.
+// observer; pure arithmetic, in the same small memory whatever the file's
+// size.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 // Replies this late (typical lateness) or later earn the hint.
 constexpr double kLateReplyHintMs = 4.0;
@@ -23,7 +24,7 @@ class ReplyLatency {
   // after the command's first byte went out.
   void Add(std::size_t command_bytes, std::int32_t rate, std::uint32_t elapsed_ms);
 
-  std::size_t Replies() const { return late_ms_.size(); }
+  std::size_t Replies() const { return replies_; }
   // How late a reply typically comes, in ms: the mean of the middle half of
   // the replies. An adapter's timer runs freely, so replies of one kind tend
   // to come at one phase of it ("s" a little late, "p" almost a whole period
@@ -38,8 +39,23 @@ class ReplyLatency {
   // as much as behind a 1 ms latency timer.
   double GainAtOneMsTimer() const;
 
+  // The lateness kept per bin: each bin this wide, from kLowestMs up; the
+  // first and last bins also take everything below and above.
+  static constexpr double kBinMs = 0.1;
+  static constexpr double kLowestMs = -20.0;
+  static constexpr std::size_t kBins = 1200;
+
  private:
-  std::vector<double> late_ms_;
+  // Each bin keeps how many replies fell in it and their sum, so a bin whose
+  // replies were equally late gives their figure exactly.
+  struct Bin {
+    std::uint32_t count = 0;
+    double sum_ms = 0.0;
+  };
+  static std::size_t BinOf(double late_ms);
+
+  std::array<Bin, kBins> bins_{};
+  std::size_t replies_ = 0;
   double line_ms_ = 0.0;
   double taken_ms_ = 0.0;
 };

@@ -1,0 +1,47 @@
+// The streams of tarvex-flash as every face of it uses them: stdout for the
+// JSON lines and the summary, stderr for the lines people read, and on a
+// terminal a block of rows at the foot of stderr redrawn in place, with
+// lines written above it. Not locked: each face calls it under its own lock.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+enum class ProgressMode {
+  kNone,
+  // Rows on a terminal, redrawn in place.
+  kRedraw,
+  // Plain lines, no carriage returns or cursor movement.
+  kPlain,
+  kJson,
+};
+
+class LiveScreen {
+ public:
+  // The rows to draw now.
+  using Layout = std::function<std::vector<std::string>()>;
+
+  LiveScreen(ProgressMode mode, Layout layout, std::FILE* out, std::FILE* err);
+
+  ProgressMode Mode() const { return mode_; }
+  // Draws the rows again in place; at most every 200 ms unless `force`.
+  // Only in kRedraw.
+  void Redraw(bool force);
+  // A line (or lines) above the rows, which are drawn again below it.
+  void LineAbove(const std::string& text);
+  void Out(const std::string& text);
+  void Err(const std::string& text);
+
+ private:
+  void EraseDrawn();
+
+  const ProgressMode mode_;
+  Layout layout_;
+  std::FILE* out_;
+  std::FILE* err_;
+  std::size_t drawn_ = 0;
+  std::chrono::steady_clock::time_point last_draw_{};
+};

@@ -1,0 +1,48 @@
+#include "station/LogRecord.h"
+
+#include <cmath>
+
+namespace {
+
+using nlohmann::json;
+
+constexpr double kMsPerSecond = 1000.0;
+constexpr double kTenths = 10.0;
+constexpr double kThousandths = 1000.0;
+
+json OrNull(double value, double scale) {
+  return value < 0 ? json(nullptr) : json(std::round(value * scale) / scale);
+}
+
+}  // namespace
+
+double RoundedSeconds(double seconds) { return std::round(seconds * kMsPerSecond) / kMsPerSecond; }
+
+json ResultFields(const PortResult& result) {
+  return {{"port", result.port},
+          {"adapter_serial", result.adapter_serial},
+          {"outcome", OutcomeName(result.code)},
+          {"exit_code", static_cast<int>(result.code)},
+          {"message", result.message},
+          {"seconds", RoundedSeconds(result.seconds)},
+          {"reply_ms", OrNull(result.reply_ms, kTenths)},
+          {"line_efficiency", OrNull(result.line_efficiency, kThousandths)}};
+}
+
+json LogRecord(const PortResult& result, const std::string& utc_time, const std::string& file,
+               const std::string& sha256) {
+  json record = ResultFields(result);
+  record["time"] = utc_time;
+  record["file"] = file;
+  record["sha256"] = sha256;
+  return record;
+}
+
+json StationLogRecord(const PortResult& result, const std::string& utc_time,
+                      const std::string& file, const std::string& sha256, int number,
+                      const std::string& station_start) {
+  json record = LogRecord(result, utc_time, file, sha256);
+  record["number"] = number;
+  record["station_start"] = station_start;
+  return record;
+}

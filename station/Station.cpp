@@ -1,0 +1,359 @@
+#include "station/Station.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "engine/LoaderProbe.h"
+#include "link/Dcommthread.h"
+#include "station/Advice.h"
+#include "station/PagerRunner.h"
+#include "station/TraceLog.h"
+#include "station/WallClock.h"
+
+namespace {
+
+// Waits are cut into steps this long, so a stop is honoured within one.
+constexpr std::uint32_t kPauseStepMs = 50;
+
+enum class Presence : std::uint8_t { kAnswered, kSilent, kCannotOpen };
+
+class PortLoop;
+
+// A pager's update as a bench port shows it: its progress in the row.
+class RowProgress final : public IPagerListener {
+ public:
+  explicit RowProgress(PortLoop& loop) : loop_(loop) {}
+  void OnStart(const PagerJob&) override {}
+  void OnProgress(std::size_t, const PortProgress& progress) override;
+  void OnMessage(std::size_t, const std::string&, UpdateOutcome) override {}
+  void OnEnd(std::size_t, const PortResult&) override {}
+  void OnNote(const std::string&) override {}
+
+ private:
+  PortLoop& loop_;
+  int percent_ = -1;
+};
+
+class PortLoop {
+ public:
+  PortLoop(const StationPortSetup& setup, const StationShared& shared);
+
+  StationRow Run();
+  void ShowProgress(int percent) { SetState(PortState::kFlashing, percent); }
+
+ private:
+  bool Stopping() const { return shared_.interrupt.load() || shared_.tally.Enough(); }
+  void Pause(std::uint32_t ms) { PauseFrom(clock_.TickCount(), ms); }
+  void PauseFrom(std::uint32_t from, std::uint32_t ms);
+  void SetName(const std::string& name);
+  bool FindPort();
+  Presence ProbeAt(std::int32_t rate);
+  bool AwaitPager();
+  bool TakePager();
+  PortResult Flash();
+  void EndPager(const PortResult& result);
+  void AwaitRemoval(std::int32_t pager_rate);
+  Presence ProbeRound(std::int32_t& pager_rate);
+  void PortLost(const std::string& message);
+  void PortBack();
+  // What the port is about; shown unless the port is lost.
+  void SetState(PortState state, int percent = 0);
+  void ShowRow(PortState state, int percent);
+  StationEvent Event(StationEventKind kind) const;
+  bool AppendToLog(const PortResult& result);
+
+  const StationPortSetup& setup_;
+  const StationShared& shared_;
+  ITickSource& clock_;
+  TDComm comm_;
+  LoaderProbe probe_;
+  // The name opened: the port given, or the one the adapter is found under.
+  std::string name_;
+  StationRow row_;
+  PortState activity_ = PortState::kConnect;
+  bool lost_ = false;
+};
+
+void RowProgress::OnProgress(std::size_t, const PortProgress& progress) {
+  if (progress.percent == percent_) return;
+  percent_ = progress.percent;
+  loop_.ShowProgress(progress.percent);
+}
+
+PortLoop::PortLoop(const StationPortSetup& setup, const StationShared& shared)
+    : setup_(setup),
+      shared_(shared),
+      clock_(shared.clock),
+      comm_(QuietGuiServices(), shared.clock),
+      probe_(comm_) {
+  if (setup.device_factory) comm_.DeviceFactory = setup.device_factory;
+  SetName(setup.port);
+  row_.port = setup.port.empty() ? setup.given : setup.port;
+  row_.adapter_serial = setup.adapter_serial;
+  // An adapter not there at the start is waited for as one that went.
+  lost_ = setup.port.empty();
+  row_.state = lost_ ? PortState::kAdapterMissing : PortState::kConnect;
+}
+
+StationRow PortLoop::Run() {
+  ShowRow(row_.state, 0);
+  while (!Stopping()) {
+    if (!FindPort()) {
+      Pause(kReopenSpacingMs);
+      continue;
+    }
+    if (!AwaitPager()) continue;
+    if (!TakePager()) break;
+    const PortResult result = Flash();
+    EndPager(result);
+    AwaitRemoval(result.pager_rate);
+  }
+  probe_.Close();
+  lost_ = false;
+  SetState(PortState::kStopped);
+  return row_;
+}
+
+void PortLoop::PauseFrom(std::uint32_t from, std::uint32_t ms) {
+  for (std::uint32_t waited = ElapsedMs(from, clock_.TickCount()); waited < ms && !Stopping();
+       waited = ElapsedMs(from, clock_.TickCount())) {
+    clock_.Sleep(std::min(kPauseStepMs, ms - waited));
+  }
+}
+
+void PortLoop::SetName(const std::string& name) {
+  name_ = name;
+  comm_.DevicePath = name;
+}
+
+// A port named by its adapter's serial number is looked up again while it
+// cannot be opened: the adapter may be back under another name, or plugged
+// in for the first time.
+bool PortLoop::FindPort() {
+  if (!lost_ || !NamesAdapterSerial(setup_.given) || !setup_.list_ports) return !name_.empty();
+  const PortMatch match = ResolvePort(setup_.given, setup_.list_ports());
+  if (match.name.empty()) {
+    PortLost(match.error);
+    return false;
+  }
+  if (match.name != name_) {
+    probe_.Close();
+    SetName(match.name);
+  }
+  return true;
+}
+
+Presence PortLoop::ProbeAt(std::int32_t rate) {
+  const ProbeAnswer answer = probe_.Probe(rate);
+  if (answer == ProbeAnswer::kLost) {
+    PortLost(comm_.LostText());
+    return Presence::kCannotOpen;
+  }
+  if (answer == ProbeAnswer::kCannotOpen) {
+    const std::string hint = OpenFailureHint(name_, comm_.LastOpenError);
+    PortLost(comm_.OpenFailureText() + (hint.empty() ? "" : "\n" + hint));
+    return Presence::kCannotOpen;
+  }
+  PortBack();
+  return answer == ProbeAnswer::kAnswered ? Presence::kAnswered : Presence::kSilent;
+}
+
+// Probes at the start rate until a pager answers; false when the port could
+// not be opened or the bench is stopping.
+bool PortLoop::AwaitPager() {
+  SetState(PortState::kConnect);
+  while (!Stopping()) {
+    const std::uint32_t began = clock_.TickCount();
+    const Presence presence = ProbeAt(kStartBaudRate);
+    if (presence == Presence::kAnswered) return true;
+    if (presence == Presence::kCannotOpen) {
+      Pause(kReopenSpacingMs);
+      return false;
+    }
+    PauseFrom(began, kPresenceProbeSpacingMs);
+  }
+  return false;
+}
+
+bool PortLoop::TakePager() {
+  if (Stopping()) return false;
+  row_.number = shared_.tally.NextNumber();
+  SetState(PortState::kFlashing);
+  shared_.listener.OnEvent(Event(StationEventKind::kConnected));
+  return true;
+}
+
+// The port is the update's while it runs.
+PortResult PortLoop::Flash() {
+  probe_.Close();
+  PagerJob job;
+  job.index = setup_.index;
+  job.port = name_;
+  job.adapter_serial = row_.adapter_serial;
+  job.file_name = setup_.file_name;
+  job.firmware = setup_.firmware;
+  job.baud = setup_.baud;
+  job.resend = setup_.resend;
+  job.device_factory = setup_.device_factory;
+  RowProgress progress(*this);
+  return RunPager(job, progress, shared_.interrupt, clock_);
+}
+
+void PortLoop::EndPager(const PortResult& result) {
+  const bool finished = result.code == ExitCode::kFinished;
+  ++(finished ? row_.finished : row_.failed);
+  row_.last = result.code;
+  row_.last_time = LocalClockText();
+  row_.latency_hint = result.latency_hint;
+  const bool logged = AppendToLog(result);
+  shared_.tally.Record(PagerExitCode(result.code, logged));
+  if (!logged && shared_.stop_when_log_fails) shared_.tally.StopTaking();
+  StationEvent event = Event(finished ? StationEventKind::kFinished : StationEventKind::kFailed);
+  event.result = result;
+  event.result.logged = logged;
+  shared_.listener.OnEvent(event);
+}
+
+// The pager stays on the cable after its update, whatever the outcome, and
+// must not be flashed again: wait until it has gone.
+void PortLoop::AwaitRemoval(std::int32_t pager_rate) {
+  SetState(PortState::kRemove);
+  int silent = 0;
+  while (!Stopping()) {
+    const std::uint32_t began = clock_.TickCount();
+    const Presence presence = FindPort() ? ProbeRound(pager_rate) : Presence::kCannotOpen;
+    if (presence == Presence::kCannotOpen) {
+      // Whether the pager went with the adapter is not known: start over.
+      silent = 0;
+      Pause(kReopenSpacingMs);
+      continue;
+    }
+    silent = presence == Presence::kSilent ? silent + 1 : 0;
+    if (silent >= kSilentProbesForRemoval) {
+      shared_.listener.OnEvent(Event(StationEventKind::kRemoved));
+      return;
+    }
+    PauseFrom(began, kRemovalProbeSpacingMs);
+  }
+}
+
+// One round of removal probes: at the rate the pager was last told to use,
+// where it may still listen in flash mode, then at the start rate. A loader
+// that takes the exit command at its rate listens at the start rate again.
+Presence PortLoop::ProbeRound(std::int32_t& pager_rate) {
+  if (pager_rate != kStartBaudRate) {
+    const Presence at_pager_rate = ProbeAt(pager_rate);
+    if (at_pager_rate != Presence::kSilent) {
+      if (at_pager_rate == Presence::kAnswered && probe_.Reply() == kAck) {
+        pager_rate = kStartBaudRate;
+      }
+      return at_pager_rate;
+    }
+  }
+  return ProbeAt(kStartBaudRate);
+}
+
+// Told once when the port goes; it is tried again until it comes back. An
+// adapter missing from the start is only shown so.
+void PortLoop::PortLost(const std::string& message) {
+  if (lost_) return;
+  lost_ = true;
+  ShowRow(PortState::kAdapterMissing, 0);
+  StationEvent event = Event(StationEventKind::kPortLost);
+  event.message = message;
+  shared_.listener.OnEvent(event);
+}
+
+void PortLoop::PortBack() {
+  if (!lost_) return;
+  lost_ = false;
+  row_.port = name_;
+  StationEvent event = Event(StationEventKind::kPortBack);
+  if (NamesAdapterSerial(setup_.given)) event.message = setup_.given;
+  shared_.listener.OnEvent(event);
+  ShowRow(activity_, 0);
+}
+
+void PortLoop::SetState(PortState state, int percent) {
+  activity_ = state;
+  if (!lost_) ShowRow(state, percent);
+}
+
+void PortLoop::ShowRow(PortState state, int percent) {
+  row_.state = state;
+  row_.percent = percent;
+  shared_.listener.OnRow(setup_.index, row_);
+}
+
+StationEvent PortLoop::Event(StationEventKind kind) const {
+  StationEvent event;
+  event.kind = kind;
+  event.index = setup_.index;
+  event.port = name_.empty() ? setup_.given : name_;
+  const bool of_port = kind == StationEventKind::kPortLost || kind == StationEventKind::kPortBack;
+  event.number = of_port ? 0 : row_.number;
+  event.local_time = LocalClockText();
+  event.utc_time = UtcNow();
+  return event;
+}
+
+bool PortLoop::AppendToLog(const PortResult& result) {
+  if (shared_.log == nullptr ||
+      shared_.log->AppendStation(result, row_.number, shared_.start_time)) {
+    return true;
+  }
+  shared_.listener.OnNote(shared_.log->CannotAppendText());
+  return false;
+}
+
+}  // namespace
+
+int StationTally::NextNumber() {
+  std::lock_guard lock(mutex_);
+  return ++numbers_;
+}
+
+void StationTally::Record(ExitCode code) {
+  std::lock_guard lock(mutex_);
+  if (code != ExitCode::kFinished && !first_failure_) first_failure_ = code;
+  // A pager flashed whose line could not be logged is flashed all the same.
+  if (code != ExitCode::kFinished && code != ExitCode::kNotLogged) {
+    ++failed_;
+    return;
+  }
+  ++finished_;
+  if (count_ > 0 && finished_ >= count_) enough_.store(true);
+}
+
+int StationTally::Finished() const {
+  std::lock_guard lock(mutex_);
+  return finished_;
+}
+
+int StationTally::Failed() const {
+  std::lock_guard lock(mutex_);
+  return failed_;
+}
+
+ExitCode StationTally::Code(bool interrupted) const {
+  if (interrupted) return ExitCode::kInterrupted;
+  std::lock_guard lock(mutex_);
+  return first_failure_.value_or(ExitCode::kFinished);
+}
+
+StationRow RunStationPort(const StationPortSetup& setup, const StationShared& shared) {
+  PortLoop loop(setup, shared);
+  return loop.Run();
+}
+
+std::vector<StationRow> RunStation(const std::vector<StationPortSetup>& ports,
+                                   const StationShared& shared) {
+  std::vector<StationRow> rows(ports.size());
+  std::vector<std::thread> threads;
+  threads.reserve(ports.size());
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    threads.emplace_back([&, i] { rows[i] = RunStationPort(ports[i], shared); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  return rows;
+}
