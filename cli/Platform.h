@@ -41,9 +41,3 @@ void UpdatesEnded();
 // What the handler does with a console control event (Windows' numbers:
 // CTRL_C_EVENT 0 to CTRL_SHUTDOWN_EVENT 6); true when it handled it.
 bool OnConsoleEvent(unsigned long event);
-
-// What names the device behind a port, so one port given under two names
-// (a link and its target, COM5 and \\.\COM5) is seen as one: on POSIX the
-// device number of a character device, else the path with links resolved;
-// on Windows the COM number. A name that leads nowhere is its own identity.
-std::string PortIdentity(const std::string& port);

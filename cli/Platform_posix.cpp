@@ -66,15 +66,3 @@ void UpdatesEnded() {}
 
 // POSIX has no console control events; its signals set the flag instead.
 bool OnConsoleEvent(unsigned long) { return false; }
-
-std::string PortIdentity(const std::string& port) {
-  const std::string path = PosixDevicePath(port);
-  struct stat info {};
-  if (path.empty() || ::stat(path.c_str(), &info) != 0) return port;
-  if (S_ISCHR(info.st_mode)) {
-    return "device " + std::to_string(major(info.st_rdev)) + ":" +
-           std::to_string(minor(info.st_rdev));
-  }
-  char resolved[PATH_MAX];
-  return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : port;
-}

@@ -7,7 +7,6 @@
 #include "cli/Platform.h"
 #include "common/CommandLine_win32.h"
 #include "common/WideText_win32.h"
-#include "link/PortList.h"
 
 namespace {
 
@@ -100,9 +99,4 @@ bool OnConsoleEvent(unsigned long event) {
     default:
       return false;
   }
-}
-
-std::string PortIdentity(const std::string& port) {
-  const int number = ComNumberOf(port);
-  return number > 0 ? "COM" + std::to_string(number) : port;
 }

@@ -84,6 +84,15 @@ struct PortMatch {
 // Windows upper-cases what Linux shows as the adapter reports it).
 PortMatch ResolvePort(const std::string& given, const std::vector<PortInfo>& ports);
 
+// What names the device behind a port, so one port given under two names
+// (a link and its target, COM5 and \\.\COM5) is seen as one: on POSIX the
+// device number of a character device, else the path with links resolved;
+// on Windows the COM number. A name that leads nowhere is its own identity.
+std::string PortIdentity(const std::string& port);
+
+// The identity of the character device numbered `major`:`minor`. POSIX only.
+std::string CharDeviceIdentity(unsigned major, unsigned minor);
+
 // The ports present, in number order (COM ports), then by name.
 std::vector<PortInfo> ListSerialPorts();
 

@@ -2,11 +2,17 @@
 // tty with a device behind it, its driver, and for USB adapters what the USB
 // device says of itself. The /dev/serial/by-id links udev makes give each
 // adapter a name that survives re-plugging.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
 #include "link/PortList.h"
+#include "link/SerialDevice.h"
 
 namespace fs = std::filesystem;
 
@@ -122,4 +128,19 @@ int AdapterLatencyTimerMs(const std::string& port) {
   const fs::path device = fs::canonical(port, ec);
   if (ec) return -1;
   return SysfsLatencyTimerMs("/sys", device.filename().string());
+}
+
+std::string CharDeviceIdentity(unsigned major, unsigned minor) {
+  return "device " + std::to_string(major) + ":" + std::to_string(minor);
+}
+
+std::string PortIdentity(const std::string& port) {
+  const std::string path = PosixDevicePath(port);
+  struct stat info {};
+  if (path.empty() || ::stat(path.c_str(), &info) != 0) return port;
+  if (S_ISCHR(info.st_mode)) {
+    return CharDeviceIdentity(major(info.st_rdev), minor(info.st_rdev));
+  }
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : port;
 }

@@ -224,3 +224,8 @@ int AdapterLatencyTimerMs(const std::string& port) {
   const auto timer = timers.find(ComNumberOf(port));
   return timer != timers.end() ? timer->second : -1;
 }
+
+std::string PortIdentity(const std::string& port) {
+  const int number = ComNumberOf(port);
+  return number > 0 ? "COM" + std::to_string(number) : port;
+}

@@ -170,10 +170,15 @@ TEST_F(ChannelTest, OnlyTheReopenTriesARefusedOpenAgain) {
   for (std::size_t i = 2; i < pager.open_times.size(); ++i) {
     EXPECT_EQ(pager.open_times[i] - pager.open_times[i - 1], 50u);
   }
-  // A refusal that no wait clears is not waited on.
+  // A refusal that no wait clears is not waited on, nor settings the driver
+  // refused, whatever their code says.
   pager.refusal_error = kMissingPortError;
   EXPECT_FALSE(comm.ReopenPort());
   EXPECT_EQ(pager.opens, 43);
+  pager.refused_opens = 0;
+  pager.refused_state_error = kBusyAfterCloseError;
+  EXPECT_FALSE(comm.ReopenPort());
+  EXPECT_EQ(pager.opens, 44);
 }
 
 // A failure that is not a timeout loses the line, and the device is closed
@@ -192,6 +197,7 @@ TEST_F(ChannelTest, AFailureOtherThanATimeoutLosesTheLine) {
   EXPECT_EQ(comm.LostText(), kPortLostText + SystemErrorReason(kPulledOutError));
   pager.hung_up = false;
   ASSERT_TRUE(comm.OpenPort());
+  EXPECT_FALSE(comm.Lost);  // a slow reply on the new open is no lost port
   pager.hung_up = true;
   EXPECT_FALSE(comm.WriteByte(&byte));
   EXPECT_TRUE(comm.Lost);

@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "link/Dcommthread.h"
+#include "link/PortList.h"
 #include "link/SerialDevice.h"
 #include "tests/support/RecordingGui.h"
 
@@ -139,6 +140,14 @@ TEST(PosixNames, ComNumbersCountFromTheFirstSerialDevice) {
   EXPECT_EQ(PosixDevicePath("COM0"), "");
   EXPECT_EQ(PosixDevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
   EXPECT_EQ(PosixDevicePath("COMX"), "COMX");
+}
+
+// One port under two names is one device: its major and minor numbers
+// together, as devices of two drivers share minor numbers.
+TEST(PosixNames, ADeviceIsKnownByBothItsNumbers) {
+  EXPECT_EQ(PortIdentity("/dev/null"), CharDeviceIdentity(1, 3));
+  EXPECT_NE(CharDeviceIdentity(4, 64), CharDeviceIdentity(188, 64));
+  EXPECT_NE(CharDeviceIdentity(4, 64), CharDeviceIdentity(4, 65));
 }
 
 TEST(PosixNames, ComZeroNamesNoDevice) {

@@ -98,6 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
         Conversion{"HighBeforeText", Way::kToUtf8, "\xEF\xBF\xBD.hex", u"\xD83D.hex"},
         Conversion{"LowAlone", Way::kToUtf8, "a\xEF\xBF\xBD\x62", u"a\xDC9F\x62"},
         Conversion{"Reversed", Way::kToUtf8, "\xEF\xBF\xBD\xEF\xBF\xBD", u"\xDC9F\xD83D"},
+        Conversion{"TwoLows", Way::kToUtf8, "\xEF\xBF\xBD\xEF\xBF\xBD", u"\xDC9F\xDCA0"},
         Conversion{"TwoHighsThenLow", Way::kToUtf8, "\xEF\xBF\xBD\xF0\x9F\x93\x9F",
                    u"\xD83D\xD83D\xDCDF"}),
     [](const auto& info) { return std::string(info.param.name); });

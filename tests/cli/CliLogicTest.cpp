@@ -76,6 +76,10 @@ TEST(GangExitCode, FirstFailureInPortOrderUnlessInterrupted) {
   EXPECT_EQ(GangExitCode(codes, false), ExitCode::kRewindsExceeded);
   EXPECT_EQ(GangExitCode(codes, true), ExitCode::kInterrupted);
   EXPECT_EQ(GangExitCode({ExitCode::kFinished, ExitCode::kFinished}, false), ExitCode::kFinished);
+  // A log line that failed is told only for a pager that finished; a
+  // failure says why it failed.
+  EXPECT_EQ(PagerExitCode(ExitCode::kFinished, false), ExitCode::kNotLogged);
+  EXPECT_EQ(PagerExitCode(ExitCode::kRefused, false), ExitCode::kRefused);
 }
 
 struct CommandLineCase {
@@ -755,8 +759,10 @@ TEST(StationView, ABellForAPagerDoneTwoForOneThatFailedNoneWhenStopped) {
   failed.code = ExitCode::kRewindsExceeded;
   PortResult stopped = kSchemaResult;
   stopped.code = ExitCode::kInterrupted;
+  PortResult late = kSchemaResult;
+  late.latency_hint = "COM5: replies come 8 ms late";
   const std::vector<StationEvent> events = {
-      EventOf(StationEventKind::kConnected), EventOf(StationEventKind::kFinished),
+      EventOf(StationEventKind::kConnected), EventOf(StationEventKind::kFinished, late),
       EventOf(StationEventKind::kFailed, failed), EventOf(StationEventKind::kFailed, stopped)};
   const ViewOutput rung = Show(ProgressMode::kRedraw, true, events, clock);
   EXPECT_EQ(std::count(rung.err.begin(), rung.err.end(), '\a'), 3);
@@ -765,15 +771,17 @@ TEST(StationView, ABellForAPagerDoneTwoForOneThatFailedNoneWhenStopped) {
   // On a terminal the failures stand above the rows, which end up as the summary says.
   EXPECT_NE(rung.err.find("#3 failed, rewinds-exceeded"), std::string::npos);
   EXPECT_EQ(rung.err.find("#3 connected"), std::string::npos);
+  // So does what late replies cost, whatever the mode.
+  EXPECT_NE(rung.err.find(late.latency_hint + "\n"), std::string::npos);
   EXPECT_NE(rung.out.find("all      "), std::string::npos) << rung.out;
   EXPECT_EQ(Show(ProgressMode::kRedraw, false, events, clock).err.find('\a'), std::string::npos);
   // Piped: a line per event, no bell, no cursor movement.
   const ViewOutput piped = Show(ProgressMode::kPlain, false, events, clock);
-  EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'), 4);
+  EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'), 5);
   EXPECT_EQ(piped.err.find('\x1b'), std::string::npos);
   // JSON: a line per event and the summary, all on stdout.
   const ViewOutput json = Show(ProgressMode::kJson, false, events, clock);
-  EXPECT_EQ(json.err, "");
+  EXPECT_EQ(json.err, late.latency_hint + "\n");
   const Texts lines = [&] {
     Texts split;
     std::size_t from = 0;
@@ -1016,10 +1024,10 @@ INSTANTIATE_TEST_SUITE_P(Pagers, BenchRuns,
                                        kTwoFinished,
                                        {1, 1},
                                        ExitCode::kFinished},
-                             // Lingering with a probe reply lost now and then: twice, not in a row.
-                             BenchCase{"LingeringLosesTwoReplies",
+                             // Lingering with a probe reply lost now and then, never two in a row.
+                             BenchCase{"LingeringLosesRepliesNotInARow",
                                        2,
-                                       {Losing(0, {2, 4}), After(3000)},
+                                       {Losing(0, {2, 4, 6}), After(3000)},
                                        3000,
                                        kTwoFinished,
                                        {1, 1},
@@ -1160,7 +1168,7 @@ TEST_F(StationLoop, APagerSeenOnceEnoughHaveFinishedIsLeftAlone) {
 TEST_F(StationLoop, APagerWhoseLogLineFailedStillCounts) {
   TempDir dir;
   log = std::make_unique<TraceLog>(dir.PathOf("missing/log.jsonl"), "fw.hex", "00");
-  const StationRow row = Run(1, {After(0), After(0)}, 0);
+  const StationRow row = Run(1, {After(0), After(1000)}, 0);
   EXPECT_EQ(row.finished, 1);
   EXPECT_EQ(bench->Count(1, "e0"), 0);
   EXPECT_EQ(tally->Code(false), ExitCode::kNotLogged);
