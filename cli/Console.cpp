@@ -96,10 +96,5 @@ void Console::Finish(const std::vector<PortResult>& results, ExitCode code) {
 
 void Console::OnNote(const std::string& text) {
   std::lock_guard lock(mutex_);
-  const std::string line = "tarvex-flash: " + text;
-  if (screen_.Mode() == ProgressMode::kJson) {
-    screen_.Out(JsonNote(line) + "\n");
-    return;
-  }
-  screen_.LineAbove(line);
+  screen_.Note(text);
 }

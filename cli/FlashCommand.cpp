@@ -72,7 +72,10 @@ std::vector<PagerJob> MakeJobs(const FlashPlan& plan, const FoundPorts& ports,
     PagerJob job;
     job.index = i;
     job.port = ports.names[i];
-    job.adapter_serial = AdapterSerialOf(ports.names[i], ports.present);
+    // An adapter named by its serial number is known by it even before it
+    // is plugged in.
+    job.adapter_serial = job.port.empty() ? plan.ports[i].substr(plan.ports[i].find('=') + 1)
+                                          : AdapterSerialOf(job.port, ports.present);
     job.file_name = plan.hex_file;
     job.firmware = firmware;
     job.baud = plan.baud;
@@ -96,15 +99,14 @@ int Flash(const FlashPlan& plan, const FoundPorts& ports,
   // step and takes its pager out of flash mode.
   static std::atomic<bool> interrupt{false};
   InstallInterruptHandler(interrupt);
+  const std::vector<PagerJob> jobs = MakeJobs(plan, ports, firmware);
   if (plan.station) {
-    const ExitCode code =
-        RunStationCommand(plan, ports.names, ports.present, firmware, interrupt, log.get());
+    const ExitCode code = RunStationCommand(plan, jobs, interrupt, log.get());
     UpdatesEnded();
     return Code(code);
   }
   Console console(ChooseProgressMode(plan, StreamsAreTerminals()), plan.verbosity, ports.names);
-  const std::vector<PortResult> results =
-      RunGang(MakeJobs(plan, ports, firmware), console, interrupt, log.get());
+  const std::vector<PortResult> results = RunGang(jobs, console, interrupt, log.get());
   std::vector<ExitCode> codes;
   for (const PortResult& result : results)
     codes.push_back(PagerExitCode(result.code, result.logged));

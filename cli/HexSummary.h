@@ -1,41 +1,9 @@
-// What --check tells of a firmware file: whether the engine's check passes,
-// and what the transfer would carry. Pure, over the checked image.
+// What --check tells of a firmware file, as text and as JSON.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
-#include "engine/Firmware.h"
-
-struct AddressRange {
-  std::uint32_t first = 0;
-  std::uint32_t last = 0;  // inclusive
-  friend bool operator==(const AddressRange&, const AddressRange&) = default;
-};
-
-struct HexSummary {
-  bool sound = false;
-  // The engine's reason when not sound: "Line 12: checksum mismatch."
-  std::string error;
-  // Records that go on the line: every record before the end record.
-  int records = 0;
-  std::uint64_t data_bytes = 0;
-  // Flash addresses the data records fill, merged where they touch.
-  std::vector<AddressRange> ranges;
-  // Bytes both ways before the rate change (at 1200 bit/s) and after it.
-  std::uint64_t bytes_at_start_rate = 0;
-  std::uint64_t bytes_at_chosen_rate = 0;
-};
-
-// The figures of a sound image.
-HexSummary SummarizeHex(const CheckedFirmware& firmware);
-// A file that is not sound, and why ("Line 12: checksum mismatch.").
-HexSummary UnsoundHex(const std::string& reason);
-
-// The time the bytes of a whole update take on the line: 10 bit times each
-// (start, 8 data, stop), the command bytes and the one-byte replies.
-double LineSeconds(const HexSummary& summary, int rate);
+#include "station/FirmwareSummary.h"
 
 // The report of --check.
 std::string FormatHexSummary(const std::string& file_name, const HexSummary& summary, int rate);

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "cli/Platform.h"
+#include "cli/Report.h"
 
 namespace {
 
@@ -47,4 +48,13 @@ void LiveScreen::LineAbove(const std::string& text) {
   EraseDrawn();
   Err(text + "\n");
   Redraw(true);
+}
+
+void LiveScreen::Note(const std::string& text) {
+  const std::string line = "tarvex-flash: " + text;
+  if (mode_ == ProgressMode::kJson) {
+    Out(JsonNote(line) + "\n");
+  } else {
+    LineAbove(line);
+  }
 }

@@ -34,6 +34,9 @@ class LiveScreen {
   void LineAbove(const std::string& text);
   void Out(const std::string& text);
   void Err(const std::string& text);
+  // A line of the program's own ("tarvex-flash: cannot append to the log
+  // ..."): a JSON note on stdout, else a line above the rows.
+  void Note(const std::string& text);
 
  private:
   void EraseDrawn();

@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "cli/Platform.h"
-#include "link/SerialDevice.h"
 
 namespace {
 

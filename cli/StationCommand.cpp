@@ -8,39 +8,17 @@
 
 namespace {
 
-std::vector<StationPortSetup> MakeSetups(const FlashPlan& plan,
-                                         const std::vector<std::string>& ports,
-                                         const std::vector<PortInfo>& present,
-                                         const std::shared_ptr<const CheckedFirmware>& firmware) {
+std::vector<StationPortSetup> MakeSetups(const FlashPlan& plan, const std::vector<PagerJob>& jobs) {
   std::vector<StationPortSetup> setups;
-  for (std::size_t i = 0; i < ports.size(); ++i) {
-    StationPortSetup setup;
-    setup.index = i;
-    setup.given = plan.ports[i];
-    setup.port = ports[i];
-    // An adapter named by its serial number is known by it even before it
-    // is plugged in.
-    setup.adapter_serial = ports[i].empty() ? plan.ports[i].substr(plan.ports[i].find('=') + 1)
-                                            : AdapterSerialOf(ports[i], present);
-    setup.file_name = plan.hex_file;
-    setup.firmware = firmware;
-    setup.baud = plan.baud;
-    setup.resend = plan.resend;
-    setup.list_ports = ListSerialPorts;
-    setups.push_back(std::move(setup));
+  for (const PagerJob& job : jobs) {
+    setups.push_back({job, plan.ports[job.index], ListSerialPorts});
   }
   return setups;
 }
 
 std::vector<StationRow> FirstRows(const std::vector<StationPortSetup>& setups) {
   std::vector<StationRow> rows;
-  for (const StationPortSetup& setup : setups) {
-    StationRow row;
-    row.port = setup.port.empty() ? setup.given : setup.port;
-    row.adapter_serial = setup.adapter_serial;
-    if (setup.port.empty()) row.state = PortState::kAdapterMissing;
-    rows.push_back(row);
-  }
+  for (const StationPortSetup& setup : setups) rows.push_back(FirstRow(setup));
   return rows;
 }
 
@@ -52,11 +30,9 @@ ProgressMode StationMode(const FlashPlan& plan, bool terminal) {
 
 }  // namespace
 
-ExitCode RunStationCommand(const FlashPlan& plan, const std::vector<std::string>& ports,
-                           const std::vector<PortInfo>& present,
-                           const std::shared_ptr<const CheckedFirmware>& firmware,
+ExitCode RunStationCommand(const FlashPlan& plan, const std::vector<PagerJob>& jobs,
                            const std::atomic<bool>& interrupt, TraceLog* log) {
-  const std::vector<StationPortSetup> setups = MakeSetups(plan, ports, present, firmware);
+  const std::vector<StationPortSetup> setups = MakeSetups(plan, jobs);
   const bool terminal = StreamsAreTerminals();
   const ProgressMode mode = StationMode(plan, terminal);
   const bool bell = mode == ProgressMode::kRedraw && plan.verbosity != Verbosity::kQuiet;

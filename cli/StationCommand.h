@@ -7,17 +7,14 @@
 #include <vector>
 
 #include "cli/FlashPlan.h"
-#include "engine/Firmware.h"
-#include "link/PortList.h"
 #include "station/ExitCode.h"
+#include "station/PagerRunner.h"
 
 class TraceLog;
 
-// Runs a bench on `ports` (the plan's ports as they were found among
-// `present`, in the same order; empty for an adapter not there yet) until
-// Ctrl+C sets `interrupt` or the plan's count of pagers has finished; prints
-// the summary.
-ExitCode RunStationCommand(const FlashPlan& plan, const std::vector<std::string>& ports,
-                           const std::vector<PortInfo>& present,
-                           const std::shared_ptr<const CheckedFirmware>& firmware,
+// Runs a bench, one port for each of `jobs` (the plan's ports in its order,
+// each with the update its pagers get; a port's name is empty for an adapter
+// not there yet), until Ctrl+C sets `interrupt` or the plan's count of
+// pagers has finished; prints the summary.
+ExitCode RunStationCommand(const FlashPlan& plan, const std::vector<PagerJob>& jobs,
                            const std::atomic<bool>& interrupt, TraceLog* log);

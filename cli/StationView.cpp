@@ -76,12 +76,7 @@ void StationView::Ring() {
 
 void StationView::OnNote(const std::string& text) {
   std::lock_guard lock(mutex_);
-  const std::string line = "tarvex-flash: " + text;
-  if (screen_.Mode() == ProgressMode::kJson) {
-    screen_.Out(JsonNote(line) + "\n");
-  } else {
-    screen_.LineAbove(line);
-  }
+  screen_.Note(text);
 }
 
 void StationView::Finish(const std::vector<StationRow>& rows, ExitCode code) {

@@ -86,13 +86,11 @@ PortLoop::PortLoop(const StationPortSetup& setup, const StationShared& shared)
       clock_(shared.clock),
       comm_(QuietGuiServices(), shared.clock),
       probe_(comm_) {
-  if (setup.device_factory) comm_.DeviceFactory = setup.device_factory;
-  SetName(setup.port);
-  row_.port = setup.port.empty() ? setup.given : setup.port;
-  row_.adapter_serial = setup.adapter_serial;
+  if (setup.job.device_factory) comm_.DeviceFactory = setup.job.device_factory;
+  SetName(setup.job.port);
+  row_ = FirstRow(setup);
   // An adapter not there at the start is waited for as one that went.
-  lost_ = setup.port.empty();
-  row_.state = lost_ ? PortState::kAdapterMissing : PortState::kConnect;
+  lost_ = setup.job.port.empty();
 }
 
 StationRow PortLoop::Run() {
@@ -186,15 +184,8 @@ bool PortLoop::TakePager() {
 // The port is the update's while it runs.
 PortResult PortLoop::Flash() {
   probe_.Close();
-  PagerJob job;
-  job.index = setup_.index;
+  PagerJob job = setup_.job;
   job.port = name_;
-  job.adapter_serial = row_.adapter_serial;
-  job.file_name = setup_.file_name;
-  job.firmware = setup_.firmware;
-  job.baud = setup_.baud;
-  job.resend = setup_.resend;
-  job.device_factory = setup_.device_factory;
   RowProgress progress(*this);
   return RunPager(job, progress, shared_.interrupt, clock_);
 }
@@ -282,13 +273,13 @@ void PortLoop::SetState(PortState state, int percent) {
 void PortLoop::ShowRow(PortState state, int percent) {
   row_.state = state;
   row_.percent = percent;
-  shared_.listener.OnRow(setup_.index, row_);
+  shared_.listener.OnRow(setup_.job.index, row_);
 }
 
 StationEvent PortLoop::Event(StationEventKind kind) const {
   StationEvent event;
   event.kind = kind;
-  event.index = setup_.index;
+  event.index = setup_.job.index;
   event.port = name_.empty() ? setup_.given : name_;
   const bool of_port = kind == StationEventKind::kPortLost || kind == StationEventKind::kPortBack;
   event.number = of_port ? 0 : row_.number;
@@ -307,6 +298,14 @@ bool PortLoop::AppendToLog(const PortResult& result) {
 }
 
 }  // namespace
+
+StationRow FirstRow(const StationPortSetup& setup) {
+  StationRow row;
+  row.port = setup.job.port.empty() ? setup.given : setup.job.port;
+  row.adapter_serial = setup.job.adapter_serial;
+  row.state = setup.job.port.empty() ? PortState::kAdapterMissing : PortState::kConnect;
+  return row;
+}
 
 int StationTally::NextNumber() {
   std::lock_guard lock(mutex_);

@@ -21,11 +21,10 @@
 #include <vector>
 
 #include "common/Clock.h"
-#include "engine/Firmware.h"
 #include "link/PortList.h"
-#include "link/SerialDevice.h"
 #include "station/ExitCode.h"
 #include "station/PagerResult.h"
+#include "station/PagerRunner.h"
 
 // Probes for a pager to be connected start this far apart...
 constexpr std::uint32_t kPresenceProbeSpacingMs = 80;
@@ -129,24 +128,20 @@ class StationTally {
 class TraceLog;
 
 struct StationPortSetup {
-  std::size_t index = 0;
+  // The update each pager on the port gets. Its port is the name the port
+  // resolved to at the start, empty while its adapter is not there yet; its
+  // adapter serial is known even then, for a port given by it.
+  PagerJob job;
   // As the user gave it: a port name, or serial=... for an adapter.
   std::string given;
-  // The name it resolved to at the start; empty when its adapter was not
-  // there yet.
-  std::string port;
-  std::string adapter_serial;
-  std::string file_name;
-  std::shared_ptr<const CheckedFirmware> firmware;
-  int baud = 0;
-  int resend = 0;
-  // Where the channel's devices come from; the platform's driver when empty.
-  SerialDeviceFactory device_factory;
   // The ports present, asked again while a port named by its adapter's
   // serial number cannot be opened: the adapter may be back under another
   // name.
   std::function<std::vector<PortInfo>()> list_ports;
 };
+
+// The row a port starts with, before its loop has done anything.
+StationRow FirstRow(const StationPortSetup& setup);
 
 // Everything a bench port needs beyond its own setup.
 struct StationShared {

@@ -918,15 +918,15 @@ class StationLoop : public ::testing::Test {
  protected:
   StationLoop() {
     std::string reason;
-    setup.given = setup.port = "COM7";
-    setup.file_name = "fw.hex";
-    setup.firmware =
+    setup.given = setup.job.port = "COM7";
+    setup.job.file_name = "fw.hex";
+    setup.job.firmware =
         CheckedFirmware::Check(HexFileText({HexRecordText(0, 0, Bytes(16)),
                                             HexRecordText(16, 0, Bytes(4)), kEndRecordLine}),
                                reason);
-    setup.baud = 9600;
-    setup.resend = 3;
-    setup.device_factory = line.Factory();
+    setup.job.baud = 9600;
+    setup.job.resend = 3;
+    setup.job.device_factory = line.Factory();
   }
 
   void Prepare(int count, std::vector<BenchPager> pagers, std::uint32_t linger_ms) {
@@ -1123,8 +1123,8 @@ TEST_F(StationLoop, APulledAdapterIsToldOnceTriedAgainAndTheLoopGoesOn) {
 // again under another name after a loss, is opened by the name it has now.
 TEST_F(StationLoop, AnAdapterNamedBySerialIsOpenedUnderTheNameItHasNow) {
   setup.given = "serial=FT12AB34";
-  setup.port.clear();
-  setup.adapter_serial = "FT12AB34";
+  setup.job.port.clear();
+  setup.job.adapter_serial = "FT12AB34";
   // Plugged in as COM8 three seconds after the start; after the first
   // pager, pulled out and plugged in again as COM9.
   std::string present;
