@@ -9,10 +9,10 @@
 #include "cli/Platform.h"
 #include "cli/PortListing.h"
 #include "cli/PortRun.h"
-#include "cli/Sha256.h"
 #include "cli/StationCommand.h"
 #include "cli/TraceLog.h"
 #include "common/ReadOnlyFile.h"
+#include "common/Sha256.h"
 #include "engine/Hexproc.h"
 
 namespace {
