@@ -180,6 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"MissingValue", {"--delay"}, "--delay: 1 required MS missing"},
         BadCase{"NegativeDelay", {"--delay", "-5"}, "--delay"},
         BadCase{"DelayWithUnit", {"--delay", "12ms"}, "12ms"},
+        BadCase{"DelayInHex", {"--delay", "0x10"}, "0x10 is not a whole decimal number"},
         BadCase{"NakSendNoColon", {"--nak-send", "3"}, "expected N:K"},
         BadCase{"NakSendZero", {"--nak-send", "0:1"}, "--nak-send: N: Value 0"},
         BadCase{"NakSendBadCount", {"--nak-send", "2:x"}, "--nak-send: K: Value x"},
