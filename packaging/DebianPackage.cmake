@@ -59,6 +59,8 @@ install(FILES ${debian_dir}/lintian-overrides
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The dependencies come from the libraries the programs link: libc,
+# libstdc++ and libssl3, whose libcrypto computes the file's SHA-256.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

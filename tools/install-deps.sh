@@ -2,13 +2,14 @@
 # Installs what a fresh Debian machine lacks to build and test Tarvex Flasher:
 # the native toolchain and test libraries, mingw-w64 for the Windows build,
 # Wine, Xvfb and xdotool to run and drive it, clang and valgrind for the
-# fault tests, and the header-only libraries of the command-line flasher.
+# fault tests, the header-only libraries of the command-line flasher and
+# libcrypto, whose SHA-256 it logs.
 # Does nothing when everything is already there.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev valgrind
-  libcli11-dev nlohmann-json3-dev libfmt-dev
+  libcli11-dev nlohmann-json3-dev libfmt-dev libssl-dev
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth xdotool x11-utils libx11-dev imagemagick python3
   fonts-wine dpkg-dev unzip lintian
 )

@@ -1,6 +1,7 @@
 // The POSIX side of tarvex-flash: what a user who may not open a port is told,
-// the ports and adapters a sysfs tree lists, and README's usage block (read
-// from the source tree, which the Windows build's tests under Wine do not see).
+// the ports and adapters a sysfs tree lists, README's usage block (read from
+// the source tree, which the Windows build's tests under Wine do not see), and
+// a large file's digest against sha256sum's.
 #include <grp.h>
 #include <unistd.h>
 
@@ -13,9 +14,13 @@
 
 #include <fmt/format.h>
 
+#include <cstdio>
+#include <random>
+
 #include "cli/FlashPlan.h"
 #include "cli/Platform.h"
 #include "cli/PortListing.h"
+#include "common/Sha256.h"
 #include "station/Advice.h"
 #include "tests/support/HexText.h"
 
@@ -127,6 +132,21 @@ TEST(CommandLineHelp, ReadmeShowsTheSameOptions) {
   const std::string options = help.substr(first + 1, end - first);
   EXPECT_NE(readme.find("tarvex-flash [options] -p PORT FILE.hex\n" + options), std::string::npos)
       << options;
+}
+
+// Beside the known vectors, a file of several MB as sha256sum sees it.
+TEST(Sha256, LargeFileAsSha256sumHasIt) {
+  std::string bytes(5 * 1024 * 1024 + 13, '\0');
+  std::mt19937 random(26);
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  TempDir dir;
+  const std::string file = dir.Write("large.bin", bytes);
+  FILE* pipe = ::popen(("sha256sum '" + file + "'").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string printed(64, '\0');
+  printed.resize(std::fread(printed.data(), 1, printed.size(), pipe));
+  ASSERT_EQ(::pclose(pipe), 0);
+  EXPECT_EQ(Sha256Hex(bytes), printed);
 }
 
 }  // namespace

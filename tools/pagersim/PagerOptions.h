@@ -87,13 +87,14 @@ struct PagerOptions {
   bool show_version = false;
 };
 
-// Parses argv[1..argc-1]. On error returns false with a one-line message in err; `out`
-// is then unspecified. "--opt VALUE" and "--opt=VALUE" are both accepted; --nak-send,
+// Parses argv[1..argc-1] with the options declared once in PagerOptions.cpp (CLI11). On
+// error returns false with a one-line message in err, in CLI11's words; `out` is then
+// unspecified. "--opt VALUE" and "--opt=VALUE" are both accepted; --nak-send,
 // --stray, --nak-cmd, --double and --hold-reply may be repeated, other options keep their last
 // value.
 bool ParsePagerOptions(int argc, const char* const* argv, PagerOptions& out, std::string& err);
 
-// Multi-line usage text for --help and after option errors.
+// Multi-line usage text for --help, laid out from the same declaration.
 std::string PagerUsage();
 
 // `pattern` with every "%d" replaced by `session`.

@@ -16,6 +16,8 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -182,6 +184,49 @@ TEST_F(CliTest, HelpPrintsUsageAndSucceeds) {
   const std::string help = child_.Stdout();
   EXPECT_NE(help.find("usage: pagersim"), std::string::npos);
   EXPECT_NE(help.find("until stopped: Ctrl+C or SIGTERM"), std::string::npos) << help;
+}
+
+using OptionNames = std::set<std::string>;
+
+// The option column of --help: "  -h, --help   show this text" names -h and --help.
+OptionNames OptionsOfHelp(const std::string& help) {
+  OptionNames names;
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("  -")) continue;
+    std::istringstream words(line.substr(0, line.find("  ", 2)));
+    for (std::string word; words >> word;) {
+      if (word.starts_with('-')) names.insert(word.substr(0, word.find(',')));
+    }
+  }
+  return names;
+}
+
+// The line after each .TP of the manual page's OPTIONS: ".BR \-h ", " \-\-help" names -h
+// and --help.
+OptionNames OptionsOfManualPage(const std::string& page) {
+  const std::size_t from = page.find(".SH OPTIONS\n");
+  std::istringstream lines(page.substr(from, page.find("\n.SH ", from + 1) - from));
+  const std::regex option_name("(^|[ \"])(--?[a-z][a-z0-9-]*)");
+  OptionNames names;
+  bool after_tp = false;
+  for (std::string line; std::getline(lines, line);) {
+    std::erase(line, '\\');
+    for (std::sregex_iterator it(line.begin(), line.end(), option_name), end; after_tp && it != end;
+         ++it) {
+      names.insert((*it)[2]);
+    }
+    after_tp = line == ".TP";
+  }
+  return names;
+}
+
+TEST_F(CliTest, HelpAndManualPageNameTheSameOptions) {
+  ASSERT_TRUE(child_.Spawn({"--help"}));
+  ASSERT_EQ(child_.Wait(kExitTimeoutMs), 0);
+  const OptionNames help = OptionsOfHelp(child_.Stdout());
+  EXPECT_TRUE(help.contains("--nak-send") && help.contains("-h")) << ::testing::PrintToString(help);
+  EXPECT_EQ(OptionsOfManualPage(ReadFile(PAGERSIM_MANUAL)), help);
 }
 
 TEST_F(CliTest, VersionIsTheProjectsAndNothingIsServed) {
