@@ -445,7 +445,8 @@ case_listed() {
 
 # --- a settings file naming a port that is not there --------------------------
 case_absent() {
-  local dir=$work/absent ini=$work/absent/run/TARVEXUPD.INI marks items out state typed
+  local dir=$work/absent ini=$work/absent/run/TARVEXUPD.INI marks items out state typed shown
+  local first last length deep="$work/absent/firmware releases for the bench/2026-12 pager update"
   mkdir -p "$dir/run"
   printf '9\r\nM\r\n3\r\n' >"$ini"
   # The menu's picture shows the file name: one on the prefix's drive C:, as
@@ -465,11 +466,17 @@ case_absent() {
   dismiss_with_enter
   expect_idle_window
   # A file dropped on the window is chosen as File, Open... would choose it,
-  # and starts nothing.
-  e2e_drop_file "$files/update.hex" || fail "the drop did not finish"
+  # and starts nothing. Its path is longer than the box: the box shows its
+  # end, the file's name.
+  mkdir -p "$deep" && cp "$files/update.hex" "$deep/"
+  e2e_drop_file "$deep/update.hex" || fail "the drop did not finish"
   state=$(probe state)
-  typed=$(e2e_windows_path "$files/update.hex")
+  typed=$(e2e_windows_path "$deep/update.hex")
   expect "file name after the drop" "$(value_of file "$state")" "${typed//\\/\\\\}"
+  shown=$(value_of file_shown "$state")
+  IFS='-/' read -r first last length <<<"$shown"
+  ((${first:-0} > 0 && ${last:-0} >= ${length:-1} - 1)) ||
+    fail "the file box does not show the end of the long name (characters shown: $shown)"
   expect "focus after the drop" "$(value_of focus "$(probe focus)")" "Button 302"
   expect "box after the drop (no update by itself)" "$(value_of box "$state")" none
   # COM 2 as before; the gone port, no longer chosen, is no longer listed.
