@@ -412,7 +412,8 @@ case_listed() {
   local dir=$work/listed ini=$work/listed/run/TARVEXUPD.INI marks items state out typed
   e2e_pager_start com12 "$dir" || { fail "emulator did not start"; return 1; }
   mkdir -p "$dir/run"
-  cp "$files/update.hex" "$dir/run/"
+  # With LF line ends, as a git checkout or a Unix tool leaves it.
+  tr -d '\r' <"$files/update.hex" >"$dir/run/update.hex"
   # A path relative to the program's directory, as a shell would pass it.
   e2e_app_start "$dir/run" update.hex || { fail "main window did not appear"; return 1; }
   state=$(probe state)
@@ -440,7 +441,7 @@ case_listed() {
   expect "'q' commands on COM12" "$(log_count "$dir/pager.log" 'RX q')" 1
   expect_no_log_errors "$dir/pager.log"
   expect_image "$files/update.hex" "$dir/image.hex"
-  report "COM12 listed, chosen, updated through; file from the command line; settings hold 12"
+  report "COM12 listed, chosen, updated through; file from the command line, LF line ends; settings hold 12"
 }
 
 # --- a settings file naming a port that is not there --------------------------
