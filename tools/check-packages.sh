@@ -141,9 +141,28 @@ deb_holds() {
   local path
   for path in ./usr/bin/tarvex-flash ./usr/bin/pagersim ./usr/share/man/man1/tarvex-flash.1.gz \
     ./usr/share/man/man1/pagersim.1.gz ./usr/share/tarvex-flasher/pager-demo.hex \
-    ./usr/share/doc/tarvex-flasher/copyright ./usr/share/doc/tarvex-flasher/changelog.gz; do
+    ./usr/share/doc/tarvex-flasher/copyright ./usr/share/doc/tarvex-flasher/changelog.gz \
+    ./usr/share/lintian/overrides/tarvex-flasher; do
     grep -qx "$path" <<<"$listing" || { echo "missing from the package: $path"; return 1; }
   done
+}
+
+# `cmake --install` to a prefix of one's own puts the programs, the manual
+# pages and the sample where the manual page says (PREFIX/share/...), and
+# no lintian override: that belongs to the package. The build's own
+# install_manifest.txt, a user's way to undo an install, is kept.
+user_install_has_no_override() {
+  local build=$1 prefix manifest=$1/install_manifest.txt kept status=0
+  prefix=$(mktemp -d)
+  kept=$(mktemp)
+  [[ -f $manifest ]] && cp "$manifest" "$kept"
+  cmake --install "$build" --prefix "$prefix" >/dev/null || status=1
+  if [[ -s $kept ]]; then mv "$kept" "$manifest"; else rm -f "$kept" "$manifest"; fi
+  [[ -f $prefix/share/tarvex-flasher/pager-demo.hex && -x $prefix/bin/tarvex-flash ]] ||
+    { echo "the sample or the program is not where the manual page says"; status=1; }
+  [[ ! -e $prefix/share/lintian ]] || { echo "a lintian override in $prefix/share/lintian"; status=1; }
+  rm -rf "$prefix"
+  return $status
 }
 
 if [[ -f build/linux/CMakeCache.txt ]]; then
@@ -155,7 +174,9 @@ if [[ -f build/linux/CMakeCache.txt ]]; then
     dpkg-deb --info "$deb" && dpkg-deb --contents "$deb"
   } >>"$log" 2>&1
   check "lintian: no error, no warning" lintian --fail-on error,warning "$deb"
-  check "the .deb holds programs, manual pages, sample, copyright, changelog" deb_holds "$deb"
+  check "the .deb holds programs, manual pages, sample, copyright, changelog, override" deb_holds "$deb"
+  check "cmake --install to one's own prefix writes no lintian override" \
+    user_install_has_no_override build/linux
 fi
 
 if [[ -f build/windows/CMakeCache.txt ]]; then
