@@ -89,7 +89,8 @@ int Flash(const FlashPlan& plan, const FoundPorts& ports,
           const std::shared_ptr<const CheckedFirmware>& firmware) {
   std::unique_ptr<TraceLog> log;
   if (!plan.log_file.empty()) {
-    log = std::make_unique<TraceLog>(plan.log_file, plan.hex_file, Sha256Hex(firmware->Bytes()));
+    log =
+        std::make_unique<TraceLog>(plan.log_file, plan.hex_file, Sha256Hex(firmware->FileBytes()));
     if (!log->CanAppend()) {
       PrintErr("tarvex-flash: " + log->CannotAppendText() + "\n");
       return Code(ExitCode::kUsage);

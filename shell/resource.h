@@ -3,6 +3,10 @@
 // main loop sends them for Enter and Escape.
 #pragma once
 
+// The program's icon (common/TarvexFlasher.ico): the first and only one, so
+// Explorer shows it for the exe too.
+#define IDI_TARVEX 1
+
 #define IDR_MAINMENU 100
 #define IDR_ACCELERATORS 101
 

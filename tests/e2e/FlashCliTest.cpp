@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/Sha256.h"
 #include "tests/e2e/PagerProcess.h"
 #include "tests/support/HexText.h"
 
@@ -226,6 +227,35 @@ TEST_F(FlashCli, CheckAndABadFileSendNothing) {
   EXPECT_NE(too_large.err.find("larger than 64 MiB"), std::string::npos) << too_large.err;
   StopPagers();
   EXPECT_EQ(pagers[0]->Commands(), Texts{});
+}
+
+// A file whose lines end in LF, as Unix tools and git checkouts write it,
+// checks and goes on the line as its CR LF twin does; the log's hash is the
+// file's own.
+TEST_F(FlashCli, AFileWithLfLineEndsIsFlashedAsItsCrLfTwin) {
+  const std::string crlf = FirmwareText(12);
+  std::string lf = crlf;
+  std::erase(lf, '\r');
+  const std::string crlf_file = dir.Write("crlf.hex", crlf);
+  const std::string lf_file = dir.Write("lf.hex", lf);
+  const std::string log = dir.PathOf("trace.log");
+  const auto check_of = [&](const std::string& file) {
+    auto object = nlohmann::json::parse(Flash({"--check", "--json", file}).out);
+    object.erase("file");
+    return object;
+  };
+  EXPECT_EQ(check_of(lf_file), check_of(crlf_file));
+  const Texts lines = StartPagers({{}, {}});
+  const FlashRun with_crlf = Flash({"-p", lines[0], "-b", "9600", "--log", log, crlf_file});
+  const FlashRun with_lf = Flash({"-p", lines[1], "-b", "9600", "--log", log, lf_file});
+  StopPagers();
+  EXPECT_EQ(with_crlf.exit_code, 0) << with_crlf.err;
+  EXPECT_EQ(with_lf.exit_code, 0) << with_lf.err;
+  EXPECT_EQ(pagers[1]->Commands(), pagers[0]->Commands());
+  EXPECT_EQ(pagers[1]->ProgrammedImage(), ImageOfHex(crlf));
+  const Texts logged = Lines(ReadAll(log));
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_EQ(nlohmann::json::parse(logged[1]).at("sha256"), Sha256Hex(lf));
 }
 
 // Flashers on one file read it side by side: one holding it open to read
