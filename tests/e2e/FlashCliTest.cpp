@@ -19,7 +19,7 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/Sha256.h"
+#include "common/Sha256.h"
 #include "tests/e2e/PagerProcess.h"
 #include "tests/support/HexText.h"
 
