@@ -386,10 +386,12 @@ TEST_F(FlashCli, ALogLineIsWrittenWholeOrNotAtAll) {
 // A bench of pagers on each line: connected one after another, each left on
 // the cable a while after its update, with a gap between them long enough
 // for the station to see the cable empty.
+// Pagers swapped in turn, each left on the cable `linger_ms` after its update
+// and the cable then empty for 0.4 s, the shortest a bench takes.
 Texts BenchOf(int pagers, int linger_ms, Texts more = {}) {
   Texts options = {"--sessions",  std::to_string(pagers),
                    "--linger-ms", std::to_string(linger_ms),
-                   "--gap-ms",    "6000"};
+                   "--gap-ms",    "400"};
   options.insert(options.end(), more.begin(), more.end());
   return options;
 }
@@ -406,34 +408,39 @@ std::multiset<std::string> LoggedPagers(const std::string& log, std::set<int>* n
   return outcomes;
 }
 
+// Two ports with four pagers each, behind a 16 ms adapter latency timer,
+// each pager left on its cable 2 s after its "q" with now and then a
+// probe's reply lost: each is flashed once.
 TEST_F(FlashCli, StationFlashesEveryPagerOnceAsItIsConnected) {
   const std::string hex = FirmwareText(12);
   const std::string file = dir.Write("fw.hex", hex);
   const std::string log = dir.PathOf("station.log");
-  // Each pager stays on its cable 3 s after its "q": it must not be flashed again.
-  const Texts lines = StartPagers({BenchOf(3, 3000), BenchOf(3, 3000, {"--attach-after", "700"})});
-  const FlashRun run =
-      Flash({"--station", "-p", lines[0], "-p", lines[1], "--count", "6", "--log", log, file});
+  const Texts adapter = {"--pace", "--latency-ms", "16", "--lose-idle-replies", "0.05"};
+  Texts second = adapter;
+  second.insert(second.end(), {"--attach-after", "700", "--seed", "2"});
+  const Texts lines = StartPagers({BenchOf(4, 2000, adapter), BenchOf(4, 2000, second)});
+  const FlashRun run = Flash({"--station", "-b", "9600", "-p", lines[0], "-p", lines[1], "--count",
+                              "8", "--log", log, file});
   StopPagers();
   EXPECT_EQ(run.exit_code, 0) << run.err;
   std::set<int> numbers;
   EXPECT_EQ(LoggedPagers(log, &numbers),
-            std::multiset<std::string>(
-                {"finished", "finished", "finished", "finished", "finished", "finished"}));
-  EXPECT_EQ(numbers, (std::set<int>{1, 2, 3, 4, 5, 6}));
+            std::multiset<std::string>({"finished", "finished", "finished", "finished", "finished",
+                                        "finished", "finished", "finished"}));
+  EXPECT_EQ(numbers, (std::set<int>{1, 2, 3, 4, 5, 6, 7, 8}));
   for (const auto& pager : pagers) {
-    for (int session = 1; session <= 3; ++session) {
+    for (int session = 1; session <= 4; ++session) {
       EXPECT_EQ(pager->ProgrammedImage(session), ImageOfHex(hex)) << session;
     }
-    // Each of the three taken into flash mode and erased once.
+    // Each of the four taken into flash mode and erased once.
     const Texts info = pager->Events("INFO");
-    EXPECT_EQ(std::count(info.begin(), info.end(), "erase"), 3);
-    EXPECT_EQ(std::count(info.begin(), info.end(), "flash mode"), 3);
+    EXPECT_EQ(std::count(info.begin(), info.end(), "erase"), 4);
+    EXPECT_EQ(std::count(info.begin(), info.end(), "flash mode"), 4);
   }
   // One plain line per event; the summary per port.
-  EXPECT_EQ(Count(run.err, " connected\n"), 6) << run.err;
-  EXPECT_EQ(Count(run.err, " finished: Firmware updated finished.\n"), 6);
-  EXPECT_GE(Count(run.err, " removed\n"), 4);
+  EXPECT_EQ(Count(run.err, " connected\n"), 8) << run.err;
+  EXPECT_EQ(Count(run.err, " finished: Firmware updated finished.\n"), 8);
+  EXPECT_GE(Count(run.err, " removed\n"), 6);
   EXPECT_NE(run.out.find("all "), std::string::npos) << run.out;
   EXPECT_TRUE(TmpIsEmpty());
 }
