@@ -113,6 +113,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 // the wall time it took. One still running after `limit_s` is stopped as
 // Ctrl+C would stop it.
 int RunFlasher(const Texts& args, double& wall, double limit_s = 0) {
+  // The child must not inherit, and write out, what this one has yet to.
+  std::fflush(stdout);
   const double start = WallSeconds();
   const pid_t pid = fork();
   if (pid == 0) {
@@ -285,17 +287,24 @@ void PrintConnectionToF(std::vector<double> seconds) {
 }
 
 // The lines' busy time over the station's, against the most the
-// technician's own time allows: each pager's line time over that, its
-// linger and its time off the cable.
+// technician's own time allows: each port's pagers one after another, each
+// for its line-time bound, the ones before the last each also lingering and
+// then off the cable, after the port's first wait.
 void PrintThroughput(const Options& options, const BenchRun& station) {
   const double bound = ComputeLineBound(options.records, options.rate).seconds;
-  const int pagers = options.ports * options.pagers;
-  const double busy = pagers * bound / (options.ports * station.wall);
-  const double ceiling = bound / (bound + (options.linger_ms + options.gap_ms) / 1000.0);
+  double technician = 0;
+  for (int port = 0; port < options.ports; ++port) {
+    const double first_wait = (port * kAttachStaggerMs) % std::max(1, options.gap_ms) / 1000.0;
+    technician = std::max(technician,
+                          first_wait + options.pagers * bound +
+                              (options.pagers - 1) * (options.linger_ms + options.gap_ms) / 1000.0);
+  }
+  const double line_time = options.pagers * bound;
   std::printf(
-      "%.0f pagers per hour; lines busy %.1f %% of the time, against a ceiling of %.1f %% "
-      "(%.1f %% of it)\n",
-      pagers * 3600.0 / station.wall, 100 * busy, 100 * ceiling, 100 * busy / ceiling);
+      "%.0f pagers per hour; lines busy %.1f %% of the time, against %.1f %% the technician's "
+      "time allows (%.3f s): %.1f %% of it\n",
+      options.ports * options.pagers * 3600.0 / station.wall, 100 * line_time / station.wall,
+      100 * line_time / technician, technician, 100 * technician / station.wall);
 }
 
 // The shortest time off the cable at which every pager of a single port is
