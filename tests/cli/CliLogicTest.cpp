@@ -1093,6 +1093,24 @@ TEST_F(StationLoop, ThePagerIsAskedToLeaveAtTheRateItWasLastToldToo) {
   EXPECT_EQ(bench->Count(0, "e0"), 1);
 }
 
+// Stopped while that pager still waits on the cable: it is asked once more.
+TEST_F(StationLoop, AStopAsksAPagerStillInFlashModeToLeaveIt) {
+  Prepare(0, {After(0)}, 1000);
+  line.respond = [bench_answer = line.respond](const SentCommand& command, int index) {
+    if (command.bytes == "q" && command.rate == 9600) return PagerReply::Silence();
+    return bench_answer(command, index);
+  };
+  listener.on_event = [&](const StationEvent& event) {
+    if (event.kind == StationEventKind::kFinished) interrupt.store(true);
+  };
+  Go();
+  const auto exits =
+      std::count_if(line.commands.begin(), line.commands.end(),
+                    [](const SentCommand& c) { return c.bytes == "q" && c.rate == 9600; });
+  EXPECT_EQ(exits, 2);  // the update's own, and the one at the stop
+  EXPECT_EQ(line.commands.back().bytes, "q");
+}
+
 TEST_F(StationLoop, APulledAdapterIsToldOnceTriedAgainAndTheLoopGoesOn) {
   // Pulled at the start and again while the flashed pager is still on it.
   std::vector<std::uint32_t> refused;
