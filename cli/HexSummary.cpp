@@ -12,7 +12,7 @@ std::string FormatHexSummary(const std::string& file_name, const HexSummary& sum
   if (!summary.sound) {
     return fmt::format("{}: {}\n{}\n", file_name, msgOpenHexFail.Text, summary.error);
   }
-  std::string text = fmt::format("{}: sound\n", file_name);
+  std::string text = fmt::format("{}: OK, no errors found\n", file_name);
   text += fmt::format("  records:     {}\n", summary.records);
   text += fmt::format("  data bytes:  {}\n", summary.data_bytes);
   for (const AddressRange& range : summary.ranges) {

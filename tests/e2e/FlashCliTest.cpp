@@ -1,8 +1,10 @@
 // tarvex-flash as a user runs it: the program as a child process, the pager
 // emulators as child processes on pseudo-terminals. These run in real time.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -113,6 +115,57 @@ class FlashCli : public ::testing::Test {
 
   bool TmpIsEmpty() const { return std::filesystem::is_empty(tmp.path()); }
 
+  // Everything the program showed on a pseudo-terminal `columns` wide
+  // (stdout and stderr both, TERM=xterm), which is resized to `resize_to`
+  // columns once the output holds `resize_at`; and where in it that came.
+  struct TerminalRun {
+    int exit_code = -1;
+    std::string shown;
+    std::size_t resized_at = std::string::npos;
+  };
+  TerminalRun FlashOnTerminal(const Texts& args, unsigned short columns,
+                              const std::string& resize_at, unsigned short resize_to) {
+    TerminalRun run;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return run;
+    const std::string slave = ::ptsname(master);
+    const winsize size{24, columns, 0, 0};
+    ::ioctl(master, TIOCSWINSZ, &size);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int terminal = ::open(slave.c_str(), O_RDWR);
+      ::dup2(terminal, STDOUT_FILENO);
+      ::dup2(terminal, STDERR_FILENO);
+      ::setenv("TERM", "xterm", 1);
+      std::vector<std::string> argv_text = {TARVEX_FLASH_PATH};
+      argv_text.insert(argv_text.end(), args.begin(), args.end());
+      std::vector<char*> argv;
+      for (std::string& arg : argv_text) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    int status = 0;
+    for (bool done = false; !done;) {
+      done = ::waitpid(pid, &status, WNOHANG) != 0;
+      pollfd ready{master, POLLIN, 0};
+      while (::poll(&ready, 1, done ? 0 : 20) > 0 && (ready.revents & POLLIN) != 0) {
+        char buffer[4096];
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got <= 0) break;
+        run.shown.append(buffer, static_cast<std::size_t>(got));
+      }
+      if (run.resized_at == std::string::npos && run.shown.find(resize_at) != std::string::npos) {
+        run.resized_at = run.shown.size();
+        const winsize smaller{24, resize_to, 0, 0};
+        ::ioctl(master, TIOCSWINSZ, &smaller);
+      }
+    }
+    ::close(master);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+  }
+
   TempDir dir;
   TempDir tmp;
   const std::string out_path = dir.PathOf("flash.out");
@@ -178,13 +231,15 @@ TEST_F(FlashCli, GangOfFourKeepsEachFailureToItsOwnLine) {
   StopPagers();
   // The first failure in port order: the pager that refuses every "p".
   EXPECT_EQ(run.exit_code, 8) << run.err;
+  // Each failure's reason on a line of its own below its pager.
   const Texts summary = Lines(run.out);
-  ASSERT_EQ(summary.size(), 5u) << run.out;
+  ASSERT_EQ(summary.size(), 7u) << run.out;
   EXPECT_NE(summary[1].find("finished"), std::string::npos);
   EXPECT_NE(summary[2].find("rewinds-exceeded"), std::string::npos);
-  EXPECT_NE(summary[3].find("no-response"), std::string::npos);
-  EXPECT_NE(summary[3].find("No response from the pager"), std::string::npos);
-  EXPECT_NE(summary[4].find("finished"), std::string::npos);
+  EXPECT_EQ(summary[3].rfind("  Max. rewind counter exceed", 0), 0u) << run.out;
+  EXPECT_NE(summary[4].find("no-response"), std::string::npos);
+  EXPECT_EQ(summary[5], "  No response from the pager, flash now terminated.");
+  EXPECT_NE(summary[6].find("finished"), std::string::npos);
   EXPECT_EQ(pagers[0]->ProgrammedImage(), ImageOfHex(hex));
   EXPECT_EQ(pagers[3]->ProgrammedImage(), ImageOfHex(hex));
   EXPECT_EQ(pagers[1]->Commands().back(), "q");
@@ -394,6 +449,56 @@ Texts BenchOf(int pagers, int linger_ms, Texts more = {}) {
                    "--gap-ms",    "400"};
   options.insert(options.end(), more.begin(), more.end());
   return options;
+}
+
+// The widest line a terminal was shown in `shown`, escape sequences and
+// bells left out, counted in characters; with `rows_only`, only the rows
+// redrawn in place (each drawn after an erase of its line), not the lines
+// written above them, which may wrap as any terminal text does.
+std::size_t WidestLine(const std::string& shown, bool rows_only = false) {
+  constexpr std::string_view kEraseLine = "\x1b[2K";
+  std::size_t widest = 0;
+  std::size_t width = 0;
+  bool counted = !rows_only;
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const char c = shown[i];
+    if (c == '\x1b' && i + 1 < shown.size() && shown[i + 1] == '[') {
+      if (rows_only && shown.compare(i, kEraseLine.size(), kEraseLine) == 0) counted = true;
+      for (i += 2; i < shown.size() && (shown[i] < 0x40 || shown[i] > 0x7E); ++i) {
+      }
+    } else if (c == '\r' || c == '\n') {
+      width = 0;
+      counted = counted && !rows_only;
+    } else if (c != '\a' && (static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      ++width;
+      if (counted) widest = std::max(widest, width);
+    }
+  }
+  return widest;
+}
+
+// On a terminal of 80 columns, then 40, no line is ever wider: a port with a
+// long name, the progress, the summary; a bench's rows.
+TEST_F(FlashCli, EveryScreenFitsTheTerminalAsItIsResized) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(80));
+  const Texts lines = StartPagers({{"--pace"}, BenchOf(1, 0)});
+  const std::string long_name =
+      dir.PathOf("usb-FTDI_FT232R_USB_UART_A600ARJH-if00-port0-on-the-bench-by-the-window");
+  std::filesystem::create_symlink(lines[0], long_name);
+  const TerminalRun one = FlashOnTerminal({"-b", "9600", "-p", long_name, file}, 80, "B/s", 40);
+  ASSERT_EQ(one.exit_code, 0) << one.shown;
+  ASSERT_NE(one.resized_at, std::string::npos) << one.shown;
+  EXPECT_LE(WidestLine(one.shown.substr(0, one.resized_at), true), 80u);
+  const std::string after = one.shown.substr(one.shown.find('\n', one.resized_at) + 1);
+  EXPECT_LE(WidestLine(after, true), 40u) << after;
+  const std::string summary = after.substr(after.rfind("PORT"));
+  EXPECT_LE(WidestLine(summary), 40u) << summary;
+  const TerminalRun bench = FlashOnTerminal(
+      {"--station", "-b", "9600", "-p", lines[1], "--count", "1", file}, 40, "", 40);
+  EXPECT_EQ(bench.exit_code, 0) << bench.shown;
+  EXPECT_LE(WidestLine(bench.shown, true), 40u) << bench.shown;
+  EXPECT_LE(WidestLine(bench.shown.substr(bench.shown.rfind("PORT"))), 40u) << bench.shown;
+  StopPagers();
 }
 
 // The running numbers and outcomes of a station's log.
