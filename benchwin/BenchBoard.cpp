@@ -73,10 +73,6 @@ std::optional<BenchSound> BenchBoard::ApplyEvent(const StationEvent& event) {
       tile.lost_reason = OneLine(event.message);
       ShowDetail(tile);
       return std::nullopt;
-    case StationEventKind::kPortBack:
-      tile.lost_reason.clear();
-      ShowDetail(tile);
-      return std::nullopt;
     case StationEventKind::kFinished:
     case StationEventKind::kFailed:
       break;
