@@ -17,11 +17,10 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-// "#11 finished 14:02:11" or "#11 failed 14:02:11: why".
+// "#11 finished 14:02:11" or "#11 failed 14:02:11".
 std::string LastOutcome(const StationEvent& event) {
-  const std::string head = fmt::format("#{} ", event.number);
-  if (event.kind == StationEventKind::kFinished) return head + "finished " + event.local_time;
-  return head + "failed " + event.local_time + ": " + FirstLine(event.result.message);
+  const char* how = event.kind == StationEventKind::kFinished ? "finished" : "failed";
+  return fmt::format("#{} {} {}", event.number, how, event.local_time);
 }
 
 }  // namespace
@@ -83,6 +82,7 @@ std::optional<BenchSound> BenchBoard::ApplyEvent(const StationEvent& event) {
   ++(finished ? finished_ : failed_);
   tile.view.last = LastOutcome(event);
   tile.view.mood = finished ? TileMood::kGood : TileMood::kBad;
+  tile.view.why = finished ? "" : FirstLine(event.result.message);
   tile.hint = event.result.latency_hint;
   ShowDetail(tile);
   if (finished) return BenchSound::kFinished;

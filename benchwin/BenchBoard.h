@@ -23,9 +23,12 @@ struct TileView {
   int percent = 0;
   // "pager #12" while a pager is on the port; empty otherwise.
   std::string pager;
-  // "#11 finished 14:02:11", "#11 failed 14:02:11: No response from ...".
+  // "#11 finished 14:02:11", "#11 failed 14:02:11".
   std::string last;
   TileMood mood = TileMood::kNone;
+  // Why the last pager failed: "No response from the pager, flash now
+  // terminated."; empty when it finished.
+  std::string why;
   // What the technician may want to know: why the port cannot be opened, or
   // the latency hint of the last pager.
   std::string detail;

@@ -68,6 +68,7 @@ struct EndCase {
   const char* name;
   StationEvent event;
   const char* last;
+  const char* why;
   TileMood mood;
   std::optional<BenchSound> sound;
 };
@@ -81,6 +82,7 @@ TEST_P(TileEnd, ShowsTheOutcomeInItsColourAndCallsForItsSound) {
   board.Reset({{Row(PortState::kConnect), ""}});
   EXPECT_EQ(board.ApplyEvent(GetParam().event), GetParam().sound);
   EXPECT_EQ(board.Tile(0).last, GetParam().last);
+  EXPECT_EQ(board.Tile(0).why, GetParam().why);
   EXPECT_EQ(board.Tile(0).mood, GetParam().mood);
   EXPECT_EQ(board.Tile(0).detail, GetParam().event.result.latency_hint);
 }
@@ -89,17 +91,17 @@ INSTANTIATE_TEST_SUITE_P(
     Outcomes, TileEnd,
     ::testing::Values(
         EndCase{"Finished", Ended(ExitCode::kFinished, 11, "Firmware updated finished."),
-                "#11 finished 14:02:11", TileMood::kGood, BenchSound::kFinished},
+                "#11 finished 14:02:11", "", TileMood::kGood, BenchSound::kFinished},
         EndCase{"FinishedLate", Ended(ExitCode::kFinished, 4, "", "Replies came 14 ms late."),
-                "#4 finished 14:02:11", TileMood::kGood, BenchSound::kFinished},
+                "#4 finished 14:02:11", "", TileMood::kGood, BenchSound::kFinished},
         EndCase{"Failed",
                 Ended(ExitCode::kNoResponse, 12,
                       "No response from the pager, flash now terminated.\nThe port was lost."),
-                "#12 failed 14:02:11: No response from the pager, flash now terminated.",
+                "#12 failed 14:02:11", "No response from the pager, flash now terminated.",
                 TileMood::kBad, BenchSound::kFailed},
         // Stopped by a person, who needs no alarm.
         EndCase{"Interrupted", Ended(ExitCode::kInterrupted, 2, "Interrupted."),
-                "#2 failed 14:02:11: Interrupted.", TileMood::kBad, std::nullopt}),
+                "#2 failed 14:02:11", "Interrupted.", TileMood::kBad, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Tile, ALostPortSaysWhyUntilItIsBackThenTheHintAgain) {
