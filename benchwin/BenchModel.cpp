@@ -70,7 +70,7 @@ bool BenchModel::Open(const std::string& directory, const BenchCommandLine& line
     return false;
   }
   line_ = line;
-  card_.path = line.firmware.value_or(settings_.firmware);
+  card_.path = line.firmware.value_or(InFolder(directory, settings_.firmware));
   card_.name = FileNameOf(card_.path);
   log_path_ = line.log_path.value_or(BenchLogPath(settings_, directory));
   entries_ = PortEntries(list_ports_(), line.ports.empty() ? settings_.ports : line.ports);
@@ -320,7 +320,8 @@ bool BenchModel::CloseQuery() {
 void BenchModel::Close() {
   run_.reset();
   if (Locked()) return;
-  settings_.firmware = card_.path;
+  // A file named relative to the settings file stays so named.
+  if (card_.path != InFolder(directory_, settings_.firmware)) settings_.firmware = card_.path;
   settings_.ports = ChosenPorts(entries_);
   if (line_.log_path) settings_.log = *line_.log_path;
   (void)SaveBenchSettings(directory_, settings_);

@@ -110,6 +110,14 @@ bool SaveBenchSettings(const std::string& directory, const BenchSettings& settin
 }
 
 std::string BenchLogPath(const BenchSettings& settings, const std::string& directory) {
-  if (!settings.log.empty()) return settings.log;
-  return fileops::JoinPath(directory, kDefaultBenchLogName);
+  return InFolder(directory, settings.log.empty() ? kDefaultBenchLogName : settings.log);
+}
+
+// "C:\x", "\\server\x", "\x" and "/x" name their place whatever the
+// current folder.
+std::string InFolder(const std::string& directory, const std::string& path) {
+  const bool rooted = !path.empty() && (path.front() == '/' || path.front() == '\\');
+  const bool drive = path.size() > 1 && path[1] == ':';
+  if (path.empty() || rooted || drive) return path;
+  return fileops::JoinPath(directory, path);
 }

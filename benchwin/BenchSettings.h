@@ -49,3 +49,7 @@ bool SaveBenchSettings(const std::string& directory, const BenchSettings& settin
 
 // The log the settings name, or the default one in `directory`.
 std::string BenchLogPath(const BenchSettings& settings, const std::string& directory);
+
+// A path the settings file gives, as it names a file: relative ones are in
+// the settings file's `directory`, whatever the current one is later.
+std::string InFolder(const std::string& directory, const std::string& path);

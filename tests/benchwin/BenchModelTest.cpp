@@ -193,6 +193,17 @@ TEST_F(BenchModelTest, WithoutASettingsFileTheLogGoesBesideIt) {
   EXPECT_EQ(ChosenPorts(view.ports), Texts{});
 }
 
+TEST_F(BenchModelTest, AFileTheSettingsNameIsInTheirFolderAndStaysSoNamed) {
+  Firmware();
+  Settings("Firmware=fw.hex\r\nPorts=COM5\r\n");
+  ASSERT_TRUE(Open());
+  EXPECT_TRUE(view.card.loaded);
+  EXPECT_EQ(view.card.path, dir.PathOf("fw.hex"));
+  model.Close();
+  EXPECT_EQ(ReadBytes(dir.PathOf(kBenchSettingsFileName)).substr(0, 26),
+            "[Bench]\r\nFirmware=fw.hex\r\n");
+}
+
 // ---- Locked settings ------------------------------------------------------------------
 
 struct LockedCase {

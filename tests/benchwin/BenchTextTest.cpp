@@ -130,7 +130,11 @@ TEST(SettingsFile, SavedAsReadAndTheLogDefaultsBesideIt) {
   EXPECT_EQ(BenchLogPath(chosen, folder), dir.PathOf("TarvexBench.jsonl"));
   BenchSettings named = chosen;
   named.log = "day.jsonl";
-  EXPECT_EQ(BenchLogPath(named, folder), "day.jsonl");
+  EXPECT_EQ(BenchLogPath(named, folder), dir.PathOf("day.jsonl"));
+  named.log = "C:\\Logs\\day.jsonl";
+  EXPECT_EQ(BenchLogPath(named, folder), named.log);
+  named.log = "/var/log/day.jsonl";
+  EXPECT_EQ(BenchLogPath(named, folder), named.log);
 }
 
 // ---- Firmware card -----------------------------------------------------------------
