@@ -266,21 +266,33 @@ void BenchModel::TakeNews() {
 }
 
 void BenchModel::Apply(const BenchInbox::News& news) {
-  if (const auto* row = std::get_if<BenchInbox::RowNews>(&news)) {
-    const TileView before = board_.Tile(row->index);
-    board_.ApplyRow(row->index, row->row);
-    if (!(board_.Tile(row->index) == before)) view_.ShowTile(row->index, board_.Tile(row->index));
-  } else if (const auto* event = std::get_if<StationEvent>(&news)) {
-    const std::optional<BenchSound> sound = board_.ApplyEvent(*event);
-    view_.ShowTile(event->index, board_.Tile(event->index));
-    ShowTotals();
-    if (sound) view_.PlaySound(*sound);
-  } else if (const auto* note = std::get_if<BenchInbox::NoteNews>(&news)) {
-    log_failed_ = true;
-    view_.ShowStatus(note->text + " The bench takes no new pagers.", true);
-  } else {
-    RunEnded();
-  }
+  if (const auto* row = std::get_if<BenchInbox::RowNews>(&news)) return ApplyRow(*row);
+  if (const auto* event = std::get_if<StationEvent>(&news)) return ApplyEvent(*event);
+  if (const auto* note = std::get_if<BenchInbox::NoteNews>(&news)) return ShowLogAlarm(note->text);
+  RunEnded();
+}
+
+// A tile is drawn again only when what it shows has changed.
+void BenchModel::ApplyRow(const BenchInbox::RowNews& news) {
+  if (news.index >= board_.Size()) return;
+  const TileView before = board_.Tile(news.index);
+  board_.ApplyRow(news.index, news.row);
+  if (!(board_.Tile(news.index) == before)) view_.ShowTile(news.index, board_.Tile(news.index));
+}
+
+void BenchModel::ApplyEvent(const StationEvent& event) {
+  if (event.index >= board_.Size()) return;
+  const std::optional<BenchSound> sound = board_.ApplyEvent(event);
+  view_.ShowTile(event.index, board_.Tile(event.index));
+  ShowTotals();
+  if (sound) view_.PlaySound(*sound);
+}
+
+// The core's only note: a log line that could not be written, after which
+// it takes no new pagers.
+void BenchModel::ShowLogAlarm(const std::string& note) {
+  log_failed_ = true;
+  view_.ShowStatus(note + " The bench takes no new pagers.", true);
 }
 
 void BenchModel::RunEnded() {
@@ -325,6 +337,11 @@ void BenchModel::Close() {
   settings_.ports = ChosenPorts(entries_);
   if (line_.log_path) settings_.log = *line_.log_path;
   (void)SaveBenchSettings(directory_, settings_);
+}
+
+void BenchModel::EndSession() {
+  if (run_) run_->Stop();
+  Close();
 }
 
 std::unique_ptr<BenchModel> MakeBenchModel(IBenchView& view) {

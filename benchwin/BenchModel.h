@@ -112,6 +112,10 @@ class BenchModel {
   bool CloseQuery();
   // Saves the settings, unless they are locked.
   void Close();
+  // Windows is ending the session and ends the program once this returns:
+  // the bench is stopped and waited for here, each pager in flash mode told
+  // to leave it, and the settings are saved.
+  void EndSession();
 
   bool Running() const { return run_ != nullptr; }
   BenchInbox& Inbox() { return inbox_; }
@@ -127,6 +131,9 @@ class BenchModel {
   BenchPlan MakePlan(const std::vector<PortInfo>& present) const;
   std::vector<TileStart> TileStarts(const BenchPlan& plan) const;
   void Apply(const BenchInbox::News& news);
+  void ApplyRow(const BenchInbox::RowNews& news);
+  void ApplyEvent(const StationEvent& event);
+  void ShowLogAlarm(const std::string& note);
   void RunEnded();
   std::uint32_t ElapsedMs();
   bool Locked() const { return settings_.locked; }

@@ -647,6 +647,11 @@ LRESULT BenchWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         Destroy();
       }
       return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wparam != FALSE) model_->EndSession();
+      return 0;
     case WM_DESTROY:
       news_target_.store(nullptr);
       PostQuitMessage(0);

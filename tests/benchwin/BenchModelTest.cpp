@@ -403,6 +403,13 @@ TEST_F(BenchModelTest, StopTellsTheCoreAndWaitsForItsEnd) {
   EXPECT_EQ(view.controls, kIdleFree);
 }
 
+TEST_F(BenchModelTest, TheEndOfTheSessionStopsTheBenchAndSavesTheSettings) {
+  ASSERT_TRUE(Open({"/run", Firmware(), "COM6"}));
+  model.EndSession();
+  EXPECT_EQ(runs.at(0).stops, 1);
+  EXPECT_EQ(LoadBenchSettings(Folder()).ports, Texts{"COM6"});
+}
+
 struct CloseCase {
   const char* name;
   bool run;
