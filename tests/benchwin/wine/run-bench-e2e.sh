@@ -16,7 +16,7 @@
 # window's run uses it too), BUILD_DIR/bench-e2e (emptied first),
 # BUILD_DIR/screenshots (bench-running.png: tiles mid-run with one red;
 # bench-totals.png: the totals after a run).
-# --only runs the named cases (count, stop, close, badline).
+# --only runs the named cases (count, stop, close, choose, badline).
 # Prints PASS or FAIL for each case and ends with "N passed, M failed"; the
 # exit code is 0 only when every case passed.
 set -uo pipefail
@@ -65,6 +65,7 @@ e2e_init "$root" "$build" "$pagersim" "$prefix" "$work" "$probe_exe"
 E2E_EXE=$exe
 e2e_require Xvfb xdotool import wine wineserver python3
 [[ -f $probe_exe ]] || e2e_die "no $probe_exe (build the target tarvex_bench_probe)"
+e2e_build_dropper
 e2e_start_xvfb
 e2e_prepare_prefix desktop
 
@@ -262,6 +263,45 @@ case_close() {
   report "closing during a transfer asks; No goes on, Yes stops every pager out of flash mode and closes"
 }
 
+# --- the firmware dropped on the window: refused when unsound, shown when sound ---
+case_choose() {
+  local dir=$work/choose out digest
+  mkdir -p "$dir/run"
+  cp "$sample" "$dir/run/pager-demo.hex"
+  # The third line's checksum off by one.
+  python3 -c 'import sys
+lines = open(sys.argv[1], "rb").read().split(b"\r\n")
+last = lines[2][-1:]
+lines[2] = lines[2][:-1] + (b"1" if last != b"1" else b"2")
+open(sys.argv[2], "wb").write(b"\r\n".join(lines))' "$sample" "$dir/run/bad.hex"
+  e2e_app_start "$dir/run" COM5 || { fail "the bench window did not appear"; return 1; }
+  e2e_drop_file "$dir/run/bad.hex" || fail "the drop did not finish"
+  out=$(probe press OK 10000)
+  [[ $(value_of text "$out") == 'Unable to open the HEX file.\nLine 3: checksum mismatch.\n\n'*'bad.hex' ]] ||
+    fail "the refusal does not name the line: $out"
+  state=$(probe state)
+  expect "the refused file's figures" "$(value_of figures "$state")" \
+    "Unable to open the HEX file. Line 3: checksum mismatch."
+  keys F5
+  out=$(probe press OK 10000)
+  expect "Start without a sound file" "$(value_of text "$out")" \
+    "Choose the firmware first: File, Open..., or drop a HEX file on the window."
+  state=$(probe state)
+  expect "Stop after the refused Start" "$(value_of stop "$state")" disabled
+  [[ -z $(value_of tile0 "$state") ]] || fail "a tile after the refused Start"
+  e2e_drop_file "$dir/run/pager-demo.hex" || fail "the drop did not finish"
+  state=$(probe state)
+  digest=$(sha256sum "$sample" | cut -c1-64)
+  expect "the file's name" "$(value_of firmware "$state")" pager-demo.hex
+  expect "its figures" "$(value_of figures "$state")" "164 records, 2600 data bytes, 00010000-00010A27"
+  expect "its digest, short" "$(value_of sha "$state")" "SHA-256 ${digest:0:16}…"
+  keys alt+f d
+  out=$(probe press OK 10000)
+  [[ $(value_of text "$out") == *"\nSHA-256\n$digest" ]] || fail "the details box lacks the digest: $out"
+  close_window
+  report "a dropped file: refused with its line number and nothing starts; a sound one shows its figures and digest"
+}
+
 # --- a bad command line ---------------------------------------------------------------
 case_badline() {
   local dir=$work/badline out code=0 pid
@@ -309,6 +349,7 @@ run_case() {
 run_case count
 run_case stop
 run_case close
+run_case choose
 run_case badline
 
 echo "(${SECONDS}s in all; logs in $work)"
