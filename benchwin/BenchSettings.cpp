@@ -121,3 +121,8 @@ std::string InFolder(const std::string& directory, const std::string& path) {
   if (path.empty() || rooted || drive) return path;
   return fileops::JoinPath(directory, path);
 }
+
+std::string SetupText(int rate, int resends) {
+  return std::to_string(rate) + " bit/s\n" +
+         (resends == 0 ? "no resends" : std::to_string(resends) + " resends");
+}

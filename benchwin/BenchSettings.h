@@ -50,6 +50,9 @@ bool SaveBenchSettings(const std::string& directory, const BenchSettings& settin
 // The log the settings name, or the default one in `directory`.
 std::string BenchLogPath(const BenchSettings& settings, const std::string& directory);
 
+// "9600 bit/s" and "3 resends" (or "no resends"), on two lines.
+std::string SetupText(int rate, int resends);
+
 // A path the settings file gives, as it names a file: relative ones are in
 // the settings file's `directory`, whatever the current one is later.
 std::string InFolder(const std::string& directory, const std::string& path);

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "benchwin/BenchResource.h"
@@ -92,21 +93,6 @@ bool IsFileNotFolder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return !path.empty() && attributes != INVALID_FILE_ATTRIBUTES &&
          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-std::string OneLine(std::string text) {
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  return text;
-}
-
-std::string PortCell(const PortEntry& entry) { return entry.name.empty() ? "-" : entry.name; }
-
-std::string AdapterCell(const PortEntry& entry) {
-  return entry.present ? entry.adapter : entry.adapter + " (not present)";
-}
-
-std::string KeptByCell(const PortEntry& entry) {
-  return entry.by_serial ? "serial number" : "COM name";
 }
 
 }  // namespace
@@ -332,17 +318,11 @@ void BenchWindow::EnableCommand(int id, bool enabled) {
 }
 
 void BenchWindow::ShowFirmware(const FirmwareCard& card) {
-  if (card.path.empty()) {
-    SetText(IDC_FW_NAME, "No firmware chosen: File, Open..., or drop a HEX file here.");
-  } else {
-    SetText(IDC_FW_NAME, card.name);
-  }
-  const std::string ranges = FirmwareRanges(card);
-  SetText(IDC_FW_FIGURES, card.loaded
-                              ? FirmwareFigures(card) + (ranges.empty() ? "" : ", " + ranges)
-                              : OneLine(card.refusal));
-  SetColour(IDC_FW_FIGURES, card.loaded ? CLR_INVALID : kBad);
-  SetText(IDC_FW_SHA, ShortSha256(card));
+  const FirmwareLines lines = LinesOf(card);
+  SetText(IDC_FW_NAME, lines.name);
+  SetText(IDC_FW_FIGURES, lines.figures);
+  SetColour(IDC_FW_FIGURES, lines.refused ? kBad : CLR_INVALID);
+  SetText(IDC_FW_SHA, lines.sha);
   EnableWindow(GetDlgItem(Handle(), IDC_FW_DETAILS), card.path.empty() ? FALSE : TRUE);
   EnableCommand(IDM_DETAILS, !card.path.empty());
 }
@@ -352,8 +332,7 @@ void BenchWindow::ShowPorts(const std::vector<PortEntry>& entries) {
   filling_ports_ = true;
   SendMessageW(ports_, LVM_DELETEALLITEMS, 0, 0);
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    const std::string cells[] = {PortCell(entries[i]), AdapterCell(entries[i]), entries[i].serial,
-                                 KeptByCell(entries[i])};
+    const std::array<std::string, 4> cells = PortCells(entries[i]);
     std::wstring text = Wide(cells[0]);
     LVITEMW item{};
     item.mask = LVIF_TEXT;
@@ -401,11 +380,7 @@ void BenchWindow::ShowResends(int resends) {
   ShowSetupText();
 }
 
-void BenchWindow::ShowSetupText() {
-  SetText(IDC_SETUP_TEXT,
-          std::to_string(rate_) + " bit/s\n" +
-              (resends_ == 0 ? "no resends" : std::to_string(resends_) + " resends"));
-}
+void BenchWindow::ShowSetupText() { SetText(IDC_SETUP_TEXT, SetupText(rate_, resends_)); }
 
 void BenchWindow::ShowLogPath(const std::string& path) { SetText(IDC_LOG, "Log: " + path); }
 

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "common/Sha256.h"
 #include "engine/Hexproc.h"
 
@@ -11,6 +13,7 @@ namespace {
 constexpr std::size_t kShortShaDigits = 16;
 // More ranges than this are counted, not listed, in the window.
 constexpr std::size_t kRangesShown = 3;
+constexpr char kNoFirmwareLine[] = "No firmware chosen: File, Open..., or drop a HEX file here.";
 
 std::string RangeText(const AddressRange& range) {
   return fmt::format("{:08X}-{:08X}", range.first, range.last);
@@ -18,6 +21,22 @@ std::string RangeText(const AddressRange& range) {
 
 std::uint64_t RangeBytes(const AddressRange& range) {
   return std::uint64_t{range.last} - range.first + 1;
+}
+
+std::string Figures(const FirmwareCard& card) {
+  return fmt::format("{} records, {} data bytes", card.summary.records, card.summary.data_bytes);
+}
+
+// The first few ranges; more are counted, the details box has them all.
+std::string RangesText(const std::vector<AddressRange>& ranges) {
+  std::string text;
+  for (std::size_t i = 0; i < ranges.size() && i < kRangesShown; ++i) {
+    text += (i == 0 ? "" : ", ") + RangeText(ranges[i]);
+  }
+  if (ranges.size() > kRangesShown) {
+    text += fmt::format(" and {} more (Details...)", ranges.size() - kRangesShown);
+  }
+  return text;
 }
 
 }  // namespace
@@ -41,32 +60,25 @@ FirmwareCard DescribeFirmware(const std::string& path, const FirmwareLoad& load)
   return card;
 }
 
-std::string FirmwareFigures(const FirmwareCard& card) {
-  if (!card.loaded) return "";
-  return fmt::format("{} records, {} data bytes", card.summary.records, card.summary.data_bytes);
-}
-
-std::string FirmwareRanges(const FirmwareCard& card) {
-  const auto& ranges = card.summary.ranges;
-  std::string text;
-  for (std::size_t i = 0; i < ranges.size() && i < kRangesShown; ++i) {
-    text += (i == 0 ? "" : ", ") + RangeText(ranges[i]);
+FirmwareLines LinesOf(const FirmwareCard& card) {
+  FirmwareLines lines;
+  lines.name = card.path.empty() ? kNoFirmwareLine : card.name;
+  if (card.loaded) {
+    const std::string ranges = RangesText(card.summary.ranges);
+    lines.figures = Figures(card) + (ranges.empty() ? "" : ", " + ranges);
+    lines.sha = "SHA-256 " + card.sha256.substr(0, kShortShaDigits) + "\u2026";
+  } else if (!card.refusal.empty()) {
+    lines.figures = card.refusal;
+    std::replace(lines.figures.begin(), lines.figures.end(), '\n', ' ');
+    lines.refused = true;
   }
-  if (ranges.size() > kRangesShown) {
-    text += fmt::format(" and {} more (Details...)", ranges.size() - kRangesShown);
-  }
-  return text;
-}
-
-std::string ShortSha256(const FirmwareCard& card) {
-  if (card.sha256.empty()) return "";
-  return "SHA-256 " + card.sha256.substr(0, kShortShaDigits) + "\u2026";
+  return lines;
 }
 
 std::string FirmwareDetails(const FirmwareCard& card) {
   if (!card.loaded) return card.path + "\n\n" + card.refusal;
   std::string text = card.path + "\n\n";
-  text += FirmwareFigures(card) + "\n";
+  text += Figures(card) + "\n";
   for (const AddressRange& range : card.summary.ranges) {
     text += fmt::format("{} ({} bytes)\n", RangeText(range), RangeBytes(range));
   }

@@ -26,11 +26,19 @@ struct FirmwareCard {
 // bytes as read, as the log names them.
 FirmwareCard DescribeFirmware(const std::string& path, const FirmwareLoad& load);
 
-// The window's lines: "164 records, 2600 data bytes", the ranges, and the
-// digest cut short: "SHA-256 3f2a9c1e04b7…".
-std::string FirmwareFigures(const FirmwareCard& card);
-std::string FirmwareRanges(const FirmwareCard& card);
-std::string ShortSha256(const FirmwareCard& card);
+// The window's three lines of the card.
+struct FirmwareLines {
+  // The file's name, or how to choose one.
+  std::string name;
+  // "164 records, 2600 data bytes, 00010000-00010A27", or why the file was
+  // refused, on one line.
+  std::string figures;
+  // The digest cut short: "SHA-256 3f2a9c1e04b7d2aa…".
+  std::string sha;
+  bool refused = false;
+  friend bool operator==(const FirmwareLines&, const FirmwareLines&) = default;
+};
+FirmwareLines LinesOf(const FirmwareCard& card);
 // The details box: the whole path, every range with its size, the whole
 // digest.
 std::string FirmwareDetails(const FirmwareCard& card);

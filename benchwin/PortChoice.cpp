@@ -45,6 +45,11 @@ PortEntry Absent(const std::string& given) {
   return entry;
 }
 
+std::string AdapterCell(const PortEntry& entry) {
+  if (entry.present) return entry.adapter;
+  return entry.adapter.empty() ? "(not present)" : entry.adapter + " (not present)";
+}
+
 }  // namespace
 
 std::string GivenPort(const PortEntry& entry) {
@@ -85,4 +90,9 @@ std::vector<std::string> ChosenPorts(const std::vector<PortEntry>& entries) {
     if (entry.ticked) chosen.push_back(GivenPort(entry));
   }
   return chosen;
+}
+
+std::array<std::string, 4> PortCells(const PortEntry& entry) {
+  return {entry.name.empty() ? "-" : entry.name, AdapterCell(entry), entry.serial,
+          entry.by_serial ? "serial number" : "COM name"};
 }

@@ -5,6 +5,7 @@
 // gives it next time. Pure.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -37,3 +38,8 @@ std::vector<std::string> ChosenPorts(const std::vector<PortEntry>& entries);
 // "USB Serial Port (FTDI)": the description, and the maker when the
 // description does not name it.
 std::string AdapterName(const PortInfo& port);
+
+// The list's cells of an entry: port ("-" for an adapter not present by
+// its number), adapter (marked when not present), serial, and how it is
+// kept.
+std::array<std::string, 4> PortCells(const PortEntry& entry);

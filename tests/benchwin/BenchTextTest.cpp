@@ -118,6 +118,11 @@ INSTANTIATE_TEST_SUITE_P(
                      }()}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(SettingsText, RateAndResendsAsTheWindowShowsThem) {
+  EXPECT_EQ(SetupText(9600, 3), "9600 bit/s\n3 resends");
+  EXPECT_EQ(SetupText(2400, 0), "2400 bit/s\nno resends");
+}
+
 TEST(SettingsFile, SavedAsReadAndTheLogDefaultsBesideIt) {
   TempDir dir;
   const std::string folder = dir.path().string();
@@ -150,10 +155,11 @@ TEST(FirmwareCard, ShowsFiguresRangesAndDigestOrWhyItWasRefused) {
       DescribeFirmware(good, LoadFirmwareFile(file, good, FileSharing::kSharedRead));
   ASSERT_TRUE(card.loaded);
   EXPECT_EQ(card.name, "fw.hex");
-  EXPECT_EQ(FirmwareFigures(card), "3 records, 22 data bytes");
-  EXPECT_EQ(FirmwareRanges(card), "00000000-00000013, 00000100-00000101");
-  EXPECT_EQ(ShortSha256(card), "SHA-256 " + card.sha256.substr(0, 16) + "\u2026");
   EXPECT_EQ(card.sha256.size(), 64u);
+  EXPECT_EQ(
+      LinesOf(card),
+      (FirmwareLines{"fw.hex", "3 records, 22 data bytes, 00000000-00000013, 00000100-00000101",
+                     "SHA-256 " + card.sha256.substr(0, 16) + "\u2026", false}));
   EXPECT_NE(FirmwareDetails(card).find("00000000-00000013 (20 bytes)\n00000100-00000101 (2 bytes)"),
             std::string::npos);
   EXPECT_NE(FirmwareDetails(card).find(card.sha256), std::string::npos);
@@ -164,7 +170,11 @@ TEST(FirmwareCard, ShowsFiguresRangesAndDigestOrWhyItWasRefused) {
   const FirmwareCard refused =
       DescribeFirmware(bad, LoadFirmwareFile(file, bad, FileSharing::kSharedRead));
   EXPECT_FALSE(refused.loaded);
-  EXPECT_EQ(refused.refusal, "Unable to open the HEX file.\nLine 1: checksum mismatch.");
+  EXPECT_EQ(LinesOf(refused),
+            (FirmwareLines{"bad.hex", "Unable to open the HEX file. Line 1: checksum mismatch.", "",
+                           true}));
+  EXPECT_EQ(LinesOf(FirmwareCard{}).name,
+            "No firmware chosen: File, Open..., or drop a HEX file here.");
 }
 
 // ---- Port list -------------------------------------------------------------------------
@@ -192,6 +202,11 @@ TEST(PortChoice, ChosenPortsAreTickedByNameOrSerialAndAbsentOnesKept) {
   EXPECT_EQ(entries[3], (PortEntry{"COM9", "", "", false, true, false}));
   EXPECT_EQ(entries[4], (PortEntry{"", "", "GONE", false, true, true}));
   EXPECT_EQ(ChosenPorts(entries), (Texts{"serial=FT5K", "COM6", "COM9", "serial=GONE"}));
+  using Cells = std::array<std::string, 4>;
+  EXPECT_EQ(PortCells(entries[1]),
+            (Cells{"COM5", "USB Serial Port (FTDI)", "FT5K", "serial number"}));
+  EXPECT_EQ(PortCells(entries[3]), (Cells{"COM9", "(not present)", "", "COM name"}));
+  EXPECT_EQ(PortCells(entries[4]), (Cells{"-", "(not present)", "GONE", "serial number"}));
 }
 
 }  // namespace
