@@ -49,6 +49,8 @@ else()
 endif()
 
 install(TARGETS TarvexUpd tarvex-flash RUNTIME DESTINATION .)
+# The production bench in a window.
+install(TARGETS TarvexBench RUNTIME DESTINATION .)
 install(FILES ${zip_manuals} DESTINATION manual)
 install(FILES ${zip_text_dir}/README.txt ${zip_text_dir}/LICENSE.txt
               ${zip_text_dir}/THIRD-PARTY.txt

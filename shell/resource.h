@@ -3,9 +3,8 @@
 // main loop sends them for Enter and Escape.
 #pragma once
 
-// The program's icon (common/TarvexFlasher.ico): the first and only one, so
-// Explorer shows it for the exe too.
-#define IDI_TARVEX 1
+// IDI_TARVEX, the program's icon.
+#include "common/ProgramIcon.h"
 
 #define IDR_MAINMENU 100
 #define IDR_ACCELERATORS 101

@@ -45,6 +45,7 @@ zip_holds_exactly() {
   diff <(unzip -Z1 "$zip" | sort) <(
     printf '%s\n' "$top/LICENSE.txt" "$top/README.txt" "$top/THIRD-PARTY.txt" \
       "$top/TarvexUpd.exe" "$top/samples/" "$top/samples/pager-demo.hex" "$top/tarvex-flash.exe" \
+      "$top/TarvexBench.exe" \
       "$top/manual/" "$top/manual/tarvex-flash.txt" "$top/manual/pagersim.txt" |
       sort)
 }
@@ -119,13 +120,13 @@ readme_txt_is_complete() {
   ((${#missing[@]} == 0)) || { printf 'README.txt lacks: %s\n' "${missing[@]}"; return 1; }
 }
 
-# Both exes carry the program's icon, at 16, 32 and 48 px: windres reads an
+# The exes carry the program's icon, at 16, 32 and 48 px: windres reads an
 # exe's resources back as a script, the icon group's sizes in it.
 exes_carry_the_icon() {
   local zip=$1 top=$2 dir exe group size
   dir=$(mktemp -d)
   unzip -q "$zip" "$top/*.exe" -d "$dir" || return 1
-  for exe in TarvexUpd.exe tarvex-flash.exe; do
+  for exe in TarvexUpd.exe tarvex-flash.exe TarvexBench.exe; do
     group=$(x86_64-w64-mingw32-windres -J coff -O rc -i "$dir/$top/$exe" |
       sed -n '/RT_GROUP_ICON/,/^END/p')
     for size in '\020\020' '\040\040' '\060\060'; do
@@ -199,7 +200,7 @@ if [[ -f build/windows/CMakeCache.txt ]]; then
     check "manual/$page.txt holds the page's sections" \
       zip_manual_has_sections "$zip" "$top/manual/$page.txt"
   done
-  check "both exes carry the icon at 16, 32 and 48 px" exes_carry_the_icon "$zip" "$top"
+  check "the exes carry the icon at 16, 32 and 48 px" exes_carry_the_icon "$zip" "$top"
 fi
 
 echo "Packages: $passed passed, $failed failed"

@@ -1,10 +1,10 @@
-#include "shell/Window_win32.h"
+#include "common/Window_win32.h"
 
 #include <exception>
 #include <stdexcept>
 
+#include "common/ProgramIcon.h"
 #include "common/WideText_win32.h"
-#include "resource.h"
 
 namespace {
 
