@@ -1,4 +1,4 @@
-# The ZIP a Windows technician downloads: both exes, a README written for
+# The ZIP a Windows technician downloads: the three exes, a README written for
 # Windows users, the manual pages as plain text, the licence, the notices of
 # the libraries built in, and the sample firmware. Text files get Windows
 # line ends, so Notepad shows them as lines.

@@ -84,16 +84,16 @@ zip_manual_has_sections() {
 }
 
 # What README.txt must tell a Windows technician, taken from where the truth
-# lives: each exit code with its name (cli/ExitCode.h and .cpp), each option
+# lives: each exit code with its name (station/ExitCode.h and .cpp), each option
 # of the usage block (README.md, the same as --help), each field of the log
 # (the manual page), and its sections; and each title is underlined to its
 # own length.
 readme_txt_is_complete() {
   local text missing=() codes code name option fields field section
   text=$(unzip -p "$1" "$2/README.txt" | tr -d '\r')
-  codes=$(join -o 1.2,2.2 <(sed -nE 's/^ *(k[A-Za-z]+) = ([0-9]+),.*/\1 \2/p' cli/ExitCode.h | sort) \
-    <(sed -nE 's/.*\{ExitCode::(k[A-Za-z]+), "([a-z-]+)".*/\1 \2/p' cli/ExitCode.cpp | sort))
-  (($(wc -l <<<"$codes") >= 13)) || missing+=("the exit codes (not found in cli/ExitCode.*)")
+  codes=$(join -o 1.2,2.2 <(sed -nE 's/^ *(k[A-Za-z]+) = ([0-9]+),.*/\1 \2/p' station/ExitCode.h | sort) \
+    <(sed -nE 's/.*\{ExitCode::(k[A-Za-z]+), "([a-z-]+)".*/\1 \2/p' station/ExitCode.cpp | sort))
+  (($(wc -l <<<"$codes") >= 13)) || missing+=("the exit codes (not found in station/ExitCode.*)")
   while read -r code name; do
     grep -qE "^ +$code +$name " <<<"$text" || missing+=("exit code $code ($name)")
   done <<<"$codes"
