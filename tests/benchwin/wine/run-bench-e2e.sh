@@ -220,7 +220,7 @@ case_stop() {
   wait_until 30 '[[ $(value_of status "$state") == Stopped:* ]]' ||
     fail "F5 did not stop the bench: $(value_of status "$state")"
   [[ $(tile_field 0 4) == "#"[12]" failed "* ]] || fail "COM5's tile does not say its pager failed"
-  expect "why COM5's pager failed" "$(tile_field 0 5)" "Interrupted."
+  expect "why COM5's pager failed" "$(tile_field 0 5)" "Interrupted. The pager's flash was erased: flash it again."
   expect "failed after Stop" "$(value_of failed "$state")" "Failed 2"
   close_window
   e2e_pager_stop com5
