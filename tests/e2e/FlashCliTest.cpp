@@ -137,13 +137,7 @@ class FlashCli : public ::testing::Test {
       ::dup2(terminal, STDOUT_FILENO);
       ::dup2(terminal, STDERR_FILENO);
       ::setenv("TERM", "xterm", 1);
-      std::vector<std::string> argv_text = {TARVEX_FLASH_PATH};
-      argv_text.insert(argv_text.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (std::string& arg : argv_text) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
+      ExecFlasher(args);
     }
     int status = 0;
     for (bool done = false; !done;) {
@@ -173,6 +167,17 @@ class FlashCli : public ::testing::Test {
   std::vector<std::unique_ptr<PagerProcess>> pagers;
 
  private:
+  // In a child: becomes the program with `args`.
+  [[noreturn]] static void ExecFlasher(const Texts& args) {
+    std::vector<std::string> argv_text = {TARVEX_FLASH_PATH};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argv_text) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+
   FlashRun Launch(const Texts& args, const std::string& when, const Act& act,
                   const std::vector<int>& closed, rlim_t file_size_limit) {
     const pid_t pid = ::fork();
@@ -184,13 +189,7 @@ class FlashCli : public ::testing::Test {
         const rlimit limit{file_size_limit, file_size_limit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
       }
-      std::vector<std::string> argv_text = {TARVEX_FLASH_PATH};
-      argv_text.insert(argv_text.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (std::string& arg : argv_text) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
+      ExecFlasher(args);
     }
     int status = 0;
     if (!when.empty()) {
