@@ -25,22 +25,6 @@ std::string LastOutcome(const StationEvent& event) {
 
 }  // namespace
 
-std::string PortStateText(const StationRow& row) {
-  switch (row.state) {
-    case PortState::kConnect:
-      return "connect a pager";
-    case PortState::kFlashing:
-      return fmt::format("flashing {} %", row.percent);
-    case PortState::kRemove:
-      return fmt::format("remove pager #{}", row.number);
-    case PortState::kAdapterMissing:
-      return "adapter missing";
-    case PortState::kStopped:
-      break;
-  }
-  return "stopped";
-}
-
 void BenchBoard::Reset(const std::vector<TileStart>& tiles) {
   tiles_.clear();
   finished_ = failed_ = 0;
@@ -57,7 +41,7 @@ void BenchBoard::ApplyRow(std::size_t index, const StationRow& row) {
   PortTile& tile = tiles_[index];
   tile.state = row.state;
   tile.view.port = row.port;
-  tile.view.state = PortStateText(row);
+  tile.view.state = PortStateWords(row);
   tile.view.percent = row.state == PortState::kFlashing ? row.percent : 0;
   const bool on_port = row.state == PortState::kFlashing || row.state == PortState::kRemove;
   tile.view.pager = on_port ? fmt::format("pager #{}", row.number) : "";

@@ -18,7 +18,7 @@ struct TileView {
   std::string port;
   // The adapter's name and serial number, as far as they are known.
   std::string adapter;
-  // "connect a pager", "flashing 42 %", "remove pager #12", "adapter missing".
+  // "connect a pager", "flashing 42%", "remove pager #12", "adapter missing".
   std::string state;
   int percent = 0;
   // "pager #12" while a pager is on the port; empty otherwise.
@@ -81,6 +81,3 @@ class BenchBoard {
   int finished_ = 0;
   int failed_ = 0;
 };
-
-// The state of a row in words.
-std::string PortStateText(const StationRow& row);

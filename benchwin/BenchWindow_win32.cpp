@@ -21,7 +21,6 @@ constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINI
 constexpr UINT kNewsMessage = WM_APP + 1;
 constexpr UINT_PTR kTotalsTimer = 1;
 constexpr UINT kTotalsTimerMs = 1000;
-constexpr DWORD kOpenPathCapacity = 4096;
 constexpr COLORREF kGood = RGB(0, 128, 0);
 constexpr COLORREF kBad = RGB(200, 0, 0);
 
@@ -71,28 +70,6 @@ int TotalsTop(std::size_t tiles) { return kTilesTop + TileRows(tiles) * (kTileHe
 
 int ClientHeight(std::size_t tiles) {
   return TotalsTop(tiles) + kTotalsHeight + kStatusHeight + 2 * kMargin;
-}
-
-// "caption|pattern|..." as the dialog wants it: each part ended by a zero,
-// and one more zero after the last.
-std::wstring DialogFilter(const std::string& filter) {
-  std::wstring result = Wide(filter);
-  std::replace(result.begin(), result.end(), L'|', L'\0');
-  result.push_back(L'\0');
-  result.push_back(L'\0');
-  return result;
-}
-
-std::wstring DroppedFileName(HDROP drop, UINT index) {
-  std::wstring name(DragQueryFileW(drop, index, nullptr, 0) + 1, L'\0');
-  name.resize(DragQueryFileW(drop, index, name.data(), static_cast<UINT>(name.size())));
-  return name;
-}
-
-bool IsFileNotFolder(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return !path.empty() && attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 }  // namespace
@@ -465,20 +442,7 @@ void BenchWindow::SetTimerEnabled(bool enabled) {
 }
 
 std::optional<std::string> BenchWindow::RunOpenDialog(const std::string& filter) {
-  const std::wstring dialog_filter = DialogFilter(filter);
-  std::vector<wchar_t> path(kOpenPathCapacity, L'\0');
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = Handle();
-  dialog.lpstrFilter = dialog_filter.c_str();
-  dialog.nFilterIndex = 1;
-  dialog.lpstrFile = path.data();
-  dialog.nMaxFile = kOpenPathCapacity;
-  // The current directory stays where the settings file is.
-  dialog.Flags =
-      OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST;
-  if (!GetOpenFileNameW(&dialog)) return std::nullopt;
-  return Utf8(path.data());
+  return RunOpenFileDialog(Handle(), filter, OFN_FILEMUSTEXIST);
 }
 
 void BenchWindow::ShowMessage(const std::string& text, const std::string& caption,
@@ -537,15 +501,8 @@ LRESULT BenchWindow::OnNotify(const NMHDR& header) {
 
 // The first file dropped is taken; folders are passed over.
 void BenchWindow::OnDropFiles(WPARAM drop_handle) {
-  const auto drop = reinterpret_cast<HDROP>(drop_handle);
-  std::wstring chosen;
-  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-  for (UINT index = 0; index < count && chosen.empty(); ++index) {
-    std::wstring path = DroppedFileName(drop, index);
-    if (IsFileNotFolder(path)) chosen = std::move(path);
-  }
-  DragFinish(drop);
-  if (!chosen.empty()) model_->ChooseFirmware(Utf8(chosen));
+  const std::string chosen = FirstDroppedFile(drop_handle);
+  if (!chosen.empty()) model_->ChooseFirmware(chosen);
 }
 
 void BenchWindow::OnCommand(int id, int code) {

@@ -32,19 +32,8 @@ std::string LastOutcome(const StationRow& row) {
 }  // namespace
 
 std::string FormatPortState(const StationRow& row) {
-  switch (row.state) {
-    case PortState::kConnect:
-      return "connect a pager";
-    case PortState::kFlashing:
-      return fmt::format("flashing {}%", row.percent);
-    case PortState::kRemove:
-      return fmt::format("remove pager #{} ({})", row.number, HowItEnded(row));
-    case PortState::kAdapterMissing:
-      return "adapter missing";
-    case PortState::kStopped:
-      break;
-  }
-  return "stopped";
+  const std::string words = PortStateWords(row);
+  return row.state == PortState::kRemove ? words + " (" + HowItEnded(row) + ")" : words;
 }
 
 // When the screen is narrow the columns go in this order: how the last

@@ -1,7 +1,12 @@
 #include "common/Window_win32.h"
 
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
+#include <vector>
 
 #include "common/ProgramIcon.h"
 #include "common/WideText_win32.h"
@@ -97,4 +102,62 @@ LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARA
     return result;
   }
   return self->GuardedHandleMessage(message, wparam, lparam);
+}
+
+namespace {
+
+// Room for the dialog's path, in UTF-16 units.
+constexpr DWORD kOpenPathCapacity = 4096;
+
+// "caption|pattern|..." as the dialog wants it: each part ended by a zero,
+// and one more zero after the last.
+std::wstring DialogFilter(const std::string& filter) {
+  std::wstring result = Wide(filter);
+  std::replace(result.begin(), result.end(), L'|', L'\0');
+  result.push_back(L'\0');
+  result.push_back(L'\0');
+  return result;
+}
+
+// The name of file `index` of a drop, whole: asked for its length first.
+std::wstring DroppedFileName(HDROP drop, UINT index) {
+  std::wstring name(DragQueryFileW(drop, index, nullptr, 0) + 1, L'\0');
+  name.resize(DragQueryFileW(drop, index, name.data(), static_cast<UINT>(name.size())));
+  return name;
+}
+
+bool IsFileNotFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return !path.empty() && attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
+std::optional<std::string> RunOpenFileDialog(HWND owner, const std::string& filter,
+                                             DWORD extra_flags) {
+  const std::wstring dialog_filter = DialogFilter(filter);
+  std::vector<wchar_t> path(kOpenPathCapacity, L'\0');
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = dialog_filter.c_str();
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = path.data();
+  dialog.nMaxFile = kOpenPathCapacity;
+  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR | extra_flags;
+  if (!GetOpenFileNameW(&dialog)) return std::nullopt;
+  return Utf8(path.data());
+}
+
+std::string FirstDroppedFile(WPARAM drop_handle) {
+  const auto drop = reinterpret_cast<HDROP>(drop_handle);
+  std::wstring chosen;
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT index = 0; index < count && chosen.empty(); ++index) {
+    std::wstring path = DroppedFileName(drop, index);
+    if (IsFileNotFolder(path)) chosen = std::move(path);
+  }
+  DragFinish(drop);
+  return chosen.empty() ? std::string() : Utf8(chosen);
 }

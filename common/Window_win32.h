@@ -8,6 +8,7 @@
 #include <windows.h>
 #undef MessageBox
 
+#include <optional>
 #include <string>
 
 class Window {
@@ -39,3 +40,14 @@ class Window {
 
   HWND hwnd_ = nullptr;
 };
+
+// Runs the file-open dialog owned by `owner` with a filter of
+// "caption|pattern|..." pairs and `extra_flags` beside the usual ones; the
+// chosen path in UTF-8, or nothing when the user cancelled. The current
+// directory stays as it is, where the settings file is.
+std::optional<std::string> RunOpenFileDialog(HWND owner, const std::string& filter,
+                                             DWORD extra_flags = 0);
+
+// The first file of a WM_DROPFILES drop, in UTF-8, folders passed over;
+// empty when there is none. The drop is finished either way.
+std::string FirstDroppedFile(WPARAM drop_handle);

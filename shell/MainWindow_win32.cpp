@@ -28,7 +28,6 @@ constexpr int kPointsPerInch = 72;
 constexpr wchar_t kFontFace[] = L"MS Sans Serif";
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kTimer1IntervalMs = 200;
-constexpr DWORD kOpenPathCapacity = 4096;
 // Positions in the menu bar and in the Setup menu, as TarvexUpd.rc has them.
 constexpr int kSetupMenuPosition = 2;
 constexpr int kCommPortMenuPosition = 0;
@@ -111,29 +110,6 @@ HFONT CreateWindowFont(int dpi) {
   return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                      DEFAULT_PITCH | FF_SWISS, kFontFace);
-}
-
-// "caption|pattern|..." as the dialog wants it: each part ended by a zero,
-// and one more zero after the last.
-std::wstring DialogFilter(const std::string& filter) {
-  std::wstring result = Wide(filter);
-  std::replace(result.begin(), result.end(), L'|', L'\0');
-  result.push_back(L'\0');
-  result.push_back(L'\0');
-  return result;
-}
-
-// The name of file `index` of a drop, whole: asked for its length first.
-std::wstring DroppedFileName(HDROP drop, UINT index) {
-  std::wstring name(DragQueryFileW(drop, index, nullptr, 0) + 1, L'\0');
-  name.resize(DragQueryFileW(drop, index, name.data(), static_cast<UINT>(name.size())));
-  return name;
-}
-
-bool IsFileNotFolder(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return !path.empty() && attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 }  // namespace
@@ -253,15 +229,8 @@ void TFmMain::RebuildCommPortMenu() {
 
 // The first file dropped is taken; folders are passed over.
 void TFmMain::OnDropFiles(WPARAM drop_handle) {
-  const auto drop = reinterpret_cast<HDROP>(drop_handle);
-  std::wstring chosen;
-  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-  for (UINT index = 0; index < count && chosen.empty(); ++index) {
-    std::wstring path = DroppedFileName(drop, index);
-    if (IsFileNotFolder(path)) chosen = std::move(path);
-  }
-  DragFinish(drop);
-  if (!chosen.empty()) model_.ChooseFile(Utf8(chosen));
+  const std::string chosen = FirstDroppedFile(drop_handle);
+  if (!chosen.empty()) model_.ChooseFile(chosen);
 }
 
 // Made absolute now: the dialog gives full paths, and the current directory
@@ -322,19 +291,7 @@ void TFmMain::SetTimerEnabled(bool enabled) {
 void TFmMain::CloseForm() { PostMessageW(Handle(), WM_CLOSE, 0, 0); }
 
 std::optional<std::string> TFmMain::RunOpenDialog(const std::string& filter) {
-  const std::wstring dialog_filter = DialogFilter(filter);
-  std::vector<wchar_t> path(kOpenPathCapacity, L'\0');
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = Handle();
-  dialog.lpstrFilter = dialog_filter.c_str();
-  dialog.nFilterIndex = 1;
-  dialog.lpstrFile = path.data();
-  dialog.nMaxFile = kOpenPathCapacity;
-  // The current directory stays where the settings file was loaded from.
-  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
-  if (!GetOpenFileNameW(&dialog)) return std::nullopt;
-  return Utf8(path.data());
+  return RunOpenFileDialog(Handle(), filter);
 }
 
 void TFmMain::ShowMessage(const std::string& text, const std::string& caption,

@@ -310,6 +310,22 @@ StationRow FirstRow(const StationPortSetup& setup) {
   return row;
 }
 
+std::string PortStateWords(const StationRow& row) {
+  switch (row.state) {
+    case PortState::kConnect:
+      return "connect a pager";
+    case PortState::kFlashing:
+      return "flashing " + std::to_string(row.percent) + "%";
+    case PortState::kRemove:
+      return "remove pager #" + std::to_string(row.number);
+    case PortState::kAdapterMissing:
+      return "adapter missing";
+    case PortState::kStopped:
+      break;
+  }
+  return "stopped";
+}
+
 int StationTally::NextNumber() {
   std::lock_guard lock(mutex_);
   return ++numbers_;

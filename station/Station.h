@@ -143,6 +143,11 @@ struct StationPortSetup {
 // The row a port starts with, before its loop has done anything.
 StationRow FirstRow(const StationPortSetup& setup);
 
+// What the technician is to do at a port, or what it is doing, in a bench's
+// words: "connect a pager", "flashing 42%", "remove pager #12", "adapter
+// missing", "stopped".
+std::string PortStateWords(const StationRow& row);
+
 // Everything a bench port needs beyond its own setup.
 struct StationShared {
   StationTally& tally;

@@ -58,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
     States, TileRow,
     ::testing::Values(
         RowCase{"Connect", Row(PortState::kConnect, 0, 11), "connect a pager", 0, ""},
-        RowCase{"Flashing", Row(PortState::kFlashing, 42, 12), "flashing 42 %", 42, "pager #12"},
+        RowCase{"Flashing", Row(PortState::kFlashing, 42, 12), "flashing 42%", 42, "pager #12"},
         RowCase{"Remove", Row(PortState::kRemove, 100, 12), "remove pager #12", 0, "pager #12"},
         RowCase{"Missing", Row(PortState::kAdapterMissing, 0, 3), "adapter missing", 0, ""},
         RowCase{"Stopped", Row(PortState::kStopped, 0, 3), "stopped", 0, ""}),

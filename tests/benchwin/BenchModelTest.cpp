@@ -357,7 +357,7 @@ TEST_F(BenchModelTest, NewsDrawTilesTotalsAndSoundsUntilTheCountIsReached) {
   ASSERT_TRUE(Open({"/run", "/count", "2", Firmware(), "COM5", "COM6"}));
   ASSERT_EQ(runs.size(), 1u);
   Row(0, PortState::kFlashing, 42, 1);
-  EXPECT_EQ(view.tiles[0].state, "flashing 42 %");
+  EXPECT_EQ(view.tiles[0].state, "flashing 42%");
   End(0, ExitCode::kFinished, 1);
   End(1, ExitCode::kRewindsExceeded, 2);
   clock.Advance(60000);
