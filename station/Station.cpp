@@ -72,6 +72,8 @@ class PortLoop {
   StationRow row_;
   PortState activity_ = PortState::kConnect;
   bool lost_ = false;
+  // The loss has been told: once for each time the port goes.
+  bool lost_told_ = false;
 };
 
 void RowProgress::OnProgress(std::size_t, const PortProgress& progress) {
@@ -247,11 +249,12 @@ Presence PortLoop::ProbeRound(std::int32_t& pager_rate) {
   return ProbeAt(kStartBaudRate);
 }
 
-// Told once when the port goes; it is tried again until it comes back. An
-// adapter missing from the start is only shown so.
+// Told once when the port goes, or is missing from the start; it is tried
+// again until it comes back.
 void PortLoop::PortLost(const std::string& message) {
-  if (lost_) return;
+  if (lost_ && lost_told_) return;
   lost_ = true;
+  lost_told_ = true;
   ShowRow(PortState::kAdapterMissing, 0);
   StationEvent event = Event(StationEventKind::kPortLost);
   event.message = message;
@@ -261,6 +264,7 @@ void PortLoop::PortLost(const std::string& message) {
 void PortLoop::PortBack() {
   if (!lost_) return;
   lost_ = false;
+  lost_told_ = false;
   row_.port = name_;
   StationEvent event = Event(StationEventKind::kPortBack);
   if (NamesAdapterSerial(setup_.given)) event.message = setup_.given;

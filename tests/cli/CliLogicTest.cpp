@@ -965,6 +965,62 @@ class VirtualBench {
   std::size_t current_ = 0;
 };
 
+// One pager's update as every face runs it: what the result says of how it
+// ended and how fast its line went.
+struct RunnerCase {
+  const char* name;
+  // The pager is stopped once it has been sent this command (empty: never).
+  std::string stop_at;
+  std::uint32_t reply_ms;
+  const char* message;
+  double efficiency;
+};
+
+void PrintTo(const RunnerCase& c, std::ostream* out) { *out << c.name; }
+
+class Runner : public ::testing::TestWithParam<RunnerCase> {};
+
+TEST_P(Runner, TellsHowThePagerEndedAndHowFastItsLineWent) {
+  const RunnerCase& c = GetParam();
+  VirtualClock clock{1000};
+  ScriptedPager line{clock};
+  std::atomic<bool> stop{false};
+  line.respond = [&](const SentCommand& command, int) {
+    if (command.bytes == c.stop_at) stop.store(true);
+    return PagerReply::Ack(c.reply_ms);
+  };
+  std::string reason;
+  PagerJob job;
+  job.port = "COM7";
+  job.firmware =
+      CheckedFirmware::Check(HexFileText({HexRecordText(0, 0, Bytes(16)),
+                                          HexRecordText(16, 0, Bytes(16)), kEndRecordLine}),
+                             reason);
+  job.baud = 9600;
+  job.device_factory = line.Factory();
+  struct Silent final : IPagerListener {
+    void OnStart(const PagerJob&) override {}
+    void OnProgress(std::size_t, const PortProgress&) override {}
+    void OnMessage(std::size_t, const std::string&, UpdateOutcome) override {}
+    void OnEnd(std::size_t, const PortResult&) override {}
+    void OnNote(const std::string&) override {}
+  } listener;
+  const PortResult result = RunPager(job, listener, stop, clock);
+  EXPECT_EQ(result.message, c.message);
+  EXPECT_DOUBLE_EQ(result.line_efficiency, c.efficiency);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pagers, Runner,
+    ::testing::Values(
+        // Replies faster than the line carries them: no real line does that.
+        RunnerCase{"FasterThanTheLine", "", 1, "Firmware updated finished.", 1.0},
+        RunnerCase{"StoppedBeforeTheErase", "b96006A", 0,
+                   "Interrupted. The pager's firmware was not touched.", 0.0},
+        RunnerCase{"StoppedAfterTheErase", "e0", 0,
+                   "Interrupted. The pager's flash was erased: flash it again.", 0.0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 class RecordingStation final : public IStationListener {
  public:
   void OnRow(std::size_t, const StationRow& row) override {
@@ -1239,6 +1295,8 @@ TEST_F(StationLoop, AnAdapterNamedBySerialIsOpenedUnderTheNameItHasNow) {
   };
   const StationRow row = Run(2, {After(4000), After(1000)}, 500);
   EXPECT_EQ(listener.states.front(), "adapter missing");
+  // Told as missing once at the start, and once when it went.
+  EXPECT_EQ(std::count(listener.events.begin(), listener.events.end(), "port-lost #0"), 2);
   EXPECT_EQ(row.finished, 2);
   EXPECT_NE(std::find(line.opened_names.begin(), line.opened_names.end(), "COM8"),
             line.opened_names.end());
