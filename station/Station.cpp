@@ -72,7 +72,7 @@ class PortLoop {
   StationRow row_;
   PortState activity_ = PortState::kConnect;
   bool lost_ = false;
-  // The loss has been told: once for each time the port goes.
+  // A port missing from the start is lost before its loss has been told.
   bool lost_told_ = false;
 };
 
@@ -264,7 +264,6 @@ void PortLoop::PortLost(const std::string& message) {
 void PortLoop::PortBack() {
   if (!lost_) return;
   lost_ = false;
-  lost_told_ = false;
   row_.port = name_;
   StationEvent event = Event(StationEventKind::kPortBack);
   if (NamesAdapterSerial(setup_.given)) event.message = setup_.given;
