@@ -56,11 +56,13 @@ e2e_require() {
 # source.
 e2e_build_probe() {
   local source=$E2E_LIB_DIR/probe.cpp
-  if [[ -f $E2E_PROBE && $E2E_PROBE -nt $source ]]; then return 0; fi
+  if [[ -f $E2E_PROBE && $E2E_PROBE -nt $source && $E2E_PROBE -nt $E2E_LIB_DIR/ProbeSupport.h ]]; then
+    return 0
+  fi
   command -v x86_64-w64-mingw32-g++-posix >/dev/null || e2e_die "x86_64-w64-mingw32-g++-posix is missing"
   mkdir -p "$(dirname "$E2E_PROBE")"
-  x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -Wall -Wextra -static -o "$E2E_PROBE" "$source" \
-    -lgdi32 -luser32 || e2e_die "cannot build $E2E_PROBE"
+  x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -Wall -Wextra -static -I"$E2E_ROOT" \
+    -o "$E2E_PROBE" "$source" -lgdi32 -luser32 || e2e_die "cannot build $E2E_PROBE"
 }
 
 # The native helper that drops files on a window (xdnd-drop.cpp), built the

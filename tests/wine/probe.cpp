@@ -32,7 +32,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/ProbeSupport.h"
+
 namespace {
+
+using probe::Capture;
+using probe::ClassOf;
+using probe::kPollMs;
+using probe::kSendTimeoutMs;
+using probe::TextOf;
+using probe::Utf8;
+using probe::WaitFor;
 
 constexpr char kMainClass[] = "TFmMain";
 constexpr char kMainCaption[] = "Tarvex Flasher";
@@ -42,42 +52,8 @@ constexpr int kIdFileName = 301;
 constexpr int kIdUpdate = 302;
 constexpr int kIdProgress = 303;
 constexpr int kIdPercent = 304;
-constexpr UINT kSendTimeoutMs = 3000;
-constexpr DWORD kPollMs = 40;
 
 HWND MainWindow() { return FindWindowA(kMainClass, kMainCaption); }
-
-std::string ClassOf(HWND window) {
-  char name[64] = {};
-  GetClassNameA(window, name, sizeof name);
-  return name;
-}
-
-std::string Utf8(const wchar_t* text, int length) {
-  if (length <= 0) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-  return out;
-}
-
-// The text as the window's own process gives it (an edit box keeps its text
-// to itself, so GetWindowText from outside would not do).
-std::string TextOf(HWND window) {
-  DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
-                           &length)) {
-    return "<no answer>";
-  }
-  // Room to spare: the text may grow between the two questions.
-  std::vector<wchar_t> text(std::max<std::size_t>(length + 1, 256), L'\0');
-  DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                           SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied)) {
-    return "<no answer>";
-  }
-  return Utf8(text.data(), static_cast<int>(copied));
-}
 
 // Line breaks and backslashes escaped, so each value stays on one line.
 std::string Escaped(const std::string& text) {
@@ -128,16 +104,6 @@ HWND FindOpenDialog(bool message_box) {
   BoxSearch search{MainWindow(), message_box, nullptr};
   EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
   return search.found;
-}
-
-template <typename Found>
-auto WaitFor(DWORD wait_ms, Found found) -> decltype(found()) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    if (auto result = found()) return result;
-    if (GetTickCount() - start >= wait_ms) return decltype(found()){};
-    Sleep(kPollMs);
-  }
 }
 
 struct BoxContent {
@@ -303,36 +269,6 @@ int Watch(DWORD wait_ms) {
   }
   std::printf("box=none\n");
   return 1;
-}
-
-// Screen pixels of a rectangle as 0x00RRGGBB values, row by row.
-std::vector<COLORREF> Capture(const RECT& r) {
-  const int width = r.right - r.left;
-  const int height = r.bottom - r.top;
-  std::vector<COLORREF> pixels;
-  if (width <= 0 || height <= 0) return pixels;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ previous = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-  GdiFlush();
-  const auto* words = static_cast<const DWORD*>(bits);
-  pixels.assign(words, words + static_cast<std::size_t>(width) * height);
-  SelectObject(memory, previous);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  for (COLORREF& pixel : pixels) pixel &= 0xFFFFFF;
-  return pixels;
 }
 
 DWORD Rgb(int sys_color) {

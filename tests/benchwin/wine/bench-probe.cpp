@@ -24,11 +24,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/ProbeSupport.h"
+
 namespace {
 
+using probe::ClassOf;
+using probe::kSendTimeoutMs;
+using probe::Utf8;
+using probe::WaitFor;
+
 constexpr wchar_t kMainClass[] = L"TBenchMain";
-constexpr UINT kSendTimeoutMs = 3000;
-constexpr DWORD kPollMs = 40;
 // As benchwin/BenchResource.h numbers them.
 constexpr int kFirmwareName = 301;
 constexpr int kFirmwareFigures = 302;
@@ -45,14 +50,6 @@ enum TilePart { kGroup = 0, kAdapter, kState, kProgress, kPager, kLast, kDetail,
 
 HWND MainWindow() { return FindWindowW(kMainClass, nullptr); }
 
-std::string Utf8(const wchar_t* text, int length) {
-  if (length <= 0) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-  return out;
-}
-
 std::string Escaped(const std::string& text) {
   std::string out;
   for (char c : text) {
@@ -65,21 +62,8 @@ std::string Escaped(const std::string& text) {
   return out;
 }
 
-std::string TextOf(HWND window) {
-  std::vector<wchar_t> text(4096, L'\0');
-  DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                           SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied)) {
-    return "<no answer>";
-  }
-  return Escaped(Utf8(text.data(), static_cast<int>(copied)));
-}
-
-std::string ClassOf(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return Utf8(name, static_cast<int>(wcslen(name)));
-}
+// The text as the bench window's process gives it, on one line.
+std::string TextOf(HWND window) { return Escaped(probe::TextOf(window)); }
 
 std::string RectText(HWND window) {
   RECT r{};
@@ -90,53 +74,14 @@ std::string RectText(HWND window) {
   return text;
 }
 
-template <typename Found>
-auto WaitFor(DWORD wait_ms, Found found) -> decltype(found()) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    if (auto result = found()) return result;
-    if (GetTickCount() - start >= wait_ms) return decltype(found()){};
-    Sleep(kPollMs);
-  }
-}
-
-// Screen pixels of a window as 0x00RRGGBB values.
-std::vector<DWORD> Capture(HWND window) {
-  RECT r{};
-  GetWindowRect(window, &r);
-  const int width = r.right - r.left;
-  const int height = r.bottom - r.top;
-  std::vector<DWORD> pixels;
-  if (width <= 0 || height <= 0) return pixels;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ previous = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-  GdiFlush();
-  const auto* words = static_cast<const DWORD*>(bits);
-  pixels.assign(words, words + static_cast<std::size_t>(width) * height);
-  SelectObject(memory, previous);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return pixels;
-}
-
 // The colour a text is drawn in, as a person would name it: red or green
 // when enough of its pixels are clearly so.
 const char* ColourOf(HWND window) {
   int red = 0;
   int green = 0;
-  for (const DWORD pixel : Capture(window)) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  for (const DWORD pixel : probe::Capture(r)) {
     const int r = (pixel >> 16) & 0xFF;
     const int g = (pixel >> 8) & 0xFF;
     const int b = pixel & 0xFF;
