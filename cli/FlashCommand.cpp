@@ -11,6 +11,7 @@
 #include "cli/StationCommand.h"
 #include "common/ReadOnlyFile.h"
 #include "common/Sha256.h"
+#include "common/VisibleText.h"
 #include "engine/Hexproc.h"
 #include "station/PagerRunner.h"
 #include "station/TraceLog.h"
@@ -30,7 +31,7 @@ FirmwareLoad ReadFirmware(const std::string& name) {
 }
 
 int RefuseFile(const std::string& name, const std::string& reason) {
-  PrintErr(name + ": " + msgOpenHexFail.Text + "\n" + reason + "\n");
+  PrintErr(VisibleText(name) + ": " + msgOpenHexFail.Text + "\n" + VisibleLines(reason) + "\n");
   return Code(ExitCode::kBadHexFile);
 }
 

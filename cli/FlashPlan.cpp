@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "TarvexVersion.h"
+#include "common/VisibleText.h"
 
 namespace {
 
@@ -297,7 +298,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
 }
 
 std::string UsageErrorText(const std::string& error) {
-  return fmt::format("{}: {}\nRun '{} --help' for the options.\n", kProgram, error, kProgram);
+  // A usage error is one line, whatever names it quotes.
+  return fmt::format("{}: {}\nRun '{} --help' for the options.\n", kProgram, VisibleText(error),
+                     kProgram);
 }
 
 std::string SamePortTwice(const std::vector<std::string>& ports,

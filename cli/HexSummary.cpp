@@ -6,13 +6,15 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Formatting.h"
+#include "common/VisibleText.h"
 #include "engine/Hexproc.h"
 
 std::string FormatHexSummary(const std::string& file_name, const HexSummary& summary, int rate) {
   if (!summary.sound) {
-    return fmt::format("{}: {}\n{}\n", file_name, msgOpenHexFail.Text, summary.error);
+    return fmt::format("{}: {}\n{}\n", VisibleText(file_name), msgOpenHexFail.Text,
+                       VisibleLines(summary.error));
   }
-  std::string text = fmt::format("{}: sound\n", file_name);
+  std::string text = fmt::format("{}: sound\n", VisibleText(file_name));
   text += fmt::format("  records:     {}\n", summary.records);
   text += fmt::format("  data bytes:  {}\n", summary.data_bytes);
   for (const AddressRange& range : summary.ranges) {

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "cli/Formatting.h"
+#include "common/VisibleText.h"
 #include "station/LogRecord.h"
 
 namespace {
@@ -75,9 +76,9 @@ std::string RateAndEta(const PortProgress& progress) {
 
 std::string FormatProgressLine(const PortProgress& progress, std::size_t port_width) {
   const std::string records = fmt::format("{}/{}", progress.records, progress.records_total);
-  std::string line =
-      fmt::format("{:<{}}  {:<{}} {:>3}%  {:>11} records  {}", progress.port, port_width,
-                  progress.stage, StageWidth(), progress.percent, records, RateAndEta(progress));
+  std::string line = fmt::format("{:<{}}  {:<{}} {:>3}%  {:>11} records  {}",
+                                 VisibleText(progress.port), port_width, progress.stage,
+                                 StageWidth(), progress.percent, records, RateAndEta(progress));
   line.erase(line.find_last_not_of(' ') + 1);
   return line;
 }
@@ -86,27 +87,29 @@ std::string FormatSummary(const std::vector<PortResult>& results) {
   std::size_t port_width = 4;
   std::size_t serial_width = 14;
   for (const PortResult& result : results) {
-    port_width = std::max(port_width, result.port.size());
-    serial_width = std::max(serial_width, result.adapter_serial.size());
+    port_width = std::max(port_width, VisibleText(result.port).size());
+    serial_width = std::max(serial_width, VisibleText(result.adapter_serial).size());
   }
   std::string table = fmt::format("{:<{}}  {:<{}}  {:<16}  {:>7}  {:>7}  {:>8}  {:>10}  {}\n",
                                   "PORT", port_width, "ADAPTER SERIAL", serial_width, "OUTCOME",
                                   "SECONDS", "BYTES/S", "REPLY MS", "EFFICIENCY", "WHY");
   for (const PortResult& result : results) {
-    std::string row = fmt::format("{:<{}}  {:<{}}  {:<16}  {:>7.1f}  {:>7.0f}  {:>8}  {:>10}",
-                                  result.port, port_width, OrDash(result.adapter_serial),
-                                  serial_width, OutcomeName(result.code), result.seconds,
-                                  BytesPerSecond(result.line_bytes, result.seconds),
-                                  ReplyMsText(result), EfficiencyText(result));
-    if (result.code != ExitCode::kFinished) row += "  " + OneLine(result.message);
+    std::string row = fmt::format(
+        "{:<{}}  {:<{}}  {:<16}  {:>7.1f}  {:>7.0f}  {:>8}  {:>10}", VisibleText(result.port),
+        port_width, OrDash(VisibleText(result.adapter_serial)), serial_width,
+        OutcomeName(result.code), result.seconds, BytesPerSecond(result.line_bytes, result.seconds),
+        ReplyMsText(result), EfficiencyText(result));
+    if (result.code != ExitCode::kFinished) row += "  " + OneLine(VisibleLines(result.message));
     table += row + "\n";
   }
   return table;
 }
 
 std::string FormatMessageLine(const std::string& port, const std::string& text) {
-  std::string line = port + ": ";
-  for (const char c : text) line += c == '\n' ? std::string("\n  ") : std::string(1, c);
+  std::string line = VisibleText(port) + ": ";
+  for (const char c : VisibleLines(text)) {
+    line += c == '\n' ? std::string("\n  ") : std::string(1, c);
+  }
   return line;
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "cli/Formatting.h"
+#include "common/VisibleText.h"
 #include "station/LogRecord.h"
 
 namespace {
@@ -21,8 +22,8 @@ struct Widths {
 Widths WidthsOf(const std::vector<StationRow>& rows) {
   Widths widths;
   for (const StationRow& row : rows) {
-    widths.port = std::max(widths.port, row.port.size());
-    widths.serial = std::max(widths.serial, row.adapter_serial.size());
+    widths.port = std::max(widths.port, VisibleText(row.port).size());
+    widths.serial = std::max(widths.serial, VisibleText(row.adapter_serial).size());
     widths.state = std::max(widths.state, FormatPortState(row).size());
   }
   return widths;
@@ -63,9 +64,10 @@ std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows) 
       fmt::format("{:<{}}  {:<{}}  {:<{}}  {:>8}  {:>6}  {}", "PORT", widths.port, "ADAPTER SERIAL",
                   widths.serial, "STATE", widths.state, "FINISHED", "FAILED", "LAST")};
   for (const StationRow& row : rows) {
-    lines.push_back(fmt::format("{:<{}}  {:<{}}  {:<{}}  {:>8}  {:>6}  {}", row.port, widths.port,
-                                OrDash(row.adapter_serial), widths.serial, FormatPortState(row),
-                                widths.state, row.finished, row.failed, LastOutcome(row)));
+    lines.push_back(fmt::format("{:<{}}  {:<{}}  {:<{}}  {:>8}  {:>6}  {}", VisibleText(row.port),
+                                widths.port, OrDash(VisibleText(row.adapter_serial)), widths.serial,
+                                FormatPortState(row), widths.state, row.finished, row.failed,
+                                LastOutcome(row)));
   }
   return lines;
 }
@@ -93,26 +95,28 @@ std::string_view StationEventName(StationEventKind kind) {
 }
 
 std::string FormatStationEvent(const StationEvent& event) {
-  const std::string head = event.local_time + " " + event.port;
+  const std::string head = event.local_time + " " + VisibleText(event.port);
+  const std::string message = OneLine(VisibleLines(event.message));
+  const std::string result_message = OneLine(VisibleLines(event.result.message));
   const std::string pager = head + " #" + std::to_string(event.number);
   switch (event.kind) {
     case StationEventKind::kConnected:
       return pager + " connected";
     case StationEventKind::kFinished:
-      return pager + " finished: " + OneLine(event.result.message);
+      return pager + " finished: " + result_message;
     case StationEventKind::kFailed:
       return fmt::format("{} failed, {}: {}", pager, OutcomeName(event.result.code),
-                         OneLine(event.result.message));
+                         result_message);
     case StationEventKind::kRemoved:
       return pager + " removed";
     case StationEventKind::kPortLost:
-      return head + " cannot be opened: " + OneLine(event.message);
+      return head + " cannot be opened: " + message;
     case StationEventKind::kPortBack:
       break;
   }
   // A port named by its adapter may never have been seen before.
   if (!event.message.empty())
-    return event.local_time + " " + event.message + " found as " + event.port;
+    return event.local_time + " " + message + " found as " + VisibleText(event.port);
   return head + " can be opened again";
 }
 
@@ -140,7 +144,8 @@ std::string FormatStationSummary(const std::vector<StationRow>& rows) {
   int finished = 0;
   int failed = 0;
   for (const StationRow& row : rows) {
-    table += line(row.port, OrDash(row.adapter_serial), row.finished, row.failed);
+    table += line(VisibleText(row.port), OrDash(VisibleText(row.adapter_serial)), row.finished,
+                  row.failed);
     finished += row.finished;
     failed += row.failed;
   }

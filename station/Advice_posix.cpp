@@ -9,6 +9,7 @@
 
 #include <fmt/format.h>
 
+#include "common/VisibleText.h"
 #include "station/Advice.h"
 
 namespace {
@@ -40,7 +41,7 @@ std::string WhoMayOpen(const struct stat& info) {
 std::string UdevRuleHint(const std::string& device, const struct stat& info) {
   char resolved[PATH_MAX];
   const std::string path = ::realpath(device.c_str(), resolved) != nullptr ? resolved : device;
-  const std::string kernel_name = path.substr(path.rfind('/') + 1);
+  const std::string kernel_name = VisibleText(path.substr(path.rfind('/') + 1));
   return fmt::format(
       "Only {} may open it ({}:{}, mode {:04o}). A udev rule can let a group open it: the line\n"
       "KERNEL==\"{}\", GROUP=\"{}\", MODE=\"0660\" in /etc/udev/rules.d/70-tarvex-flash.rules;\n"
@@ -81,6 +82,7 @@ std::string LatencyTimerRemedy(const std::string& port, int timer_ms) {
   // A /dev/serial/by-id name leads to the tty whose timer it is.
   std::error_code error;
   const std::filesystem::path device = std::filesystem::canonical(port, error);
-  const std::string tty = (error ? std::filesystem::path(port) : device).filename().string();
+  const std::string tty =
+      VisibleText((error ? std::filesystem::path(port) : device).filename().string());
   return "set it to 1 ms (echo 1 | sudo tee /sys/bus/usb-serial/devices/" + tty + "/latency_timer)";
 }

@@ -23,6 +23,7 @@
 #include "cli/StationReport.h"
 #include "cli/StationView.h"
 #include "common/Sha256.h"
+#include "common/VisibleText.h"
 #include "engine/Hexproc.h"
 #include "station/Advice.h"
 #include "station/ExitCode.h"
@@ -267,7 +268,14 @@ INSTANTIATE_TEST_SUITE_P(
                         {},
                         0,
                         "--station and --check cannot be combined"},
-        CommandLineCase{{"-l", "--json"}, ExitCode::kFinished, false, {}, 4800}));
+        CommandLineCase{{"-l", "--json"}, ExitCode::kFinished, false, {}, 4800},
+        // A name in a usage error cannot act on the terminal.
+        CommandLineCase{{"-l", "x\x1b[2J\ny"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--list-ports takes no file, but x\\x1b[2J\\ny was given\n"}));
 
 std::string HelpText() {
   const char* argv[] = {"tarvex-flash", "--help"};
@@ -526,6 +534,45 @@ TEST(Progress, LineShowsOnlyWhatIsKnownInFixedColumns) {
   EXPECT_EQ(nlohmann::json::parse(JsonProgress(transfer)).at("bytes_per_second"), 900);
 }
 
+// Names from outside as people are shown them: what would act on a terminal
+// or in a box is written out, the rest stays as it was typed.
+struct ShownNameCase {
+  const char* name;
+  std::string given;
+  std::string shown;
+};
+
+void PrintTo(const ShownNameCase& c, std::ostream* out) { *out << c.name; }
+
+class ShownName : public ::testing::TestWithParam<ShownNameCase> {};
+
+TEST_P(ShownName, ShowsWhatWouldActAsText) {
+  const std::string shown = VisibleText(GetParam().given);
+  EXPECT_EQ(shown, GetParam().shown);
+  EXPECT_EQ(VisibleText(shown), shown);  // shown once, shown so again
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ShownName,
+    ::testing::Values(ShownNameCase{"WindowTitle", "fw\x1b]0;pwned\x07.hex",
+                                    "fw\\x1b]0;pwned\\x07.hex"},
+                      ShownNameCase{"ForgedLine", "a.hex\nCOM5: Firmware updated finished.",
+                                    "a.hex\\nCOM5: Firmware updated finished."},
+                      ShownNameCase{"TabReturnDelete", "a\tb\rc\x7f", "a\\tb\\rc\\x7f"},
+                      ShownNameCase{"EightBitCsi",
+                                    "a\xc2\x9b"
+                                    "2Jb",
+                                    "a\\u009b2Jb"},
+                      ShownNameCase{"RightToLeftOverride",
+                                    "fw\xe2\x80\xae"
+                                    "xeh.exe",
+                                    "fw\\u202exeh.exe"},
+                      ShownNameCase{"NotUtf8", "fw\xff\xe2\x82.hex", "fw\\xff\\xe2\\x82.hex"},
+                      ShownNameCase{"AnyScript", "\xc5\x81\xc3\xb3\x64\xc5\xba \xe6\x97\xa5.hex",
+                                    "\xc5\x81\xc3\xb3\x64\xc5\xba \xe6\x97\xa5.hex"},
+                      ShownNameCase{"WindowsPath", R"(C:\fw\x1b.hex)", R"(C:\fw\x1b.hex)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Report, SummaryAndJsonNameEachPagerAndWhyItFailed) {
   PortResult good{"COM5", "A600ARJH", ExitCode::kFinished, msgFinished.Text, 10.0, 8000, 164, 8.14,
                   0.6071, ""};
@@ -548,6 +595,12 @@ TEST(Report, SummaryAndJsonNameEachPagerAndWhyItFailed) {
   EXPECT_TRUE(end.at("line_efficiency").is_null());
   const auto summary = nlohmann::json::parse(JsonSummary({good, bad}, ExitCode::kNoResponse));
   EXPECT_EQ(summary.at("failed"), nlohmann::json::array({"COM6"}));
+  // A message keeps its lines; a name in it or before it cannot add one.
+  EXPECT_EQ(FormatMessageLine("p\nCOM6", "Can NOT Open \"p\\nCOM6\"\nWhy.\x1b[2J"),
+            "p\\nCOM6: Can NOT Open \"p\\nCOM6\"\n  Why.\\x1b[2J");
+  bad.port = "COM6\x1b[2J";
+  bad.adapter_serial = "\x1b]0;x\x07";
+  EXPECT_NE(FormatSummary({bad}).find("COM6\\x1b[2J  \\x1b]0;x\\x07"), std::string::npos);
   const auto record = nlohmann::json::parse(JsonText(LogRecord(good, "T", "fw.hex", "00")));
   EXPECT_EQ(record.at("adapter_serial"), "A600ARJH");
   EXPECT_EQ(record.at("sha256"), "00");
@@ -662,6 +715,7 @@ struct StationLineCase {
   StationEventKind kind;
   ExitCode code;
   const char* line;
+  const char* port = "COM5";
 };
 
 class StationLine : public ::testing::TestWithParam<StationLineCase> {};
@@ -671,6 +725,7 @@ TEST_P(StationLine, SaysWhenWhereWhichPagerAndWhat) {
   result.code = GetParam().code;
   if (result.code != ExitCode::kFinished) result.message = "Line one\nline two";
   StationEvent event = EventOf(GetParam().kind, result);
+  event.port = GetParam().port;
   // A port back that was named by its adapter's serial number.
   if (event.kind == StationEventKind::kPortBack && result.code != ExitCode::kFinished) {
     event.message = "serial=FT12AB34";
@@ -695,7 +750,12 @@ INSTANTIATE_TEST_SUITE_P(
         StationLineCase{StationEventKind::kPortBack, ExitCode::kFinished,
                         "14:02:11 COM5 can be opened again"},
         StationLineCase{StationEventKind::kPortBack, ExitCode::kNotLogged,
-                        "14:02:11 serial=FT12AB34 found as COM5"}));
+                        "14:02:11 serial=FT12AB34 found as COM5"},
+        // A name cannot forge a line of its own, nor act on the terminal.
+        StationLineCase{StationEventKind::kFinished, ExitCode::kFinished,
+                        "14:02:11 x\\n14:02:12 COM6 #4\\x1b[2J #3 finished: Firmware updated "
+                        "finished.",
+                        "x\n14:02:12 COM6 #4\x1b[2J"}));
 
 TEST(StationReport, RowsAndSummaryLineUpPerPort) {
   StationRow busy = RowOf("/dev/ttyUSB0", PortState::kFlashing, 3, 0);
