@@ -26,7 +26,8 @@ std::string FormatHexSummary(const std::string& file_name, const HexSummary& sum
 }
 
 std::string JsonHexSummary(const std::string& file_name, const HexSummary& summary, int rate) {
-  nlohmann::json object = {{"event", "check"}, {"file", file_name}, {"sound", summary.sound}};
+  nlohmann::json object = {{"event", "check"}, {"sound", summary.sound}};
+  PutName(object, "file", file_name);
   if (!summary.sound) {
     object["message"] = msgOpenHexFail.Text;
     object["error"] = summary.error;

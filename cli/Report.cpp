@@ -114,30 +114,32 @@ std::string FormatMessageLine(const std::string& port, const std::string& text) 
 }
 
 std::string JsonStart(const std::string& port, const std::string& file, int baud, int resend) {
-  return JsonText(
-      {{"event", "start"}, {"port", port}, {"file", file}, {"baud", baud}, {"resend", resend}});
+  json object = {{"event", "start"}, {"baud", baud}, {"resend", resend}};
+  PutName(object, "port", port);
+  PutName(object, "file", file);
+  return JsonText(object);
 }
 
 std::string JsonProgress(const PortProgress& progress) {
-  return JsonText(
-      {{"event", "progress"},
-       {"port", progress.port},
-       {"stage", progress.stage},
-       {"percent", progress.percent},
-       {"records", progress.records},
-       {"records_total", progress.records_total},
-       {"seconds", RoundedSeconds(progress.seconds)},
-       // Not known before records are going out.
-       {"bytes_per_second", progress.records > 0
-                                ? json(WholeBytesPerSecond(progress.line_bytes, progress.seconds))
-                                : json(nullptr)}});
+  json object = {
+      {"event", "progress"},
+      {"stage", progress.stage},
+      {"percent", progress.percent},
+      {"records", progress.records},
+      {"records_total", progress.records_total},
+      {"seconds", RoundedSeconds(progress.seconds)},
+      // Not known before records are going out.
+      {"bytes_per_second", progress.records > 0
+                               ? json(WholeBytesPerSecond(progress.line_bytes, progress.seconds))
+                               : json(nullptr)}};
+  PutName(object, "port", progress.port);
+  return JsonText(object);
 }
 
 std::string JsonMessage(const std::string& port, const std::string& text, UpdateOutcome outcome) {
-  return JsonText({{"event", "message"},
-                   {"port", port},
-                   {"text", text},
-                   {"outcome", MessageOutcomeName(outcome)}});
+  json object = {{"event", "message"}, {"text", text}, {"outcome", MessageOutcomeName(outcome)}};
+  PutName(object, "port", port);
+  return JsonText(object);
 }
 
 std::string JsonNote(const std::string& text) {

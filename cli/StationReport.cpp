@@ -121,11 +121,12 @@ std::string FormatStationEvent(const StationEvent& event) {
 }
 
 std::string JsonStationEvent(const StationEvent& event) {
-  json object = {{"event", StationEventName(event.kind)},
-                 {"port", event.port},
-                 {"number", event.number},
-                 {"time", event.utc_time}};
+  json object = {
+      {"event", StationEventName(event.kind)}, {"number", event.number}, {"time", event.utc_time}};
   if (OfPager(event.kind)) object.update(ResultFields(event.result));
+  // The port the event came from, which a pager's result names too.
+  object.erase("port_bytes");
+  PutName(object, "port", event.port);
   if (event.kind == StationEventKind::kPortLost) object["message"] = event.message;
   if (event.kind == StationEventKind::kPortBack && !event.message.empty()) {
     object["serial"] = event.message.substr(event.message.find('=') + 1);
@@ -157,10 +158,10 @@ std::string JsonStationSummary(const std::vector<StationRow>& rows, ExitCode cod
   int finished = 0;
   int failed = 0;
   for (const StationRow& row : rows) {
-    ports.push_back({{"port", row.port},
-                     {"adapter_serial", row.adapter_serial},
-                     {"finished", row.finished},
-                     {"failed", row.failed}});
+    json port = {
+        {"adapter_serial", row.adapter_serial}, {"finished", row.finished}, {"failed", row.failed}};
+    PutName(port, "port", row.port);
+    ports.push_back(port);
     finished += row.finished;
     failed += row.failed;
   }

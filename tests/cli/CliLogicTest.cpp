@@ -656,6 +656,19 @@ const std::set<std::string> kLogFields = {"time",    "port",     "adapter_serial
                                           "sha256",  "outcome",  "exit_code",      "message",
                                           "seconds", "reply_ms", "line_efficiency"};
 
+// A port and a file whose names are not UTF-8, as Linux allows.
+PortResult NotUtf8Port() {
+  PortResult result = kSchemaResult;
+  result.port = "/dev/pager\xfe";
+  return result;
+}
+constexpr char kNotUtf8File[] = "fw\xff.hex";
+
+std::set<std::string> With(std::set<std::string> fields, const std::set<std::string>& more) {
+  fields.insert(more.begin(), more.end());
+  return fields;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Events, JsonSchema,
     ::testing::Values(
@@ -680,6 +693,16 @@ INSTANTIATE_TEST_SUITE_P(
                        JsonSummary({kSchemaResult}, ExitCode::kFinished),
                        {"event", "exit_code", "outcome", "pagers", "failed"}},
         JsonSchemaCase{"log", JsonText(LogRecord(kSchemaResult, "T", "fw.hex", "00")), kLogFields},
+        // A name that is not UTF-8 brings its bytes along.
+        JsonSchemaCase{"log_names_not_utf8",
+                       JsonText(LogRecord(NotUtf8Port(), "T", kNotUtf8File, "00")),
+                       With(kLogFields, {"port_bytes", "file_bytes"})},
+        JsonSchemaCase{"start_names_not_utf8",
+                       JsonStart(NotUtf8Port().port, kNotUtf8File, 9600, 3),
+                       {"event", "port", "port_bytes", "file", "file_bytes", "baud", "resend"}},
+        JsonSchemaCase{"check_file_not_utf8",
+                       JsonHexSummary(kNotUtf8File, UnsoundHex("x"), 4800),
+                       {"event", "file", "file_bytes", "sound", "message", "error"}},
         JsonSchemaCase{"station_connected",
                        JsonStationEvent(EventOf(StationEventKind::kConnected)),
                        {"event", "port", "number", "time"}},
@@ -687,6 +710,15 @@ INSTANTIATE_TEST_SUITE_P(
                        JsonStationEvent(EventOf(StationEventKind::kFinished)),
                        {"event", "port", "number", "time", "adapter_serial", "outcome", "exit_code",
                         "message", "seconds", "reply_ms", "line_efficiency"}},
+        JsonSchemaCase{"station_finished_port_not_utf8",
+                       [] {
+                         StationEvent event = EventOf(StationEventKind::kFinished, NotUtf8Port());
+                         event.port = NotUtf8Port().port;
+                         return JsonStationEvent(event);
+                       }(),
+                       {"event", "port", "port_bytes", "number", "time", "adapter_serial",
+                        "outcome", "exit_code", "message", "seconds", "reply_ms",
+                        "line_efficiency"}},
         JsonSchemaCase{"station_port_lost",
                        JsonStationEvent(EventOf(StationEventKind::kPortLost)),
                        {"event", "port", "number", "time", "message"}},
@@ -702,6 +734,23 @@ INSTANTIATE_TEST_SUITE_P(
               return fields;
             }()}),
     [](const auto& info) { return info.param.name; });
+
+// Two files whose names differ only in a byte that is not UTF-8 leave two
+// names in the log, and the bytes of each.
+TEST(JsonSchema, ANameThatIsNotUtf8IsKeptWhole) {
+  const auto first =
+      nlohmann::json::parse(JsonText(LogRecord(kSchemaResult, "T", "fw\xfe.hex", "0")));
+  const auto second =
+      nlohmann::json::parse(JsonText(LogRecord(kSchemaResult, "T", kNotUtf8File, "0")));
+  EXPECT_EQ(first.at("file"), "fw\\xfe.hex");
+  EXPECT_EQ(second.at("file"), "fw\\xff.hex");
+  EXPECT_EQ(second.at("file_bytes"), "6677ff2e686578");
+  // A name that is UTF-8 is as it was, with nothing beside it.
+  const auto plain =
+      nlohmann::json::parse(JsonText(LogRecord(kSchemaResult, "T", "\xc5\x81.hex", "0")));
+  EXPECT_EQ(plain.at("file"), "\xc5\x81.hex");
+  EXPECT_FALSE(plain.contains("file_bytes"));
+}
 
 TEST(JsonSchema, MessagesNameTheirOutcomeNotTheirIcon) {
   const auto retry = nlohmann::json::parse(JsonMessage("COM5", "x", UpdateOutcome::kNone));

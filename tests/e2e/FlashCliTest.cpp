@@ -569,4 +569,43 @@ TEST_F(FlashCli, OnePortUnderTwoNamesIsRefusedBeforeAnythingIsSent) {
   EXPECT_EQ(pagers[0]->Commands(), Texts{});
 }
 
+// Names from outside reach the terminal as text, and the log and the JSON
+// lines keep them whole: two files whose names differ in a byte that is not
+// UTF-8 leave two names.
+TEST_F(FlashCli, NamesAreShownAsTextAndLoggedWhole) {
+  const std::string hex = FirmwareText(3);
+  const std::string first = dir.Write("fw\xfe.hex", hex);
+  const std::string second = dir.Write("fw\xff.hex", hex);
+  const std::string log = dir.PathOf("trace.jsonl");
+  const Texts lines = StartPagers({{}});
+  const std::string forged = "\nfake: Firmware updated finished.";
+  const std::string port = dir.PathOf("pager\x1b]0;pwned\x07" + forged);
+  std::filesystem::create_symlink(lines[0], port);
+  const FlashRun shown = Flash({"-p", port, "--log", log, first});
+  const FlashRun as_json = Flash({"--json", "-p", port, "--log", log, second});
+  const FlashRun missing = Flash({"-p", port + "-gone", second});
+  StopPagers();
+  EXPECT_EQ(shown.exit_code, 0) << shown.err;
+  for (const FlashRun* run : {&shown, &missing}) {
+    EXPECT_EQ(run->err.find('\x1b'), std::string::npos) << run->err;
+    EXPECT_EQ(run->err.find(forged), std::string::npos) << run->err;
+  }
+  const std::string visible =
+      dir.PathOf("pager\\x1b]0;pwned\\x07\\nfake: Firmware updated finished.");
+  EXPECT_NE(shown.err.find(visible + ": Firmware updated finished."), std::string::npos)
+      << shown.err;
+  EXPECT_NE(missing.err.find("Can NOT Open \"" + visible + "-gone\""), std::string::npos)
+      << missing.err;
+  const Texts logged = Lines(ReadAll(log));
+  ASSERT_EQ(logged.size(), 2u);
+  const auto one = nlohmann::json::parse(logged[0]);
+  const auto two = nlohmann::json::parse(logged[1]);
+  EXPECT_EQ(one.at("file"), dir.PathOf("fw\\xfe.hex"));
+  EXPECT_EQ(two.at("file"), dir.PathOf("fw\\xff.hex"));
+  EXPECT_TRUE(two.at("file_bytes").get<std::string>().ends_with("6677ff2e686578"));
+  EXPECT_EQ(one.at("port"), port);
+  const auto start = nlohmann::json::parse(Lines(as_json.out).front());
+  EXPECT_EQ(start.at("file_bytes"), two.at("file_bytes"));
+}
+
 }  // namespace
