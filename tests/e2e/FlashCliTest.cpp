@@ -65,7 +65,13 @@ struct FlashRun {
   int exit_code = -1;
   std::string out;
   std::string err;
+  // Killed after kRunLimit: it never ended by itself.
+  bool hung = false;
 };
+
+// Longer than any run here takes; a run still going then waits for
+// something that will not come.
+constexpr auto kRunLimit = std::chrono::seconds(60);
 
 class FlashCli : public ::testing::Test {
  protected:
@@ -76,7 +82,8 @@ class FlashCli : public ::testing::Test {
   Texts StartPagers(const std::vector<Texts>& options) {
     Texts lines;
     for (std::size_t i = 0; i < options.size(); ++i) {
-      const auto sub = dir.path() / ("pager" + std::to_string(i));
+      // Numbered on from the pagers already started, so each has its own files.
+      const auto sub = dir.path() / ("pager" + std::to_string(pagers.size()));
       std::filesystem::create_directories(sub);
       pagers.push_back(std::make_unique<PagerProcess>(sub.string()));
       lines.push_back(pagers.back()->Start(options[i]));
@@ -139,8 +146,9 @@ class FlashCli : public ::testing::Test {
       ::_exit(127);
     }
     int status = 0;
+    const auto limit = std::chrono::steady_clock::now() + kRunLimit;
     if (!when.empty()) {
-      while (::waitpid(pid, &status, WNOHANG) == 0) {
+      while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < limit) {
         if (ReadAll(err_path).find(when) != std::string::npos) {
           act(pid);
           break;
@@ -148,8 +156,22 @@ class FlashCli : public ::testing::Test {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
-    ::waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out_path), ReadAll(err_path)};
+    const bool hung = !EndedBy(pid, limit, status);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out_path), ReadAll(err_path),
+            hung};
+  }
+
+  // Waits for the program to end; kills it when it has not by `limit`.
+  static bool EndedBy(pid_t pid, std::chrono::steady_clock::time_point limit, int& status) {
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > limit) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
   }
 };
 
@@ -540,7 +562,10 @@ TEST_F(FlashCli, APortThatCannotBeOpenedIsNamed) {
   const FlashRun unlogged =
       Flash({"-p", dir.PathOf("no-such-tty"), "--log", dir.PathOf("no-dir/trace.log"), file});
   EXPECT_EQ(unlogged.exit_code, 2);
-  EXPECT_NE(unlogged.err.find("cannot append to the log"), std::string::npos) << unlogged.err;
+  EXPECT_NE(unlogged.err.find("cannot append to the log " + dir.PathOf("no-dir/trace.log") +
+                              ": No such file or directory (its folder does not exist)."),
+            std::string::npos)
+      << unlogged.err;
   EXPECT_EQ(unlogged.err.find("Can NOT Open"), std::string::npos) << unlogged.err;
   // A directory is not a port in use by another program.
   // An adapter that is not there is bad usage too, told with the ports that are.
@@ -567,6 +592,90 @@ TEST_F(FlashCli, OnePortUnderTwoNamesIsRefusedBeforeAnythingIsSent) {
             std::string::npos)
       << run.err;
   EXPECT_EQ(pagers[0]->Commands(), Texts{});
+}
+
+// A log is a file. A pager's line pasted into --log is refused before any
+// port opens: the JSON would go down that line (its "f" puts a flashed
+// pager back into flash mode).
+TEST_F(FlashCli, ALogNamingAPagersLineIsRefusedBeforeAnyPortOpens) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(3));
+  const Texts lines = StartPagers({{}, {}});
+  const FlashRun run = Flash({"-p", lines[0], "--log", lines[1], file});
+  StopPagers();
+  EXPECT_EQ(run.exit_code, 2) << run.err;
+  EXPECT_NE(run.err.find("cannot append to the log " + lines[1] +
+                         ": it is a serial port or a terminal, not a file."),
+            std::string::npos)
+      << run.err;
+  for (const auto& pager : pagers) {
+    EXPECT_EQ(pager->Commands(), Texts{});
+    EXPECT_EQ(pager->Events("ERR"), Texts{});
+  }
+}
+
+// A FIFO with no reader would hold an open for ever: one given as the log
+// is refused at once, one put in the log's place during a run costs that
+// pager's line only, and the run ends.
+TEST_F(FlashCli, ALogThatIsOrBecomesAFifoNeverHoldsTheRun) {
+  const std::string hex = FirmwareText(3);
+  const std::string file = dir.Write("fw.hex", hex);
+  const std::string fifo = dir.PathOf("trace.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string log = dir.PathOf("station.log");
+  const FlashRun given = Flash({"-p", StartPagers({{}})[0], "--log", fifo, file});
+  const Texts lines = StartPagers({{}, BenchOf(1, 0, {"--attach-after", "4000"})});
+  const FlashRun swapped = FlashActingAt(
+      {"--station", "-p", lines[0], "-p", lines[1], "--count", "2", "--log", log, file},
+      "#1 finished", [&](pid_t) {
+        std::filesystem::remove(log);
+        ::mkfifo(log.c_str(), 0600);
+      });
+  StopPagers();
+  EXPECT_FALSE(given.hung);
+  EXPECT_EQ(given.exit_code, 2) << given.err;
+  EXPECT_NE(given.err.find(": it is a FIFO (a named pipe), not a file."), std::string::npos)
+      << given.err;
+  EXPECT_EQ(pagers[0]->Commands(), Texts{});
+  EXPECT_FALSE(swapped.hung);
+  EXPECT_EQ(swapped.exit_code, 11) << swapped.err;
+  EXPECT_NE(swapped.err.find("#2 finished"), std::string::npos) << swapped.err;
+  EXPECT_NE(swapped.err.find("cannot append to the log " + log + ": it is a FIFO"),
+            std::string::npos)
+      << swapped.err;
+  EXPECT_EQ(pagers[2]->ProgrammedImage(), ImageOfHex(hex));
+}
+
+// A log another program keeps locked: the pager's line waits for it, but a
+// stop ends the run within a second all the same, and says what the log did.
+TEST_F(FlashCli, AStopEndsTheRunWithinASecondWhateverTheLogDoes) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(3));
+  const std::string log = dir.Write("station.log", "");
+  const int holder = ::open(log.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  const Texts lines = StartPagers({{}});
+  auto stopped = std::chrono::steady_clock::now();
+  const FlashRun run =
+      FlashActingAt({"--station", "-b", "9600", "-p", lines[0], "--log", log, file}, "#1 connected",
+                    [&](pid_t pid) {
+                      // Time enough for the update to end and its line to wait for the lock.
+                      std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+                      stopped = std::chrono::steady_clock::now();
+                      ::kill(pid, SIGINT);
+                    });
+  const auto to_end = std::chrono::steady_clock::now() - stopped;
+  ::close(holder);
+  StopPagers();
+  EXPECT_FALSE(run.hung);
+  // Within a second, with room for a loaded machine.
+  EXPECT_LT(to_end, std::chrono::seconds(3));
+  EXPECT_EQ(run.exit_code, 130) << run.err;
+  EXPECT_NE(run.err.find("cannot append to the log " + log + ": another program holds it locked."),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(ReadAll(log), "");
+  const Texts commands = pagers[0]->Commands();
+  ASSERT_FALSE(commands.empty());
+  EXPECT_EQ(commands.back(), "q");
 }
 
 // Names from outside reach the terminal as text, and the log and the JSON
