@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
@@ -286,6 +287,29 @@ std::string HelpText() {
 TEST(CommandLine, OnePortUnderTwoNamesIsGivenTwice) {
   EXPECT_EQ(SamePortTwice({"COM5", "\\\\.\\COM5"}, {"COM5", "COM5"}),
             "the port COM5 is given twice (also as \\\\.\\COM5)");
+  // Windows: every spelling of a port, and every DOS name that leads to its
+  // device, is that port; the system's table of DOS names as QueryDosDeviceW
+  // gives it.
+  const std::map<std::string, std::string> dos_names = {{"COM7", R"(\Device\Serial6)"},
+                                                        {"COM8", R"(\Device\Serial7)"},
+                                                        {"PAGER", R"(\??\COM7)"},
+                                                        {"LOOP", R"(\??\LOOP)"}};
+  const auto identity = [&](const std::string& port) {
+    return DosPortIdentity(port, [&](const std::string& name) {
+      const auto found = dos_names.find(name);
+      return found == dos_names.end() ? std::string() : found->second;
+    });
+  };
+  for (const char* spelling :
+       {"com07", "COM7:", R"(\\.\COM7)", R"(\\?\COM7)", "PAGER", R"(\\.\PAGER:)"}) {
+    EXPECT_EQ(identity(spelling), identity("COM7")) << spelling;
+    EXPECT_EQ(SamePortTwice({"COM7", spelling}, {identity("COM7"), identity(spelling)}),
+              "the port COM7 is given twice (also as " + std::string(spelling) + ")");
+  }
+  EXPECT_NE(identity("COM8"), identity("COM7"));
+  EXPECT_NE(identity("COM17"), identity("COM7"));
+  EXPECT_EQ(identity("LOOP"), "LOOP");  // a name defined as itself ends too
+  EXPECT_EQ(identity(R"(C:\ports\COM7)"), R"(C:\ports\COM7)");
   EXPECT_EQ(SamePortTwice({"a", "b", "c"}, {"1", "2", "2"}),
             "the port b is given twice (also as c)");
   EXPECT_EQ(SamePortTwice({"a", "b"}, {"1", "2"}), "");

@@ -1,7 +1,8 @@
-// The Windows side of tarvex-flash: what closing its console window does.
-// Wine delivers no CTRL_CLOSE_EVENT (its console window just ends the
-// program, and no program may raise the event itself), so the handler is
-// called here as Windows would call it, on a thread of its own.
+// The Windows side of tarvex-flash: what closing its console window does
+// (Wine delivers no CTRL_CLOSE_EVENT: its console window just ends the
+// program, and no program may raise the event itself, so the handler is
+// called here as Windows would call it, on a thread of its own), and one
+// port under its every name.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 
 #include "cli/Platform.h"
 #include "common/WideText_win32.h"
+#include "link/PortList.h"
 #include "tests/support/HexText.h"
 
 namespace {
@@ -83,6 +85,20 @@ TEST(ConsoleClose, HoldsTheProcessUntilEveryUpdateHasEnded) {
   windows.join();
   EXPECT_TRUE(returned.load());
   EXPECT_FALSE(OnConsoleEvent(CTRL_CLOSE_EVENT + 100));
+}
+
+// One port, one name: every spelling Windows opens as COM7 is COM7, and is
+// refused as given twice before anything opens.
+TEST(OnePortOneName, EverySpellingOfAPortIsThatPort) {
+  for (const char* spelling : {"com7", "com07", "COM7:", R"(\\.\COM7)", R"(\\?\COM7)"}) {
+    EXPECT_EQ(PortIdentity(spelling), PortIdentity("COM7")) << spelling;
+  }
+  EXPECT_NE(PortIdentity("COM5"), PortIdentity("COM7"));
+  TempDir dir;
+  const std::string file =
+      dir.Write("fw.hex", HexFileText({HexRecordText(0, 0, Bytes(16)), kEndRecordLine}));
+  EXPECT_EQ(RunWithoutStandardHandles("-p COM7 -p COM7: \"" + file + "\""), 2u);
+  EXPECT_EQ(RunWithoutStandardHandles("-p COM7 -p \\\\?\\COM7 \"" + file + "\""), 2u);
 }
 
 }  // namespace
