@@ -94,8 +94,8 @@ bool TDComm::RunsAsAsked(const TDcb& running) const {
 std::string TDComm::OpenFailureText() const {
   // The name as given may hold anything; the box and the terminal show it as text.
   std::string text = "Can NOT Open \"" + VisibleText(DeviceName()) + "\"";
-  const std::string reason =
-      settings_refused_ ? SystemErrorReason(LastOpenError) : PortOpenReason(LastOpenError);
+  const std::string reason = settings_refused_ ? SystemErrorReason(LastOpenError)
+                                               : PortOpenReason(LastOpenError, DeviceName());
   if (!reason.empty()) text += "\n" + reason;
   return text;
 }

@@ -18,6 +18,9 @@ constexpr mode_t kGroupReadWrite = S_IRGRP | S_IWGRP;
 constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;
 // The group Debian gives serial ports to, for a udev rule to name.
 constexpr char kSerialGroup[] = "dialout";
+constexpr char kSwappedHint[] =
+    "It is a file: were the port and the firmware file given the other way round? The port "
+    "follows -p, the file comes last.";
 
 std::string GroupName(gid_t gid) {
   const group* entry = ::getgrgid(gid);
@@ -54,9 +57,12 @@ std::string UdevRuleHint(const std::string& device, const struct stat& info) {
 }  // namespace
 
 std::string OpenFailureHint(const std::string& device, int error) {
-  if (error != EACCES && error != EPERM) return "";
+  if (error != EACCES && error != EPERM && error != ENOTTY) return "";
   struct stat info {};
   if (::stat(device.c_str(), &info) != 0) return "";
+  // A file where a port was meant: most likely the firmware file, the two
+  // given the other way round.
+  if (error == ENOTTY) return S_ISREG(info.st_mode) ? kSwappedHint : "";
   // Joining a group helps only when that group may read and write the
   // device; root's own group is not one to send a user into.
   if (info.st_gid != 0 && (info.st_mode & kGroupReadWrite) == kGroupReadWrite) {

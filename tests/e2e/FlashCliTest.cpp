@@ -567,6 +567,20 @@ TEST_F(FlashCli, APortThatCannotBeOpenedIsNamed) {
             std::string::npos)
       << unlogged.err;
   EXPECT_EQ(unlogged.err.find("Can NOT Open"), std::string::npos) << unlogged.err;
+  // A file or a device that is no serial port is said to be none; a file,
+  // most likely the firmware, with the hint that the two were swapped.
+  const FlashRun swapped = Flash({"-p", file, file});
+  EXPECT_EQ(swapped.exit_code, 4);
+  EXPECT_NE(swapped.err.find(file + " is not a serial port.\n  It is a file: were the port and "
+                                    "the firmware file given the other way round?"),
+            std::string::npos)
+      << swapped.err;
+  EXPECT_EQ(ReadAll(file), FirmwareText(1));
+  const FlashRun null = Flash({"-p", "/dev/null", file});
+  EXPECT_EQ(null.exit_code, 4);
+  EXPECT_NE(null.err.find("Can NOT Open \"/dev/null\"\n  /dev/null is not a serial port.\n"),
+            std::string::npos)
+      << null.err;
   // A directory is not a port in use by another program.
   // An adapter that is not there is bad usage too, told with the ports that are.
   const FlashRun unknown = Flash({"-p", "serial=NO-SUCH-ADAPTER", file});
