@@ -731,4 +731,113 @@ TEST_F(FlashCli, NamesAreShownAsTextAndLoggedWhole) {
   EXPECT_EQ(start.at("file_bytes"), two.at("file_bytes"));
 }
 
+// What a station run meets on a day at the bench, on its log and on its
+// lines: each run ends by itself, says what happened, and counts a pager
+// finished only when it was.
+
+TEST_F(FlashCli, StationGoesOnWhenTheLogsFolderIsDeleted) {
+  const std::string hex = FirmwareText(3);
+  const std::string file = dir.Write("fw.hex", hex);
+  const std::string folder = dir.PathOf("logs");
+  std::filesystem::create_directories(folder);
+  const std::string log = folder + "/day.jsonl";
+  const Texts lines = StartPagers({{}, BenchOf(1, 0, {"--attach-after", "4000"})});
+  const FlashRun run = FlashActingAt(
+      {"--station", "-p", lines[0], "-p", lines[1], "--count", "2", "--log", log, file},
+      "#1 finished", [&](pid_t) { std::filesystem::remove_all(folder); });
+  StopPagers();
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.exit_code, 11) << run.err;
+  EXPECT_NE(run.err.find("cannot append to the log " + log +
+                         ": No such file or directory (its folder does not exist)."),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(Count(run.err, " finished: Firmware updated finished."), 2) << run.err;
+  EXPECT_EQ(pagers[1]->ProgrammedImage(), ImageOfHex(hex));
+  // The folder is not made again behind the user's back.
+  EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+// A log that cannot grow: under a file-size limit (ulimit -f) below its
+// size from the start, and a disk that fills up during the run, emulated by
+// a limit that leaves room for one more line (no file system of our own to
+// fill here). Every pager is flashed all the same; each line is whole or
+// not there, and each one missing is told.
+struct LogRoom {
+  const char* name;
+  int lines;  // whole lines the limit leaves room for
+};
+
+void PrintTo(const LogRoom& c, std::ostream* out) { *out << c.name; }
+
+class StationLogRoom : public FlashCli, public ::testing::WithParamInterface<LogRoom> {};
+
+TEST_P(StationLogRoom, EveryPagerIsFlashedAndEveryLineWholeOrTold) {
+  const std::string hex = FirmwareText(3);
+  const std::string file = dir.Write("fw.hex", hex);
+  // Earlier days' lines, so that the limit leaves stdout and stderr room.
+  std::string earlier;
+  while (earlier.size() < 32768) earlier += "{\"outcome\":\"finished\",\"number\":0}\n";
+  const std::string log = dir.Write("day.jsonl", earlier);
+  // A station's line is between 300 and 600 bytes long here.
+  const rlim_t limit = earlier.size() + 600 * GetParam().lines;
+  const Texts lines = StartPagers({BenchOf(1, 0), BenchOf(1, 0, {"--attach-after", "2000"})});
+  const FlashRun run = FlashLimited(
+      {"--station", "-p", lines[0], "-p", lines[1], "--count", "2", "--log", log, file}, limit);
+  StopPagers();
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.exit_code, 11) << run.err;
+  for (const auto& pager : pagers) EXPECT_EQ(pager->ProgrammedImage(), ImageOfHex(hex));
+  const std::string after = ReadAll(log);
+  ASSERT_TRUE(after.starts_with(earlier));
+  const Texts added = Lines(after.substr(earlier.size()));
+  EXPECT_EQ(added.size(), static_cast<std::size_t>(GetParam().lines));
+  for (const std::string& line : added) {
+    EXPECT_GT(line.size(), 300u);
+    EXPECT_EQ(nlohmann::json::parse(line).at("outcome"), "finished");
+  }
+  EXPECT_EQ(Count(run.err, ": File too large."), 2 - GetParam().lines) << run.err;
+  EXPECT_EQ(Count(run.err, " finished: Firmware updated finished."), 2) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, StationLogRoom,
+                         ::testing::Values(LogRoom{"FileSizeLimitBelowTheLog", 0},
+                                           LogRoom{"FullDiskEmulatedByAFileSizeLimit", 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The emulator killed in the middle of an update and started again on the
+// same link, as a pseudo-terminal gone and back: the pager on it then failed,
+// and the next one is flashed once the line is back.
+TEST_F(FlashCli, StationSeesALineGoAndComeBack) {
+  const std::string hex = FirmwareText(200);
+  const std::string file = dir.Write("fw.hex", hex);
+  const std::string log = dir.PathOf("station.log");
+  const std::string link = dir.PathOf("pager-line");
+  StartPagers({{"--link", link, "--pace"}});
+  const FlashRun run = FlashActingAt(
+      {"--station", "-b", "2400", "-p", link, "--count", "1", "--log", log, file}, "#1 connected",
+      [&](pid_t) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        pagers[0]->Kill();
+        // Back once the bench has found it gone; the next pager
+        // comes once it has seen the cable empty.
+        for (int i = 0;
+             i < 500 && ReadAll(err_path).find(" cannot be opened: ") == std::string::npos; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        StartPagers({BenchOf(1, 0, {"--link", link, "--attach-after", "5000"})});
+      });
+  EXPECT_TRUE(pagers[1]->Stop());  // the first was killed
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.exit_code, 10) << run.err;  // the first failure: the port lost
+  EXPECT_NE(run.err.find("#1 failed, port-lost"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("#2 finished: Firmware updated finished."), std::string::npos) << run.err;
+  EXPECT_EQ(Count(run.err, " finished: "), 1) << run.err;
+  EXPECT_NE(run.err.find(link + " cannot be opened: Can NOT Open"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(link + " can be opened again"), std::string::npos) << run.err;
+  std::set<int> numbers;
+  EXPECT_EQ(LoggedPagers(log, &numbers), (std::multiset<std::string>{"port-lost", "finished"}));
+  EXPECT_EQ(pagers[1]->ProgrammedImage(), ImageOfHex(hex));
+}
+
 }  // namespace
