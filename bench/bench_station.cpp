@@ -1,13 +1,19 @@
 // bench_station: a production bench. Runs `tarvex-flash --station` on 8
-// ports, each a paced pager emulator playing 5 pagers one after another (a
-// pager is connected, flashed, left on the cable a while, removed, and after
-// a gap the next one comes). From the emulators' logs it takes, for every
-// pager, the time from its attach to the rate command that started its
-// update; from the clock, the whole bench's time. Then it flashes the same
-// 40 pagers as 5 one-shot gangs of 8, back to back, for comparison.
+// ports, each a paced pager emulator (optionally behind an adapter's latency
+// timer) playing 5 pagers one after another (a pager is connected, flashed, left on
+// the cable a while, removed, and after a time off the cable the next one
+// comes). From the emulators' logs it takes, for every pager, the time from
+// its connection to the "f" that started its update; from the clock, the
+// whole bench's time, the pagers per hour and the share of the time the
+// lines were busy against the most the technician's own time allows. Then
+// it flashes the same 40 pagers as 5 one-shot gangs of 8, back to back, for
+// comparison; and with --sweep, finds the shortest time off the cable at
+// which every pager is still flashed once.
 //
 //   bench_station [--records N] [--ports N] [--pagers N] [--rate 2400|4800|9600]
-//                 [--linger-ms MS] [--gap-ms MS] [--flasher PATH]
+//                 [--linger-ms MS] [--gap-ms MS] [--latency-ms MS] [--sweep]
+//                 [--no-gangs] [--flasher PATH]
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,14 +38,17 @@ using Texts = std::vector<std::string>;
 
 constexpr char kUsage[] =
     "usage: bench_station [--records N] [--ports N] [--pagers N] [--rate 2400|4800|9600]\n"
-    "                     [--linger-ms MS] [--gap-ms MS] [--flasher PATH]\n";
+    "                     [--linger-ms MS] [--gap-ms MS] [--latency-ms MS] [--sweep]\n"
+    "                     [--no-gangs] [--flasher PATH]\n";
 constexpr std::uint64_t kMaxRecords = 1u << 20;
 constexpr std::uint64_t kMaxPorts = 32;
 constexpr std::uint64_t kMaxPagers = 100;
 constexpr std::uint64_t kMaxPauseMs = 600000;
-// The ports' first pagers come this far apart, so their attaches fall at
-// different moments of the station's probe cycle.
-constexpr int kAttachStaggerMs = 313;
+// The ports' pagers come this far apart, so their attaches fall at different
+// moments of the station's probe cycles.
+constexpr int kAttachStaggerMs = 113;
+// Times off the cable the sweep tries, longest first.
+constexpr int kSweepGapsMs[] = {1000, 600, 400, 300, 200, 100};
 
 struct Options {
   std::uint32_t records = 200;
@@ -47,14 +56,24 @@ struct Options {
   int pagers = 5;
   int rate = 9600;
   int linger_ms = 1000;
-  // Long enough for the station to see the cable empty (two silent probes).
-  int gap_ms = 5000;
+  // The time the cable is empty between two pagers.
+  int gap_ms = 1000;
+  // The adapters' latency timer: none, as an FTDI chip's is on Linux while
+  // the port is open (tarvex-flash asks for low latency); 16 ms as Windows
+  // leaves it by default.
+  int latency_ms = 0;
+  bool sweep = false;
+  bool gangs = true;
   std::string flasher = TARVEX_FLASH_PATH;
 };
 
 bool ParseOption(const std::string& arg, const char* value, Options& options) {
   std::uint64_t number = 0;
-  if (arg == "--flasher" && value != nullptr) {
+  if (arg == "--latency-ms" && value != nullptr && std::string(value) == "0") {
+    options.latency_ms = 0;
+  } else if (arg == "--latency-ms" && ParseCount(value, 255, number)) {
+    options.latency_ms = static_cast<int>(number);
+  } else if (arg == "--flasher" && value != nullptr) {
     options.flasher = value;
   } else if (arg == "--records" && ParseCount(value, kMaxRecords, number)) {
     options.records = static_cast<std::uint32_t>(number);
@@ -76,15 +95,26 @@ bool ParseOption(const std::string& arg, const char* value, Options& options) {
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
-  for (int i = 1; i < argc; i += 2) {
-    if (!ParseOption(argv[i], i + 1 < argc ? argv[i + 1] : nullptr, options)) return false;
+  for (int i = 1; i < argc;) {
+    const std::string arg = argv[i];
+    if (arg == "--sweep" || arg == "--no-gangs") {
+      (arg == "--sweep" ? options.sweep : options.gangs) = arg == "--sweep";
+      ++i;
+    } else if (ParseOption(arg, i + 1 < argc ? argv[i + 1] : nullptr, options)) {
+      i += 2;
+    } else {
+      return false;
+    }
   }
   return true;
 }
 
 // Runs the flasher with `args`, its output thrown away; the exit code and
-// the wall time it took.
-int RunFlasher(const Texts& args, double& wall) {
+// the wall time it took. One still running after `limit_s` is stopped as
+// Ctrl+C would stop it.
+int RunFlasher(const Texts& args, double& wall, double limit_s = 0) {
+  // The child must not inherit, and write out, what this one has yet to.
+  std::fflush(stdout);
   const double start = WallSeconds();
   const pid_t pid = fork();
   if (pid == 0) {
@@ -100,7 +130,10 @@ int RunFlasher(const Texts& args, double& wall) {
     _exit(127);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (limit_s > 0 && WallSeconds() - start > limit_s) kill(pid, SIGINT);
+    usleep(20000);
+  }
   wall = WallSeconds() - start;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -138,9 +171,9 @@ Texts FlasherArgs(const Options& options, const std::vector<Line>& lines) {
 // Milliseconds since the emulator's start of a log line.
 long LogMs(const std::string& line) { return std::stol(line.substr(0, line.find(' '))); }
 
-// For each pager of one emulator's log: from its attach to the rate command
-// of its update. False when a pager was flashed more or less than once.
-bool AttachToRate(const std::vector<std::string>& log, int pagers, std::vector<double>& seconds) {
+// For each pager of one emulator's log: from its connection to the "f" that
+// started its update. False when a pager was flashed more or less than once.
+bool AttachToF(const std::vector<std::string>& log, int pagers, std::vector<double>& seconds) {
   long attached = -1;
   int attaches = 0;
   int erases = 0;
@@ -149,7 +182,7 @@ bool AttachToRate(const std::vector<std::string>& log, int pagers, std::vector<d
         line.find(" attached") != std::string::npos) {
       attached = LogMs(line);
       ++attaches;
-    } else if (line.find(" RX b") != std::string::npos && attached >= 0) {
+    } else if (line.size() > 5 && line.compare(line.size() - 5, 5, " RX f") == 0 && attached >= 0) {
       seconds.push_back(static_cast<double>(LogMs(line) - attached) / 1000.0);
       attached = -1;
     } else if (line.find(" INFO erase") != std::string::npos) {
@@ -161,8 +194,8 @@ bool AttachToRate(const std::vector<std::string>& log, int pagers, std::vector<d
 
 struct BenchRun {
   double wall = 0;
-  std::vector<double> attach_to_rate;  // seconds, one per pager
-  std::string problem;                 // empty when every pager holds the image, once
+  std::vector<double> attach_to_f;  // seconds, one per pager
+  std::string problem;              // empty when every pager holds the image, once
 };
 
 std::string CheckImages(const std::vector<Line>& lines, int pagers, std::uint32_t records) {
@@ -178,23 +211,41 @@ std::string CheckImages(const std::vector<Line>& lines, int pagers, std::uint32_
   return "";
 }
 
-BenchRun RunStationBench(const std::string& hex, const TempDir& dir, const Options& options) {
+// Port i's pagers each wait i x kAttachStaggerMs more before they are
+// connected, and the cable is empty that much less after each: every pager
+// is off the cable for the same time.
+Texts BenchOptions(const Options& options, int port) {
+  const int stagger = (port * kAttachStaggerMs) % std::max(1, options.gap_ms);
+  return Texts{"--sessions",     std::to_string(options.pagers),
+               "--attach-after", std::to_string(stagger),
+               "--linger-ms",    std::to_string(options.linger_ms),
+               "--gap-ms",       std::to_string(options.gap_ms - stagger),
+               "--latency-ms",   std::to_string(options.latency_ms)};
+}
+
+// A bench run no pager should take longer than, so a station that never
+// sees its pagers ends: every pager's line time, linger and time off the
+// cable twice over, and half a minute.
+double RunLimitSeconds(const Options& options) {
+  const double per_pager = ComputeLineBound(options.records, options.rate).seconds +
+                           (options.linger_ms + options.gap_ms) / 1000.0;
+  return 2 * options.pagers * per_pager + 30;
+}
+
+BenchRun RunStationBench(const std::string& hex, const TempDir& dir, const Options& options,
+                         const std::string& name = "station") {
   BenchRun run;
-  std::vector<Line> lines = StartLines(dir, "station", options.ports, [&](int i) {
-    return Texts{"--sessions",     std::to_string(options.pagers),
-                 "--attach-after", std::to_string(i * kAttachStaggerMs),
-                 "--linger-ms",    std::to_string(options.linger_ms),
-                 "--gap-ms",       std::to_string(options.gap_ms)};
-  });
+  std::vector<Line> lines =
+      StartLines(dir, name, options.ports, [&](int i) { return BenchOptions(options, i); });
   if (lines.empty()) return {0, {}, "an emulator did not start"};
   Texts args = FlasherArgs(options, lines);
   args.insert(args.end(),
               {"--station", "--count", std::to_string(options.ports * options.pagers), hex});
-  const int code = RunFlasher(args, run.wall);
+  const int code = RunFlasher(args, run.wall, RunLimitSeconds(options));
   for (Line& line : lines) line.emulator->Stop();
   if (code != 0) run.problem = "tarvex-flash --station ended with " + std::to_string(code);
   for (const Line& line : lines) {
-    if (!AttachToRate(line.emulator->LogLines(), options.pagers, run.attach_to_rate) &&
+    if (!AttachToF(line.emulator->LogLines(), options.pagers, run.attach_to_f) &&
         run.problem.empty()) {
       run.problem = "a pager was not flashed exactly once";
     }
@@ -208,7 +259,9 @@ BenchRun RunGangs(const std::string& hex, const TempDir& dir, const Options& opt
   BenchRun run;
   for (int gang = 1; gang <= options.pagers && run.problem.empty(); ++gang) {
     std::vector<Line> lines =
-        StartLines(dir, "gang" + std::to_string(gang), options.ports, [](int) { return Texts{}; });
+        StartLines(dir, "gang" + std::to_string(gang), options.ports, [&](int) {
+          return Texts{"--latency-ms", std::to_string(options.latency_ms)};
+        });
     if (lines.empty()) return {0, {}, "an emulator did not start"};
     Texts args = FlasherArgs(options, lines);
     args.insert(args.end(), {"-q", hex});
@@ -222,25 +275,54 @@ BenchRun RunGangs(const std::string& hex, const TempDir& dir, const Options& opt
   return run;
 }
 
-// The time the last port's emulator spends with no pager ready to be
-// flashed, as scheduled: the wait before its first pager, and between two
-// pagers the linger, the gap and the wait again. The station's time beyond
-// the gangs' and this is its own.
-double OffCableSeconds(const Options& options) {
-  const double attach = (options.ports - 1) * kAttachStaggerMs / 1000.0;
-  const double between = (options.linger_ms + options.gap_ms) / 1000.0 + attach;
-  return attach + (options.pagers - 1) * between;
-}
-
-void PrintLatency(std::vector<double> seconds) {
+void PrintConnectionToF(std::vector<double> seconds) {
   if (seconds.empty()) return;
   std::sort(seconds.begin(), seconds.end());
   const double mean =
       std::accumulate(seconds.begin(), seconds.end(), 0.0) / static_cast<double>(seconds.size());
   std::printf(
-      "attach to rate command, %zu pagers: min %.3f s, median %.3f s, mean %.3f s, "
+      "connection to \"f\", %zu pagers: min %.3f s, median %.3f s, mean %.3f s, "
       "max %.3f s\n",
       seconds.size(), seconds.front(), seconds[seconds.size() / 2], mean, seconds.back());
+}
+
+// The lines' busy time over the station's, against the most the
+// technician's own time allows: each port's pagers one after another, each
+// for its line-time bound, the ones before the last each also lingering and
+// then off the cable, after the port's first wait.
+void PrintThroughput(const Options& options, const BenchRun& station) {
+  const double bound = ComputeLineBound(options.records, options.rate).seconds;
+  double technician = 0;
+  for (int port = 0; port < options.ports; ++port) {
+    const double first_wait = (port * kAttachStaggerMs) % std::max(1, options.gap_ms) / 1000.0;
+    technician = std::max(technician,
+                          first_wait + options.pagers * bound +
+                              (options.pagers - 1) * (options.linger_ms + options.gap_ms) / 1000.0);
+  }
+  const double line_time = options.pagers * bound;
+  std::printf(
+      "%.0f pagers per hour; lines busy %.1f %% of the time, against %.1f %% the technician's "
+      "time allows (%.3f s): %.1f %% of it\n",
+      options.ports * options.pagers * 3600.0 / station.wall, 100 * line_time / station.wall,
+      100 * line_time / technician, technician, 100 * technician / station.wall);
+}
+
+// The shortest time off the cable at which every pager of a single port is
+// still flashed once, a few pagers and a short file at each time tried.
+void Sweep(const std::string& hex, const TempDir& dir, Options options) {
+  options.ports = 1;
+  options.pagers = 4;
+  int shortest = 0;
+  for (const int gap_ms : kSweepGapsMs) {
+    options.gap_ms = gap_ms;
+    const BenchRun run = RunStationBench(hex, dir, options, "sweep-" + std::to_string(gap_ms));
+    std::printf("  %4d ms off the cable: %s\n", gap_ms,
+                run.problem.empty() ? "every pager flashed once" : run.problem.c_str());
+    std::fflush(stdout);
+    if (!run.problem.empty()) break;
+    shortest = gap_ms;
+  }
+  std::printf("shortest time off the cable seen to work: %d ms\n", shortest);
 }
 
 }  // namespace
@@ -259,29 +341,26 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf(
-      "bench_station: %d ports x %d pagers, %u records at %d bit/s, pacing on; line bound "
-      "%.3f s per pager; linger %d ms, gap %d ms, first attaches %d ms apart\n",
-      options.ports, options.pagers, options.records, options.rate,
-      ComputeLineBound(options.records, options.rate).seconds, options.linger_ms, options.gap_ms,
-      kAttachStaggerMs);
+      "bench_station: %d ports x %d pagers, %u records at %d bit/s, pacing on, adapter latency "
+      "timer %d ms; line bound %.3f s per pager; linger %d ms, off the cable %d ms\n",
+      options.ports, options.pagers, options.records, options.rate, options.latency_ms,
+      ComputeLineBound(options.records, options.rate).seconds, options.linger_ms, options.gap_ms);
   std::fflush(stdout);
   const BenchRun station = RunStationBench(hex, dir, options);
   std::printf("station: %.3f s  %s\n", station.wall,
               station.problem.empty() ? "every pager flashed once, images equal the file"
                                       : station.problem.c_str());
-  PrintLatency(station.attach_to_rate);
+  PrintConnectionToF(station.attach_to_f);
+  PrintThroughput(options, station);
   std::fflush(stdout);
-  const BenchRun gangs = RunGangs(hex, dir, options);
-  std::printf("%d gangs of %d: %.3f s  %s\n", options.pagers, options.ports, gangs.wall,
-              gangs.problem.empty() ? "images equal the file" : gangs.problem.c_str());
-  std::printf("station / gangs: %.3f; station - gangs: %.3f s (%.3f s per pager in turn)\n",
-              station.wall / gangs.wall, station.wall - gangs.wall,
-              (station.wall - gangs.wall) / options.pagers);
-  const double off_cable = OffCableSeconds(options);
-  std::printf(
-      "of which the last port's pagers lingered or were off the cable, as scheduled: "
-      "%.3f s; the rest: %.3f s (%.3f s per pager in turn)\n",
-      off_cable, station.wall - gangs.wall - off_cable,
-      (station.wall - gangs.wall - off_cable) / options.pagers);
-  return station.problem.empty() && gangs.problem.empty() ? 0 : 1;
+  bool gangs_ok = true;
+  if (options.gangs) {
+    const BenchRun gangs = RunGangs(hex, dir, options);
+    gangs_ok = gangs.problem.empty();
+    std::printf("%d gangs of %d: %.3f s  %s\n", options.pagers, options.ports, gangs.wall,
+                gangs_ok ? "images equal the file" : gangs.problem.c_str());
+    std::printf("station / gangs: %.3f\n", station.wall / gangs.wall);
+  }
+  if (options.sweep) Sweep(hex, dir, options);
+  return station.problem.empty() && gangs_ok ? 0 : 1;
 }

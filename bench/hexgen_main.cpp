@@ -1,10 +1,13 @@
-// bench_hexgen: writes the benchmark image as a HEX file.
+// bench_hexgen: writes the benchmark image as a HEX file, and tells the
+// line bound of its update at 9600 bit/s (bench/LineBound.h), for scripts
+// that time an update of it.
 //   bench_hexgen [--records N] FILE      (default 4096 records: 64 KiB of data)
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "bench/BenchImage.h"
+#include "bench/LineBound.h"
 
 int main(int argc, char** argv) {
   std::uint32_t records = kRecordsPer64KiB;
@@ -35,8 +38,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_hexgen: %s\n", error.c_str());
     return 1;
   }
-  std::printf("%s: %u data records, %u bytes of data, %llu bytes\n", path.c_str(), records,
-              records * kImageRecordBytes,
-              static_cast<unsigned long long>(ImageFileBytes(records)));
+  std::printf("%s: %u data records, %u bytes of data, %llu bytes; line bound %.3f s at 9600 bit/s\n",
+              path.c_str(), records, records * kImageRecordBytes,
+              static_cast<unsigned long long>(ImageFileBytes(records)),
+              ComputeLineBound(records, 9600).seconds);
   return 0;
 }

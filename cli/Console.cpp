@@ -16,19 +16,12 @@ Console::Console(ProgressMode mode, Verbosity verbosity, std::vector<std::string
       ports_(std::move(ports)),
       shown_(ports_.size()),
       screen_(
-          mode, [this] { return Rows(); }, out, err) {
+          mode, [this](std::size_t columns) { return FormatProgressRows(shown_, columns); }, out,
+          err) {
   for (std::size_t i = 0; i < ports_.size(); ++i) {
     shown_[i].port = ports_[i];
     port_width_ = std::max(port_width_, VisibleText(ports_[i]).size());
   }
-}
-
-std::vector<std::string> Console::Rows() const {
-  std::vector<std::string> rows;
-  for (const PortProgress& progress : shown_) {
-    rows.push_back(FormatProgressLine(progress, port_width_));
-  }
-  return rows;
 }
 
 void Console::OnStart(const PagerJob& job) {
@@ -93,7 +86,7 @@ void Console::Finish(const std::vector<PortResult>& results, ExitCode code) {
     screen_.Out(JsonSummary(results, code) + "\n");
     return;
   }
-  screen_.Out(FormatSummary(results));
+  screen_.Out(FormatSummary(results, screen_.OutColumns()));
 }
 
 void Console::OnNote(const std::string& text) {

@@ -35,8 +35,6 @@ class Console final : public IPagerListener {
   void Finish(const std::vector<PortResult>& results, ExitCode code);
 
  private:
-  std::vector<std::string> Rows() const;
-
   std::mutex mutex_;
   const Verbosity verbosity_;
   std::vector<std::string> ports_;

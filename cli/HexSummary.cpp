@@ -14,7 +14,7 @@ std::string FormatHexSummary(const std::string& file_name, const HexSummary& sum
     return fmt::format("{}: {}\n{}\n", VisibleText(file_name), msgOpenHexFail.Text,
                        VisibleLines(summary.error));
   }
-  std::string text = fmt::format("{}: sound\n", VisibleText(file_name));
+  std::string text = fmt::format("{}: OK, no errors found\n", VisibleText(file_name));
   text += fmt::format("  records:     {}\n", summary.records);
   text += fmt::format("  data bytes:  {}\n", summary.data_bytes);
   for (const AddressRange& range : summary.ranges) {

@@ -37,11 +37,21 @@ void LiveScreen::Redraw(bool force) {
   if (!force && drawn_ != 0 && now - last_draw_ < kRedrawSpacing) return;
   last_draw_ = now;
   std::string text = drawn_ != 0 ? CursorUp(drawn_) : "";
-  const std::vector<std::string> rows = layout_();
+  const std::vector<std::string> rows = layout_(Columns());
   for (const std::string& row : rows) text += kEraseLine + row + "\n";
   // Fewer rows than before leave nothing of the old ones below.
   Err(text + kEraseBelow);
   drawn_ = rows.size();
+}
+
+std::size_t LiveScreen::Columns() const {
+  const std::size_t columns = TerminalColumns(err_);
+  return columns > 1 ? columns - 1 : 0;
+}
+
+std::size_t LiveScreen::OutColumns() const {
+  const std::size_t columns = TerminalColumns(out_);
+  return columns > 1 ? columns - 1 : kSummaryColumns;
 }
 
 void LiveScreen::LineAbove(const std::string& text) {

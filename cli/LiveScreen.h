@@ -21,15 +21,21 @@ enum class ProgressMode {
 
 class LiveScreen {
  public:
-  // The rows to draw now.
-  using Layout = std::function<std::vector<std::string>()>;
+  // The rows to draw now within `columns` (0: no limit).
+  using Layout = std::function<std::vector<std::string>(std::size_t columns)>;
 
   LiveScreen(ProgressMode mode, Layout layout, std::FILE* out, std::FILE* err);
 
   ProgressMode Mode() const { return mode_; }
-  // Draws the rows again in place; at most every 200 ms unless `force`.
-  // Only in kRedraw.
+  // Draws the rows again in place, within the terminal's width read anew;
+  // at most every 200 ms unless `force`. Only in kRedraw.
   void Redraw(bool force);
+  // The columns a block drawn now may take: one less than the terminal's,
+  // so no terminal wraps at its last column; 0 when not known.
+  std::size_t Columns() const;
+  // The columns a table on stdout may take: the terminal's, or 80 where
+  // stdout is no terminal.
+  std::size_t OutColumns() const;
   // A line (or lines) above the rows, which are drawn again below it.
   void LineAbove(const std::string& text);
   void Out(const std::string& text);

@@ -24,6 +24,11 @@ void WriteText(std::FILE* stream, const std::string& text);
 // terminal would go down the pager's line. Call it first.
 void EnsureStandardStreams();
 
+// How many columns the terminal or console behind `stream` shows now; 0 when
+// it leads elsewhere or the system does not say. Asked again at each redraw,
+// so a window resized is followed.
+std::size_t TerminalColumns(std::FILE* stream);
+
 // True when stdout and stderr are both terminals that take cursor sequences
 // (on Windows, a console where virtual-terminal processing could be turned on).
 bool StreamsAreTerminals();

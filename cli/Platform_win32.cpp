@@ -67,6 +67,13 @@ void WriteText(std::FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
+std::size_t TerminalColumns(std::FILE* stream) {
+  const HANDLE console = ConsoleOf(stream);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (console == nullptr || GetConsoleScreenBufferInfo(console, &info) == 0) return 0;
+  return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
 bool StreamsAreTerminals() {
   return EnableSequences(STD_OUTPUT_HANDLE) && EnableSequences(STD_ERROR_HANDLE);
 }

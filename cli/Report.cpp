@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 
 #include "cli/Formatting.h"
+#include "cli/Table.h"
 #include "common/VisibleText.h"
 #include "station/LogRecord.h"
 
@@ -83,26 +85,85 @@ std::string FormatProgressLine(const PortProgress& progress, std::size_t port_wi
   return line;
 }
 
-std::string FormatSummary(const std::vector<PortResult>& results) {
-  std::size_t port_width = 4;
-  std::size_t serial_width = 14;
-  for (const PortResult& result : results) {
-    port_width = std::max(port_width, VisibleText(result.port).size());
-    serial_width = std::max(serial_width, VisibleText(result.adapter_serial).size());
+namespace {
+
+// A port's long name is shortened to this before any column goes, and never
+// below the shortest.
+constexpr std::size_t kKeptPortName = 20;
+constexpr std::size_t kShortestPortName = 10;
+constexpr char kWhyIndent[] = "  ";
+
+// `text`'s words on lines of at most `columns`, each after the indent.
+std::string WrappedWhy(const std::string& text, std::size_t columns) {
+  const std::size_t room = columns > 2 * sizeof kWhyIndent ? columns - (sizeof kWhyIndent - 1) : 0;
+  std::string lines;
+  std::string line;
+  std::istringstream words(OneLine(text));
+  for (std::string word; words >> word;) {
+    if (!line.empty() && room > 0 && DisplayWidth(line) + 1 + DisplayWidth(word) > room) {
+      lines += kWhyIndent + CutToWidth(line, room) + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
   }
-  std::string table = fmt::format("{:<{}}  {:<{}}  {:<16}  {:>7}  {:>7}  {:>8}  {:>10}  {}\n",
-                                  "PORT", port_width, "ADAPTER SERIAL", serial_width, "OUTCOME",
-                                  "SECONDS", "BYTES/S", "REPLY MS", "EFFICIENCY", "WHY");
+  if (!line.empty()) lines += kWhyIndent + CutToWidth(line, room) + "\n";
+  return lines;
+}
+
+}  // namespace
+
+// When the screen is narrow the columns go in this order: efficiency, reply
+// lateness, line bytes per second, serial, seconds; then the port's name is
+// shortened in the middle. Why a pager failed stands on lines of its own.
+std::string FormatSummary(const std::vector<PortResult>& results, std::size_t columns) {
+  TableColumn port{"PORT", {}, false, 0, true, kShortestPortName, kKeptPortName};
+  TableColumn serial{"SERIAL", {}, false, 4};
+  TableColumn outcome{"OUTCOME", {}};
+  TableColumn seconds{"SECONDS", {}, true, 5};
+  TableColumn rate{"LINE B/S", {}, true, 3};
+  TableColumn reply{"REPLY MS", {}, true, 2};
+  TableColumn efficiency{"EFFICIENCY", {}, true, 1};
   for (const PortResult& result : results) {
-    std::string row = fmt::format(
-        "{:<{}}  {:<{}}  {:<16}  {:>7.1f}  {:>7.0f}  {:>8}  {:>10}", VisibleText(result.port),
-        port_width, OrDash(VisibleText(result.adapter_serial)), serial_width,
-        OutcomeName(result.code), result.seconds, BytesPerSecond(result.line_bytes, result.seconds),
-        ReplyMsText(result), EfficiencyText(result));
-    if (result.code != ExitCode::kFinished) row += "  " + OneLine(VisibleLines(result.message));
-    table += row + "\n";
+    port.cells.push_back(VisibleText(result.port));
+    serial.cells.push_back(OrDash(VisibleText(result.adapter_serial)));
+    outcome.cells.push_back(std::string(OutcomeName(result.code)));
+    seconds.cells.push_back(fmt::format("{:.1f}", result.seconds));
+    rate.cells.push_back(fmt::format("{:.0f}", BytesPerSecond(result.line_bytes, result.seconds)));
+    reply.cells.push_back(ReplyMsText(result));
+    efficiency.cells.push_back(EfficiencyText(result));
+  }
+  const std::vector<std::string> lines =
+      LayOutTable({port, serial, outcome, seconds, rate, reply, efficiency}, columns);
+  std::string table = lines.front() + "\n";
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    table += lines[i + 1] + "\n";
+    if (results[i].code != ExitCode::kFinished) {
+      table += WrappedWhy(VisibleLines(results[i].message), columns);
+    }
   }
   return table;
+}
+
+std::vector<std::string> FormatProgressRows(const std::vector<PortProgress>& progresses,
+                                            std::size_t columns) {
+  TableColumn port{"", {}, false, 0, true, kShortestPortName, kKeptPortName};
+  TableColumn stage{"", {}, false, 0, false, 0, 0, StageWidth()};
+  TableColumn percent{"", {}, true, 0, false, 0, 0, 4};
+  TableColumn records{"", {}, true, 3};
+  TableColumn rate{"", {}, true, 2};
+  TableColumn eta{"", {}, false, 1};
+  for (const PortProgress& progress : progresses) {
+    port.cells.push_back(VisibleText(progress.port));
+    stage.cells.push_back(progress.stage);
+    percent.cells.push_back(fmt::format("{}%", progress.percent));
+    records.cells.push_back(fmt::format("{}/{} records", progress.records, progress.records_total));
+    const bool going = progress.records > 0 && progress.seconds > 0;
+    rate.cells.push_back(
+        going ? fmt::format("{:.0f} B/s", BytesPerSecond(progress.line_bytes, progress.seconds))
+              : "");
+    eta.cells.push_back(going && EtaSeconds(progress) >= 0 ? FormatEta(EtaSeconds(progress)) : "");
+  }
+  return LayOutTable({port, stage, percent, records, rate, eta}, columns, false);
 }
 
 std::string FormatMessageLine(const std::string& port, const std::string& text) {

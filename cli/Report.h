@@ -10,6 +10,9 @@
 #include "station/ExitCode.h"
 #include "station/PagerResult.h"
 
+// The width the summary keeps to where no terminal says otherwise.
+constexpr std::size_t kSummaryColumns = 80;
+
 // What a message says of its update, by the outcome names; "retry" for a
 // message after which the update goes on.
 std::string_view MessageOutcomeName(UpdateOutcome outcome);
@@ -24,9 +27,15 @@ bool CrossesTenth(int before, int after);
 // port padded to `port_width` so the lines of a gang align. The rate and the
 // time left are shown only once the first record has gone.
 std::string FormatProgressLine(const PortProgress& progress, std::size_t port_width);
-// The table at the end: port, adapter serial, outcome, seconds, bytes per
-// second, and for a failure the message that ended it.
-std::string FormatSummary(const std::vector<PortResult>& results);
+// The same for every pager of a gang as rows on a terminal, aligned, within
+// `columns` (0: no limit).
+std::vector<std::string> FormatProgressRows(const std::vector<PortProgress>& progresses,
+                                            std::size_t columns);
+// The table at the end, within `columns`: port, adapter serial, outcome,
+// seconds, line bytes per second, reply lateness and line efficiency, and
+// under a failed pager the message that ended it.
+std::string FormatSummary(const std::vector<PortResult>& results,
+                          std::size_t columns = kSummaryColumns);
 // "COM5: Fail to send code-package." with a reason line indented below.
 std::string FormatMessageLine(const std::string& port, const std::string& text);
 

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "cli/Formatting.h"
+#include "cli/Table.h"
 #include "common/VisibleText.h"
 #include "station/LogRecord.h"
 
@@ -13,21 +14,10 @@ namespace {
 
 using nlohmann::json;
 
-struct Widths {
-  std::size_t port = 4;
-  std::size_t serial = 14;
-  std::size_t state = 5;
-};
-
-Widths WidthsOf(const std::vector<StationRow>& rows) {
-  Widths widths;
-  for (const StationRow& row : rows) {
-    widths.port = std::max(widths.port, VisibleText(row.port).size());
-    widths.serial = std::max(widths.serial, VisibleText(row.adapter_serial).size());
-    widths.state = std::max(widths.state, FormatPortState(row).size());
-  }
-  return widths;
-}
+// A port's long name is shortened to this before any column goes, and never
+// below the shortest.
+constexpr std::size_t kKeptPortName = 20;
+constexpr std::size_t kShortestPortName = 10;
 
 // "finished", or "failed: no-response".
 std::string HowItEnded(const StationRow& row) {
@@ -58,18 +48,26 @@ std::string FormatPortState(const StationRow& row) {
   return "stopped";
 }
 
-std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows) {
-  const Widths widths = WidthsOf(rows);
-  std::vector<std::string> lines = {
-      fmt::format("{:<{}}  {:<{}}  {:<{}}  {:>8}  {:>6}  {}", "PORT", widths.port, "ADAPTER SERIAL",
-                  widths.serial, "STATE", widths.state, "FINISHED", "FAILED", "LAST")};
+// When the screen is narrow the columns go in this order: how the last
+// pager ended, the adapter serial, the failed and the finished counts; then
+// the port's name is shortened in the middle. The state, what to do, stays.
+std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows,
+                                           std::size_t columns) {
+  TableColumn port{"PORT", {}, false, 0, true, kShortestPortName, kKeptPortName};
+  TableColumn serial{"ADAPTER SERIAL", {}, false, 2};
+  TableColumn state{"STATE", {}};
+  TableColumn finished{"FINISHED", {}, true, 4};
+  TableColumn failed{"FAILED", {}, true, 3};
+  TableColumn last{"LAST", {}, false, 1};
   for (const StationRow& row : rows) {
-    lines.push_back(fmt::format("{:<{}}  {:<{}}  {:<{}}  {:>8}  {:>6}  {}", VisibleText(row.port),
-                                widths.port, OrDash(VisibleText(row.adapter_serial)), widths.serial,
-                                FormatPortState(row), widths.state, row.finished, row.failed,
-                                LastOutcome(row)));
+    port.cells.push_back(VisibleText(row.port));
+    serial.cells.push_back(OrDash(VisibleText(row.adapter_serial)));
+    state.cells.push_back(FormatPortState(row));
+    finished.cells.push_back(std::to_string(row.finished));
+    failed.cells.push_back(std::to_string(row.failed));
+    last.cells.push_back(LastOutcome(row));
   }
-  return lines;
+  return LayOutTable({port, serial, state, finished, failed, last}, columns);
 }
 
 bool OfPager(StationEventKind kind) {
@@ -134,23 +132,30 @@ std::string JsonStationEvent(const StationEvent& event) {
   return JsonText(object);
 }
 
-std::string FormatStationSummary(const std::vector<StationRow>& rows) {
-  const Widths widths = WidthsOf(rows);
-  const auto line = [&](const std::string& port, const std::string& serial, auto finished,
-                        auto failed) {
-    return fmt::format("{:<{}}  {:<{}}  {:>8}  {:>6}\n", port, widths.port, serial, widths.serial,
-                       finished, failed);
-  };
-  std::string table = line("PORT", "ADAPTER SERIAL", "FINISHED", "FAILED");
-  int finished = 0;
-  int failed = 0;
+std::string FormatStationSummary(const std::vector<StationRow>& rows, std::size_t columns) {
+  TableColumn port{"PORT", {}, false, 0, true, kShortestPortName, kKeptPortName};
+  TableColumn serial{"ADAPTER SERIAL", {}, false, 1};
+  TableColumn finished{"FINISHED", {}, true};
+  TableColumn failed{"FAILED", {}, true};
+  int all_finished = 0;
+  int all_failed = 0;
   for (const StationRow& row : rows) {
-    table += line(VisibleText(row.port), OrDash(VisibleText(row.adapter_serial)), row.finished,
-                  row.failed);
-    finished += row.finished;
-    failed += row.failed;
+    port.cells.push_back(VisibleText(row.port));
+    serial.cells.push_back(OrDash(VisibleText(row.adapter_serial)));
+    finished.cells.push_back(std::to_string(row.finished));
+    failed.cells.push_back(std::to_string(row.failed));
+    all_finished += row.finished;
+    all_failed += row.failed;
   }
-  return table + line("all", "", finished, failed);
+  port.cells.push_back("all");
+  serial.cells.push_back("");
+  finished.cells.push_back(std::to_string(all_finished));
+  failed.cells.push_back(std::to_string(all_failed));
+  std::string table;
+  for (const std::string& line : LayOutTable({port, serial, finished, failed}, columns)) {
+    table += line + "\n";
+  }
+  return table;
 }
 
 std::string JsonStationSummary(const std::vector<StationRow>& rows, ExitCode code) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/Report.h"
 #include "station/Station.h"
 
 // What the technician is to do at the port, or what it is doing: "connect a
@@ -15,8 +16,9 @@
 std::string FormatPortState(const StationRow& row);
 // The header and one line per port, columns as wide as their longest entry:
 // port, adapter serial, state, pagers finished and failed, and how the last
-// one ended and when.
-std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows);
+// one ended and when; within `columns` (0: no limit).
+std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows,
+                                           std::size_t columns = 0);
 
 // A finished or failed pager's event, which carries its result.
 bool OfPager(StationEventKind kind);
@@ -31,5 +33,6 @@ std::string FormatStationEvent(const StationEvent& event);
 std::string JsonStationEvent(const StationEvent& event);
 
 // Per port: pagers finished and failed, then all ports together.
-std::string FormatStationSummary(const std::vector<StationRow>& rows);
+std::string FormatStationSummary(const std::vector<StationRow>& rows,
+                                 std::size_t columns = kSummaryColumns);
 std::string JsonStationSummary(const std::vector<StationRow>& rows, ExitCode code);

@@ -13,7 +13,8 @@ StationView::StationView(ProgressMode mode, bool bell, std::vector<StationRow> r
       clock_(clock),
       rows_(std::move(rows)),
       screen_(
-          mode, [this] { return FormatStationRows(rows_); }, out, err) {}
+          mode, [this](std::size_t columns) { return FormatStationRows(rows_, columns); }, out,
+          err) {}
 
 void StationView::OnRow(std::size_t index, const StationRow& row) {
   std::lock_guard lock(mutex_);
@@ -87,5 +88,5 @@ void StationView::Finish(const std::vector<StationRow>& rows, ExitCode code) {
     screen_.Out(JsonStationSummary(rows, code) + "\n");
     return;
   }
-  screen_.Out(FormatStationSummary(rows));
+  screen_.Out(FormatStationSummary(rows, screen_.OutColumns()));
 }

@@ -1,7 +1,7 @@
 // SHA-256 of the firmware file, for the traceability log. The system's own
 // crypto computes it (libcrypto on Linux, BCrypt on Windows): one
-// implementation file per platform, in the library tarvex_digest, which only
-// the command-line flasher links.
+// implementation file per platform, in the library tarvex_digest, which the
+// command-line flasher and the bench window link.
 #pragma once
 
 #include <array>

@@ -3,6 +3,29 @@
 #include "common/VisibleText.h"
 #include "engine/HexRecord.h"
 
+namespace {
+
+bool BareLfAt(std::string_view bytes, std::size_t at) {
+  return bytes[at] == '\n' && (at == 0 || bytes[at - 1] != '\r');
+}
+
+// The bytes with a CR put before every LF that lacks one; empty when none
+// does. A file that passed the check holds no CR but before an LF.
+std::string WithCrLf(std::string_view bytes) {
+  std::size_t bare = 0;
+  for (std::size_t at = 0; at < bytes.size(); ++at) bare += BareLfAt(bytes, at) ? 1 : 0;
+  if (bare == 0) return {};
+  std::string out;
+  out.reserve(bytes.size() + bare);
+  for (std::size_t at = 0; at < bytes.size(); ++at) {
+    if (BareLfAt(bytes, at)) out.push_back('\r');
+    out.push_back(bytes[at]);
+  }
+  return out;
+}
+
+}  // namespace
+
 std::shared_ptr<const CheckedFirmware> CheckedFirmware::Check(std::string bytes,
                                                               std::string& reason) {
   HexFileChecker checker;
@@ -12,7 +35,8 @@ std::shared_ptr<const CheckedFirmware> CheckedFirmware::Check(std::string bytes,
     return nullptr;
   }
   std::shared_ptr<CheckedFirmware> firmware(new CheckedFirmware());
-  firmware->bytes_ = std::move(bytes);
+  firmware->sent_ = WithCrLf(bytes);
+  firmware->file_ = std::move(bytes);
   firmware->records_ = checker.Records();
   firmware->record_chars_ = checker.RecordChars();
   firmware->data_bytes_ = checker.DataBytes();

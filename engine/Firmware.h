@@ -26,8 +26,13 @@ class CheckedFirmware {
   // the reason in `reason` ("Line 12: checksum mismatch.").
   static std::shared_ptr<const CheckedFirmware> Check(std::string bytes, std::string& reason);
 
-  std::string_view Bytes() const { return bytes_; }
-  std::int64_t Size() const { return static_cast<std::int64_t>(bytes_.size()); }
+  // What every update reads: the file with each line ended in CR LF, as the
+  // transfer steps through it record by record, whether the file's lines
+  // end in CR LF, in LF or in both.
+  std::string_view Bytes() const { return sent_.empty() ? file_ : sent_; }
+  std::int64_t Size() const { return static_cast<std::int64_t>(Bytes().size()); }
+  // The file as it was read, for its hash.
+  std::string_view FileBytes() const { return file_; }
   // The records that go on the line (all before the end record), their
   // characters from colon to checksum, their data bytes, and the flash
   // addresses they fill as [first, end) ranges, merged where they touch.
@@ -39,7 +44,8 @@ class CheckedFirmware {
  private:
   CheckedFirmware() = default;
 
-  std::string bytes_;
+  std::string file_;
+  std::string sent_;  // empty when the file's lines all end in CR LF
   int records_ = 0;
   std::uint64_t record_chars_ = 0;
   std::uint64_t data_bytes_ = 0;

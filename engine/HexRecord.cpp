@@ -8,6 +8,9 @@ namespace {
 constexpr std::string_view kEndRecordPrefix = ":0000000";
 constexpr std::uint64_t kAddressSpaceEnd = std::uint64_t{1} << 32;
 constexpr std::string_view kEndRecord = ":00000001FF";
+// Windows tools end lines in CR LF, Unix tools and git checkouts in LF; a
+// lone CR or anything else is no line end.
+constexpr char kNoLineEnd[] = "line does not end in CR LF or LF.";
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -203,7 +206,8 @@ bool HexFileChecker::EndLine() {
 bool HexFileChecker::TakeChar(char c) {
   any_byte_ = true;
   if (pending_cr_) {
-    if (c != '\n') return Fail("line does not end in CR LF.");
+    // A CR is only ever the first half of CR LF.
+    if (c != '\n') return Fail(kNoLineEnd);
     pending_cr_ = false;
     return EndLine();
   }
@@ -211,7 +215,7 @@ bool HexFileChecker::TakeChar(char c) {
     pending_cr_ = true;
     return true;
   }
-  if (c == '\n') return Fail("line does not end in CR LF.");
+  if (c == '\n') return EndLine();
   // Memory stays bounded by one record however long the line.
   if (line_.size() >= kMaxRecordChars) {
     return Fail(end_seen_ ? "data after the end record." : "record longer than 19 data bytes.");
@@ -231,14 +235,14 @@ bool HexFileChecker::Feed(std::string_view chunk) {
 bool HexFileChecker::Finish() {
   if (Failed()) return false;
   if (!any_byte_) return Fail("the file is empty.");
-  if (pending_cr_) return Fail("line does not end in CR LF.");
+  if (pending_cr_) return Fail(kNoLineEnd);
   if (!line_.empty()) {
-    // The end record alone may stand at the very end without its CR LF.
+    // The end record alone may stand at the very end without a line end.
     std::uint8_t type = 0;
     if (end_seen_) return Fail("data after the end record.");
     const std::string reason = CheckHexRecord(line_, type);
     if (!reason.empty()) return Fail(reason);
-    if (type != kRecordEnd) return Fail("line does not end in CR LF.");
+    if (type != kRecordEnd) return Fail(kNoLineEnd);
     end_seen_ = true;
   }
   if (!end_seen_) return Fail("the file has no end record.");

@@ -37,9 +37,10 @@ bool LooksLikeEndRecord(std::string_view record);
 std::string CheckHexRecord(std::string_view record, std::uint8_t& type);
 
 // Checks a whole HEX file fed in chunks of any size: every record sound,
-// every line ending in CR LF (the end record alone may lack it at the very
-// end), an end record present, nothing but empty lines after it, and no two
-// data records writing the same address (the pager would AND the bytes).
+// every line ending in CR LF or LF, mixed as they come (the end record alone
+// may lack it at the very end), an end record present, nothing but empty
+// lines after it, and no two data records writing the same address (the
+// pager would AND the bytes).
 // Memory: one record, and one entry per run of back-to-back records.
 class HexFileChecker {
  public:

@@ -2,7 +2,8 @@
 # pages (gzipped, as Debian wants them), the sample firmware that the manual
 # pages' "try an update without a pager" uses, the copyright file, the
 # changelog and the lintian override. `cmake --install` puts the same files
-# under its prefix.
+# under its prefix, but for the lintian override: that speaks to lintian
+# about the package alone.
 set(debian_dir ${TARVEX_PACKAGING_DIR}/debian)
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/tarvex-flasher)
 
@@ -55,7 +56,11 @@ install(FILES samples/pager-demo.hex DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/ta
 install(FILES ${debian_dir}/copyright ${CMAKE_CURRENT_BINARY_DIR}/gzipped/changelog.gz
         DESTINATION ${doc_dir})
 install(FILES ${debian_dir}/lintian-overrides
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME tarvex-flasher)
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME tarvex-flasher
+        COMPONENT debian-only EXCLUDE_FROM_ALL)
+# The package takes everything `cmake --install` does, and the override.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};Unspecified;/"
+                                 "${CMAKE_BINARY_DIR};${PROJECT_NAME};debian-only;/")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

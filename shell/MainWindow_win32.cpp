@@ -292,8 +292,14 @@ std::string TFmMain::FileNameText() {
   return Utf8(text);
 }
 
+// A long path shows its end, the file's name; the box still holds it whole,
+// and Home scrolls back to its start.
 void TFmMain::SetFileNameText(const std::string& text) {
-  SetWindowTextW(file_name_, Wide(text).c_str());
+  const std::wstring wide = Wide(text);
+  SetWindowTextW(file_name_, wide.c_str());
+  const auto end = static_cast<WPARAM>(wide.size());
+  SendMessageW(file_name_, EM_SETSEL, end, static_cast<LPARAM>(end));
+  SendMessageW(file_name_, EM_SCROLLCARET, 0, 0);
 }
 
 void TFmMain::SetProgressPosition(int percent) {

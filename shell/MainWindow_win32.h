@@ -4,8 +4,8 @@
 #pragma once
 
 #include "common/GuiServices.h"
+#include "common/Window_win32.h"
 #include "shell/MainModel.h"
-#include "shell/Window_win32.h"
 
 class TFmMain final : public Window, public IMainView, public IGuiServices {
  public:

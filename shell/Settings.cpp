@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/FileOps.h"
 #include "common/Globals.h"
 #include "common/PortIndex.h"
-#include "shell/FileOps.h"
 
 namespace {
 

@@ -3,6 +3,9 @@
 // main loop sends them for Enter and Escape.
 #pragma once
 
+// IDI_TARVEX, the program's icon.
+#include "common/ProgramIcon.h"
+
 #define IDR_MAINMENU 100
 #define IDR_ACCELERATORS 101
 

@@ -16,7 +16,7 @@ constexpr CodeInfo kCodes[] = {
     {ExitCode::kFinished, "finished", "every pager finished"},
     {ExitCode::kInternal, "error", "an error of the program itself"},
     {ExitCode::kUsage, "usage", "bad usage (options, or the --log file cannot be written)"},
-    {ExitCode::kBadHexFile, "bad-hex-file", "the HEX file is missing, unreadable or not sound"},
+    {ExitCode::kBadHexFile, "bad-hex-file", "the HEX file is missing, unreadable or has errors"},
     {ExitCode::kPortNotOpened, "port-not-opened", "a port cannot be opened"},
     {ExitCode::kNoResponse, "no-response", "no response from a pager"},
     {ExitCode::kRefused, "refused", "a pager refused (NAK) a command"},

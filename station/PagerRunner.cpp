@@ -12,7 +12,11 @@
 
 namespace {
 
-constexpr char kInterruptedText[] = "Interrupted.";
+// A pager stopped during its update holds its old firmware until the erase;
+// from then on it holds no whole firmware and must be flashed again.
+constexpr char kInterruptedText[] = "Interrupted. The pager's firmware was not touched.";
+constexpr char kInterruptedErasedText[] =
+    "Interrupted. The pager's flash was erased: flash it again.";
 constexpr double kMsPerSecond = 1000.0;
 
 // One update as the faces see it: its stage and progress, the bytes it put
@@ -50,6 +54,7 @@ class PagerObserver final : public IUpdateObserver {
     if (reply.Reply == rpNone || reply.Command.empty()) return;
     latency_.Add(reply.Command.size(), reply.Rate, reply.ElapsedMs);
     NoteRateTold(reply);
+    if (reply.Reply == rpAck && reply.Command == "e0") erased_ = true;
   }
 
   // Records count once each: a resend is the same record again, and the
@@ -81,11 +86,17 @@ class PagerObserver final : public IUpdateObserver {
     result.line_bytes = line_bytes_;
     result.records = records_;
     result.code = ExitCodeOf(outcome_);
-    result.message = outcome_ == UpdateOutcome::kInterrupted ? kInterruptedText : final_message_;
+    if (outcome_ == UpdateOutcome::kInterrupted) {
+      result.message = erased_ ? kInterruptedErasedText : kInterruptedText;
+    } else {
+      result.message = final_message_;
+    }
     result.pager_rate = pager_rate_;
     if (latency_.Replies() > 0) {
       result.reply_ms = std::max(0.0, latency_.TypicalLateMs());
-      result.line_efficiency = latency_.LineEfficiency();
+      // No real line carries its bytes faster than their bit rate: a figure
+      // above 1 comes from a far end that does not keep to it.
+      result.line_efficiency = std::min(1.0, latency_.LineEfficiency());
       result.latency_hint = LatencyHint(job_.port, latency_, latency_timer_ms_);
     }
     return result;
@@ -129,6 +140,7 @@ class PagerObserver final : public IUpdateObserver {
   bool timer_read_ = false;
   int latency_timer_ms_ = -1;
   std::int32_t pager_rate_ = kStartBaudRate;
+  bool erased_ = false;
 };
 
 }  // namespace

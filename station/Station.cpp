@@ -226,6 +226,9 @@ void PortLoop::AwaitRemoval(std::int32_t pager_rate) {
     }
     PauseFrom(began, kRemovalProbeSpacingMs);
   }
+  // Stopped while a pager that may still be in flash mode waits on the
+  // cable: it is asked once more to leave it.
+  if (pager_rate != kStartBaudRate) (void)probe_.Probe(pager_rate);
 }
 
 // One round of removal probes: at the rate the pager was last told to use,

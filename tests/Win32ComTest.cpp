@@ -75,9 +75,10 @@ TEST(Win32Com, CompleteUpdate) {
   EXPECT_FALSE(comm.IsOpened());
 }
 
-// Under Wine the port list comes from SERIALCOMM alone, which holds the ports
-// the test prefix maps (tools/wine/setup-prefix.sh), COM1 and COM2 among them.
-TEST(Win32Ports, ListsTheMappedPortsInNumberOrder) {
+// Under Wine SERIALCOMM holds the ports the test prefix maps
+// (tools/wine/setup-prefix.sh), COM1 and COM2 among them, and SetupAPI the
+// adapters it describes, COM5 an FTDI one.
+TEST(Win32Ports, ListsTheMappedPortsInNumberOrderWithTheirAdapters) {
   const std::vector<PortInfo> ports = ListSerialPorts();
   std::vector<int> numbers;
   for (const PortInfo& port : ports) {
@@ -88,6 +89,12 @@ TEST(Win32Ports, ListsTheMappedPortsInNumberOrder) {
   for (const int mapped : {1, 2}) {
     EXPECT_NE(std::find(numbers.begin(), numbers.end(), mapped), numbers.end()) << "COM" << mapped;
   }
+  const auto adapter = std::find_if(ports.begin(), ports.end(),
+                                    [](const PortInfo& port) { return port.Number == 5; });
+  ASSERT_NE(adapter, ports.end());
+  EXPECT_EQ(adapter->Description, "USB Serial Port");
+  EXPECT_EQ(adapter->Manufacturer, "FTDI");
+  EXPECT_EQ(adapter->VidPid + " " + adapter->Serial, "0403:6001 FT5KQ2R7A");
 }
 
 // FTDI's driver keeps an adapter's latency timer with the COM name it gave

@@ -1,8 +1,10 @@
 // tarvex-flash as a user runs it: the program as a child process, the pager
 // emulators as child processes on pseudo-terminals. These run in real time.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 #include <sstream>
 #include <thread>
 
+#include "common/Sha256.h"
 #include "tests/e2e/PagerProcess.h"
 #include "tests/support/HexText.h"
 
@@ -119,6 +122,51 @@ class FlashCli : public ::testing::Test {
 
   bool TmpIsEmpty() const { return std::filesystem::is_empty(tmp.path()); }
 
+  // Everything the program showed on a pseudo-terminal `columns` wide
+  // (stdout and stderr both, TERM=xterm), which is resized to `resize_to`
+  // columns once the output holds `resize_at`; and where in it that came.
+  struct TerminalRun {
+    int exit_code = -1;
+    std::string shown;
+    std::size_t resized_at = std::string::npos;
+  };
+  TerminalRun FlashOnTerminal(const Texts& args, unsigned short columns,
+                              const std::string& resize_at, unsigned short resize_to) {
+    TerminalRun run;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return run;
+    const std::string slave = ::ptsname(master);
+    const winsize size{24, columns, 0, 0};
+    ::ioctl(master, TIOCSWINSZ, &size);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int terminal = ::open(slave.c_str(), O_RDWR);
+      ::dup2(terminal, STDOUT_FILENO);
+      ::dup2(terminal, STDERR_FILENO);
+      ::setenv("TERM", "xterm", 1);
+      ExecFlasher(args);
+    }
+    int status = 0;
+    for (bool done = false; !done;) {
+      done = ::waitpid(pid, &status, WNOHANG) != 0;
+      pollfd ready{master, POLLIN, 0};
+      while (::poll(&ready, 1, done ? 0 : 20) > 0 && (ready.revents & POLLIN) != 0) {
+        char buffer[4096];
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got <= 0) break;
+        run.shown.append(buffer, static_cast<std::size_t>(got));
+      }
+      if (run.resized_at == std::string::npos && run.shown.find(resize_at) != std::string::npos) {
+        run.resized_at = run.shown.size();
+        const winsize smaller{24, resize_to, 0, 0};
+        ::ioctl(master, TIOCSWINSZ, &smaller);
+      }
+    }
+    ::close(master);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+  }
+
   TempDir dir;
   TempDir tmp;
   const std::string out_path = dir.PathOf("flash.out");
@@ -126,6 +174,17 @@ class FlashCli : public ::testing::Test {
   std::vector<std::unique_ptr<PagerProcess>> pagers;
 
  private:
+  // In a child: becomes the program with `args`.
+  [[noreturn]] static void ExecFlasher(const Texts& args) {
+    std::vector<std::string> argv_text = {TARVEX_FLASH_PATH};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argv_text) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+
   FlashRun Launch(const Texts& args, const std::string& when, const Act& act,
                   const std::vector<int>& closed, rlim_t file_size_limit) {
     const pid_t pid = ::fork();
@@ -137,13 +196,7 @@ class FlashCli : public ::testing::Test {
         const rlimit limit{file_size_limit, file_size_limit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
       }
-      std::vector<std::string> argv_text = {TARVEX_FLASH_PATH};
-      argv_text.insert(argv_text.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (std::string& arg : argv_text) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
+      ExecFlasher(args);
     }
     int status = 0;
     const auto limit = std::chrono::steady_clock::now() + kRunLimit;
@@ -199,13 +252,15 @@ TEST_F(FlashCli, GangOfFourKeepsEachFailureToItsOwnLine) {
   StopPagers();
   // The first failure in port order: the pager that refuses every "p".
   EXPECT_EQ(run.exit_code, 8) << run.err;
+  // Each failure's reason on a line of its own below its pager.
   const Texts summary = Lines(run.out);
-  ASSERT_EQ(summary.size(), 5u) << run.out;
+  ASSERT_EQ(summary.size(), 7u) << run.out;
   EXPECT_NE(summary[1].find("finished"), std::string::npos);
   EXPECT_NE(summary[2].find("rewinds-exceeded"), std::string::npos);
-  EXPECT_NE(summary[3].find("no-response"), std::string::npos);
-  EXPECT_NE(summary[3].find("No response from the pager"), std::string::npos);
-  EXPECT_NE(summary[4].find("finished"), std::string::npos);
+  EXPECT_EQ(summary[3].rfind("  Max. rewind counter exceed", 0), 0u) << run.out;
+  EXPECT_NE(summary[4].find("no-response"), std::string::npos);
+  EXPECT_EQ(summary[5], "  No response from the pager, flash now terminated.");
+  EXPECT_NE(summary[6].find("finished"), std::string::npos);
   EXPECT_EQ(pagers[0]->ProgrammedImage(), ImageOfHex(hex));
   EXPECT_EQ(pagers[3]->ProgrammedImage(), ImageOfHex(hex));
   EXPECT_EQ(pagers[1]->Commands().back(), "q");
@@ -248,6 +303,35 @@ TEST_F(FlashCli, CheckAndABadFileSendNothing) {
   EXPECT_NE(too_large.err.find("larger than 64 MiB"), std::string::npos) << too_large.err;
   StopPagers();
   EXPECT_EQ(pagers[0]->Commands(), Texts{});
+}
+
+// A file whose lines end in LF, as Unix tools and git checkouts write it,
+// checks and goes on the line as its CR LF twin does; the log's hash is the
+// file's own.
+TEST_F(FlashCli, AFileWithLfLineEndsIsFlashedAsItsCrLfTwin) {
+  const std::string crlf = FirmwareText(12);
+  std::string lf = crlf;
+  std::erase(lf, '\r');
+  const std::string crlf_file = dir.Write("crlf.hex", crlf);
+  const std::string lf_file = dir.Write("lf.hex", lf);
+  const std::string log = dir.PathOf("trace.log");
+  const auto check_of = [&](const std::string& file) {
+    auto object = nlohmann::json::parse(Flash({"--check", "--json", file}).out);
+    object.erase("file");
+    return object;
+  };
+  EXPECT_EQ(check_of(lf_file), check_of(crlf_file));
+  const Texts lines = StartPagers({{}, {}});
+  const FlashRun with_crlf = Flash({"-p", lines[0], "-b", "9600", "--log", log, crlf_file});
+  const FlashRun with_lf = Flash({"-p", lines[1], "-b", "9600", "--log", log, lf_file});
+  StopPagers();
+  EXPECT_EQ(with_crlf.exit_code, 0) << with_crlf.err;
+  EXPECT_EQ(with_lf.exit_code, 0) << with_lf.err;
+  EXPECT_EQ(pagers[1]->Commands(), pagers[0]->Commands());
+  EXPECT_EQ(pagers[1]->ProgrammedImage(), ImageOfHex(crlf));
+  const Texts logged = Lines(ReadAll(log));
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_EQ(nlohmann::json::parse(logged[1]).at("sha256"), Sha256Hex(lf));
 }
 
 // Flashers on one file read it side by side: one holding it open to read
@@ -378,12 +462,64 @@ TEST_F(FlashCli, ALogLineIsWrittenWholeOrNotAtAll) {
 // A bench of pagers on each line: connected one after another, each left on
 // the cable a while after its update, with a gap between them long enough
 // for the station to see the cable empty.
+// Pagers swapped in turn, each left on the cable `linger_ms` after its update
+// and the cable then empty for 0.4 s, the shortest a bench takes.
 Texts BenchOf(int pagers, int linger_ms, Texts more = {}) {
   Texts options = {"--sessions",  std::to_string(pagers),
                    "--linger-ms", std::to_string(linger_ms),
-                   "--gap-ms",    "6000"};
+                   "--gap-ms",    "400"};
   options.insert(options.end(), more.begin(), more.end());
   return options;
+}
+
+// The widest line a terminal was shown in `shown`, escape sequences and
+// bells left out, counted in characters; with `rows_only`, only the rows
+// redrawn in place (each drawn after an erase of its line), not the lines
+// written above them, which may wrap as any terminal text does.
+std::size_t WidestLine(const std::string& shown, bool rows_only = false) {
+  constexpr std::string_view kEraseLine = "\x1b[2K";
+  std::size_t widest = 0;
+  std::size_t width = 0;
+  bool counted = !rows_only;
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const char c = shown[i];
+    if (c == '\x1b' && i + 1 < shown.size() && shown[i + 1] == '[') {
+      if (rows_only && shown.compare(i, kEraseLine.size(), kEraseLine) == 0) counted = true;
+      for (i += 2; i < shown.size() && (shown[i] < 0x40 || shown[i] > 0x7E); ++i) {
+      }
+    } else if (c == '\r' || c == '\n') {
+      width = 0;
+      counted = counted && !rows_only;
+    } else if (c != '\a' && (static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      ++width;
+      if (counted) widest = std::max(widest, width);
+    }
+  }
+  return widest;
+}
+
+// On a terminal of 80 columns, then 40, no line is ever wider: a port with a
+// long name, the progress, the summary; a bench's rows.
+TEST_F(FlashCli, EveryScreenFitsTheTerminalAsItIsResized) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(80));
+  const Texts lines = StartPagers({{"--pace"}, BenchOf(1, 0)});
+  const std::string long_name =
+      dir.PathOf("usb-FTDI_FT232R_USB_UART_A600ARJH-if00-port0-on-the-bench-by-the-window");
+  std::filesystem::create_symlink(lines[0], long_name);
+  const TerminalRun one = FlashOnTerminal({"-b", "9600", "-p", long_name, file}, 80, "B/s", 40);
+  ASSERT_EQ(one.exit_code, 0) << one.shown;
+  ASSERT_NE(one.resized_at, std::string::npos) << one.shown;
+  EXPECT_LE(WidestLine(one.shown.substr(0, one.resized_at), true), 80u);
+  const std::string after = one.shown.substr(one.shown.find('\n', one.resized_at) + 1);
+  EXPECT_LE(WidestLine(after, true), 40u) << after;
+  const std::string summary = after.substr(after.rfind("PORT"));
+  EXPECT_LE(WidestLine(summary), 40u) << summary;
+  const TerminalRun bench = FlashOnTerminal(
+      {"--station", "-b", "9600", "-p", lines[1], "--count", "1", file}, 40, "", 40);
+  EXPECT_EQ(bench.exit_code, 0) << bench.shown;
+  EXPECT_LE(WidestLine(bench.shown, true), 40u) << bench.shown;
+  EXPECT_LE(WidestLine(bench.shown.substr(bench.shown.rfind("PORT"))), 40u) << bench.shown;
+  StopPagers();
 }
 
 // The running numbers and outcomes of a station's log.
@@ -398,34 +534,39 @@ std::multiset<std::string> LoggedPagers(const std::string& log, std::set<int>* n
   return outcomes;
 }
 
+// Two ports with four pagers each, behind a 16 ms adapter latency timer,
+// each pager left on its cable 2 s after its "q" with now and then a
+// probe's reply lost: each is flashed once.
 TEST_F(FlashCli, StationFlashesEveryPagerOnceAsItIsConnected) {
   const std::string hex = FirmwareText(12);
   const std::string file = dir.Write("fw.hex", hex);
   const std::string log = dir.PathOf("station.log");
-  // Each pager stays on its cable 3 s after its "q": it must not be flashed again.
-  const Texts lines = StartPagers({BenchOf(3, 3000), BenchOf(3, 3000, {"--attach-after", "700"})});
-  const FlashRun run =
-      Flash({"--station", "-p", lines[0], "-p", lines[1], "--count", "6", "--log", log, file});
+  const Texts adapter = {"--pace", "--latency-ms", "16", "--lose-idle-replies", "0.05"};
+  Texts second = adapter;
+  second.insert(second.end(), {"--attach-after", "700", "--seed", "2"});
+  const Texts lines = StartPagers({BenchOf(4, 2000, adapter), BenchOf(4, 2000, second)});
+  const FlashRun run = Flash({"--station", "-b", "9600", "-p", lines[0], "-p", lines[1], "--count",
+                              "8", "--log", log, file});
   StopPagers();
   EXPECT_EQ(run.exit_code, 0) << run.err;
   std::set<int> numbers;
   EXPECT_EQ(LoggedPagers(log, &numbers),
-            std::multiset<std::string>(
-                {"finished", "finished", "finished", "finished", "finished", "finished"}));
-  EXPECT_EQ(numbers, (std::set<int>{1, 2, 3, 4, 5, 6}));
+            std::multiset<std::string>({"finished", "finished", "finished", "finished", "finished",
+                                        "finished", "finished", "finished"}));
+  EXPECT_EQ(numbers, (std::set<int>{1, 2, 3, 4, 5, 6, 7, 8}));
   for (const auto& pager : pagers) {
-    for (int session = 1; session <= 3; ++session) {
+    for (int session = 1; session <= 4; ++session) {
       EXPECT_EQ(pager->ProgrammedImage(session), ImageOfHex(hex)) << session;
     }
-    // Each of the three taken into flash mode and erased once.
+    // Each of the four taken into flash mode and erased once.
     const Texts info = pager->Events("INFO");
-    EXPECT_EQ(std::count(info.begin(), info.end(), "erase"), 3);
-    EXPECT_EQ(std::count(info.begin(), info.end(), "flash mode"), 3);
+    EXPECT_EQ(std::count(info.begin(), info.end(), "erase"), 4);
+    EXPECT_EQ(std::count(info.begin(), info.end(), "flash mode"), 4);
   }
   // One plain line per event; the summary per port.
-  EXPECT_EQ(Count(run.err, " connected\n"), 6) << run.err;
-  EXPECT_EQ(Count(run.err, " finished: Firmware updated finished.\n"), 6);
-  EXPECT_GE(Count(run.err, " removed\n"), 4);
+  EXPECT_EQ(Count(run.err, " connected\n"), 8) << run.err;
+  EXPECT_EQ(Count(run.err, " finished: Firmware updated finished.\n"), 8);
+  EXPECT_GE(Count(run.err, " removed\n"), 6);
   EXPECT_NE(run.out.find("all "), std::string::npos) << run.out;
   EXPECT_TRUE(TmpIsEmpty());
 }

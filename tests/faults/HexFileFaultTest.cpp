@@ -175,7 +175,6 @@ std::vector<MalformedCase> MalformedCases() {
       {"EndRecordWithData", good + WithChecksum(":01000001AA") + "\r\n", 2},
       {"EndRecordAtOtherAddress", good + WithChecksum(":00001001") + "\r\n", 2},
       {"EmptyRecordAtZeroReadsAsEnd", WithChecksum(":00000000") + "\r\n" + good + end, 1},
-      {"LineFeedAlone", kRecord + "\n" + end, 1},
       {"CarriageReturnAlone", kRecord + "\r" + end, 1},
       {"DoubleCarriageReturn", kRecord + "\r\r\n" + end, 1},
       {"EmptyLineBetweenRecords", good + "\r\n" + end, 2},

@@ -157,9 +157,11 @@ int main(int argc, char** argv) {
     tally.FailAtEnd("descriptors: " + std::to_string(descriptors_at_start) + " at start, " +
                     std::to_string(descriptors_at_end) + " at the end");
   }
+  // Every failure box is one the soak asked for (rejected packages, a missing
+  // or broken file, a line that cannot be opened); any other fails the run.
   std::printf(
-      "soak: %d updates, %d finished, %d ended with a failure box; descriptors %d at start, "
-      "%d at the end\n",
+      "soak: %d updates, %d finished, %d ended with the failure box of the fault put in on "
+      "purpose; descriptors %d at start, %d at the end\n",
       tally.updates, tally.finished, tally.ended_by_a_fault, descriptors_at_start,
       descriptors_at_end);
   const int failed = static_cast<int>(tally.failed_updates.size());

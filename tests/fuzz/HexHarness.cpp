@@ -110,21 +110,22 @@ Verdict CheckInChunks(std::string_view bytes, Choices& choices, int mode) {
   return {accepted, checker.ErrorText()};
 }
 
-// The records of an accepted file, colon to checksum, before its end record;
-// `rest_unsent` is set when anything but line ends follows the end record,
-// which the transfer would never send.
+// The records of an accepted file, colon to checksum, before its end record,
+// whatever ends its lines (CR LF or LF); `rest_unsent` is set when anything
+// but line ends follows the end record, which the transfer would never send.
 std::vector<std::string> RecordsBeforeEnd(std::string_view bytes, bool& rest_unsent) {
   std::vector<std::string> records;
   rest_unsent = false;
   std::size_t at = 0;
   while (at < bytes.size()) {
-    std::size_t end = bytes.find("\r\n", at);
+    std::size_t end = bytes.find('\n', at);
     if (end == std::string_view::npos) end = bytes.size();
-    const std::string line(bytes.substr(at, end - at));
-    at = end + 2;
+    std::string line(bytes.substr(at, end - at));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    at = end + 1;
     if (line.size() >= 9 && line.compare(7, 2, "01") == 0) {
-      for (; at < bytes.size(); at += 2) {
-        if (bytes.substr(at, 2) != "\r\n") rest_unsent = true;
+      for (; at < bytes.size(); ++at) {
+        if (bytes[at] != '\r' && bytes[at] != '\n') rest_unsent = true;
       }
       break;
     }

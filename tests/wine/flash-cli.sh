@@ -158,7 +158,7 @@ if [[ $mode == names ]]; then
     fail "stderr does not say why the port cannot be opened: $(cat "$work/err")"
   # A console gets the characters, whatever its code page.
   shown=$(on_console "$exe" --check "$name")
-  expect_on_console "$name: sound"
+  expect_on_console "$name: OK, no errors found"
   shown=$(on_console "$exe" -p "$port" "$name")
   expect_on_console "Can NOT Open \"$port\""
   expect_on_console "The port does not exist."

@@ -5,7 +5,8 @@
 //
 //   tarvex-probe main [WAIT_MS]        wait for the main window; its handle
 //   tarvex-probe gone [WAIT_MS]        wait until the main window is gone
-//   tarvex-probe state                 progress, percentage, file name, button
+//   tarvex-probe state                 progress, percentage, file name and the part
+//                                      of it shown, button
 //   tarvex-probe rects                 window and progress bar rectangles
 //   tarvex-probe box [WAIT_MS]         wait for a message box; caption, text, buttons, rect
 //   tarvex-probe nobox [WAIT_MS]       wait until no message box is open
@@ -206,6 +207,24 @@ int Main(HWND main) {
   return 0;
 }
 
+// Which characters of an edit box's text it shows, "FIRST-LAST/LENGTH": the
+// characters under its left and right edges (LENGTH past the end).
+std::string ShownSpan(HWND edit) {
+  RECT client{};
+  GetClientRect(edit, &client);
+  const int middle = client.bottom / 2;
+  auto char_at = [&](int x) {
+    DWORD_PTR found = 0;
+    SendMessageTimeoutW(edit, EM_CHARFROMPOS, 0, MAKELPARAM(x, middle), SMTO_ABORTIFHUNG,
+                        kSendTimeoutMs, &found);
+    return static_cast<int>(LOWORD(found));
+  };
+  DWORD_PTR length = 0;
+  SendMessageTimeoutW(edit, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length);
+  return std::to_string(char_at(1)) + "-" + std::to_string(char_at(client.right - 2)) + "/" +
+         std::to_string(length);
+}
+
 int State() {
   HWND main = MainWindow();
   if (main == nullptr) {
@@ -215,6 +234,7 @@ int State() {
   std::printf("progress=%d\n", ProgressPosition(main));
   std::printf("percent=%s\n", Escaped(TextOf(GetDlgItem(main, kIdPercent))).c_str());
   std::printf("file=%s\n", Escaped(TextOf(GetDlgItem(main, kIdFileName))).c_str());
+  std::printf("file_shown=%s\n", ShownSpan(GetDlgItem(main, kIdFileName)).c_str());
   std::printf("button=%s\n", IsWindowEnabled(GetDlgItem(main, kIdUpdate)) ? "enabled" : "disabled");
   HWND box = FindOpenDialog(true);
   std::printf("box=%s\n", box == nullptr ? "none" : Escaped(ReadBox(box).text).c_str());

@@ -412,7 +412,8 @@ case_listed() {
   local dir=$work/listed ini=$work/listed/run/TARVEXUPD.INI marks items state out typed
   e2e_pager_start com12 "$dir" || { fail "emulator did not start"; return 1; }
   mkdir -p "$dir/run"
-  cp "$files/update.hex" "$dir/run/"
+  # With LF line ends, as a git checkout or a Unix tool leaves it.
+  tr -d '\r' <"$files/update.hex" >"$dir/run/update.hex"
   # A path relative to the program's directory, as a shell would pass it.
   e2e_app_start "$dir/run" update.hex || { fail "main window did not appear"; return 1; }
   state=$(probe state)
@@ -440,12 +441,13 @@ case_listed() {
   expect "'q' commands on COM12" "$(log_count "$dir/pager.log" 'RX q')" 1
   expect_no_log_errors "$dir/pager.log"
   expect_image "$files/update.hex" "$dir/image.hex"
-  report "COM12 listed, chosen, updated through; file from the command line; settings hold 12"
+  report "COM12 listed, chosen, updated through; file from the command line, LF line ends; settings hold 12"
 }
 
 # --- a settings file naming a port that is not there --------------------------
 case_absent() {
-  local dir=$work/absent ini=$work/absent/run/TARVEXUPD.INI marks items out state typed
+  local dir=$work/absent ini=$work/absent/run/TARVEXUPD.INI marks items out state typed shown
+  local first last length deep="$work/absent/firmware releases for the bench/2026-12 pager update"
   mkdir -p "$dir/run"
   printf '9\r\nM\r\n3\r\n' >"$ini"
   # The menu's picture shows the file name: one on the prefix's drive C:, as
@@ -465,11 +467,17 @@ case_absent() {
   dismiss_with_enter
   expect_idle_window
   # A file dropped on the window is chosen as File, Open... would choose it,
-  # and starts nothing.
-  e2e_drop_file "$files/update.hex" || fail "the drop did not finish"
+  # and starts nothing. Its path is longer than the box: the box shows its
+  # end, the file's name.
+  mkdir -p "$deep" && cp "$files/update.hex" "$deep/"
+  e2e_drop_file "$deep/update.hex" || fail "the drop did not finish"
   state=$(probe state)
-  typed=$(e2e_windows_path "$files/update.hex")
+  typed=$(e2e_windows_path "$deep/update.hex")
   expect "file name after the drop" "$(value_of file "$state")" "${typed//\\/\\\\}"
+  shown=$(value_of file_shown "$state")
+  IFS='-/' read -r first last length <<<"$shown"
+  ((${first:-0} > 0 && ${last:-0} >= ${length:-1} - 1)) ||
+    fail "the file box does not show the end of the long name (characters shown: $shown)"
   expect "focus after the drop" "$(value_of focus "$(probe focus)")" "Button 302"
   expect "box after the drop (no update by itself)" "$(value_of box "$state")" none
   # COM 2 as before; the gone port, no longer chosen, is no longer listed.

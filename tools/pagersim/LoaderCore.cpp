@@ -50,10 +50,14 @@ int RateOfCommand(std::string_view bytes) {
 }
 
 LoaderCore::LoaderCore(PagerOptions options, EventSink sink)
-    : options_(std::move(options)), sink_(std::move(sink)), rng_(options_.seed) {}
+    : options_(std::move(options)),
+      sink_(std::move(sink)),
+      rng_(options_.seed),
+      loss_rng_(options_.seed + 1) {}
 
 CommandOutcome LoaderCore::Handle(const Command& command) {
   const int n = ++commands_;
+  const bool was_idle = !flash_mode_;
   const bool starts_s = !command.bytes.empty() && command.bytes[0] == 's';
   const bool is_send = flash_mode_ && starts_s;
   const bool is_program = flash_mode_ && command.bytes == "p";
@@ -77,6 +81,7 @@ CommandOutcome LoaderCore::Handle(const Command& command) {
     out.reply = Execute(command, &out);
   }
   ApplyStray(n, &out);
+  ApplyIdleLoss(was_idle, &out);
   ApplyDelay(n, &out);
   ApplyHoldAndDouble(n, &out);
   return out;
@@ -128,6 +133,15 @@ bool LoaderCore::DrawRandomNak() {
   // Compared on the raw 32-bit output: distributions differ between standard libraries,
   // the engine's output does not.
   return static_cast<double>(rng_()) / kRandomRange < options_.random_nak_rate;
+}
+
+// Only replies given and left in idle: the ACK that takes a pager into flash
+// mode is never lost.
+void LoaderCore::ApplyIdleLoss(bool was_idle, CommandOutcome* out) {
+  if (!was_idle || flash_mode_ || options_.lose_idle_rate <= 0.0 || !out->reply) return;
+  if (static_cast<double>(loss_rng_()) / kRandomRange >= options_.lose_idle_rate) return;
+  out->reply.reset();
+  Log(EventKind::kFault, "lost-reply");
 }
 
 void LoaderCore::ApplyStray(int command, CommandOutcome* out) {

@@ -64,6 +64,8 @@ class LoaderCore {
   std::optional<std::string> InjectedNak(int command, bool is_send, bool is_program,
                                          bool random_hit) const;
   bool DrawRandomNak();
+  // A reply given in idle is lost on the line.
+  void ApplyIdleLoss(bool was_idle, CommandOutcome* out);
   void ApplyStray(int command, CommandOutcome* out);
   void ApplyDelay(int command, CommandOutcome* out);
   void ApplyHoldAndDouble(int command, CommandOutcome* out);
@@ -80,6 +82,7 @@ class LoaderCore {
   PagerOptions options_;
   EventSink sink_;
   std::mt19937 rng_;
+  std::mt19937 loss_rng_;
 
   bool flash_mode_ = false;
   bool erased_ = false;               // "e0" seen in this flash session; required before "s"

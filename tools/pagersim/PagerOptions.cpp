@@ -269,9 +269,13 @@ void AddFaultOptions(CLI::App& app, PagerOptions& o) {
                  "NAK each \"s\"/\"p\" with probability RATE (0..1)")
       ->type_name("RATE")
       ->check(Probability());
+  app.add_option("--lose-idle-replies", o.lose_idle_rate,
+                 "lose each reply given in idle (a probe's NAK) with probability RATE (0..1)")
+      ->type_name("RATE")
+      ->check(Probability());
   app.add_flag("--nul-after-rate", o.nul_after_rate,
                "send a 0x00 a few ms after the ACK of a rate change, at the new rate");
-  app.add_option("--seed", o.seed, "seed for --random-nak (default 1)")
+  app.add_option("--seed", o.seed, "seed for --random-nak and --lose-idle-replies (default 1)")
       ->type_name("S")
       ->transform(Decimal())
       ->check(Within(0, kMaxSeed));

@@ -80,8 +80,13 @@ struct PagerOptions {
   int unprompted_ms = 0;           // send a byte after every this many ms of quiet; 0 = off
   uint8_t unprompted_byte = 0x06;  // ... this byte (ACK unless given)
   double random_nak_rate = 0.0;    // probability of NAKing each "s"/"p"
+  // Probability of losing each reply the loader gives, and stays, in idle (a
+  // probe's NAK; never the ACK of "f"),
+  // as a line that drops a byte now and then; drawn from a generator of its
+  // own, so --random-nak's pattern for a seed stays as it is.
+  double lose_idle_rate = 0.0;
   bool nul_after_rate = false;   // a 0x00 a few ms after the ACK of a rate change, at the new rate
-  uint32_t seed = kDefaultSeed;  // for random_nak_rate (std::mt19937)
+  uint32_t seed = kDefaultSeed;  // for random_nak_rate and lose_idle_rate (std::mt19937)
 
   bool show_help = false;
   bool show_version = false;

@@ -85,6 +85,28 @@ TEST(LoaderFaultTest, RandomNakLeavesOtherCommandsAlone) {
   EXPECT_EQ(loader.Reply("q"), kAck);
 }
 
+// Replies in idle are lost at the rate asked for; flash mode and the
+// --random-nak pattern are left as they are.
+TEST(LoaderFaultTest, IdleRepliesAreLostAtTheirRateAndNothingElse) {
+  PagerOptions options;
+  options.lose_idle_rate = 0.5;
+  options.random_nak_rate = 0.5;
+  options.seed = 1234;
+  LoaderHarness loader(options);
+  int lost = 0;
+  for (int i = 0; i < 100; ++i) lost += loader.Reply("q") ? 0 : 1;
+  EXPECT_GT(lost, 30);
+  EXPECT_LT(lost, 70);
+  const auto with_losses = RecordReplies(options, 50);
+  options.lose_idle_rate = 0.0;
+  EXPECT_EQ(with_losses, RecordReplies(options, 50));
+  options.lose_idle_rate = 1.0;
+  LoaderHarness losing(options);
+  EXPECT_EQ(losing.Reply("q"), std::nullopt);
+  EXPECT_EQ(losing.Reply("f"), kAck);
+  EXPECT_EQ(losing.Reply("e0"), kAck);
+}
+
 TEST(LoaderFaultTest, NakSendCountsEveryRecordCommandIncludingRejectedOnes) {
   PagerOptions options;
   options.nak_send = {{3, 1}};

@@ -68,6 +68,8 @@ TEST(PagerOptionsTest, ParsesEveryOption) {
                         "10",
                         "--random-nak",
                         "0.25",
+                        "--lose-idle-replies",
+                        "0.05",
                         "--seed",
                         "99",
                         "--double",
@@ -109,6 +111,7 @@ TEST(PagerOptionsTest, ParsesEveryOption) {
   EXPECT_EQ(o.nak_cmd, std::vector<int>{6});
   EXPECT_EQ(o.hangup_after, 10);
   EXPECT_DOUBLE_EQ(o.random_nak_rate, 0.25);
+  EXPECT_DOUBLE_EQ(o.lose_idle_rate, 0.05);
   EXPECT_EQ(o.seed, 99u);
   EXPECT_EQ(o.double_reply, std::vector<int>{3});
   ASSERT_EQ(o.hold_reply.size(), 1u);

@@ -1,5 +1,6 @@
-// The few file-system operations the settings file needs, one implementation
-// file per platform (FileOps_posix.cpp, FileOps_win32.cpp), chosen by the build.
+// The few file-system operations the window programs' settings files need
+// (TARVEXUPD.INI, TARVEXBENCH.INI), one implementation file per platform
+// (FileOps_posix.cpp, FileOps_win32.cpp), chosen by the build.
 #pragma once
 
 #include <cstddef>

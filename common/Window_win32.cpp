@@ -1,11 +1,21 @@
-#include "shell/Window_win32.h"
+#include "common/Window_win32.h"
 
 #include <exception>
 #include <stdexcept>
 
+#include "common/ProgramIcon.h"
 #include "common/WideText_win32.h"
 
 namespace {
+
+// The exe's icon at a size the system draws it (the title bar takes the
+// small one, the taskbar and Alt+Tab the large one); null when the exe has
+// none.
+HICON ProgramIcon(HINSTANCE instance, int width_metric, int height_metric) {
+  return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_TARVEX), IMAGE_ICON,
+                                       GetSystemMetrics(width_metric),
+                                       GetSystemMetrics(height_metric), LR_DEFAULTCOLOR));
+}
 
 void RegisterOnce(const wchar_t* class_name, HINSTANCE instance, WNDPROC procedure) {
   WNDCLASSEXW existing{};
@@ -17,7 +27,9 @@ void RegisterOnce(const wchar_t* class_name, HINSTANCE instance, WNDPROC procedu
   window_class.lpfnWndProc = procedure;
   window_class.hInstance = instance;
   window_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  window_class.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+  window_class.hIcon = ProgramIcon(instance, SM_CXICON, SM_CYICON);
+  if (window_class.hIcon == nullptr) window_class.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+  window_class.hIconSm = ProgramIcon(instance, SM_CXSMICON, SM_CYSMICON);
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   window_class.lpszClassName = class_name;
   if (RegisterClassExW(&window_class) == 0) {

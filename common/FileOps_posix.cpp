@@ -7,7 +7,7 @@
 #include <climits>
 #include <vector>
 
-#include "shell/FileOps.h"
+#include "common/FileOps.h"
 
 namespace fileops {
 

@@ -1,12 +1,12 @@
-// The settings file's operations on Windows. Every name goes to the system
+// The settings files' operations on Windows. Every name goes to the system
 // through the wide calls, which take any name Windows itself takes; the
 // narrow ones would turn what the ANSI code page lacks into "?".
 #include <windows.h>
 
 #include <vector>
 
+#include "common/FileOps.h"
 #include "common/WideText_win32.h"
-#include "shell/FileOps.h"
 
 namespace fileops {
 

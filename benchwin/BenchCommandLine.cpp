@@ -1,0 +1,166 @@
+#include "benchwin/BenchCommandLine.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "link/PortList.h"
+
+namespace {
+
+constexpr int kMaxCount = 1000000;
+constexpr char kSerialPrefix[] = "serial=";
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool StartsWithSerial(const std::string& text) {
+  return Lower(text.substr(0, std::size(kSerialPrefix) - 1)) == kSerialPrefix;
+}
+
+// serial= in the core's spelling, whatever case was typed.
+std::string NormalPort(const std::string& port) {
+  if (!StartsWithSerial(port)) return port;
+  return kSerialPrefix + port.substr(std::size(kSerialPrefix) - 1);
+}
+
+// What names one device: COM5 and \\.\COM5 are one port; serial numbers
+// are compared in any case, as the port list compares them.
+std::string PortKey(const std::string& port) {
+  if (const int number = ComNumberOf(port)) return "COM" + std::to_string(number);
+  return Lower(port);
+}
+
+// "/run", not "/home/me/fw.hex": a path of a system whose folders are
+// written with "/" is no option.
+bool IsOption(const std::string& argument) {
+  return !argument.empty() && argument.front() == '/' &&
+         argument.find_first_of("/\\", 1) == std::string::npos;
+}
+
+bool ParseCount(const std::string& text, int& count) {
+  if (text.empty() || text.size() > 7 ||
+      !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); })) {
+    return false;
+  }
+  count = std::stoi(text);
+  return count >= 1 && count <= kMaxCount;
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::vector<std::string>& arguments) : arguments_(arguments) {}
+
+  ParsedBenchCommandLine Parse() {
+    for (at_ = 0; at_ < arguments_.size() && fault_.empty(); ++at_) {
+      const std::string& argument = arguments_[at_];
+      if (IsOption(argument)) {
+        Option(Lower(argument));
+      } else {
+        Positional(argument);
+      }
+    }
+    return {line_, fault_};
+  }
+
+ private:
+  void Option(const std::string& option) {
+    if (option == "/?") {
+      line_.usage = true;
+    } else if (option == "/run") {
+      if (line_.run) fault_ = "/run is given twice.";
+      line_.run = true;
+    } else if (option == "/count") {
+      Count();
+    } else if (option == "/log") {
+      Log();
+    } else {
+      fault_ = arguments_[at_] + " is not an option of TarvexBench.exe.";
+    }
+  }
+
+  // The argument after the option, or nothing at the end of the line.
+  std::optional<std::string> Value() {
+    if (at_ + 1 >= arguments_.size()) return std::nullopt;
+    return arguments_[++at_];
+  }
+
+  void Count() {
+    if (line_.count != 0) {
+      fault_ = "/count is given twice.";
+      return;
+    }
+    const auto value = Value();
+    if (!value || !ParseCount(*value, line_.count)) {
+      fault_ = "/count needs a number of pagers from 1 to 1000000" +
+               (value ? ", not " + *value + "." : ".");
+    }
+  }
+
+  void Log() {
+    if (line_.log_path) {
+      fault_ = "/log is given twice.";
+      return;
+    }
+    const auto value = Value();
+    if (!value || value->empty() || IsOption(*value)) {
+      fault_ = "/log needs the name of the log file.";
+      return;
+    }
+    line_.log_path = *value;
+  }
+
+  // The firmware comes first, then the ports.
+  void Positional(const std::string& argument) {
+    if (IsBenchPortName(argument)) return Port(NormalPort(argument));
+    if (line_.firmware || !line_.ports.empty()) {
+      fault_ = argument +
+               " is not a port: ports are COM names (COM7) or adapters' serial numbers "
+               "(serial=FT12AB34), after the one FILE.hex.";
+      return;
+    }
+    if (argument.empty()) {
+      fault_ = "The firmware's file name is empty.";
+      return;
+    }
+    line_.firmware = argument;
+  }
+
+  void Port(const std::string& port) {
+    for (const std::string& earlier : line_.ports) {
+      if (PortKey(earlier) == PortKey(port)) {
+        fault_ = "The port " + earlier + " is given twice.";
+        return;
+      }
+    }
+    line_.ports.push_back(port);
+  }
+
+  const std::vector<std::string>& arguments_;
+  std::size_t at_ = 0;
+  BenchCommandLine line_;
+  std::string fault_;
+};
+
+}  // namespace
+
+bool IsBenchPortName(const std::string& text) {
+  if (ComNumberOf(text) > 0) return true;
+  return StartsWithSerial(text) && text.size() > std::size(kSerialPrefix) - 1;
+}
+
+ParsedBenchCommandLine ParseBenchCommandLine(const std::vector<std::string>& arguments) {
+  return Parser(arguments).Parse();
+}
+
+std::string BenchUsageText() {
+  return "TarvexBench.exe [/run] [/count N] [/log FILE] [FILE.hex] [PORT ...]\n"
+         "\n"
+         "/run\tstart the bench at once\n"
+         "/count N\tstop taking pagers once N have finished\n"
+         "/log FILE\tappend one line per pager to FILE\n"
+         "FILE.hex\tthe firmware every pager gets\n"
+         "PORT\tCOM7, or serial=NUMBER for a USB adapter's serial number";
+}

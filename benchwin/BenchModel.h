@@ -1,0 +1,165 @@
+// The bench window's decisions, apart from any GUI toolkit: the firmware
+// chosen and checked, the ports ticked, the rate and resends, Start and
+// Stop, the tiles and totals, the settings file, the command line, locked
+// settings and closing. The window forwards its events here and draws what
+// the model asks of it through IBenchView; the bench core runs on threads
+// of its own, and its news come back through the inbox on the window's
+// thread (TakeNews).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "benchwin/BenchBoard.h"
+#include "benchwin/BenchCommandLine.h"
+#include "benchwin/BenchRun.h"
+#include "benchwin/BenchSettings.h"
+#include "benchwin/FirmwareCard.h"
+#include "benchwin/PortChoice.h"
+#include "common/Clock.h"
+#include "common/GuiServices.h"
+
+// Which of the window's controls may be used now.
+struct BenchControls {
+  bool choose_firmware = false;  // File, Open... and dropping a file
+  bool ports = false;            // ticking, keeping by serial, refreshing
+  bool setup = false;            // rate and resends
+  bool start = false;
+  bool stop = false;
+  friend bool operator==(const BenchControls&, const BenchControls&) = default;
+};
+
+class IBenchView {
+ public:
+  virtual ~IBenchView() = default;
+  virtual void ShowFirmware(const FirmwareCard& card) = 0;
+  virtual void ShowPorts(const std::vector<PortEntry>& entries) = 0;
+  virtual void ShowRate(int rate) = 0;
+  virtual void ShowResends(int resends) = 0;
+  virtual void ShowLogPath(const std::string& path) = 0;
+  virtual void ShowLocked(bool locked) = 0;
+  virtual void ShowControls(const BenchControls& controls) = 0;
+  // A tile per bench port, made afresh; then each tile as it changes.
+  virtual void ShowTiles(const std::vector<TileView>& tiles) = 0;
+  virtual void ShowTile(std::size_t index, const TileView& tile) = 0;
+  virtual void ShowTotals(const TotalsView& totals) = 0;
+  // The line under the totals; `alarm` draws it in red.
+  virtual void ShowStatus(const std::string& text, bool alarm) = 0;
+  virtual void PlaySound(BenchSound sound) = 0;
+  virtual void SetTimerEnabled(bool enabled) = 0;
+  // The chosen path, or nothing when the user cancelled.
+  virtual std::optional<std::string> RunOpenDialog(const std::string& filter) = 0;
+  virtual void ShowMessage(const std::string& text, const std::string& caption,
+                           std::uint32_t style) = 0;
+  // A box with Yes and No; true for Yes.
+  virtual bool Confirm(const std::string& text, const std::string& caption) = 0;
+  // Asks the window to close; the window then calls CloseQuery and, when
+  // that allows it, Close.
+  virtual void CloseForm() = 0;
+  // Called on the bench's threads: the window's thread is to call TakeNews
+  // soon. Must not wait for the window's thread.
+  virtual void WakeForNews() = 0;
+};
+
+constexpr char kBenchCaption[] = "Tarvex Bench";
+constexpr char kBenchOpenFilter[] = "HEX files (*.hex)|*.hex|All files (*.*)|*.*";
+
+class BenchModel {
+ public:
+  // `list_ports` gives the ports present (ListSerialPorts in the program);
+  // `start` runs a plan (StartBenchThread); `clock` times the totals.
+  BenchModel(IBenchView& view, std::function<std::vector<PortInfo>()> list_ports,
+             BenchStarter start, ITickSource& clock = SystemTickSource());
+  ~BenchModel();
+  BenchModel(const BenchModel&) = delete;
+  BenchModel& operator=(const BenchModel&) = delete;
+
+  // Reads the settings file of `directory` and applies `line` over it; with
+  // locked settings a command line naming the firmware, ports or log is
+  // refused. False, after a box naming the fault, when the window is not to
+  // open. A "/run" line starts the bench once the window shows (Shown).
+  bool Open(const std::string& directory, const BenchCommandLine& line);
+  void Shown();
+
+  void OpenClick();
+  // A file dropped on the window, or named on the command line: read and
+  // checked at once, as File, Open... does.
+  void ChooseFirmware(const std::string& path);
+  void DetailsClick();
+  void TickPort(std::size_t index, bool ticked);
+  // Keeps the port by its adapter's serial number, or by its name again.
+  void ToggleKeepBySerial(std::size_t index);
+  bool CanKeepBySerial(std::size_t index) const;
+  void RefreshPorts();
+  void ChooseRate(int rate);
+  void ChooseResends(int resends);
+
+  void StartClick();
+  void StopClick();
+  // F5: Start when idle, Stop when running.
+  void StartOrStop();
+
+  void TakeNews();
+  void TimerTick();
+
+  // Whether the window may close now. A bench running is stopped first (a
+  // close during a transfer asks before): each pager in flash mode is told
+  // to leave it, and the window closes once every port loop has ended.
+  bool CloseQuery();
+  // Saves the settings, unless they are locked.
+  void Close();
+  // Windows is ending the session and ends the program once this returns:
+  // the bench is stopped and waited for here, each pager in flash mode told
+  // to leave it, and the settings are saved.
+  void EndSession();
+
+  bool Running() const { return run_ != nullptr; }
+  BenchInbox& Inbox() { return inbox_; }
+
+ private:
+  enum class Phase : std::uint8_t { kIdle, kRunning, kStopping };
+
+  void ChooseFirmwareNow(const std::string& path);
+  void ShowEverything();
+  void ShowControls();
+  void ShowTotals();
+  std::string StartFault(const std::vector<PortInfo>& present) const;
+  BenchPlan MakePlan(const std::vector<PortInfo>& present) const;
+  std::vector<TileStart> TileStarts(const BenchPlan& plan) const;
+  void Apply(const BenchInbox::News& news);
+  void ApplyRow(const BenchInbox::RowNews& news);
+  void ApplyEvent(const StationEvent& event);
+  void ShowLogAlarm(const std::string& note);
+  void RunEnded();
+  std::uint32_t ElapsedMs();
+  bool Locked() const { return settings_.locked; }
+
+  IBenchView& view_;
+  std::function<std::vector<PortInfo>()> list_ports_;
+  BenchStarter start_;
+  ITickSource& clock_;
+  BenchInbox inbox_;
+  std::string directory_;
+  BenchSettings settings_;
+  BenchCommandLine line_;
+  std::string log_path_;
+  FirmwareCard card_;
+  std::shared_ptr<const CheckedFirmware> firmware_;
+  std::vector<PortEntry> entries_;
+  BenchBoard board_;
+  std::unique_ptr<IBenchRun> run_;
+  Phase phase_ = Phase::kIdle;
+  std::uint32_t started_at_ = 0;
+  std::uint32_t elapsed_ms_ = 0;
+  bool stop_asked_ = false;
+  bool log_failed_ = false;
+  bool close_pending_ = false;
+};
+
+// The model of the program: the ports present from the system, each run on
+// a thread of its own.
+std::unique_ptr<BenchModel> MakeBenchModel(IBenchView& view);

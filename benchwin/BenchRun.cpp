@@ -1,0 +1,60 @@
+#include "benchwin/BenchRun.h"
+
+#include <thread>
+
+#include "station/TraceLog.h"
+#include "station/WallClock.h"
+
+namespace {
+
+class ThreadRun final : public IBenchRun {
+ public:
+  ThreadRun(const BenchPlan& plan, BenchInbox& inbox, ITickSource& clock)
+      : plan_(plan),
+        tally_(plan.count),
+        // A stop waits no longer for the log than for the updates.
+        log_(plan.log_path, plan.file_name, plan.sha256, &interrupt_),
+        shared_{tally_, inbox, interrupt_, &log_, UtcNow(), clock, true},
+        thread_([this, &inbox] {
+          RunStation(plan_.ports, shared_);
+          inbox.Ended();
+        }) {}
+
+  ~ThreadRun() override {
+    Stop();
+    thread_.join();
+  }
+
+  void Stop() override { interrupt_.store(true); }
+
+ private:
+  const BenchPlan plan_;
+  StationTally tally_;
+  TraceLog log_;
+  std::atomic<bool> interrupt_{false};
+  const StationShared shared_;
+  // Last, so it starts once everything it reads is made.
+  std::thread thread_;
+};
+
+}  // namespace
+
+std::vector<BenchInbox::News> BenchInbox::Take() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(news_, {});
+}
+
+void BenchInbox::Put(News news) {
+  bool first = false;
+  {
+    std::lock_guard lock(mutex_);
+    first = news_.empty();
+    news_.push_back(std::move(news));
+  }
+  if (first && wake_) wake_();
+}
+
+std::unique_ptr<IBenchRun> StartBenchThread(const BenchPlan& plan, BenchInbox& inbox,
+                                            ITickSource& clock) {
+  return std::make_unique<ThreadRun>(plan, inbox, clock);
+}

@@ -1,0 +1,128 @@
+#include "benchwin/BenchSettings.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "common/FileOps.h"
+
+namespace {
+
+// A settings file is a few lines; anything past this is not one.
+constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+std::string_view Trimmed(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower;
+}
+
+// `text` when it is one of `offered`, else `fallback`.
+template <std::size_t N>
+int OneOf(std::string_view text, const int (&offered)[N], int fallback) {
+  for (const int value : offered) {
+    if (text == std::to_string(value)) return value;
+  }
+  return fallback;
+}
+
+std::vector<std::string> SplitPorts(std::string_view text) {
+  std::vector<std::string> ports;
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    const std::string_view port = Trimmed(text.substr(0, comma));
+    if (!port.empty()) ports.emplace_back(port);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+  }
+  return ports;
+}
+
+void Apply(BenchSettings& settings, const std::string& key, std::string_view value) {
+  if (key == "firmware") {
+    settings.firmware = value;
+  } else if (key == "ports") {
+    settings.ports = SplitPorts(value);
+  } else if (key == "rate") {
+    settings.rate = OneOf(value, kBenchRates, kDefaultBenchRate);
+  } else if (key == "resends") {
+    settings.resends = OneOf(value, kBenchResends, kDefaultBenchResends);
+  } else if (key == "log") {
+    settings.log = value;
+  } else if (key == "locked") {
+    settings.locked = value == "1";
+  }
+}
+
+std::string ReadSmallFile(const std::string& path) {
+  fileops::RegularFile file;
+  std::string text;
+  if (!file.Open(path)) return text;
+  for (int c = file.Get(); c >= 0 && text.size() < kMaxSettingsBytes; c = file.Get()) {
+    text.push_back(static_cast<char>(c));
+  }
+  return text;
+}
+
+}  // namespace
+
+BenchSettings ParseBenchSettings(std::string_view text) {
+  BenchSettings settings;
+  if (text.starts_with(kUtf8Mark)) text.remove_prefix(kUtf8Mark.size());
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) continue;
+    Apply(settings, Lower(Trimmed(line.substr(0, equals))), Trimmed(line.substr(equals + 1)));
+  }
+  return settings;
+}
+
+std::string FormatBenchSettings(const BenchSettings& settings) {
+  std::string ports;
+  for (const std::string& port : settings.ports) ports += (ports.empty() ? "" : ",") + port;
+  std::string text = "[Bench]\r\n";
+  text += "Firmware=" + settings.firmware + "\r\n";
+  text += "Ports=" + ports + "\r\n";
+  text += "Rate=" + std::to_string(settings.rate) + "\r\n";
+  text += "Resends=" + std::to_string(settings.resends) + "\r\n";
+  text += "Log=" + settings.log + "\r\n";
+  text += std::string("Locked=") + (settings.locked ? "1" : "0") + "\r\n";
+  return text;
+}
+
+BenchSettings LoadBenchSettings(const std::string& directory) {
+  return ParseBenchSettings(ReadSmallFile(fileops::JoinPath(directory, kBenchSettingsFileName)));
+}
+
+bool SaveBenchSettings(const std::string& directory, const BenchSettings& settings) {
+  return fileops::ReplaceFileContents(directory, kBenchSettingsFileName,
+                                      FormatBenchSettings(settings));
+}
+
+std::string BenchLogPath(const BenchSettings& settings, const std::string& directory) {
+  return InFolder(directory, settings.log.empty() ? kDefaultBenchLogName : settings.log);
+}
+
+// "C:\x", "\\server\x", "\x" and "/x" name their place whatever the
+// current folder.
+std::string InFolder(const std::string& directory, const std::string& path) {
+  const bool rooted = !path.empty() && (path.front() == '/' || path.front() == '\\');
+  const bool drive = path.size() > 1 && path[1] == ':';
+  if (path.empty() || rooted || drive) return path;
+  return fileops::JoinPath(directory, path);
+}
+
+std::string SetupText(int rate, int resends) {
+  return std::to_string(rate) + " bit/s\n" +
+         (resends == 0 ? "no resends" : std::to_string(resends) + " resends");
+}

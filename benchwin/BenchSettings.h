@@ -1,0 +1,58 @@
+// The bench window's settings, kept in TARVEXBENCH.INI in the folder it is
+// started from: one "Key=value" line each, in UTF-8.
+//   Firmware=C:\Firmware\pager.hex
+//   Ports=COM5,serial=FT12AB34
+//   Rate=9600
+//   Resends=3
+//   Log=D:\Logs\line3.jsonl
+//   Locked=1
+// A supervisor writes Locked=1 to fix the firmware, the ports and the rest:
+// line staff can then start and stop the bench, nothing else.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+constexpr char kBenchSettingsFileName[] = "TARVEXBENCH.INI";
+// The log when the settings name none: beside the settings file.
+constexpr char kDefaultBenchLogName[] = "TarvexBench.jsonl";
+// The update program's choices and defaults.
+constexpr int kBenchRates[] = {2400, 4800, 9600};
+constexpr int kBenchResends[] = {0, 3, 5};
+constexpr int kDefaultBenchRate = 4800;
+constexpr int kDefaultBenchResends = 3;
+
+struct BenchSettings {
+  std::string firmware;
+  // As the user chose them: COM names, or serial= and an adapter's number.
+  std::vector<std::string> ports;
+  int rate = kDefaultBenchRate;
+  int resends = kDefaultBenchResends;
+  // Empty: kDefaultBenchLogName beside the settings file.
+  std::string log;
+  bool locked = false;
+  friend bool operator==(const BenchSettings&, const BenchSettings&) = default;
+};
+
+// Unknown keys and lines are passed over; keys are read in any case; a rate
+// or a resend count the window does not offer gives its default.
+BenchSettings ParseBenchSettings(std::string_view text);
+// CR LF line ends, for Notepad.
+std::string FormatBenchSettings(const BenchSettings& settings);
+
+// The settings file of `directory`; the defaults when there is none or it
+// cannot be read.
+BenchSettings LoadBenchSettings(const std::string& directory);
+// Replaces the file in one step; false when it could not be written.
+bool SaveBenchSettings(const std::string& directory, const BenchSettings& settings);
+
+// The log the settings name, or the default one in `directory`.
+std::string BenchLogPath(const BenchSettings& settings, const std::string& directory);
+
+// "9600 bit/s" and "3 resends" (or "no resends"), on two lines.
+std::string SetupText(int rate, int resends);
+
+// A path the settings file gives, as it names a file: relative ones are in
+// the settings file's `directory`, whatever the current one is later.
+std::string InFolder(const std::string& directory, const std::string& path);

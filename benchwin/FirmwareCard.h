@@ -1,0 +1,47 @@
+// What the bench window shows of the firmware chosen, before anything is
+// flashed, so a supervisor can check it is the approved file: its name,
+// records, data bytes, flash ranges and SHA-256 (short in the window, whole
+// in the details box); or why it was refused. Pure but for the digest.
+#pragma once
+
+#include <string>
+
+#include "engine/Firmware.h"
+#include "station/FirmwareSummary.h"
+
+struct FirmwareCard {
+  // The path as chosen; empty before anything is.
+  std::string path;
+  // The file's name without its folders.
+  std::string name;
+  // Sound and read: the bench may flash it.
+  bool loaded = false;
+  HexSummary summary;
+  std::string sha256;
+  // "Unable to open the HEX file." and the reason, "Line 12: ...".
+  std::string refusal;
+};
+
+// The card of `path` as `load` read it; the digest is taken of the file's
+// bytes as read, as the log names them.
+FirmwareCard DescribeFirmware(const std::string& path, const FirmwareLoad& load);
+
+// The window's three lines of the card.
+struct FirmwareLines {
+  // The file's name, or how to choose one.
+  std::string name;
+  // "164 records, 2600 data bytes, 00010000-00010A27", or why the file was
+  // refused, on one line.
+  std::string figures;
+  // The digest cut short: "SHA-256 3f2a9c1e04b7d2aa…".
+  std::string sha;
+  bool refused = false;
+  friend bool operator==(const FirmwareLines&, const FirmwareLines&) = default;
+};
+FirmwareLines LinesOf(const FirmwareCard& card);
+// The details box: the whole path, every range with its size, the whole
+// digest.
+std::string FirmwareDetails(const FirmwareCard& card);
+
+// The part of a path after its last folder separator (either kind).
+std::string FileNameOf(const std::string& path);

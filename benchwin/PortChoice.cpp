@@ -1,0 +1,98 @@
+#include "benchwin/PortChoice.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+constexpr char kSerialPrefix[] = "serial=";
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         }) != text.end();
+}
+
+// Whether `given` is the entry as chosen: by serial number, or by a name
+// that means the same COM port.
+bool Chooses(const std::string& given, const PortEntry& entry) {
+  if (NamesAdapterSerial(given)) {
+    return !entry.serial.empty() &&
+           SameText(given.substr(std::size(kSerialPrefix) - 1), entry.serial);
+  }
+  const int number = ComNumberOf(given);
+  return number > 0 ? number == ComNumberOf(entry.name) : given == entry.name;
+}
+
+PortEntry Absent(const std::string& given) {
+  PortEntry entry;
+  entry.present = false;
+  entry.ticked = true;
+  if (NamesAdapterSerial(given)) {
+    entry.serial = given.substr(std::size(kSerialPrefix) - 1);
+    entry.by_serial = true;
+  } else {
+    entry.name = given;
+  }
+  return entry;
+}
+
+std::string AdapterCell(const PortEntry& entry) {
+  if (entry.present) return entry.adapter;
+  return entry.adapter.empty() ? "(not present)" : entry.adapter + " (not present)";
+}
+
+}  // namespace
+
+std::string GivenPort(const PortEntry& entry) {
+  return entry.by_serial ? kSerialPrefix + entry.serial : entry.name;
+}
+
+std::string AdapterName(const PortInfo& port) {
+  if (port.Manufacturer.empty() || Contains(port.Description, port.Manufacturer)) {
+    return port.Description;
+  }
+  if (port.Description.empty()) return port.Manufacturer;
+  return port.Description + " (" + port.Manufacturer + ")";
+}
+
+std::vector<PortEntry> PortEntries(const std::vector<PortInfo>& present,
+                                   const std::vector<std::string>& chosen) {
+  std::vector<PortEntry> entries;
+  for (const PortInfo& port : present) {
+    entries.push_back({port.Name, AdapterName(port), port.Serial});
+  }
+  for (const std::string& given : chosen) {
+    const auto found = std::find_if(entries.begin(), entries.end(), [&](const PortEntry& entry) {
+      return entry.present && !entry.ticked && Chooses(given, entry);
+    });
+    if (found == entries.end()) {
+      entries.push_back(Absent(given));
+      continue;
+    }
+    found->ticked = true;
+    found->by_serial = NamesAdapterSerial(given);
+  }
+  return entries;
+}
+
+std::vector<std::string> ChosenPorts(const std::vector<PortEntry>& entries) {
+  std::vector<std::string> chosen;
+  for (const PortEntry& entry : entries) {
+    if (entry.ticked) chosen.push_back(GivenPort(entry));
+  }
+  return chosen;
+}
+
+std::array<std::string, 4> PortCells(const PortEntry& entry) {
+  return {entry.name.empty() ? "-" : entry.name, AdapterCell(entry), entry.serial,
+          entry.by_serial ? "serial number" : "COM name"};
+}
