@@ -12,7 +12,8 @@ class ThreadRun final : public IBenchRun {
   ThreadRun(const BenchPlan& plan, BenchInbox& inbox, ITickSource& clock)
       : plan_(plan),
         tally_(plan.count),
-        log_(plan.log_path, plan.file_name, plan.sha256),
+        // A stop waits no longer for the log than for the updates.
+        log_(plan.log_path, plan.file_name, plan.sha256, &interrupt_),
         shared_{tally_, inbox, interrupt_, &log_, UtcNow(), clock, true},
         thread_([this, &inbox] {
           RunStation(plan_.ports, shared_);

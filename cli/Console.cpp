@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/VisibleText.h"
+
 ProgressMode ChooseProgressMode(const FlashPlan& plan, bool terminal) {
   if (plan.json) return ProgressMode::kJson;
   if (plan.verbosity == Verbosity::kQuiet) return ProgressMode::kNone;
@@ -18,7 +20,7 @@ Console::Console(ProgressMode mode, Verbosity verbosity, std::vector<std::string
           err) {
   for (std::size_t i = 0; i < ports_.size(); ++i) {
     shown_[i].port = ports_[i];
-    port_width_ = std::max(port_width_, ports_[i].size());
+    port_width_ = std::max(port_width_, VisibleText(ports_[i]).size());
   }
 }
 

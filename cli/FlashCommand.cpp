@@ -11,6 +11,7 @@
 #include "cli/StationCommand.h"
 #include "common/ReadOnlyFile.h"
 #include "common/Sha256.h"
+#include "common/VisibleText.h"
 #include "engine/Hexproc.h"
 #include "station/PagerRunner.h"
 #include "station/TraceLog.h"
@@ -30,7 +31,7 @@ FirmwareLoad ReadFirmware(const std::string& name) {
 }
 
 int RefuseFile(const std::string& name, const std::string& reason) {
-  PrintErr(name + ": " + msgOpenHexFail.Text + "\n" + reason + "\n");
+  PrintErr(VisibleText(name) + ": " + msgOpenHexFail.Text + "\n" + VisibleLines(reason) + "\n");
   return Code(ExitCode::kBadHexFile);
 }
 
@@ -87,10 +88,12 @@ std::vector<PagerJob> MakeJobs(const FlashPlan& plan, const FoundPorts& ports,
 
 int Flash(const FlashPlan& plan, const FoundPorts& ports,
           const std::shared_ptr<const CheckedFirmware>& firmware) {
+  // Set by Ctrl+C once the handler is in; the log waits no longer after it.
+  static std::atomic<bool> interrupt{false};
   std::unique_ptr<TraceLog> log;
   if (!plan.log_file.empty()) {
-    log =
-        std::make_unique<TraceLog>(plan.log_file, plan.hex_file, Sha256Hex(firmware->FileBytes()));
+    log = std::make_unique<TraceLog>(plan.log_file, plan.hex_file, Sha256Hex(firmware->FileBytes()),
+                                     &interrupt);
     if (!log->CanAppend()) {
       PrintErr("tarvex-flash: " + log->CannotAppendText() + "\n");
       return Code(ExitCode::kUsage);
@@ -98,7 +101,6 @@ int Flash(const FlashPlan& plan, const FoundPorts& ports,
   }
   // From here on Ctrl+C only sets the flag; each update stops at its next
   // step and takes its pager out of flash mode.
-  static std::atomic<bool> interrupt{false};
   InstallInterruptHandler(interrupt);
   const std::vector<PagerJob> jobs = MakeJobs(plan, ports, firmware);
   if (plan.station) {

@@ -8,6 +8,8 @@
 #include <sstream>
 
 #include "TarvexVersion.h"
+#include "common/VisibleText.h"
+#include "link/PortList.h"
 
 namespace {
 
@@ -239,16 +241,36 @@ void AddOptions(CLI::App& app, FlashPlan& plan, bool& quiet, bool& verbose, bool
   app.add_option("FILE", plan.hex_file);
 }
 
-// Options that --list-ports would leave unused: refused, so that a typing
-// slip ("-l /dev/ttyUSB0") does not pass as done.
+// The first of `unused` that was given, refused beside `mode`, so that a
+// typing slip ("-l /dev/ttyUSB0", "--check --log day.jsonl") does not pass
+// as done.
+std::string UnusedOptionError(const CLI::App& app, const std::string& mode,
+                              std::initializer_list<const OptionHelp*> unused) {
+  for (const OptionHelp* option : unused) {
+    const std::string name = option->names;
+    const std::string long_name = name.substr(name.rfind(',') + 1);
+    if (app.count(long_name) > 0) return mode + " cannot be given with " + long_name;
+  }
+  return "";
+}
+
 std::string ListPortsError(const CLI::App& app, const FlashPlan& plan) {
   if (!plan.hex_file.empty())
     return "--list-ports takes no file, but " + plan.hex_file + " was given";
-  for (const OptionHelp* option : {&kPort, &kBaud, &kResend, &kCheck, &kStation, &kCount, &kLog}) {
-    const std::string name = option->names;
-    if (app.count(name.substr(name.rfind(',') + 1)) > 0) {
-      return "--list-ports cannot be given with " + name.substr(name.rfind(',') + 1);
-    }
+  return UnusedOptionError(app, "--list-ports",
+                           {&kPort, &kBaud, &kResend, &kCheck, &kStation, &kCount, &kLog});
+}
+
+// "serial=" with no number would match no adapter, and the error would
+// list every port as lacking one.
+std::string PortNameError(const std::string& port) {
+  // An empty name would open whatever the platform makes of "" (the first
+  // serial port, on some systems).
+  if (port.find_first_not_of(" \t\r\n") == std::string::npos) return "a port name is empty";
+  if (NamesAdapterSerial(port) &&
+      port.find_first_not_of(" \t\r\n", std::string_view("serial=").size()) == std::string::npos) {
+    return "serial= needs the adapter's serial number, as --list-ports shows it "
+           "(serial=FT12AB34)";
   }
   return "";
 }
@@ -258,13 +280,19 @@ std::string PlanError(const CLI::App& app, const FlashPlan& plan) {
   if (plan.list_ports) return ListPortsError(app, plan);
   if (plan.hex_file.empty()) return "a FILE.hex is required";
   if (!plan.check_only && plan.ports.empty()) return "at least one --port is required";
-  // An empty name would open whatever the platform makes of "" (the first
-  // serial port, on some systems).
   for (const std::string& port : plan.ports) {
-    if (port.find_first_not_of(" \t\r\n") == std::string::npos) return "a port name is empty";
+    if (const std::string error = PortNameError(port); !error.empty()) return error;
   }
   if (plan.count > 0 && !plan.station) return "--count needs --station";
   if (plan.station && plan.check_only) return "--station and --check cannot be combined";
+  // --check reads the file and sends nothing: what only an update uses is
+  // refused, as --list-ports refuses it.
+  if (plan.check_only) {
+    if (const std::string error = UnusedOptionError(app, "--check", {&kPort, &kResend, &kLog});
+        !error.empty()) {
+      return error;
+    }
+  }
   std::vector<std::string> sorted = plan.ports;
   std::sort(sorted.begin(), sorted.end());
   const auto twice = std::adjacent_find(sorted.begin(), sorted.end());
@@ -297,7 +325,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
 }
 
 std::string UsageErrorText(const std::string& error) {
-  return fmt::format("{}: {}\nRun '{} --help' for the options.\n", kProgram, error, kProgram);
+  // A usage error is one line, whatever names it quotes.
+  return fmt::format("{}: {}\nRun '{} --help' for the options.\n", kProgram, VisibleText(error),
+                     kProgram);
 }
 
 std::string SamePortTwice(const std::vector<std::string>& ports,

@@ -6,13 +6,15 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Formatting.h"
+#include "common/VisibleText.h"
 #include "engine/Hexproc.h"
 
 std::string FormatHexSummary(const std::string& file_name, const HexSummary& summary, int rate) {
   if (!summary.sound) {
-    return fmt::format("{}: {}\n{}\n", file_name, msgOpenHexFail.Text, summary.error);
+    return fmt::format("{}: {}\n{}\n", VisibleText(file_name), msgOpenHexFail.Text,
+                       VisibleLines(summary.error));
   }
-  std::string text = fmt::format("{}: OK, no errors found\n", file_name);
+  std::string text = fmt::format("{}: OK, no errors found\n", VisibleText(file_name));
   text += fmt::format("  records:     {}\n", summary.records);
   text += fmt::format("  data bytes:  {}\n", summary.data_bytes);
   for (const AddressRange& range : summary.ranges) {
@@ -24,7 +26,8 @@ std::string FormatHexSummary(const std::string& file_name, const HexSummary& sum
 }
 
 std::string JsonHexSummary(const std::string& file_name, const HexSummary& summary, int rate) {
-  nlohmann::json object = {{"event", "check"}, {"file", file_name}, {"sound", summary.sound}};
+  nlohmann::json object = {{"event", "check"}, {"sound", summary.sound}};
+  PutName(object, "file", file_name);
   if (!summary.sound) {
     object["message"] = msgOpenHexFail.Text;
     object["error"] = summary.error;

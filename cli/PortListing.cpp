@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "cli/Formatting.h"
+#include "common/VisibleText.h"
 
 namespace {
 
@@ -26,12 +27,12 @@ std::string JsonLine(const PortInfo& port) {
 // What else tells this adapter apart, on a line of its own.
 std::string DetailLine(const PortInfo& port) {
   std::vector<std::string> parts;
-  if (!port.Manufacturer.empty()) parts.push_back("made by " + port.Manufacturer);
-  if (!port.Driver.empty()) parts.push_back("driver " + port.Driver);
+  if (!port.Manufacturer.empty()) parts.push_back("made by " + VisibleText(port.Manufacturer));
+  if (!port.Driver.empty()) parts.push_back("driver " + VisibleText(port.Driver));
   if (port.LatencyTimerMs >= 0) {
     parts.push_back("latency timer " + std::to_string(port.LatencyTimerMs) + " ms");
   }
-  if (!port.ById.empty()) parts.push_back(port.ById);
+  if (!port.ById.empty()) parts.push_back(VisibleText(port.ById));
   if (parts.empty()) return "";
   std::string line = "    ";
   for (std::size_t i = 0; i < parts.size(); ++i) line += (i > 0 ? ", " : "") + parts[i];
@@ -50,15 +51,16 @@ std::string FormatPortList(const std::vector<PortInfo>& ports, bool json) {
   std::size_t name_width = 4;
   std::size_t description_width = 11;
   for (const PortInfo& port : ports) {
-    name_width = std::max(name_width, port.Name.size());
-    description_width = std::max(description_width, port.Description.size());
+    name_width = std::max(name_width, VisibleText(port.Name).size());
+    description_width = std::max(description_width, VisibleText(port.Description).size());
   }
   text = fmt::format("{:<{}}  {:<{}}  {:<9}  {}\n", "NAME", name_width, "DESCRIPTION",
                      description_width, "VID:PID", "SERIAL");
   for (const PortInfo& port : ports) {
-    text +=
-        fmt::format("{:<{}}  {:<{}}  {:<9}  {}\n", port.Name, name_width, OrDash(port.Description),
-                    description_width, OrDash(port.VidPid), OrDash(port.Serial));
+    // What an adapter says of itself is its maker's text, shown as text.
+    text += fmt::format("{:<{}}  {:<{}}  {:<9}  {}\n", VisibleText(port.Name), name_width,
+                        OrDash(VisibleText(port.Description)), description_width,
+                        OrDash(VisibleText(port.VidPid)), OrDash(VisibleText(port.Serial)));
     text += DetailLine(port);
   }
   return text;

@@ -8,6 +8,7 @@
 
 #include "cli/Formatting.h"
 #include "cli/Table.h"
+#include "common/VisibleText.h"
 #include "station/LogRecord.h"
 
 namespace {
@@ -77,9 +78,9 @@ std::string RateAndEta(const PortProgress& progress) {
 
 std::string FormatProgressLine(const PortProgress& progress, std::size_t port_width) {
   const std::string records = fmt::format("{}/{}", progress.records, progress.records_total);
-  std::string line =
-      fmt::format("{:<{}}  {:<{}} {:>3}%  {:>11} records  {}", progress.port, port_width,
-                  progress.stage, StageWidth(), progress.percent, records, RateAndEta(progress));
+  std::string line = fmt::format("{:<{}}  {:<{}} {:>3}%  {:>11} records  {}",
+                                 VisibleText(progress.port), port_width, progress.stage,
+                                 StageWidth(), progress.percent, records, RateAndEta(progress));
   line.erase(line.find_last_not_of(' ') + 1);
   return line;
 }
@@ -123,8 +124,8 @@ std::string FormatSummary(const std::vector<PortResult>& results, std::size_t co
   TableColumn reply{"REPLY MS", {}, true, 2};
   TableColumn efficiency{"EFFICIENCY", {}, true, 1};
   for (const PortResult& result : results) {
-    port.cells.push_back(result.port);
-    serial.cells.push_back(OrDash(result.adapter_serial));
+    port.cells.push_back(VisibleText(result.port));
+    serial.cells.push_back(OrDash(VisibleText(result.adapter_serial)));
     outcome.cells.push_back(std::string(OutcomeName(result.code)));
     seconds.cells.push_back(fmt::format("{:.1f}", result.seconds));
     rate.cells.push_back(fmt::format("{:.0f}", BytesPerSecond(result.line_bytes, result.seconds)));
@@ -136,7 +137,9 @@ std::string FormatSummary(const std::vector<PortResult>& results, std::size_t co
   std::string table = lines.front() + "\n";
   for (std::size_t i = 0; i < results.size(); ++i) {
     table += lines[i + 1] + "\n";
-    if (results[i].code != ExitCode::kFinished) table += WrappedWhy(results[i].message, columns);
+    if (results[i].code != ExitCode::kFinished) {
+      table += WrappedWhy(VisibleLines(results[i].message), columns);
+    }
   }
   return table;
 }
@@ -150,7 +153,7 @@ std::vector<std::string> FormatProgressRows(const std::vector<PortProgress>& pro
   TableColumn rate{"", {}, true, 2};
   TableColumn eta{"", {}, false, 1};
   for (const PortProgress& progress : progresses) {
-    port.cells.push_back(progress.port);
+    port.cells.push_back(VisibleText(progress.port));
     stage.cells.push_back(progress.stage);
     percent.cells.push_back(fmt::format("{}%", progress.percent));
     records.cells.push_back(fmt::format("{}/{} records", progress.records, progress.records_total));
@@ -164,36 +167,40 @@ std::vector<std::string> FormatProgressRows(const std::vector<PortProgress>& pro
 }
 
 std::string FormatMessageLine(const std::string& port, const std::string& text) {
-  std::string line = port + ": ";
-  for (const char c : text) line += c == '\n' ? std::string("\n  ") : std::string(1, c);
+  std::string line = VisibleText(port) + ": ";
+  for (const char c : VisibleLines(text)) {
+    line += c == '\n' ? std::string("\n  ") : std::string(1, c);
+  }
   return line;
 }
 
 std::string JsonStart(const std::string& port, const std::string& file, int baud, int resend) {
-  return JsonText(
-      {{"event", "start"}, {"port", port}, {"file", file}, {"baud", baud}, {"resend", resend}});
+  json object = {{"event", "start"}, {"baud", baud}, {"resend", resend}};
+  PutName(object, "port", port);
+  PutName(object, "file", file);
+  return JsonText(object);
 }
 
 std::string JsonProgress(const PortProgress& progress) {
-  return JsonText(
-      {{"event", "progress"},
-       {"port", progress.port},
-       {"stage", progress.stage},
-       {"percent", progress.percent},
-       {"records", progress.records},
-       {"records_total", progress.records_total},
-       {"seconds", RoundedSeconds(progress.seconds)},
-       // Not known before records are going out.
-       {"bytes_per_second", progress.records > 0
-                                ? json(WholeBytesPerSecond(progress.line_bytes, progress.seconds))
-                                : json(nullptr)}});
+  json object = {
+      {"event", "progress"},
+      {"stage", progress.stage},
+      {"percent", progress.percent},
+      {"records", progress.records},
+      {"records_total", progress.records_total},
+      {"seconds", RoundedSeconds(progress.seconds)},
+      // Not known before records are going out.
+      {"bytes_per_second", progress.records > 0
+                               ? json(WholeBytesPerSecond(progress.line_bytes, progress.seconds))
+                               : json(nullptr)}};
+  PutName(object, "port", progress.port);
+  return JsonText(object);
 }
 
 std::string JsonMessage(const std::string& port, const std::string& text, UpdateOutcome outcome) {
-  return JsonText({{"event", "message"},
-                   {"port", port},
-                   {"text", text},
-                   {"outcome", MessageOutcomeName(outcome)}});
+  json object = {{"event", "message"}, {"text", text}, {"outcome", MessageOutcomeName(outcome)}};
+  PutName(object, "port", port);
+  return JsonText(object);
 }
 
 std::string JsonNote(const std::string& text) {

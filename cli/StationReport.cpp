@@ -7,6 +7,7 @@
 
 #include "cli/Formatting.h"
 #include "cli/Table.h"
+#include "common/VisibleText.h"
 #include "station/LogRecord.h"
 
 namespace {
@@ -48,8 +49,8 @@ std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows,
   TableColumn failed{"FAILED", {}, true, 3};
   TableColumn last{"LAST", {}, false, 1};
   for (const StationRow& row : rows) {
-    port.cells.push_back(row.port);
-    serial.cells.push_back(OrDash(row.adapter_serial));
+    port.cells.push_back(VisibleText(row.port));
+    serial.cells.push_back(OrDash(VisibleText(row.adapter_serial)));
     state.cells.push_back(FormatPortState(row));
     finished.cells.push_back(std::to_string(row.finished));
     failed.cells.push_back(std::to_string(row.failed));
@@ -81,35 +82,38 @@ std::string_view StationEventName(StationEventKind kind) {
 }
 
 std::string FormatStationEvent(const StationEvent& event) {
-  const std::string head = event.local_time + " " + event.port;
+  const std::string head = event.local_time + " " + VisibleText(event.port);
+  const std::string message = OneLine(VisibleLines(event.message));
+  const std::string result_message = OneLine(VisibleLines(event.result.message));
   const std::string pager = head + " #" + std::to_string(event.number);
   switch (event.kind) {
     case StationEventKind::kConnected:
       return pager + " connected";
     case StationEventKind::kFinished:
-      return pager + " finished: " + OneLine(event.result.message);
+      return pager + " finished: " + result_message;
     case StationEventKind::kFailed:
       return fmt::format("{} failed, {}: {}", pager, OutcomeName(event.result.code),
-                         OneLine(event.result.message));
+                         result_message);
     case StationEventKind::kRemoved:
       return pager + " removed";
     case StationEventKind::kPortLost:
-      return head + " cannot be opened: " + OneLine(event.message);
+      return head + " cannot be opened: " + message;
     case StationEventKind::kPortBack:
       break;
   }
   // A port named by its adapter may never have been seen before.
   if (!event.message.empty())
-    return event.local_time + " " + event.message + " found as " + event.port;
+    return event.local_time + " " + message + " found as " + VisibleText(event.port);
   return head + " can be opened again";
 }
 
 std::string JsonStationEvent(const StationEvent& event) {
-  json object = {{"event", StationEventName(event.kind)},
-                 {"port", event.port},
-                 {"number", event.number},
-                 {"time", event.utc_time}};
+  json object = {
+      {"event", StationEventName(event.kind)}, {"number", event.number}, {"time", event.utc_time}};
   if (OfPager(event.kind)) object.update(ResultFields(event.result));
+  // The port the event came from, which a pager's result names too.
+  object.erase("port_bytes");
+  PutName(object, "port", event.port);
   if (event.kind == StationEventKind::kPortLost) object["message"] = event.message;
   if (event.kind == StationEventKind::kPortBack && !event.message.empty()) {
     object["serial"] = event.message.substr(event.message.find('=') + 1);
@@ -125,8 +129,8 @@ std::string FormatStationSummary(const std::vector<StationRow>& rows, std::size_
   int all_finished = 0;
   int all_failed = 0;
   for (const StationRow& row : rows) {
-    port.cells.push_back(row.port);
-    serial.cells.push_back(OrDash(row.adapter_serial));
+    port.cells.push_back(VisibleText(row.port));
+    serial.cells.push_back(OrDash(VisibleText(row.adapter_serial)));
     finished.cells.push_back(std::to_string(row.finished));
     failed.cells.push_back(std::to_string(row.failed));
     all_finished += row.finished;
@@ -148,10 +152,10 @@ std::string JsonStationSummary(const std::vector<StationRow>& rows, ExitCode cod
   int finished = 0;
   int failed = 0;
   for (const StationRow& row : rows) {
-    ports.push_back({{"port", row.port},
-                     {"adapter_serial", row.adapter_serial},
-                     {"finished", row.finished},
-                     {"failed", row.failed}});
+    json port = {
+        {"adapter_serial", row.adapter_serial}, {"finished", row.finished}, {"failed", row.failed}};
+    PutName(port, "port", row.port);
+    ports.push_back(port);
     finished += row.finished;
     failed += row.failed;
   }

@@ -9,6 +9,10 @@
 #include <cstdint>
 #include <string>
 
+// What Open says of a name that leads to a device (NUL, CON, COM5, a
+// serial port or /dev/null) rather than to a file.
+constexpr char kDeviceNotFileText[] = "a device, not a file";
+
 enum class FileSharing {
   kExclusive,   // no other program may hold the file open
   kSharedRead,  // others may read it too, none may write it

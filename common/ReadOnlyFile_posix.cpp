@@ -10,6 +10,14 @@
 
 namespace {
 std::string Describe(int error_number) { return std::strerror(error_number); }
+
+// Why what is there is no file to read: a folder, a device, or a FIFO or a
+// socket.
+std::string WhyNotAFile(mode_t mode) {
+  if (S_ISDIR(mode)) return Describe(EISDIR);
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return kDeviceNotFileText;
+  return "not a regular file";
+}
 }  // namespace
 
 bool ReadOnlyFile::Open(const std::string& name, FileSharing sharing, std::string& error) {
@@ -30,7 +38,7 @@ bool ReadOnlyFile::Open(const std::string& name, FileSharing sharing, std::strin
   }
   if (!S_ISREG(info.st_mode)) {
     ::close(fd);
-    error = S_ISDIR(info.st_mode) ? Describe(EISDIR) : "not a regular file";
+    error = WhyNotAFile(info.st_mode);
     return false;
   }
   // Refuse a file that another program holds locked; keep ours while the

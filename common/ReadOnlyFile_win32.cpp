@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "common/DosDevice.h"
 #include "common/ReadOnlyFile.h"
 #include "common/SystemError.h"
 #include "common/WideText_win32.h"
@@ -12,6 +13,12 @@ HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
 bool ReadOnlyFile::Open(const std::string& name, FileSharing sharing, std::string& error) {
   Close();
+  // "CON.hex" would read the console, "com5.hex" take the port: a device's
+  // name is refused before it is opened.
+  if (!DosDeviceOf(name).empty()) {
+    error = kDeviceNotFileText;
+    return false;
+  }
   // Exclusive is share mode 0: no other program may hold the file open, nor
   // open it while we hold it. Shared lets readers in and keeps writers out.
   // A directory fails here, as CreateFileW needs a backup flag to open one.
@@ -25,11 +32,12 @@ bool ReadOnlyFile::Open(const std::string& name, FileSharing sharing, std::strin
     error = SystemErrorText(GetLastError());
     return false;
   }
-  // A name such as "com5.hex" opens the device COM5, and "nul" or a pipe
-  // opens no file at all: only a file on a disk is read.
-  if (GetFileType(file) != FILE_TYPE_DISK) {
+  // A device under a name of its own, or a pipe, opens no file at all: only
+  // a file on a disk is read.
+  const DWORD type = GetFileType(file);
+  if (type != FILE_TYPE_DISK) {
     CloseHandle(file);
-    error = "not a regular file";
+    error = type == FILE_TYPE_CHAR ? kDeviceNotFileText : "not a regular file";
     return false;
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);

@@ -48,22 +48,8 @@ const LeadRange* FindLead(std::uint8_t byte) {
 // start gives U+FFFD and moves past the longest part that could have begun
 // a character (at least one byte).
 char32_t DecodeUtf8(std::string_view text, std::size_t& at) {
-  const auto byte = static_cast<std::uint8_t>(text[at++]);
-  if (byte < 0x80) return byte;
-  const LeadRange* lead = FindLead(byte);
-  if (lead == nullptr) return kReplacement;
-  // The lead byte's own bits: those below its run of leading ones and the 0.
-  char32_t value = byte & (0x7Fu >> (lead->continuations + 1));
-  for (int i = 0; i < lead->continuations; ++i) {
-    if (at == text.size()) return kReplacement;
-    const auto next = static_cast<std::uint8_t>(text[at]);
-    const std::uint8_t low = i == 0 ? lead->second_low : 0x80;
-    const std::uint8_t high = i == 0 ? lead->second_high : 0xBF;
-    if (next < low || next > high) return kReplacement;
-    value = (value << 6) | (next & 0x3Fu);
-    ++at;
-  }
-  return value;
+  char32_t value = 0;
+  return NextUtf8Character(text, at, value) ? value : kReplacement;
 }
 
 void AppendUtf16(std::u16string& out, char32_t value) {
@@ -106,6 +92,27 @@ void AppendUtf8(std::string& out, char32_t value) {
 }
 
 }  // namespace
+
+bool NextUtf8Character(std::string_view text, std::size_t& at, char32_t& character) {
+  const auto byte = static_cast<std::uint8_t>(text[at++]);
+  character = byte;
+  if (byte < 0x80) return true;
+  const LeadRange* lead = FindLead(byte);
+  if (lead == nullptr) return false;
+  // The lead byte's own bits: those below its run of leading ones and the 0.
+  char32_t value = byte & (0x7Fu >> (lead->continuations + 1));
+  for (int i = 0; i < lead->continuations; ++i) {
+    if (at == text.size()) return false;
+    const auto next = static_cast<std::uint8_t>(text[at]);
+    const std::uint8_t low = i == 0 ? lead->second_low : 0x80;
+    const std::uint8_t high = i == 0 ? lead->second_high : 0xBF;
+    if (next < low || next > high) return false;
+    value = (value << 6) | (next & 0x3Fu);
+    ++at;
+  }
+  character = value;
+  return true;
+}
 
 std::u16string Utf16FromUtf8(std::string_view utf8) {
   std::u16string out;

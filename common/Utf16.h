@@ -13,6 +13,11 @@
 // so nothing after them is lost.
 std::u16string Utf16FromUtf8(std::string_view utf8);
 
+// The character that starts at `at` in `utf8`, moving `at` past it. False
+// when the bytes there are not UTF-8; `at` is then past the longest part
+// that could have begun a character (at least one byte).
+bool NextUtf8Character(std::string_view utf8, std::size_t& at, char32_t& character);
+
 // UTF-16 to UTF-8. A surrogate without its partner, which a file name on
 // Windows may hold, becomes U+FFFD; the text around it is kept whole.
 std::string Utf8FromUtf16(std::u16string_view utf16);

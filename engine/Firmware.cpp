@@ -1,5 +1,6 @@
 #include "engine/Firmware.h"
 
+#include "common/VisibleText.h"
 #include "engine/HexRecord.h"
 
 namespace {
@@ -70,7 +71,10 @@ FirmwareLoad LoadFirmwareFile(ReadOnlyFile& file, const std::string& name, FileS
   FirmwareLoad load;
   std::string error;
   if (!file.Open(name, sharing, error)) {
-    load.reason = "The file cannot be opened: " + error + ".";
+    // The name goes into a box and onto a terminal: shown as text.
+    load.reason = error == kDeviceNotFileText
+                      ? VisibleText(name) + " is a device, not a firmware file."
+                      : "The file cannot be opened: " + error + ".";
     return load;
   }
   // Checked whole before any command goes out, so a bad file can never

@@ -1,6 +1,7 @@
 #include "link/Dcommthread.h"
 
 #include "common/PortIndex.h"
+#include "common/VisibleText.h"
 #include "link/DeviceCloser.h"
 #include "link/PortError.h"
 
@@ -91,9 +92,10 @@ bool TDComm::RunsAsAsked(const TDcb& running) const {
 // in the words of PortOpenReason for the open itself, in the system's own for
 // settings the driver refused.
 std::string TDComm::OpenFailureText() const {
-  std::string text = "Can NOT Open \"" + DeviceName() + "\"";
-  const std::string reason =
-      settings_refused_ ? SystemErrorReason(LastOpenError) : PortOpenReason(LastOpenError);
+  // The name as given may hold anything; the box and the terminal show it as text.
+  std::string text = "Can NOT Open \"" + VisibleText(DeviceName()) + "\"";
+  const std::string reason = settings_refused_ ? SystemErrorReason(LastOpenError)
+                                               : PortOpenReason(LastOpenError, DeviceName());
   if (!reason.empty()) text += "\n" + reason;
   return text;
 }

@@ -5,9 +5,10 @@
 
 #include <string>
 
-// A sentence for `code`, the error read at the failing call; empty for 0,
-// which means no call failed (the port was held already).
-std::string PortOpenReason(int code);
+// A sentence for `code`, the error read at the failing call of an open of
+// `port`; empty for 0, which means no call failed (the port was held
+// already).
+std::string PortOpenReason(int code, const std::string& port);
 
 // The system's own words for `code` with the code itself:
 // "Input/output error (error 5)."

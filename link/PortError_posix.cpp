@@ -1,9 +1,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/VisibleText.h"
 #include "link/PortError.h"
 
-std::string PortOpenReason(int code) {
+std::string PortOpenReason(int code, const std::string& port) {
   switch (code) {
     case 0:
       return {};
@@ -16,6 +17,9 @@ std::string PortOpenReason(int code) {
       return "The port is in use by another program.";
     case EISDIR:
       return "It is a directory, not a serial port.";
+    case ENOTTY:
+      // A file, /dev/null, any device that takes no line settings.
+      return VisibleText(port) + " is not a serial port.";
     case EACCES:
     case EPERM:
       // Usually a user outside the group that owns the serial devices.

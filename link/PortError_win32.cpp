@@ -3,7 +3,7 @@
 #include "common/SystemError.h"
 #include "link/PortError.h"
 
-std::string PortOpenReason(int code) {
+std::string PortOpenReason(int code, const std::string&) {
   switch (static_cast<DWORD>(code)) {
     case 0:
       return {};

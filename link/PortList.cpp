@@ -92,6 +92,22 @@ std::string PortsPresent(const std::vector<PortInfo>& ports) {
   return text;
 }
 
+constexpr std::string_view kDosAliasPrefix = R"(\??\)";
+// A chain of DOS names defined as one another ends well within this.
+constexpr int kMaxDosAliases = 8;
+
+// The DOS name a port is known by: "COM7" for every spelling of COM7, else
+// the name without the device namespace and a colon after it. Empty for a
+// path, which names no DOS device.
+std::string DosNameOf(std::string_view port) {
+  const int number = ComNumberOf(port);
+  if (number > 0) return "COM" + std::to_string(number);
+  if (port.starts_with(R"(\\.\)") || port.starts_with(R"(\\?\)")) port.remove_prefix(4);
+  if (port.ends_with(':')) port.remove_suffix(1);
+  if (port.empty() || port.find_first_of("\\/") != std::string_view::npos) return "";
+  return std::string(port);
+}
+
 }  // namespace
 
 bool ParseInstanceId(std::string_view instance_id, UsbIdentity& out) {
@@ -116,7 +132,10 @@ bool ParseInstanceId(std::string_view instance_id, UsbIdentity& out) {
 }
 
 int ComNumberOf(std::string_view name) {
-  if (name.substr(0, 4) == "\\\\.\\") name.remove_prefix(4);
+  // Both spellings of the device namespace, and a colon after the name,
+  // open the same port as the plain name.
+  if (name.starts_with(R"(\\.\)") || name.starts_with(R"(\\?\)")) name.remove_prefix(4);
+  if (name.ends_with(':')) name.remove_suffix(1);
   if (name.size() < 4 || name.size() > 7 || !SameText(name.substr(0, 3), "COM")) return 0;
   int number = 0;
   for (const char c : name.substr(3)) {
@@ -193,4 +212,20 @@ PortMatch ResolvePort(const std::string& given, const std::vector<PortInfo>& por
           std::to_string(matches.size()) + " ports have an adapter with the serial number " +
               serial + ": " + names,
           true};
+}
+
+std::string DosPortIdentity(const std::string& port,
+                            const std::function<std::string(const std::string&)>& dos_target) {
+  std::string name = DosNameOf(port);
+  if (name.empty()) return port;
+  // A name defined as another ("\\??\\COM7") leads on to that one's device.
+  for (int alias = 0; alias < kMaxDosAliases; ++alias) {
+    const std::string target = dos_target(name);
+    if (target.empty()) return name;
+    if (!target.starts_with(kDosAliasPrefix)) return "device " + target;
+    const std::string next = DosNameOf(std::string_view(target).substr(kDosAliasPrefix.size()));
+    if (next.empty()) return "device " + target;
+    name = next;
+  }
+  return name;
 }

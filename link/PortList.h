@@ -5,6 +5,7 @@
 // return is pure and lives in PortList.cpp.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,7 +48,8 @@ struct UsbIdentity {
 // Returns false when the ID names no USB vendor and product.
 bool ParseInstanceId(std::string_view instance_id, UsbIdentity& out);
 
-// The COM number of a name such as "COM12" or "\\.\COM12"; 0 for anything else.
+// The COM number of a name such as "COM12", "com012", "COM12:", "\\.\COM12" or
+// "\\?\COM12"; 0 for anything else.
 int ComNumberOf(std::string_view name);
 
 // The description a friendly name gives once the port's own name is taken
@@ -87,8 +89,18 @@ PortMatch ResolvePort(const std::string& given, const std::vector<PortInfo>& por
 // What names the device behind a port, so one port given under two names
 // (a link and its target, COM5 and \\.\COM5) is seen as one: on POSIX the
 // device number of a character device, else the path with links resolved;
-// on Windows the COM number. A name that leads nowhere is its own identity.
+// on Windows the device the DOS name leads to (QueryDosDeviceW), whatever
+// spelling of it was given (COM7, com07, COM7:, \\.\COM7, \\?\COM7), else its
+// COM number. A name that leads nowhere is its own identity.
 std::string PortIdentity(const std::string& port);
+
+// What PortIdentity gives on Windows, with `dos_target` for the system's
+// table of DOS names (QueryDosDeviceW: "\\Device\\Serial6" for COM7,
+// "\\??\\COM7" for a name defined as another name, "" for none): every
+// spelling of a COM port, and every name that leads to its device, gives
+// the same. Pure, so the rule is tested on every platform.
+std::string DosPortIdentity(const std::string& port,
+                            const std::function<std::string(const std::string&)>& dos_target);
 
 // The identity of the character device numbered `major`:`minor`. POSIX only.
 std::string CharDeviceIdentity(unsigned major, unsigned minor);

@@ -225,7 +225,24 @@ int AdapterLatencyTimerMs(const std::string& port) {
   return timer != timers.end() ? timer->second : -1;
 }
 
-std::string PortIdentity(const std::string& port) {
-  const int number = ComNumberOf(port);
-  return number > 0 ? "COM" + std::to_string(number) : port;
+namespace {
+
+// The device a DOS name leads to, by the system's own table: the first of
+// its targets, the one in use ("\\Device\\Serial6", or "\\??\\COM7" for an
+// alias); empty when it has none.
+std::string DosDeviceTarget(const std::string& dos_name) {
+  std::wstring target(kFirstBufferChars, L'\0');
+  const std::wstring name = Wide(dos_name);
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    if (QueryDosDeviceW(name.c_str(), target.data(), static_cast<DWORD>(target.size())) != 0) {
+      return Utf8(target.c_str());
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return "";
+    target.assign(target.size() * 4, L'\0');
+  }
+  return "";
 }
+
+}  // namespace
+
+std::string PortIdentity(const std::string& port) { return DosPortIdentity(port, DosDeviceTarget); }

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -97,6 +98,10 @@ class PosixSerialDevice final : public ISerialDevice {
   bool Open(const std::string& name) override {
     const std::string path = PosixDevicePath(name);
     if (path.empty()) return Fail(ENOENT);
+    // A file given as the port (the firmware file, when the two were
+    // swapped) is not opened for writing at all.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return Fail(ENOTTY);
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) return Fail(errno);
     // Exclusive like a Windows COM port: no second opener, not even us.

@@ -9,11 +9,12 @@
 
 namespace {
 
-// "COM12" as "\\.\COM12": without the device namespace only COM1 to COM9
-// open. Other names (a path, or one given with the prefix) stay as they are.
+// Every spelling of a COM port ("COM12", "com012", "COM12:", "\\?\COM12") as
+// "\\.\COM12": without the device namespace only COM1 to COM9 open, and one
+// port is opened under one name. Other names (a path) stay as they are.
 std::string DeviceNamespacePath(const std::string& name) {
-  if (ComNumberOf(name) == 0 || name.rfind(R"(\\.\)", 0) == 0) return name;
-  return R"(\\.\)" + name;
+  const int number = ComNumberOf(name);
+  return number == 0 ? name : R"(\\.\COM)" + std::to_string(number);
 }
 
 // The DCB fields the channel sets, named alike in DCB and TDcb: one list for

@@ -8,7 +8,8 @@
 // A hint for a port that cannot be opened, from the OS error the open
 // reported: on POSIX, when access is denied, the group to join when the
 // device's group may open it (dialout on Debian), else who may open it and a
-// udev rule that lets a group open it. Empty when there is none.
+// udev rule that lets a group open it. For a file given as the port, that
+// the port and the file may have been swapped. Empty when there is none.
 std::string OpenFailureHint(const std::string& device, int error);
 
 // What was found of the latency timer of the adapter behind a port whose

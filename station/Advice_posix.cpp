@@ -9,6 +9,7 @@
 
 #include <fmt/format.h>
 
+#include "common/VisibleText.h"
 #include "station/Advice.h"
 
 namespace {
@@ -17,6 +18,9 @@ constexpr mode_t kGroupReadWrite = S_IRGRP | S_IWGRP;
 constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;
 // The group Debian gives serial ports to, for a udev rule to name.
 constexpr char kSerialGroup[] = "dialout";
+constexpr char kSwappedHint[] =
+    "It is a file: were the port and the firmware file given the other way round? The port "
+    "follows -p, the file comes last.";
 
 std::string GroupName(gid_t gid) {
   const group* entry = ::getgrgid(gid);
@@ -40,7 +44,7 @@ std::string WhoMayOpen(const struct stat& info) {
 std::string UdevRuleHint(const std::string& device, const struct stat& info) {
   char resolved[PATH_MAX];
   const std::string path = ::realpath(device.c_str(), resolved) != nullptr ? resolved : device;
-  const std::string kernel_name = path.substr(path.rfind('/') + 1);
+  const std::string kernel_name = VisibleText(path.substr(path.rfind('/') + 1));
   return fmt::format(
       "Only {} may open it ({}:{}, mode {:04o}). A udev rule can let a group open it: the line\n"
       "KERNEL==\"{}\", GROUP=\"{}\", MODE=\"0660\" in /etc/udev/rules.d/70-tarvex-flash.rules;\n"
@@ -53,9 +57,12 @@ std::string UdevRuleHint(const std::string& device, const struct stat& info) {
 }  // namespace
 
 std::string OpenFailureHint(const std::string& device, int error) {
-  if (error != EACCES && error != EPERM) return "";
+  if (error != EACCES && error != EPERM && error != ENOTTY) return "";
   struct stat info {};
   if (::stat(device.c_str(), &info) != 0) return "";
+  // A file where a port was meant: most likely the firmware file, the two
+  // given the other way round.
+  if (error == ENOTTY) return S_ISREG(info.st_mode) ? kSwappedHint : "";
   // Joining a group helps only when that group may read and write the
   // device; root's own group is not one to send a user into.
   if (info.st_gid != 0 && (info.st_mode & kGroupReadWrite) == kGroupReadWrite) {
@@ -81,6 +88,7 @@ std::string LatencyTimerRemedy(const std::string& port, int timer_ms) {
   // A /dev/serial/by-id name leads to the tty whose timer it is.
   std::error_code error;
   const std::filesystem::path device = std::filesystem::canonical(port, error);
-  const std::string tty = (error ? std::filesystem::path(port) : device).filename().string();
+  const std::string tty =
+      VisibleText((error ? std::filesystem::path(port) : device).filename().string());
   return "set it to 1 ms (echo 1 | sudo tee /sys/bus/usb-serial/devices/" + tty + "/latency_timer)";
 }

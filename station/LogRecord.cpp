@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "station/JsonText.h"
+
 namespace {
 
 using nlohmann::json;
@@ -19,21 +21,22 @@ json OrNull(double value, double scale) {
 double RoundedSeconds(double seconds) { return std::round(seconds * kMsPerSecond) / kMsPerSecond; }
 
 json ResultFields(const PortResult& result) {
-  return {{"port", result.port},
-          {"adapter_serial", result.adapter_serial},
-          {"outcome", OutcomeName(result.code)},
-          {"exit_code", static_cast<int>(result.code)},
-          {"message", result.message},
-          {"seconds", RoundedSeconds(result.seconds)},
-          {"reply_ms", OrNull(result.reply_ms, kTenths)},
-          {"line_efficiency", OrNull(result.line_efficiency, kThousandths)}};
+  json fields = {{"adapter_serial", result.adapter_serial},
+                 {"outcome", OutcomeName(result.code)},
+                 {"exit_code", static_cast<int>(result.code)},
+                 {"message", result.message},
+                 {"seconds", RoundedSeconds(result.seconds)},
+                 {"reply_ms", OrNull(result.reply_ms, kTenths)},
+                 {"line_efficiency", OrNull(result.line_efficiency, kThousandths)}};
+  PutName(fields, "port", result.port);
+  return fields;
 }
 
 json LogRecord(const PortResult& result, const std::string& utc_time, const std::string& file,
                const std::string& sha256) {
   json record = ResultFields(result);
   record["time"] = utc_time;
-  record["file"] = file;
+  PutName(record, "file", file);
   record["sha256"] = sha256;
   return record;
 }

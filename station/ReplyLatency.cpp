@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/VisibleText.h"
 #include "station/Advice.h"
 
 namespace {
@@ -65,7 +66,7 @@ double ReplyLatency::GainAtOneMsTimer() const {
 std::string LatencyHint(const std::string& port, const ReplyLatency& latency, int timer_ms) {
   const double late = latency.TypicalLateMs();
   if (latency.Replies() < kRepliesForAHint || late < kLateReplyHintMs) return "";
-  const std::string head = fmt::format("{}: replies come {:.0f} ms late", port, late);
+  const std::string head = fmt::format("{}: replies come {:.0f} ms late", VisibleText(port), late);
   if (timer_ms >= 0 && timer_ms <= 1) {
     return head + fmt::format(
                       " (adapter latency timer {} ms: the delay is not the adapter's timer but "

@@ -1,11 +1,107 @@
 #include "station/TraceLog.h"
 
+#include <condition_variable>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include "common/VisibleText.h"
 #include "station/JsonText.h"
 #include "station/LogFile.h"
 #include "station/LogRecord.h"
 #include "station/WallClock.h"
 
-bool TraceLog::CanAppend() const { return AppendWhole(path_, ""); }
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// How often a waiting append looks at the stop.
+constexpr std::chrono::milliseconds kStopCheckSpacing{20};
+
+// Shared by the appending thread and the one waiting for it, so neither
+// outlives what it uses.
+struct PendingAppend {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool started = false;
+  bool done = false;
+  LogAppend result;
+  // Set by a waiter that went on without it: a lock not yet taken is not
+  // taken, so a line told as not written is not written later.
+  std::atomic<bool> given_up{false};
+};
+
+void RunAppend(const std::shared_ptr<PendingAppend>& pending, const std::string& path,
+               const std::string& line) {
+  {
+    std::lock_guard lock(pending->mutex);
+    pending->started = true;
+    pending->changed.notify_all();
+  }
+  LogAppend result = AppendWhole(path, line, pending->given_up);
+  std::lock_guard lock(pending->mutex);
+  pending->result = std::move(result);
+  pending->done = true;
+  pending->changed.notify_all();
+}
+
+// Once given up on, an append waiting for a lock says so within this.
+constexpr std::chrono::milliseconds kGivenUpAnswer{50};
+
+// Waits for the append until it is done, kLogAnswerLimit has passed, or
+// kLogStopGrace has passed since `stop` was seen set. Empty when it is done,
+// else why it was given up on.
+std::string AwaitAppend(PendingAppend& pending, const std::atomic<bool>* stop) {
+  const auto start = SteadyClock::now();
+  std::optional<SteadyClock::time_point> stopped;
+  std::unique_lock lock(pending.mutex);
+  while (!pending.changed.wait_for(lock, kStopCheckSpacing, [&] { return pending.done; })) {
+    const auto now = SteadyClock::now();
+    if (!stopped && stop != nullptr && stop->load()) stopped = now;
+    if (stopped && now - *stopped >= kLogStopGrace) return "it did not answer before the stop";
+    if (now - start >= kLogAnswerLimit) {
+      return "it did not answer within " +
+             std::to_string(
+                 std::chrono::duration_cast<std::chrono::seconds>(kLogAnswerLimit).count()) +
+             " s";
+    }
+  }
+  return "";
+}
+
+// Tells an append that did not answer to give up. One waiting for a lock
+// ends at once, with its own reason; one that hangs in the system is let go
+// on alone. MinGW's pthreads reuse the start record of a thread detached
+// before it has run, so it is let go only once it has started.
+bool GiveUp(PendingAppend& pending, std::thread& appender) {
+  pending.given_up.store(true);
+  std::unique_lock lock(pending.mutex);
+  if (pending.changed.wait_for(lock, kGivenUpAnswer, [&] { return pending.done; })) return true;
+  pending.changed.wait(lock, [&] { return pending.started; });
+  appender.detach();
+  return false;
+}
+
+LogAppend AppendWithin(const std::string& path, const std::string& line,
+                       const std::atomic<bool>* stop) {
+  auto pending = std::make_shared<PendingAppend>();
+  std::thread appender;
+  try {
+    appender = std::thread(RunAppend, pending, path, line);
+  } catch (const std::system_error&) {
+    // No thread to be had: appended here, the lock waited for until the stop.
+    return AppendWhole(path, line, stop != nullptr ? *stop : pending->given_up);
+  }
+  const std::string why = AwaitAppend(*pending, stop);
+  if (!why.empty() && !GiveUp(*pending, appender)) return {false, why};
+  appender.join();
+  return pending->result;
+}
+
+}  // namespace
+
+bool TraceLog::CanAppend() { return AppendLine(""); }
 
 bool TraceLog::Append(const PortResult& result) {
   return AppendLine(JsonText(LogRecord(result, UtcNow(), file_name_, sha256_)) + "\n");
@@ -18,9 +114,16 @@ bool TraceLog::AppendStation(const PortResult& result, int number,
       "\n");
 }
 
-std::string TraceLog::CannotAppendText() const { return "cannot append to the log " + path_ + "."; }
+std::string TraceLog::CannotAppendText() const {
+  std::lock_guard lock(mutex_);
+  return "cannot append to the log " + VisibleText(path_) + ": " + VisibleText(reason_) + ".";
+}
 
 bool TraceLog::AppendLine(const std::string& line) {
-  std::lock_guard lock(mutex_);
-  return AppendWhole(path_, line);
+  const LogAppend result = AppendWithin(path_, line, stop_);
+  if (!result.whole) {
+    std::lock_guard lock(mutex_);
+    reason_ = result.reason;
+  }
+  return result.whole;
 }

@@ -48,9 +48,21 @@ INSTANTIATE_TEST_SUITE_P(
         InstanceIdCase{"", false, "", "", ""}));
 
 TEST(PortNames, ComNumberReadsPlainAndDeviceNamespaceNames) {
-  const std::pair<const char*, int> cases[] = {
-      {"COM1", 1},  {"COM12", 12}, {"com255", 255},     {R"(\\.\COM12)", 12}, {"COM", 0},
-      {"COM1x", 0}, {"LPT1", 0},   {"/dev/ttyUSB0", 0}, {"COM99999", 0}};
+  const std::pair<const char*, int> cases[] = {{"COM1", 1},
+                                               {"COM12", 12},
+                                               {"com255", 255},
+                                               {R"(\\.\COM12)", 12},
+                                               {"COM", 0},
+                                               {"COM1x", 0},
+                                               {"LPT1", 0},
+                                               {"/dev/ttyUSB0", 0},
+                                               {"COM99999", 0},
+                                               // Every spelling Windows opens as the same port.
+                                               {"com07", 7},
+                                               {"COM7:", 7},
+                                               {R"(\\?\COM7)", 7},
+                                               {R"(\\.\COM7:)", 7},
+                                               {"COM7::", 0}};
   for (const auto& [name, number] : cases) EXPECT_EQ(ComNumberOf(name), number) << name;
 }
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
@@ -23,7 +24,9 @@
 #include "cli/StationReport.h"
 #include "cli/StationView.h"
 #include "cli/Table.h"
+#include "common/DosDevice.h"
 #include "common/Sha256.h"
+#include "common/VisibleText.h"
 #include "engine/Hexproc.h"
 #include "station/Advice.h"
 #include "station/ExitCode.h"
@@ -268,7 +271,42 @@ INSTANTIATE_TEST_SUITE_P(
                         {},
                         0,
                         "--station and --check cannot be combined"},
-        CommandLineCase{{"-l", "--json"}, ExitCode::kFinished, false, {}, 4800}));
+        CommandLineCase{{"-l", "--json"}, ExitCode::kFinished, false, {}, 4800},
+        // An adapter's serial number left out is said so, not looked for.
+        CommandLineCase{{"-p", "serial=", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "serial= needs the adapter's serial number, as --list-ports shows it"},
+        // --check sends nothing: what only an update uses is refused.
+        CommandLineCase{{"--check", "--log", "day.jsonl", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--check cannot be given with --log"},
+        CommandLineCase{{"--check", "-r", "5", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--check cannot be given with --resend"},
+        CommandLineCase{{"--check", "-p", "COM5", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--check cannot be given with --port"},
+        CommandLineCase{
+            {"--check", "-b", "9600", "--json", "fw.hex"}, ExitCode::kFinished, false, {}, 9600},
+        // A name in a usage error cannot act on the terminal.
+        CommandLineCase{{"-l", "x\x1b[2J\ny"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--list-ports takes no file, but x\\x1b[2J\\ny was given\n"}));
 
 std::string HelpText() {
   const char* argv[] = {"tarvex-flash", "--help"};
@@ -278,9 +316,44 @@ std::string HelpText() {
 TEST(CommandLine, OnePortUnderTwoNamesIsGivenTwice) {
   EXPECT_EQ(SamePortTwice({"COM5", "\\\\.\\COM5"}, {"COM5", "COM5"}),
             "the port COM5 is given twice (also as \\\\.\\COM5)");
+  // Windows: every spelling of a port, and every DOS name that leads to its
+  // device, is that port; the system's table of DOS names as QueryDosDeviceW
+  // gives it.
+  const std::map<std::string, std::string> dos_names = {{"COM7", R"(\Device\Serial6)"},
+                                                        {"COM8", R"(\Device\Serial7)"},
+                                                        {"PAGER", R"(\??\COM7)"},
+                                                        {"LOOP", R"(\??\LOOP)"}};
+  const auto identity = [&](const std::string& port) {
+    return DosPortIdentity(port, [&](const std::string& name) {
+      const auto found = dos_names.find(name);
+      return found == dos_names.end() ? std::string() : found->second;
+    });
+  };
+  for (const char* spelling :
+       {"com07", "COM7:", R"(\\.\COM7)", R"(\\?\COM7)", "PAGER", R"(\\.\PAGER:)"}) {
+    EXPECT_EQ(identity(spelling), identity("COM7")) << spelling;
+    EXPECT_EQ(SamePortTwice({"COM7", spelling}, {identity("COM7"), identity(spelling)}),
+              "the port COM7 is given twice (also as " + std::string(spelling) + ")");
+  }
+  EXPECT_NE(identity("COM8"), identity("COM7"));
+  EXPECT_NE(identity("COM17"), identity("COM7"));
+  EXPECT_EQ(identity("LOOP"), "LOOP");  // a name defined as itself ends too
+  EXPECT_EQ(identity(R"(C:\ports\COM7)"), R"(C:\ports\COM7)");
   EXPECT_EQ(SamePortTwice({"a", "b", "c"}, {"1", "2", "2"}),
             "the port b is given twice (also as c)");
   EXPECT_EQ(SamePortTwice({"a", "b"}, {"1", "2"}), "");
+}
+
+// The devices Windows opens in place of files, so neither a log nor a
+// firmware file is ever read or written on one.
+TEST(CommandLine, DeviceNamesAreKnownInEveryFolderAndSpelling) {
+  const std::pair<const char*, const char*> names[] = {
+      {"CON.hex", "CON"},     {R"(C:\fw\com5.hex)", "COM5"}, {"nul", "NUL"},
+      {"COM7:", "COM7"},      {"con .txt", "CON"},           {"LPT1.log", "LPT1"},
+      {"CONOUT$", "CONOUT$"}, {R"(\\.\COM12)", "COM12"},     {R"(\\?\COM7)", "COM7"},
+      {"C:nul", "NUL"},       {"console.hex", ""},           {"COM10", ""},
+      {"fw.hex", ""},         {R"(\\?\C:\logs\nul)", ""}};
+  for (const auto& [name, device] : names) EXPECT_EQ(DosDeviceOf(name), device) << name;
 }
 
 TEST(CommandLineHelp, ListsEveryExitCode) {
@@ -527,6 +600,45 @@ TEST(Progress, LineShowsOnlyWhatIsKnownInFixedColumns) {
   EXPECT_EQ(nlohmann::json::parse(JsonProgress(transfer)).at("bytes_per_second"), 900);
 }
 
+// Names from outside as people are shown them: what would act on a terminal
+// or in a box is written out, the rest stays as it was typed.
+struct ShownNameCase {
+  const char* name;
+  std::string given;
+  std::string shown;
+};
+
+void PrintTo(const ShownNameCase& c, std::ostream* out) { *out << c.name; }
+
+class ShownName : public ::testing::TestWithParam<ShownNameCase> {};
+
+TEST_P(ShownName, ShowsWhatWouldActAsText) {
+  const std::string shown = VisibleText(GetParam().given);
+  EXPECT_EQ(shown, GetParam().shown);
+  EXPECT_EQ(VisibleText(shown), shown);  // shown once, shown so again
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ShownName,
+    ::testing::Values(ShownNameCase{"WindowTitle", "fw\x1b]0;pwned\x07.hex",
+                                    "fw\\x1b]0;pwned\\x07.hex"},
+                      ShownNameCase{"ForgedLine", "a.hex\nCOM5: Firmware updated finished.",
+                                    "a.hex\\nCOM5: Firmware updated finished."},
+                      ShownNameCase{"TabReturnDelete", "a\tb\rc\x7f", "a\\tb\\rc\\x7f"},
+                      ShownNameCase{"EightBitCsi",
+                                    "a\xc2\x9b"
+                                    "2Jb",
+                                    "a\\u009b2Jb"},
+                      ShownNameCase{"RightToLeftOverride",
+                                    "fw\xe2\x80\xae"
+                                    "xeh.exe",
+                                    "fw\\u202exeh.exe"},
+                      ShownNameCase{"NotUtf8", "fw\xff\xe2\x82.hex", "fw\\xff\\xe2\\x82.hex"},
+                      ShownNameCase{"AnyScript", "\xc5\x81\xc3\xb3\x64\xc5\xba \xe6\x97\xa5.hex",
+                                    "\xc5\x81\xc3\xb3\x64\xc5\xba \xe6\x97\xa5.hex"},
+                      ShownNameCase{"WindowsPath", R"(C:\fw\x1b.hex)", R"(C:\fw\x1b.hex)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // What a terminal of 80 or 40 columns shows (one column kept free): no line
 // wider, long port names shortened in the middle, columns dropped in their
 // order.
@@ -627,6 +739,12 @@ TEST(Report, SummaryAndJsonNameEachPagerAndWhyItFailed) {
   EXPECT_TRUE(end.at("line_efficiency").is_null());
   const auto summary = nlohmann::json::parse(JsonSummary({good, bad}, ExitCode::kNoResponse));
   EXPECT_EQ(summary.at("failed"), nlohmann::json::array({"COM6"}));
+  // A message keeps its lines; a name in it or before it cannot add one.
+  EXPECT_EQ(FormatMessageLine("p\nCOM6", "Can NOT Open \"p\\nCOM6\"\nWhy.\x1b[2J"),
+            "p\\nCOM6: Can NOT Open \"p\\nCOM6\"\n  Why.\\x1b[2J");
+  bad.port = "COM6\x1b[2J";
+  bad.adapter_serial = "\x1b]0;x\x07";
+  EXPECT_NE(FormatSummary({bad}).find("COM6\\x1b[2J  \\x1b]0;x\\x07"), std::string::npos);
   const auto record = nlohmann::json::parse(JsonText(LogRecord(good, "T", "fw.hex", "00")));
   EXPECT_EQ(record.at("adapter_serial"), "A600ARJH");
   EXPECT_EQ(record.at("sha256"), "00");
@@ -682,6 +800,19 @@ const std::set<std::string> kLogFields = {"time",    "port",     "adapter_serial
                                           "sha256",  "outcome",  "exit_code",      "message",
                                           "seconds", "reply_ms", "line_efficiency"};
 
+// A port and a file whose names are not UTF-8, as Linux allows.
+PortResult NotUtf8Port() {
+  PortResult result = kSchemaResult;
+  result.port = "/dev/pager\xfe";
+  return result;
+}
+constexpr char kNotUtf8File[] = "fw\xff.hex";
+
+std::set<std::string> With(std::set<std::string> fields, const std::set<std::string>& more) {
+  fields.insert(more.begin(), more.end());
+  return fields;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Events, JsonSchema,
     ::testing::Values(
@@ -706,6 +837,16 @@ INSTANTIATE_TEST_SUITE_P(
                        JsonSummary({kSchemaResult}, ExitCode::kFinished),
                        {"event", "exit_code", "outcome", "pagers", "failed"}},
         JsonSchemaCase{"log", JsonText(LogRecord(kSchemaResult, "T", "fw.hex", "00")), kLogFields},
+        // A name that is not UTF-8 brings its bytes along.
+        JsonSchemaCase{"log_names_not_utf8",
+                       JsonText(LogRecord(NotUtf8Port(), "T", kNotUtf8File, "00")),
+                       With(kLogFields, {"port_bytes", "file_bytes"})},
+        JsonSchemaCase{"start_names_not_utf8",
+                       JsonStart(NotUtf8Port().port, kNotUtf8File, 9600, 3),
+                       {"event", "port", "port_bytes", "file", "file_bytes", "baud", "resend"}},
+        JsonSchemaCase{"check_file_not_utf8",
+                       JsonHexSummary(kNotUtf8File, UnsoundHex("x"), 4800),
+                       {"event", "file", "file_bytes", "sound", "message", "error"}},
         JsonSchemaCase{"station_connected",
                        JsonStationEvent(EventOf(StationEventKind::kConnected)),
                        {"event", "port", "number", "time"}},
@@ -713,6 +854,15 @@ INSTANTIATE_TEST_SUITE_P(
                        JsonStationEvent(EventOf(StationEventKind::kFinished)),
                        {"event", "port", "number", "time", "adapter_serial", "outcome", "exit_code",
                         "message", "seconds", "reply_ms", "line_efficiency"}},
+        JsonSchemaCase{"station_finished_port_not_utf8",
+                       [] {
+                         StationEvent event = EventOf(StationEventKind::kFinished, NotUtf8Port());
+                         event.port = NotUtf8Port().port;
+                         return JsonStationEvent(event);
+                       }(),
+                       {"event", "port", "port_bytes", "number", "time", "adapter_serial",
+                        "outcome", "exit_code", "message", "seconds", "reply_ms",
+                        "line_efficiency"}},
         JsonSchemaCase{"station_port_lost",
                        JsonStationEvent(EventOf(StationEventKind::kPortLost)),
                        {"event", "port", "number", "time", "message"}},
@@ -729,6 +879,23 @@ INSTANTIATE_TEST_SUITE_P(
             }()}),
     [](const auto& info) { return info.param.name; });
 
+// Two files whose names differ only in a byte that is not UTF-8 leave two
+// names in the log, and the bytes of each.
+TEST(JsonSchema, ANameThatIsNotUtf8IsKeptWhole) {
+  const auto first =
+      nlohmann::json::parse(JsonText(LogRecord(kSchemaResult, "T", "fw\xfe.hex", "0")));
+  const auto second =
+      nlohmann::json::parse(JsonText(LogRecord(kSchemaResult, "T", kNotUtf8File, "0")));
+  EXPECT_EQ(first.at("file"), "fw\\xfe.hex");
+  EXPECT_EQ(second.at("file"), "fw\\xff.hex");
+  EXPECT_EQ(second.at("file_bytes"), "6677ff2e686578");
+  // A name that is UTF-8 is as it was, with nothing beside it.
+  const auto plain =
+      nlohmann::json::parse(JsonText(LogRecord(kSchemaResult, "T", "\xc5\x81.hex", "0")));
+  EXPECT_EQ(plain.at("file"), "\xc5\x81.hex");
+  EXPECT_FALSE(plain.contains("file_bytes"));
+}
+
 TEST(JsonSchema, MessagesNameTheirOutcomeNotTheirIcon) {
   const auto retry = nlohmann::json::parse(JsonMessage("COM5", "x", UpdateOutcome::kNone));
   EXPECT_EQ(retry.at("outcome"), "retry");
@@ -741,6 +908,7 @@ struct StationLineCase {
   StationEventKind kind;
   ExitCode code;
   const char* line;
+  const char* port = "COM5";
 };
 
 class StationLine : public ::testing::TestWithParam<StationLineCase> {};
@@ -750,6 +918,7 @@ TEST_P(StationLine, SaysWhenWhereWhichPagerAndWhat) {
   result.code = GetParam().code;
   if (result.code != ExitCode::kFinished) result.message = "Line one\nline two";
   StationEvent event = EventOf(GetParam().kind, result);
+  event.port = GetParam().port;
   // A port back that was named by its adapter's serial number.
   if (event.kind == StationEventKind::kPortBack && result.code != ExitCode::kFinished) {
     event.message = "serial=FT12AB34";
@@ -774,7 +943,12 @@ INSTANTIATE_TEST_SUITE_P(
         StationLineCase{StationEventKind::kPortBack, ExitCode::kFinished,
                         "14:02:11 COM5 can be opened again"},
         StationLineCase{StationEventKind::kPortBack, ExitCode::kNotLogged,
-                        "14:02:11 serial=FT12AB34 found as COM5"}));
+                        "14:02:11 serial=FT12AB34 found as COM5"},
+        // A name cannot forge a line of its own, nor act on the terminal.
+        StationLineCase{StationEventKind::kFinished, ExitCode::kFinished,
+                        "14:02:11 x\\n14:02:12 COM6 #4\\x1b[2J #3 finished: Firmware updated "
+                        "finished.",
+                        "x\n14:02:12 COM6 #4\x1b[2J"}));
 
 TEST(StationReport, RowsAndSummaryLineUpPerPort) {
   StationRow busy = RowOf("/dev/ttyUSB0", PortState::kFlashing, 3, 0);
@@ -1325,8 +1499,11 @@ TEST_F(StationLoop, APagerWhoseLogLineFailedStillCounts) {
   EXPECT_EQ(row.finished, 1);
   EXPECT_EQ(bench->Count(1, "e0"), 0);
   EXPECT_EQ(tally->Code(false), ExitCode::kNotLogged);
-  EXPECT_EQ(listener.notes,
-            Texts{"cannot append to the log " + dir.PathOf("missing/log.jsonl") + "."});
+  // Why, in the system's words.
+  ASSERT_EQ(listener.notes.size(), 1u);
+  EXPECT_TRUE(listener.notes[0].starts_with("cannot append to the log " +
+                                            dir.PathOf("missing/log.jsonl") + ": "));
+  EXPECT_TRUE(listener.notes[0].ends_with(" (its folder does not exist).")) << listener.notes[0];
 }
 
 }  // namespace

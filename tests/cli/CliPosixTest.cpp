@@ -1,8 +1,12 @@
 // The POSIX side of tarvex-flash: what a user who may not open a port is told,
 // the ports and adapters a sysfs tree lists, README's usage block (read from
-// the source tree, which the Windows build's tests under Wine do not see), and
-// a large file's digest against sha256sum's.
+// the source tree, which the Windows build's tests under Wine do not see), a
+// large file's digest against sha256sum's, and what a log may be.
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +14,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 
 #include <fmt/format.h>
@@ -22,6 +27,7 @@
 #include "cli/PortListing.h"
 #include "common/Sha256.h"
 #include "station/Advice.h"
+#include "station/TraceLog.h"
 #include "tests/support/HexText.h"
 
 namespace {
@@ -148,5 +154,102 @@ TEST(Sha256, LargeFileAsSha256sumHasIt) {
   ASSERT_EQ(::pclose(pipe), 0);
   EXPECT_EQ(Sha256Hex(bytes), printed);
 }
+
+// What a --log name may lead to: a file, or nothing yet, takes the lines;
+// anything else is refused as what it is, and nothing reaches it. None is
+// waited on: a FIFO with no reader would hold a blocking open for ever.
+struct LogTargetCase {
+  const char* name;
+  // Makes what the log's name leads to; descriptors the test holds open
+  // meanwhile (the far end of a line) go into the list.
+  std::function<std::string(const TempDir&, std::vector<int>&)> make;
+  // Why it is refused; empty when it takes the lines.
+  std::string reason;
+};
+
+void PrintTo(const LogTargetCase& c, std::ostream* out) { *out << c.name; }
+
+class LogTarget : public ::testing::TestWithParam<LogTargetCase> {};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A pseudo-terminal's far end held open, its line's name returned: a
+// pager's line, as far as the log can tell.
+std::string PagerLine(std::vector<int>& held) {
+  const int far_end = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (far_end < 0 || ::grantpt(far_end) != 0 || ::unlockpt(far_end) != 0) return "";
+  held.push_back(far_end);
+  return ::ptsname(far_end);
+}
+
+TEST_P(LogTarget, IsAFileOrIsRefusedAsWhatItIs) {
+  TempDir dir;
+  std::vector<int> held;
+  const std::string path = GetParam().make(dir, held);
+  const bool takes_lines = GetParam().reason.empty();
+  TraceLog log(path, "fw.hex", "00");
+  EXPECT_EQ(log.CanAppend(), takes_lines);
+  PortResult pager;
+  pager.port = "COM5";
+  pager.code = ExitCode::kFinished;
+  EXPECT_EQ(log.Append(pager), takes_lines);
+  if (takes_lines) {
+    EXPECT_NE(ReadFile(path).find("\"outcome\":\"finished\""), std::string::npos);
+  } else {
+    EXPECT_EQ(log.CannotAppendText(),
+              "cannot append to the log " + path + ": " + GetParam().reason + ".");
+  }
+  for (const int fd : held) {
+    char byte = 0;
+    EXPECT_LT(::read(fd, &byte, 1), 1) << "a byte reached the line";
+    ::close(fd);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, LogTarget,
+    ::testing::Values(
+        LogTargetCase{"NewFile", [](const TempDir& dir, auto&) { return dir.PathOf("day.jsonl"); },
+                      ""},
+        LogTargetCase{"FileWithLines",
+                      [](const TempDir& dir, auto&) { return dir.Write("day.jsonl", "{}\n"); }, ""},
+        LogTargetCase{"MissingFolder",
+                      [](const TempDir& dir, auto&) { return dir.PathOf("gone/day.jsonl"); },
+                      "No such file or directory (its folder does not exist)"},
+        LogTargetCase{"Folder", [](const TempDir& dir, auto&) { return dir.path().string(); },
+                      "it is a folder, not a file"},
+        LogTargetCase{"FifoWithoutReader",
+                      [](const TempDir& dir, auto&) {
+                        const std::string fifo = dir.PathOf("day.fifo");
+                        ::mkfifo(fifo.c_str(), 0600);
+                        return fifo;
+                      },
+                      "it is a FIFO (a named pipe), not a file"},
+        LogTargetCase{"Socket",
+                      [](const TempDir& dir, std::vector<int>& held) {
+                        sockaddr_un address{};
+                        address.sun_family = AF_UNIX;
+                        const std::string path = dir.PathOf("day.sock");
+                        path.copy(address.sun_path, sizeof address.sun_path - 1);
+                        held.push_back(::socket(AF_UNIX, SOCK_STREAM, 0));
+                        ::bind(held.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+                        return path;
+                      },
+                      "it is a socket, not a file"},
+        LogTargetCase{"DevNull", [](const TempDir&, auto&) { return std::string("/dev/null"); },
+                      "it is a device, not a file"},
+        LogTargetCase{"PagerLine", [](const TempDir&, auto& held) { return PagerLine(held); },
+                      "it is a serial port or a terminal, not a file"},
+        LogTargetCase{"LinkToAPagerLine",
+                      [](const TempDir& dir, auto& held) {
+                        const std::string link = dir.PathOf("ttyUSB0");
+                        std::filesystem::create_symlink(PagerLine(held), link);
+                        return link;
+                      },
+                      "it is a serial port or a terminal, not a file"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

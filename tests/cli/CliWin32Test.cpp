@@ -1,7 +1,8 @@
-// The Windows side of tarvex-flash: what closing its console window does.
-// Wine delivers no CTRL_CLOSE_EVENT (its console window just ends the
-// program, and no program may raise the event itself), so the handler is
-// called here as Windows would call it, on a thread of its own.
+// The Windows side of tarvex-flash: what closing its console window does
+// (Wine delivers no CTRL_CLOSE_EVENT: its console window just ends the
+// program, and no program may raise the event itself, so the handler is
+// called here as Windows would call it, on a thread of its own), one port
+// under its every name, and device names given as a log or a firmware file.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,9 @@
 
 #include "cli/Platform.h"
 #include "common/WideText_win32.h"
+#include "engine/Firmware.h"
+#include "link/PortList.h"
+#include "station/TraceLog.h"
 #include "tests/support/HexText.h"
 
 namespace {
@@ -84,5 +88,52 @@ TEST(ConsoleClose, HoldsTheProcessUntilEveryUpdateHasEnded) {
   EXPECT_TRUE(returned.load());
   EXPECT_FALSE(OnConsoleEvent(CTRL_CLOSE_EVENT + 100));
 }
+
+// One port, one name: every spelling Windows opens as COM7 is COM7, and is
+// refused as given twice before anything opens.
+TEST(OnePortOneName, EverySpellingOfAPortIsThatPort) {
+  for (const char* spelling : {"com7", "com07", "COM7:", R"(\\.\COM7)", R"(\\?\COM7)"}) {
+    EXPECT_EQ(PortIdentity(spelling), PortIdentity("COM7")) << spelling;
+  }
+  EXPECT_NE(PortIdentity("COM5"), PortIdentity("COM7"));
+  TempDir dir;
+  const std::string file =
+      dir.Write("fw.hex", HexFileText({HexRecordText(0, 0, Bytes(16)), kEndRecordLine}));
+  EXPECT_EQ(RunWithoutStandardHandles("-p COM7 -p COM7: \"" + file + "\""), 2u);
+  EXPECT_EQ(RunWithoutStandardHandles("-p COM7 -p \\\\?\\COM7 \"" + file + "\""), 2u);
+}
+
+// A name that opens a device, given as the log or as the firmware file: the
+// log is refused as what it is, the file as a device, and neither opened.
+struct DeviceNameCase {
+  const char* name;
+  const char* log_reason;
+  bool firmware_refused;
+};
+
+class DeviceName : public ::testing::TestWithParam<DeviceNameCase> {};
+
+TEST_P(DeviceName, IsNeitherALogNorAFirmwareFile) {
+  const DeviceNameCase& c = GetParam();
+  TraceLog log(c.name, "fw.hex", "00");
+  EXPECT_FALSE(log.CanAppend());
+  EXPECT_EQ(log.CannotAppendText(),
+            "cannot append to the log " + std::string(c.name) + ": " + c.log_reason + ".");
+  if (!c.firmware_refused) return;
+  ReadOnlyFile file;
+  EXPECT_EQ(LoadFirmwareFile(file, c.name, FileSharing::kSharedRead).reason,
+            std::string(c.name) + " is a device, not a firmware file.");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, DeviceName,
+    ::testing::Values(DeviceNameCase{"CON.hex", "it is the device CON, not a file", true},
+                      DeviceNameCase{"NUL.hex", "it is the device NUL, not a file", true},
+                      DeviceNameCase{"COM7", "it is the serial port COM7, not a file", true},
+                      DeviceNameCase{"COM7:", "it is the serial port COM7, not a file", true},
+                      DeviceNameCase{R"(\\.\COM7)", "it is the serial port COM7, not a file", true},
+                      DeviceNameCase{R"(\\?\COM7)", "it is the serial port COM7, not a file", true},
+                      // COM10 and above name files, but only a port was meant.
+                      DeviceNameCase{"com12", "it is the serial port COM12, not a file", false}));
 
 }  // namespace

@@ -68,7 +68,13 @@ struct FlashRun {
   int exit_code = -1;
   std::string out;
   std::string err;
+  // Killed after kRunLimit: it never ended by itself.
+  bool hung = false;
 };
+
+// Longer than any run here takes; a run still going then waits for
+// something that will not come.
+constexpr auto kRunLimit = std::chrono::seconds(60);
 
 class FlashCli : public ::testing::Test {
  protected:
@@ -79,7 +85,8 @@ class FlashCli : public ::testing::Test {
   Texts StartPagers(const std::vector<Texts>& options) {
     Texts lines;
     for (std::size_t i = 0; i < options.size(); ++i) {
-      const auto sub = dir.path() / ("pager" + std::to_string(i));
+      // Numbered on from the pagers already started, so each has its own files.
+      const auto sub = dir.path() / ("pager" + std::to_string(pagers.size()));
       std::filesystem::create_directories(sub);
       pagers.push_back(std::make_unique<PagerProcess>(sub.string()));
       lines.push_back(pagers.back()->Start(options[i]));
@@ -192,8 +199,9 @@ class FlashCli : public ::testing::Test {
       ExecFlasher(args);
     }
     int status = 0;
+    const auto limit = std::chrono::steady_clock::now() + kRunLimit;
     if (!when.empty()) {
-      while (::waitpid(pid, &status, WNOHANG) == 0) {
+      while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < limit) {
         if (ReadAll(err_path).find(when) != std::string::npos) {
           act(pid);
           break;
@@ -201,8 +209,22 @@ class FlashCli : public ::testing::Test {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
-    ::waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out_path), ReadAll(err_path)};
+    const bool hung = !EndedBy(pid, limit, status);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out_path), ReadAll(err_path),
+            hung};
+  }
+
+  // Waits for the program to end; kills it when it has not by `limit`.
+  static bool EndedBy(pid_t pid, std::chrono::steady_clock::time_point limit, int& status) {
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > limit) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
   }
 };
 
@@ -681,8 +703,25 @@ TEST_F(FlashCli, APortThatCannotBeOpenedIsNamed) {
   const FlashRun unlogged =
       Flash({"-p", dir.PathOf("no-such-tty"), "--log", dir.PathOf("no-dir/trace.log"), file});
   EXPECT_EQ(unlogged.exit_code, 2);
-  EXPECT_NE(unlogged.err.find("cannot append to the log"), std::string::npos) << unlogged.err;
+  EXPECT_NE(unlogged.err.find("cannot append to the log " + dir.PathOf("no-dir/trace.log") +
+                              ": No such file or directory (its folder does not exist)."),
+            std::string::npos)
+      << unlogged.err;
   EXPECT_EQ(unlogged.err.find("Can NOT Open"), std::string::npos) << unlogged.err;
+  // A file or a device that is no serial port is said to be none; a file,
+  // most likely the firmware, with the hint that the two were swapped.
+  const FlashRun swapped = Flash({"-p", file, file});
+  EXPECT_EQ(swapped.exit_code, 4);
+  EXPECT_NE(swapped.err.find(file + " is not a serial port.\n  It is a file: were the port and "
+                                    "the firmware file given the other way round?"),
+            std::string::npos)
+      << swapped.err;
+  EXPECT_EQ(ReadAll(file), FirmwareText(1));
+  const FlashRun null = Flash({"-p", "/dev/null", file});
+  EXPECT_EQ(null.exit_code, 4);
+  EXPECT_NE(null.err.find("Can NOT Open \"/dev/null\"\n  /dev/null is not a serial port.\n"),
+            std::string::npos)
+      << null.err;
   // A directory is not a port in use by another program.
   // An adapter that is not there is bad usage too, told with the ports that are.
   const FlashRun unknown = Flash({"-p", "serial=NO-SUCH-ADAPTER", file});
@@ -708,6 +747,238 @@ TEST_F(FlashCli, OnePortUnderTwoNamesIsRefusedBeforeAnythingIsSent) {
             std::string::npos)
       << run.err;
   EXPECT_EQ(pagers[0]->Commands(), Texts{});
+}
+
+// A log is a file. A pager's line pasted into --log is refused before any
+// port opens: the JSON would go down that line (its "f" puts a flashed
+// pager back into flash mode).
+TEST_F(FlashCli, ALogNamingAPagersLineIsRefusedBeforeAnyPortOpens) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(3));
+  const Texts lines = StartPagers({{}, {}});
+  const FlashRun run = Flash({"-p", lines[0], "--log", lines[1], file});
+  StopPagers();
+  EXPECT_EQ(run.exit_code, 2) << run.err;
+  EXPECT_NE(run.err.find("cannot append to the log " + lines[1] +
+                         ": it is a serial port or a terminal, not a file."),
+            std::string::npos)
+      << run.err;
+  for (const auto& pager : pagers) {
+    EXPECT_EQ(pager->Commands(), Texts{});
+    EXPECT_EQ(pager->Events("ERR"), Texts{});
+  }
+}
+
+// A FIFO with no reader would hold an open for ever: one given as the log
+// is refused at once, one put in the log's place during a run costs that
+// pager's line only, and the run ends.
+TEST_F(FlashCli, ALogThatIsOrBecomesAFifoNeverHoldsTheRun) {
+  const std::string hex = FirmwareText(3);
+  const std::string file = dir.Write("fw.hex", hex);
+  const std::string fifo = dir.PathOf("trace.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string log = dir.PathOf("station.log");
+  const FlashRun given = Flash({"-p", StartPagers({{}})[0], "--log", fifo, file});
+  const Texts lines = StartPagers({{}, BenchOf(1, 0, {"--attach-after", "4000"})});
+  const FlashRun swapped = FlashActingAt(
+      {"--station", "-p", lines[0], "-p", lines[1], "--count", "2", "--log", log, file},
+      "#1 finished", [&](pid_t) {
+        std::filesystem::remove(log);
+        ::mkfifo(log.c_str(), 0600);
+      });
+  StopPagers();
+  EXPECT_FALSE(given.hung);
+  EXPECT_EQ(given.exit_code, 2) << given.err;
+  EXPECT_NE(given.err.find(": it is a FIFO (a named pipe), not a file."), std::string::npos)
+      << given.err;
+  EXPECT_EQ(pagers[0]->Commands(), Texts{});
+  EXPECT_FALSE(swapped.hung);
+  EXPECT_EQ(swapped.exit_code, 11) << swapped.err;
+  EXPECT_NE(swapped.err.find("#2 finished"), std::string::npos) << swapped.err;
+  EXPECT_NE(swapped.err.find("cannot append to the log " + log + ": it is a FIFO"),
+            std::string::npos)
+      << swapped.err;
+  EXPECT_EQ(pagers[2]->ProgrammedImage(), ImageOfHex(hex));
+}
+
+// A log another program keeps locked: the pager's line waits for it, but a
+// stop ends the run within a second all the same, and says what the log did.
+TEST_F(FlashCli, AStopEndsTheRunWithinASecondWhateverTheLogDoes) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(3));
+  const std::string log = dir.Write("station.log", "");
+  const int holder = ::open(log.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  const Texts lines = StartPagers({{}});
+  auto stopped = std::chrono::steady_clock::now();
+  const FlashRun run =
+      FlashActingAt({"--station", "-b", "9600", "-p", lines[0], "--log", log, file}, "#1 connected",
+                    [&](pid_t pid) {
+                      // Time enough for the update to end and its line to wait for the lock.
+                      std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+                      stopped = std::chrono::steady_clock::now();
+                      ::kill(pid, SIGINT);
+                    });
+  const auto to_end = std::chrono::steady_clock::now() - stopped;
+  ::close(holder);
+  StopPagers();
+  EXPECT_FALSE(run.hung);
+  // Within a second, with room for a loaded machine.
+  EXPECT_LT(to_end, std::chrono::seconds(3));
+  EXPECT_EQ(run.exit_code, 130) << run.err;
+  EXPECT_NE(run.err.find("cannot append to the log " + log + ": another program holds it locked."),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(ReadAll(log), "");
+  const Texts commands = pagers[0]->Commands();
+  ASSERT_FALSE(commands.empty());
+  EXPECT_EQ(commands.back(), "q");
+}
+
+// Names from outside reach the terminal as text, and the log and the JSON
+// lines keep them whole: two files whose names differ in a byte that is not
+// UTF-8 leave two names.
+TEST_F(FlashCli, NamesAreShownAsTextAndLoggedWhole) {
+  const std::string hex = FirmwareText(3);
+  const std::string first = dir.Write("fw\xfe.hex", hex);
+  const std::string second = dir.Write("fw\xff.hex", hex);
+  const std::string log = dir.PathOf("trace.jsonl");
+  const Texts lines = StartPagers({{}});
+  const std::string forged = "\nfake: Firmware updated finished.";
+  const std::string port = dir.PathOf("pager\x1b]0;pwned\x07" + forged);
+  std::filesystem::create_symlink(lines[0], port);
+  const FlashRun shown = Flash({"-p", port, "--log", log, first});
+  const FlashRun as_json = Flash({"--json", "-p", port, "--log", log, second});
+  const FlashRun missing = Flash({"-p", port + "-gone", second});
+  StopPagers();
+  EXPECT_EQ(shown.exit_code, 0) << shown.err;
+  for (const FlashRun* run : {&shown, &missing}) {
+    EXPECT_EQ(run->err.find('\x1b'), std::string::npos) << run->err;
+    EXPECT_EQ(run->err.find(forged), std::string::npos) << run->err;
+  }
+  const std::string visible =
+      dir.PathOf("pager\\x1b]0;pwned\\x07\\nfake: Firmware updated finished.");
+  EXPECT_NE(shown.err.find(visible + ": Firmware updated finished."), std::string::npos)
+      << shown.err;
+  EXPECT_NE(missing.err.find("Can NOT Open \"" + visible + "-gone\""), std::string::npos)
+      << missing.err;
+  const Texts logged = Lines(ReadAll(log));
+  ASSERT_EQ(logged.size(), 2u);
+  const auto one = nlohmann::json::parse(logged[0]);
+  const auto two = nlohmann::json::parse(logged[1]);
+  EXPECT_EQ(one.at("file"), dir.PathOf("fw\\xfe.hex"));
+  EXPECT_EQ(two.at("file"), dir.PathOf("fw\\xff.hex"));
+  EXPECT_TRUE(two.at("file_bytes").get<std::string>().ends_with("6677ff2e686578"));
+  EXPECT_EQ(one.at("port"), port);
+  const auto start = nlohmann::json::parse(Lines(as_json.out).front());
+  EXPECT_EQ(start.at("file_bytes"), two.at("file_bytes"));
+}
+
+// What a station run meets on a day at the bench, on its log and on its
+// lines: each run ends by itself, says what happened, and counts a pager
+// finished only when it was.
+
+TEST_F(FlashCli, StationGoesOnWhenTheLogsFolderIsDeleted) {
+  const std::string hex = FirmwareText(3);
+  const std::string file = dir.Write("fw.hex", hex);
+  const std::string folder = dir.PathOf("logs");
+  std::filesystem::create_directories(folder);
+  const std::string log = folder + "/day.jsonl";
+  const Texts lines = StartPagers({{}, BenchOf(1, 0, {"--attach-after", "4000"})});
+  const FlashRun run = FlashActingAt(
+      {"--station", "-p", lines[0], "-p", lines[1], "--count", "2", "--log", log, file},
+      "#1 finished", [&](pid_t) { std::filesystem::remove_all(folder); });
+  StopPagers();
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.exit_code, 11) << run.err;
+  EXPECT_NE(run.err.find("cannot append to the log " + log +
+                         ": No such file or directory (its folder does not exist)."),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(Count(run.err, " finished: Firmware updated finished."), 2) << run.err;
+  EXPECT_EQ(pagers[1]->ProgrammedImage(), ImageOfHex(hex));
+  // The folder is not made again behind the user's back.
+  EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+// A log that cannot grow: under a file-size limit (ulimit -f) below its
+// size from the start, and a disk that fills up during the run, emulated by
+// a limit that leaves room for one more line (no file system of our own to
+// fill here). Every pager is flashed all the same; each line is whole or
+// not there, and each one missing is told.
+struct LogRoom {
+  const char* name;
+  int lines;  // whole lines the limit leaves room for
+};
+
+void PrintTo(const LogRoom& c, std::ostream* out) { *out << c.name; }
+
+class StationLogRoom : public FlashCli, public ::testing::WithParamInterface<LogRoom> {};
+
+TEST_P(StationLogRoom, EveryPagerIsFlashedAndEveryLineWholeOrTold) {
+  const std::string hex = FirmwareText(3);
+  const std::string file = dir.Write("fw.hex", hex);
+  // Earlier days' lines, so that the limit leaves stdout and stderr room.
+  std::string earlier;
+  while (earlier.size() < 32768) earlier += "{\"outcome\":\"finished\",\"number\":0}\n";
+  const std::string log = dir.Write("day.jsonl", earlier);
+  // A station's line is between 300 and 600 bytes long here.
+  const rlim_t limit = earlier.size() + 600 * GetParam().lines;
+  const Texts lines = StartPagers({BenchOf(1, 0), BenchOf(1, 0, {"--attach-after", "2000"})});
+  const FlashRun run = FlashLimited(
+      {"--station", "-p", lines[0], "-p", lines[1], "--count", "2", "--log", log, file}, limit);
+  StopPagers();
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.exit_code, 11) << run.err;
+  for (const auto& pager : pagers) EXPECT_EQ(pager->ProgrammedImage(), ImageOfHex(hex));
+  const std::string after = ReadAll(log);
+  ASSERT_TRUE(after.starts_with(earlier));
+  const Texts added = Lines(after.substr(earlier.size()));
+  EXPECT_EQ(added.size(), static_cast<std::size_t>(GetParam().lines));
+  for (const std::string& line : added) {
+    EXPECT_GT(line.size(), 300u);
+    EXPECT_EQ(nlohmann::json::parse(line).at("outcome"), "finished");
+  }
+  EXPECT_EQ(Count(run.err, ": File too large."), 2 - GetParam().lines) << run.err;
+  EXPECT_EQ(Count(run.err, " finished: Firmware updated finished."), 2) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, StationLogRoom,
+                         ::testing::Values(LogRoom{"FileSizeLimitBelowTheLog", 0},
+                                           LogRoom{"FullDiskEmulatedByAFileSizeLimit", 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The emulator killed in the middle of an update and started again on the
+// same link, as a pseudo-terminal gone and back: the pager on it then failed,
+// and the next one is flashed once the line is back.
+TEST_F(FlashCli, StationSeesALineGoAndComeBack) {
+  const std::string hex = FirmwareText(200);
+  const std::string file = dir.Write("fw.hex", hex);
+  const std::string log = dir.PathOf("station.log");
+  const std::string link = dir.PathOf("pager-line");
+  StartPagers({{"--link", link, "--pace"}});
+  const FlashRun run = FlashActingAt(
+      {"--station", "-b", "2400", "-p", link, "--count", "1", "--log", log, file}, "#1 connected",
+      [&](pid_t) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        pagers[0]->Kill();
+        // Back once the bench has found it gone; the next pager
+        // comes once it has seen the cable empty.
+        for (int i = 0;
+             i < 500 && ReadAll(err_path).find(" cannot be opened: ") == std::string::npos; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        StartPagers({BenchOf(1, 0, {"--link", link, "--attach-after", "5000"})});
+      });
+  EXPECT_TRUE(pagers[1]->Stop());  // the first was killed
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.exit_code, 10) << run.err;  // the first failure: the port lost
+  EXPECT_NE(run.err.find("#1 failed, port-lost"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("#2 finished: Firmware updated finished."), std::string::npos) << run.err;
+  EXPECT_EQ(Count(run.err, " finished: "), 1) << run.err;
+  EXPECT_NE(run.err.find(link + " cannot be opened: Can NOT Open"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(link + " can be opened again"), std::string::npos) << run.err;
+  std::set<int> numbers;
+  EXPECT_EQ(LoggedPagers(log, &numbers), (std::multiset<std::string>{"port-lost", "finished"}));
+  EXPECT_EQ(pagers[1]->ProgrammedImage(), ImageOfHex(hex));
 }
 
 }  // namespace

@@ -183,13 +183,15 @@ TEST_F(LineUpdate, OverlappingRecordsAreRefusedBeforeAnyCommand) {
 TEST_F(LineUpdate, PipeOrDeviceAsTheFileIsRefusedAtOnce) {
   const std::string fifo = dir.PathOf("fw.fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::string& path : {fifo, std::string("/dev/null")}) {
+  // A device is said to be one, as Windows says it of NUL and CON.
+  const std::pair<std::string, std::string> refusals[] = {
+      {fifo, "The file cannot be opened: not a regular file."},
+      {"/dev/null", "/dev/null is a device, not a firmware file."}};
+  for (const auto& [path, reason] : refusals) {
     SCOPED_TRACE(path);
     gui.boxes.clear();
     UpdateFile({}, path);
-    EXPECT_EQ(
-        gui.Texts(),
-        Texts{"Unable to open the HEX file.\nThe file cannot be opened: not a regular file."});
+    EXPECT_EQ(gui.Texts(), Texts{"Unable to open the HEX file.\n" + reason});
     EXPECT_EQ(pager.Commands(), Texts{});
   }
 }

@@ -119,6 +119,25 @@ if [[ $mode == one ]]; then
   [[ $code == 2 ]] || fail "one port under two names: exit code $code, expected 2"
   grep -qF 'the port COM5 is given twice (also as \\.\COM5)' "$work/err" ||
     fail "one port under two names: $(cat "$work/err")"
+  # Every spelling that opens COM5 is COM5.
+  for spelling in 'COM5:' '\\?\COM5' com05; do
+    code=0
+    wine "$exe" -p COM5 -p "$spelling" "$(winepath -w "$hex")" >"$work/out" 2>"$work/err" || code=$?
+    [[ $code == 2 ]] || fail "COM5 and $spelling: exit code $code, expected 2"
+    grep -qF "the port COM5 is given twice (also as $spelling)" "$work/err" ||
+      fail "COM5 and $spelling: $(cat "$work/err")"
+  done
+  # A port given as the log is refused before any port opens, a device as
+  # the firmware file before it is read.
+  code=0
+  wine "$exe" -p COM5 --log COM6 "$(winepath -w "$hex")" >"$work/out" 2>"$work/err" || code=$?
+  [[ $code == 2 ]] || fail "COM6 as the log: exit code $code, expected 2"
+  grep -qF "cannot append to the log COM6: it is the serial port COM6, not a file." "$work/err" ||
+    fail "COM6 as the log: $(cat "$work/err")"
+  code=0
+  wine "$exe" -p COM5 CON.hex >"$work/out" 2>"$work/err" || code=$?
+  [[ $code == 3 ]] || fail "CON.hex: exit code $code, expected 3"
+  grep -qF "CON.hex is a device, not a firmware file." "$work/err" || fail "CON.hex: $(cat "$work/err")"
 fi
 
 if [[ $mode == names ]]; then
@@ -151,6 +170,7 @@ if [[ $mode == names ]]; then
     code=$?
   bash "$tools/pager-on-com.sh" stop "$prefix" com5
   [[ $code == 3 ]] || fail "a file named like a device: exit code $code, expected 3: $(cat "$work/err")"
-  grep -q "not a regular file" "$work/err" || fail "stderr does not say why: $(cat "$work/err")"
+  grep -q "com5.hex is a device, not a firmware file." "$work/err" ||
+    fail "stderr does not say why: $(cat "$work/err")"
 fi
 echo PASS
