@@ -444,7 +444,7 @@ ReplyClass UpdateFlow::EraseFlash() {
   return AwaitReply(kCmdErase);
 }
 
-void UpdateFlow::PumpBeforeRecord() {
+void UpdateFlow::PumpWhileTheRecordGoes() {
   const std::uint32_t now = clock_.TickCount();
   if (pumped_for_records_ && ElapsedMs(last_record_pump_, now) < kRecordPumpSpacingMs) return;
   pumped_for_records_ = true;
@@ -453,7 +453,6 @@ void UpdateFlow::PumpBeforeRecord() {
 }
 
 ReplyClass UpdateFlow::SendPackage() {
-  PumpBeforeRecord();
   RecordStart = Image.Position();
   ReadFailed = false;
   const std::size_t head = Image.Read(RecordBuffer, kRecordHeadChars);
@@ -476,6 +475,7 @@ ReplyClass UpdateFlow::SendPackage() {
   StartCommand();
   comm_.WriteByte(&kCmdSend);
   comm_.WriteBuffer(Bytes(RecordBuffer), total - kLineEndChars);
+  PumpWhileTheRecordGoes();
   const bool resend = ResendCount > 0;
   if (!resend) ++records_sent_;
   if (observer_ != nullptr) observer_->OnRecord(records_sent_, resend, GetProgress());

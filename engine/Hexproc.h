@@ -73,9 +73,8 @@ constexpr std::uint32_t kReplyLimitMs = 1300;
 constexpr std::uint32_t kPollSpacingMs = 96;
 constexpr std::uint32_t kPollSleepStepMs = 8;
 constexpr std::uint32_t kExitPauseMs = 100;
-// Between records the window's events are pumped when this long has passed
-// since the last pump: often enough that it never looks hung, seldom enough
-// that the pump costs the line nothing.
+// The window's events are pumped with a record when this long has passed
+// since the last pump: often enough that it never looks hung.
 constexpr std::uint32_t kRecordPumpSpacingMs = 50;
 // After the reopen at the new rate: some adapters (FTDI) leave a stray byte
 // behind a rate change a few milliseconds later. It is waited for here and
@@ -190,8 +189,11 @@ class UpdateFlow {
   // Why the HEX file was refused, shown on the box's second line.
   std::string FileFailReason;
 
-  // Events are pumped before a record once this long has passed.
-  void PumpBeforeRecord();
+  // Pumps the window's events once kRecordPumpSpacingMs has passed since
+  // the last pump, while a record just written is on the line: its reply
+  // cannot come for the tens of milliseconds the record takes there, so
+  // the pump (and the repaint it brings) costs the update no time.
+  void PumpWhileTheRecordGoes();
 
   TDComm& comm_;
   const IUpdateSettings& settings_;

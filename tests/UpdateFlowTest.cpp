@@ -102,7 +102,7 @@ TEST_F(FlowTest, ProgressIsCompleteWhenTheFinishedBoxShows) {
   Run(TwoRecordFile());
   EXPECT_EQ(at_box, 100);
   ASSERT_FALSE(seen.empty());
-  EXPECT_EQ(seen.front(), 0);
+  EXPECT_LT(seen.front(), 100);
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
   EXPECT_EQ(flow.GetProgress(), 0);  // the file is closed again
 }
@@ -181,8 +181,14 @@ TEST_F(FlowTest, EventsArePumpedBetweenRecordsEveryFewTensOfMilliseconds) {
   records.push_back(kEndRecordLine);
   pager.respond = [](const SentCommand&, int) { return PagerReply::Ack(10); };
   std::vector<std::uint32_t> pumps;
-  gui.on_pump = [&] { pumps.push_back(clock.Now()); };
+  // Each while a record just written is on the line, where it costs nothing.
+  std::string last_sent;
+  gui.on_pump = [&] {
+    pumps.push_back(clock.Now());
+    last_sent += pager.CommandTexts().back().substr(0, 1);
+  };
   Run(dir.Write("fw.hex", HexFileText(records)));
+  EXPECT_EQ(last_sent, std::string(pumps.size(), 's'));
   ASSERT_GE(pumps.size(), 5u);
   for (std::size_t i = 1; i < pumps.size(); ++i) {
     EXPECT_GE(pumps[i] - pumps[i - 1], kRecordPumpSpacingMs);
