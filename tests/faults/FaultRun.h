@@ -95,8 +95,9 @@ struct RunPlan {
   std::vector<std::string> records;
   std::int32_t resend_times = 3;
   // When set, the pager is stopped, and the line with it, at the first event
-  // pump after the host has written this many commands: the host is then
-  // waiting for the reply to that command.
+  // pump after the host has written this many commands and then read the
+  // line once in vain: the host is then waiting for the reply to that
+  // command, which the pager has had.
   std::size_t hang_up_after_commands = 0;
   // How long the host stays away from the line after each reply it reads.
   std::chrono::milliseconds host_pause_after_reply{0};
@@ -126,7 +127,8 @@ inline RunResult RunAgainstPager(const RunPlan& plan) {
     bool hung_up = false;
     gui.on_pump = [&] {
       if (plan.hang_up_after_commands != 0 && !hung_up &&
-          recorder.commands.size() == plan.hang_up_after_commands) {
+          recorder.commands.size() == plan.hang_up_after_commands &&
+          recorder.empty_reads_since_write > 0) {
         hung_up = true;
         pager.Stop();
       }

@@ -16,6 +16,8 @@ class LineRecorder {
  public:
   // The commands the host wrote, in order; "s" and its record are one.
   std::vector<std::string> commands;
+  // Reads that brought nothing since the host last wrote: it is waiting.
+  int empty_reads_since_write = 0;
   int opens = 0;
   int closes = 0;
   int open_devices = 0;
@@ -52,10 +54,12 @@ class LineRecorder {
     bool Read(std::uint8_t* data, std::uint32_t count, std::uint32_t& done) override {
       const bool read = real_->Read(data, count, done);
       if (read && done > 0) std::this_thread::sleep_for(recorder_.pause_after_read);
+      if (done == 0) ++recorder_.empty_reads_since_write;
       return read;
     }
     bool Write(const std::uint8_t* data, std::uint32_t count, std::uint32_t& done) override {
       const std::string bytes(reinterpret_cast<const char*>(data), count);
+      recorder_.empty_reads_since_write = 0;
       // A record follows its "s" in a write of its own.
       if (!recorder_.commands.empty() && recorder_.commands.back() == "s" && !bytes.empty() &&
           bytes[0] == ':') {
