@@ -38,9 +38,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_hexgen: %s\n", error.c_str());
     return 1;
   }
-  std::printf("%s: %u data records, %u bytes of data, %llu bytes; line bound %.3f s at 9600 bit/s\n",
-              path.c_str(), records, records * kImageRecordBytes,
-              static_cast<unsigned long long>(ImageFileBytes(records)),
-              ComputeLineBound(records, 9600).seconds);
+  std::printf(
+      "%s: %u data records, %u bytes of data, %llu bytes; line bound %.3f s at 9600 bit/s\n",
+      path.c_str(), records, records * kImageRecordBytes,
+      static_cast<unsigned long long>(ImageFileBytes(records)),
+      ComputeLineBound(records, 9600).seconds);
   return 0;
 }
