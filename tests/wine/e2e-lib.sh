@@ -4,9 +4,9 @@
 # the pager emulator behind COM1/COM2, the program in a directory of its own,
 # key strokes with xdotool, and tarvex-probe.exe to read the window.
 #
-# Sourced by tests/wine/run-e2e.sh and tools/demo/run-demo.sh. Call e2e_init
-# first; e2e_cleanup (which e2e_init installs as the EXIT trap) stops every
-# process started here.
+# Sourced by the Wine end-to-end tests, the demos and bench/window-span.sh.
+# Call e2e_init first; e2e_cleanup (which e2e_init installs as the EXIT
+# trap) stops every process started here.
 
 E2E_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -317,4 +317,77 @@ e2e_cleanup() {
     wait "$E2E_XVFB_PID" 2>/dev/null
   fi
   exit "$status"
+}
+
+# ---------------------------------------------------------------------------
+# Cases, as run-e2e.sh and run-bench-e2e.sh run them: each case_NAME function
+# checks with fail/expect and ends with report; the script names its cases
+# with run_case and ends with e2e_summary. The names given with --only are in
+# the script's array `only`; e2e_case_cleanup, which the script defines,
+# stops whatever a case left running.
+
+passed=0
+failed=0
+problems=()
+case_start=$SECONDS
+
+# e2e_fresh_work_dir SCRIPT DIR: empties DIR, but only a work folder of an
+# earlier run (or an empty one).
+e2e_fresh_work_dir() {
+  local script=$1 dir=$2
+  if [[ -d $dir && -n $(ls -A "$dir") && ! -f $dir/driver.log ]]; then
+    echo "$script: $dir is not a work folder of an earlier run; not emptying it" >&2
+    exit 2
+  fi
+  rm -rf "$dir"
+}
+
+fail() {
+  problems+=("$*")
+  e2e_note "problem: $*"
+}
+
+# expect WHAT GOT WANT
+expect() {
+  [[ $2 == "$3" ]] || fail "$1: got '$2', want '$3'"
+}
+
+# report NAME: PASS or FAIL with what went wrong since the last report.
+report() {
+  if ((${#problems[@]} == 0)); then
+    echo "PASS $1 ($((SECONDS - case_start)) s)"
+    ((passed++))
+  else
+    echo "FAIL $1 ($((SECONDS - case_start)) s)"
+    printf '     %s\n' "${problems[@]}"
+    ((failed++))
+  fi
+  problems=()
+  case_start=$SECONDS
+}
+
+# shellcheck disable=SC2154 # `only` is the script's array of --only names.
+wanted() {
+  ((${#only[@]} == 0)) && return 0
+  local name
+  for name in "${only[@]}"; do [[ $name == "$1" ]] && return 0; done
+  return 1
+}
+
+run_case() {
+  local name=$1
+  wanted "$name" || return 0
+  e2e_note "=== case $name"
+  case_start=$SECONDS
+  "case_$name" || { fail "stopped early"; report "$name"; }
+  ((${#problems[@]} == 0)) || report "$name"
+  e2e_app_kill
+  e2e_case_cleanup
+}
+
+# The last lines, and the exit status: 0 only when every case passed.
+e2e_summary() {
+  echo "(${SECONDS}s in all; logs in $E2E_WORK)"
+  echo "$passed passed, $failed failed"
+  ((failed == 0 && passed > 0))
 }

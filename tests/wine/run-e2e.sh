@@ -48,12 +48,7 @@ shots=${shots:-$build/screenshots}
 # shellcheck source=tests/wine/e2e-lib.sh
 source "$root/tests/wine/e2e-lib.sh"
 
-# Only a folder of an earlier run (or an empty one) is emptied.
-if [[ -d $work && -n $(ls -A "$work") && ! -f $work/driver.log ]]; then
-  echo "run-e2e.sh: $work is not a work folder of an earlier run; not emptying it" >&2
-  exit 2
-fi
-rm -rf "$work"
+e2e_fresh_work_dir run-e2e.sh "$work"
 e2e_init "$root" "$build" "$pagersim" "$prefix" "$work" "$probe_exe"
 e2e_require Xvfb xdotool import convert wine wineserver python3
 e2e_build_probe
@@ -71,35 +66,6 @@ mkdir -p "$files" "$shots"
 # transfers: both with an extended address record and a short last record.
 sample=$root/samples/pager-demo.hex
 python3 "$root/samples/make-sample-hex.py" --size 600 --seed 0x1234 --out "$files/update.hex"
-
-passed=0
-failed=0
-problems=()
-
-fail() {
-  problems+=("$*")
-  e2e_note "problem: $*"
-}
-
-# expect WHAT GOT WANT
-expect() {
-  [[ $2 == "$3" ]] || fail "$1: got '$2', want '$3'"
-}
-
-# report NAME: PASS or FAIL with what went wrong since the last report.
-report() {
-  local name=$1
-  if ((${#problems[@]} == 0)); then
-    echo "PASS $name ($((SECONDS - case_start)) s)"
-    ((passed++))
-  else
-    echo "FAIL $name ($((SECONDS - case_start)) s)"
-    printf '     %s\n' "${problems[@]}"
-    ((failed++))
-  fi
-  problems=()
-  case_start=$SECONDS
-}
 
 # The exact bytes of a file, escaped, for comparing with an expectation.
 bytes_of() {
@@ -606,27 +572,12 @@ case_pulled() {
   report "emulator gone mid-update: \"No response...\" saying the port was lost; the next update on COM1 finishes"
 }
 
-wanted() {
-  ((${#only[@]} == 0)) && return 0
-  local name
-  for name in "${only[@]}"; do [[ $name == "$1" ]] && return 0; done
-  return 1
-}
-
-run_case() {
-  local name=$1
-  wanted "$name" || return 0
-  e2e_note "=== case $name"
-  case_start=$SECONDS
-  "case_$name" || { fail "stopped early"; report "$name"; }
-  ((${#problems[@]} == 0)) || report "$name"
-  # Whatever the case left running.
-  e2e_app_kill
+# Whatever a case left running.
+e2e_case_cleanup() {
   e2e_pager_stop com1 2>/dev/null
   e2e_pager_stop com2 2>/dev/null
   e2e_pager_stop com12 2>/dev/null
 }
-
 
 run_case normal
 run_case settings
@@ -638,6 +589,4 @@ run_case absent
 run_case names
 run_case pulled
 
-echo "(${SECONDS}s in all; logs in $work)"
-echo "$passed passed, $failed failed"
-((failed == 0 && passed > 0))
+e2e_summary

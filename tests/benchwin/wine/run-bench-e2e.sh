@@ -54,12 +54,7 @@ shots=${shots:-$build/screenshots}
 # shellcheck source=tests/wine/e2e-lib.sh
 source "$root/tests/wine/e2e-lib.sh"
 
-# Only a folder of an earlier run (or an empty one) is emptied.
-if [[ -d $work && -n $(ls -A "$work") && ! -f $work/driver.log ]]; then
-  echo "run-bench-e2e.sh: $work is not a work folder of an earlier run; not emptying it" >&2
-  exit 2
-fi
-rm -rf "$work"
+e2e_fresh_work_dir run-bench-e2e.sh "$work"
 e2e_init "$root" "$build" "$pagersim" "$prefix" "$work" "$probe_exe"
 # The library drives a window program and reads it with a probe: this one.
 E2E_EXE=$exe
@@ -74,32 +69,6 @@ mkdir -p "$files" "$shots"
 sample=$root/samples/pager-demo.hex
 # A short image for the run of four pagers.
 python3 "$root/samples/make-sample-hex.py" --size 600 --seed 0x2323 --out "$files/short.hex"
-
-passed=0
-failed=0
-problems=()
-
-fail() {
-  problems+=("$*")
-  e2e_note "problem: $*"
-}
-
-expect() {
-  [[ $2 == "$3" ]] || fail "$1: got '$2', want '$3'"
-}
-
-report() {
-  if ((${#problems[@]} == 0)); then
-    echo "PASS $1 ($((SECONDS - case_start)) s)"
-    ((passed++))
-  else
-    echo "FAIL $1 ($((SECONDS - case_start)) s)"
-    printf '     %s\n' "${problems[@]}"
-    ((failed++))
-  fi
-  problems=()
-  case_start=$SECONDS
-}
 
 same_data() {
   cmp -s <(python3 "$E2E_LIB_DIR/hexdata.py" "$1") <(python3 "$E2E_LIB_DIR/hexdata.py" "$2")
@@ -328,20 +297,7 @@ case_badline() {
   report "a bad command line: a box naming the fault, and no window"
 }
 
-wanted() {
-  ((${#only[@]} == 0)) && return 0
-  local name
-  for name in "${only[@]}"; do [[ $name == "$1" ]] && return 0; done
-  return 1
-}
-
-run_case() {
-  wanted "$1" || return 0
-  e2e_note "=== case $1"
-  case_start=$SECONDS
-  "case_$1" || { fail "stopped early"; report "$1"; }
-  ((${#problems[@]} == 0)) || report "$1"
-  e2e_app_kill
+e2e_case_cleanup() {
   e2e_pager_stop com5 2>/dev/null
   e2e_pager_stop com6 2>/dev/null
 }
@@ -352,6 +308,4 @@ run_case close
 run_case choose
 run_case badline
 
-echo "(${SECONDS}s in all; logs in $work)"
-echo "$passed passed, $failed failed"
-((failed == 0 && passed > 0))
+e2e_summary
