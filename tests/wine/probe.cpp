@@ -36,17 +36,20 @@
 
 namespace {
 
+using probe::Arg;
+using probe::BoxContent;
 using probe::Capture;
 using probe::ClassOf;
 using probe::kPollMs;
 using probe::kSendTimeoutMs;
+using probe::ReadBox;
+using probe::RectText;
 using probe::TextOf;
 using probe::Utf8;
 using probe::WaitFor;
 
 constexpr char kMainClass[] = "TFmMain";
 constexpr char kMainCaption[] = "Tarvex Flasher";
-constexpr char kDialogClass[] = "#32770";
 constexpr char kPopupMenuClass[] = "#32768";
 constexpr int kIdFileName = 301;
 constexpr int kIdUpdate = 302;
@@ -72,78 +75,16 @@ std::string Escaped(const std::string& text) {
   return out;
 }
 
-struct BoxSearch {
-  HWND owner;
-  bool want_message_box;
-  HWND found;
-};
-
-bool HasChildOfClass(HWND parent, const char* class_name) {
-  return FindWindowExA(parent, nullptr, class_name, nullptr) != nullptr;
-}
-
-// A message box is a dialog with buttons and static text but no edit box or
-// combo box; the file-open dialog has both.
-bool IsMessageBox(HWND dialog) {
-  return HasChildOfClass(dialog, "Button") && HasChildOfClass(dialog, "Static") &&
-         !HasChildOfClass(dialog, "Edit") && !HasChildOfClass(dialog, "ComboBox") &&
-         !HasChildOfClass(dialog, "ComboBoxEx32");
-}
-
-BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<BoxSearch*>(param);
-  if (!IsWindowVisible(window) || ClassOf(window) != kDialogClass) return TRUE;
-  if (search->owner != nullptr && GetWindow(window, GW_OWNER) != search->owner) return TRUE;
-  if (IsMessageBox(window) != search->want_message_box) return TRUE;
-  search->found = window;
-  return FALSE;
-}
-
 // A visible dialog of the program: with a main window, one it owns.
-HWND FindOpenDialog(bool message_box) {
-  BoxSearch search{MainWindow(), message_box, nullptr};
-  EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-struct BoxContent {
-  std::string caption;
-  std::string text;
-  std::vector<std::string> buttons;
-  HWND ok = nullptr;
-};
-
-BOOL CALLBACK CollectBoxChild(HWND child, LPARAM param) {
-  auto* box = reinterpret_cast<BoxContent*>(param);
-  const std::string cls = ClassOf(child);
-  if (cls == "Static") {
-    // The icon is a static control too, with no text.
-    if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) return TRUE;
-    const std::string text = TextOf(child);
-    if (!text.empty()) box->text += box->text.empty() ? text : "\n" + text;
-  } else if (cls == "Button" && IsWindowVisible(child)) {
-    box->buttons.push_back(TextOf(child));
-    if (GetDlgCtrlID(child) == IDOK) box->ok = child;
-  }
-  return TRUE;
-}
-
-BoxContent ReadBox(HWND box) {
-  BoxContent content;
-  content.caption = TextOf(box);
-  EnumChildWindows(box, CollectBoxChild, reinterpret_cast<LPARAM>(&content));
-  return content;
-}
-
-std::string RectText(HWND window);
+HWND FindOpenDialog(bool message_box) { return probe::FindDialog(MainWindow(), message_box); }
 
 void PrintBox(HWND box) {
   const BoxContent content = ReadBox(box);
   std::printf("caption=%s\n", Escaped(content.caption).c_str());
   std::printf("text=%s\n", Escaped(content.text).c_str());
   std::string buttons;
-  for (const std::string& button : content.buttons) {
-    buttons += (buttons.empty() ? "" : ",") + button;
+  for (const auto& button : content.buttons) {
+    buttons += (buttons.empty() ? "" : ",") + button.first;
   }
   std::printf("buttons=%s\n", buttons.c_str());
   std::printf("rect=%s\n", RectText(box).c_str());
@@ -156,15 +97,6 @@ int ProgressPosition(HWND main) {
     return -1;
   }
   return static_cast<int>(position);
-}
-
-std::string RectText(HWND window) {
-  RECT r{};
-  GetWindowRect(window, &r);
-  char text[64];
-  std::snprintf(text, sizeof text, "%ld,%ld,%ld,%ld", r.left, r.top, r.right - r.left,
-                r.bottom - r.top);
-  return text;
 }
 
 int Main(HWND main) {
@@ -232,16 +164,15 @@ int PressOk(DWORD wait_ms) {
     std::printf("box=none\n");
     return 1;
   }
-  const BoxContent content = ReadBox(box);
   PrintBox(box);
-  if (content.ok == nullptr) {
-    std::printf("ok=missing\n");
-    return 1;
+  for (const auto& [text, button] : ReadBox(box).buttons) {
+    if (GetDlgCtrlID(button) != IDOK) continue;
+    const bool closed = probe::Click(box, button, wait_ms);
+    std::printf("ok=%s\n", closed ? "pressed" : "box stayed");
+    return closed ? 0 : 1;
   }
-  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(content.ok));
-  const bool closed = WaitFor(wait_ms, [box] { return !IsWindow(box) || !IsWindowVisible(box); });
-  std::printf("ok=%s\n", closed ? "pressed" : "box stayed");
-  return closed ? 0 : 1;
+  std::printf("ok=missing\n");
+  return 1;
 }
 
 // Samples the progress bar and the percentage until a message box opens (or
@@ -447,10 +378,6 @@ int Focus() {
   std::printf("foreground=%s %s\n", ClassOf(foreground).c_str(),
               Escaped(TextOf(foreground)).c_str());
   return 0;
-}
-
-DWORD Arg(int argc, char** argv, int index, DWORD fallback) {
-  return argc > index ? static_cast<DWORD>(std::strtoul(argv[index], nullptr, 10)) : fallback;
 }
 
 }  // namespace

@@ -28,8 +28,12 @@
 
 namespace {
 
+using probe::Arg;
+using probe::BoxContent;
 using probe::ClassOf;
 using probe::kSendTimeoutMs;
+using probe::ReadBox;
+using probe::RectText;
 using probe::Utf8;
 using probe::WaitFor;
 
@@ -64,15 +68,6 @@ std::string Escaped(const std::string& text) {
 
 // The text as the bench window's process gives it, on one line.
 std::string TextOf(HWND window) { return Escaped(probe::TextOf(window)); }
-
-std::string RectText(HWND window) {
-  RECT r{};
-  GetWindowRect(window, &r);
-  char text[64];
-  std::snprintf(text, sizeof text, "%ld,%ld,%ld,%ld", r.left, r.top, r.right - r.left,
-                r.bottom - r.top);
-  return text;
-}
 
 // The colour a text is drawn in, as a person would name it: red or green
 // when enough of its pixels are clearly so.
@@ -138,57 +133,18 @@ int State() {
   return 0;
 }
 
-struct BoxSearch {
-  HWND found;
-};
-
-// A message box: a dialog with buttons and static text, and no edit box.
-BOOL CALLBACK FindBox(HWND window, LPARAM param) {
-  if (!IsWindowVisible(window) || ClassOf(window) != "#32770") return TRUE;
-  if (FindWindowExW(window, nullptr, L"Button", nullptr) == nullptr ||
-      FindWindowExW(window, nullptr, L"Edit", nullptr) != nullptr) {
-    return TRUE;
-  }
-  reinterpret_cast<BoxSearch*>(param)->found = window;
-  return FALSE;
-}
-
-HWND OpenBox() {
-  BoxSearch search{nullptr};
-  EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-struct BoxContent {
-  std::string text;
-  std::vector<std::pair<std::string, HWND>> buttons;
-};
-
-BOOL CALLBACK CollectBoxChild(HWND child, LPARAM param) {
-  auto* box = reinterpret_cast<BoxContent*>(param);
-  const std::string cls = ClassOf(child);
-  if (cls == "Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) {
-    const std::string text = TextOf(child);
-    if (!text.empty()) box->text += box->text.empty() ? text : "\\n" + text;
-  } else if (cls == "Button" && IsWindowVisible(child)) {
-    box->buttons.emplace_back(TextOf(child), child);
-  }
-  return TRUE;
-}
-
-BoxContent ReadBox(HWND box) {
-  BoxContent content;
-  EnumChildWindows(box, CollectBoxChild, reinterpret_cast<LPARAM>(&content));
-  return content;
-}
+// A message box of any window of the desktop: the bench's boxes, and the
+// one a bad command line shows before there is a window.
+HWND OpenBox() { return probe::FindDialog(nullptr, true); }
 
 void PrintBox(HWND box) {
   const BoxContent content = ReadBox(box);
-  std::printf("caption=%s\n", TextOf(box).c_str());
-  std::printf("text=%s\n", content.text.c_str());
+  std::printf("caption=%s\n", Escaped(content.caption).c_str());
+  std::printf("text=%s\n", Escaped(content.text).c_str());
   std::string buttons;
   for (const auto& button : content.buttons) {
-    buttons += (buttons.empty() ? "" : ",") + button.first;
+    if (!buttons.empty()) buttons += ',';
+    buttons += Escaped(button.first);
   }
   std::printf("buttons=%s\n", buttons.c_str());
 }
@@ -216,18 +172,12 @@ int Press(const std::string& wanted, DWORD wait_ms) {
     std::string plain = text;
     plain.erase(std::remove(plain.begin(), plain.end(), '&'), plain.end());
     if (plain != wanted) continue;
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
-                 reinterpret_cast<LPARAM>(button));
-    const bool closed = WaitFor(wait_ms, [box] { return !IsWindow(box) || !IsWindowVisible(box); });
+    const bool closed = probe::Click(box, button, wait_ms);
     std::printf("pressed=%s\n", closed ? "yes" : "box stayed");
     return closed ? 0 : 1;
   }
   std::printf("pressed=no such button\n");
   return 1;
-}
-
-DWORD Arg(int argc, char** argv, int index, DWORD fallback) {
-  return argc > index ? static_cast<DWORD>(std::strtoul(argv[index], nullptr, 10)) : fallback;
 }
 
 }  // namespace
