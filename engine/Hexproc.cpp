@@ -60,6 +60,13 @@ const char* RateCommand(int rate) {
   }
 }
 
+int RateToldBy(std::string_view command) {
+  for (const int rate : {2400, 4800, 9600}) {
+    if (command == RateCommand(rate)) return rate;
+  }
+  return 0;
+}
+
 UpdateStage StageOfState(std::int32_t state) {
   switch (state) {
     case stOpenFile:
@@ -361,6 +368,12 @@ MsgType UpdateFlow::FileFailMessage() const {
   return message;
 }
 
+namespace {
+
+// Waits up to `limit` ms for one byte from `comm`: each read waits up to the
+// channel's own limit; after a read that came back empty the wait goes on
+// in polls kPollSpacingMs apart, pumping `gui`'s events at each. True with
+// the byte when one came.
 bool WaitForByte(TDComm& comm, IGuiServices& gui, ITickSource& clock, int limit,
                  std::uint8_t& out) {
   const std::uint32_t start = clock.TickCount();
@@ -387,6 +400,8 @@ bool WaitForByte(TDComm& comm, IGuiServices& gui, ITickSource& clock, int limit,
   }
   return false;
 }
+
+}  // namespace
 
 bool UpdateFlow::WaitReply(int limit, std::uint8_t& out) {
   return WaitForByte(comm_, gui_, clock_, limit, out);

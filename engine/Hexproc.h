@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "common/ReadOnlyFile.h"
 #include "engine/HexImage.h"
@@ -88,12 +89,8 @@ constexpr char kMainCaption[] = "Tarvex Flasher";
 // The rate command the loader knows for `rate` ("b4800B8"), or null for a
 // rate it does not know. They are fixed strings, not computed.
 const char* RateCommand(int rate);
-
-// Waits up to `limit` ms for one byte from `comm`: each read waits up to the
-// channel's own limit; after a read that came back empty the wait goes on
-// in polls kPollSpacingMs apart, pumping `gui`'s events at each. True with
-// the byte when one came.
-bool WaitForByte(TDComm& comm, IGuiServices& gui, ITickSource& clock, int limit, std::uint8_t& out);
+// The rate a rate command tells the pager to use; 0 for any other command.
+int RateToldBy(std::string_view command);
 
 class UpdateFlow {
  public:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "engine/Hexproc.h"
 #include "engine/UpdateSession.h"
 #include "link/PortError.h"
 #include "link/PortList.h"
@@ -54,7 +55,7 @@ class PagerObserver final : public IUpdateObserver {
     if (reply.Reply == rpNone || reply.Command.empty()) return;
     latency_.Add(reply.Command.size(), reply.Rate, reply.ElapsedMs);
     NoteRateTold(reply);
-    if (reply.Reply == rpAck && reply.Command == "e0") erased_ = true;
+    if (reply.Reply == rpAck && reply.Command == kCmdErase) erased_ = true;
   }
 
   // Records count once each: a resend is the same record again, and the
@@ -111,10 +112,10 @@ class PagerObserver final : public IUpdateObserver {
   // the start rate again once it has acknowledged the exit command.
   void NoteRateTold(const CommandReply& reply) {
     if (reply.Reply != rpAck) return;
-    if (reply.Command == "q") {
+    if (reply.Command.size() == 1 && reply.Command[0] == kCmdExitFlash) {
       pager_rate_ = kStartBaudRate;
-    } else if (reply.Command.front() == 'b') {
-      pager_rate_ = job_.baud;
+    } else if (const int rate = RateToldBy(reply.Command); rate != 0) {
+      pager_rate_ = rate;
     }
   }
 
