@@ -117,7 +117,6 @@ class BenchModel {
   // to leave it, and the settings are saved.
   void EndSession();
 
-  bool Running() const { return run_ != nullptr; }
   BenchInbox& Inbox() { return inbox_; }
 
  private:

@@ -26,5 +26,3 @@ class IGuiServices {
 // No window: nothing to pump, and every box goes unseen (its words reach
 // the user through the update's observer instead).
 IGuiServices& QuietGuiServices();
-// No window, but boxes printed to stderr as "[caption] (style) text".
-IGuiServices& ConsoleGuiServices();

@@ -59,8 +59,7 @@ class TDComm {
  public:
   // `gui` shows the "Can NOT Open" box; `clock` times the reads that the
   // driver returns early and the retried reopen. Both must outlive the channel.
-  explicit TDComm(IGuiServices& gui = ConsoleGuiServices(),
-                  ITickSource& clock = SystemTickSource());
+  explicit TDComm(IGuiServices& gui, ITickSource& clock = SystemTickSource());
   ~TDComm();
   TDComm(const TDComm&) = delete;
   TDComm& operator=(const TDComm&) = delete;

@@ -34,7 +34,6 @@ class TraceLog {
   // The same for a pager of a bench run, with its running number and the
   // bench's start, so a day's log counts the pagers.
   bool AppendStation(const PortResult& result, int number, const std::string& station_start);
-  const std::string& Path() const { return path_; }
   // "cannot append to the log PATH: " and why the last append failed.
   std::string CannotAppendText() const;
 
