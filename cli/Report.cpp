@@ -87,10 +87,6 @@ std::string FormatProgressLine(const PortProgress& progress, std::size_t port_wi
 
 namespace {
 
-// A port's long name is shortened to this before any column goes, and never
-// below the shortest.
-constexpr std::size_t kKeptPortName = 20;
-constexpr std::size_t kShortestPortName = 10;
 constexpr char kWhyIndent[] = "  ";
 
 // `text`'s words on lines of at most `columns`, each after the indent.
@@ -116,7 +112,7 @@ std::string WrappedWhy(const std::string& text, std::size_t columns) {
 // lateness, line bytes per second, serial, seconds; then the port's name is
 // shortened in the middle. Why a pager failed stands on lines of its own.
 std::string FormatSummary(const std::vector<PortResult>& results, std::size_t columns) {
-  TableColumn port{"PORT", {}, false, 0, true, kShortestPortName, kKeptPortName};
+  TableColumn port = PortColumn("PORT");
   TableColumn serial{"SERIAL", {}, false, 4};
   TableColumn outcome{"OUTCOME", {}};
   TableColumn seconds{"SECONDS", {}, true, 5};
@@ -146,7 +142,7 @@ std::string FormatSummary(const std::vector<PortResult>& results, std::size_t co
 
 std::vector<std::string> FormatProgressRows(const std::vector<PortProgress>& progresses,
                                             std::size_t columns) {
-  TableColumn port{"", {}, false, 0, true, kShortestPortName, kKeptPortName};
+  TableColumn port = PortColumn("");
   TableColumn stage{"", {}, false, 0, false, 0, 0, StageWidth()};
   TableColumn percent{"", {}, true, 0, false, 0, 0, 4};
   TableColumn records{"", {}, true, 3};

@@ -14,11 +14,6 @@ namespace {
 
 using nlohmann::json;
 
-// A port's long name is shortened to this before any column goes, and never
-// below the shortest.
-constexpr std::size_t kKeptPortName = 20;
-constexpr std::size_t kShortestPortName = 10;
-
 // "finished", or "failed: no-response".
 std::string HowItEnded(const StationRow& row) {
   if (!row.last || *row.last == ExitCode::kFinished) return "finished";
@@ -42,7 +37,7 @@ std::string FormatPortState(const StationRow& row) {
 // the port's name is shortened in the middle. The state, what to do, stays.
 std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows,
                                            std::size_t columns) {
-  TableColumn port{"PORT", {}, false, 0, true, kShortestPortName, kKeptPortName};
+  TableColumn port = PortColumn("PORT");
   TableColumn serial{"ADAPTER SERIAL", {}, false, 2};
   TableColumn state{"STATE", {}};
   TableColumn finished{"FINISHED", {}, true, 4};
@@ -122,7 +117,7 @@ std::string JsonStationEvent(const StationEvent& event) {
 }
 
 std::string FormatStationSummary(const std::vector<StationRow>& rows, std::size_t columns) {
-  TableColumn port{"PORT", {}, false, 0, true, kShortestPortName, kKeptPortName};
+  TableColumn port = PortColumn("PORT");
   TableColumn serial{"ADAPTER SERIAL", {}, false, 1};
   TableColumn finished{"FINISHED", {}, true};
   TableColumn failed{"FAILED", {}, true};

@@ -1,6 +1,7 @@
 #include "cli/Table.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -126,4 +127,10 @@ std::vector<std::string> LayOutTable(std::vector<TableColumn> columns, std::size
     lines.push_back(CutToWidth(Joined(columns, widths, entries), width));
   }
   return lines;
+}
+
+TableColumn PortColumn(std::string header) {
+  constexpr std::size_t kKeptPortName = 20;
+  constexpr std::size_t kShortestPortName = 10;
+  return TableColumn{std::move(header), {}, false, 0, true, kShortestPortName, kKeptPortName};
 }

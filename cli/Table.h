@@ -27,6 +27,10 @@ struct TableColumn {
   std::size_t at_least = 0;
 };
 
+// A column of port names: a long one is shortened to 20 columns before any
+// column goes, and never below 10.
+TableColumn PortColumn(std::string header);
+
 // The columns a text takes on a terminal: its UTF-8 characters.
 std::size_t DisplayWidth(const std::string& text);
 // `text` in at most `width` columns: its start and end, "…" between.

@@ -1,11 +1,8 @@
 #include "common/Sha256.h"
 
+#include "common/VisibleText.h"
+
 std::string Sha256Hex(std::string_view data) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const std::uint8_t byte : Sha256Of(data)) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 0x0F];
-  }
-  return hex;
+  const auto digest = Sha256Of(data);
+  return HexBytes({reinterpret_cast<const char*>(digest.data()), digest.size()});
 }

@@ -95,9 +95,7 @@ class PagerObserver final : public IUpdateObserver {
     result.pager_rate = pager_rate_;
     if (latency_.Replies() > 0) {
       result.reply_ms = std::max(0.0, latency_.TypicalLateMs());
-      // No real line carries its bytes faster than their bit rate: a figure
-      // above 1 comes from a far end that does not keep to it.
-      result.line_efficiency = std::min(1.0, latency_.LineEfficiency());
+      result.line_efficiency = latency_.LineEfficiency();
       result.latency_hint = LatencyHint(job_.port, latency_, latency_timer_ms_);
     }
     return result;

@@ -55,7 +55,11 @@ double ReplyLatency::TypicalLateMs() const {
   return sum / static_cast<double>(last - first);
 }
 
-double ReplyLatency::LineEfficiency() const { return taken_ms_ > 0 ? line_ms_ / taken_ms_ : 0.0; }
+// At most 1: no real line is faster than its rate, and a line that seems to
+// be (an emulator that does not pace its bytes) is told as a full one.
+double ReplyLatency::LineEfficiency() const {
+  return taken_ms_ > 0 ? std::min(1.0, line_ms_ / taken_ms_) : 0.0;
+}
 
 double ReplyLatency::GainAtOneMsTimer() const {
   const double late = taken_ms_ - line_ms_;

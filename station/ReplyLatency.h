@@ -32,8 +32,8 @@ class ReplyLatency {
   // the middle half keeps the typical figure and leaves out the odd slow
   // erase. 0 with no replies.
   double TypicalLateMs() const;
-  // The time the replies' bytes need on the line over the time they took;
-  // 0 with no replies.
+  // The time the replies' bytes need on the line over the time they took,
+  // at most 1; 0 with no replies.
   double LineEfficiency() const;
   // How many times faster the same replies would come were each late only
   // as much as behind a 1 ms latency timer.
