@@ -29,29 +29,9 @@ void ShowBox(const std::string& text, UINT style) {
   MessageBoxW(nullptr, Wide(text).c_str(), Wide(kBenchCaption).c_str(), MB_OK | style);
 }
 
-// Made absolute now: the log and the firmware stay the same files whatever
-// the dialogs do to the current directory.
-std::string FullPath(const std::string& path) {
-  const std::wstring wide = Wide(path);
-  const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  std::wstring full(size, L'\0');
-  const DWORD length = size != 0 ? GetFullPathNameW(wide.c_str(), size, full.data(), nullptr) : 0;
-  if (length == 0 || length >= size) return path;
-  full.resize(length);
-  return Utf8(full);
-}
-
-int RunMessageLoop(BenchWindow& window) {
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (window.TranslateKeys(message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-  return static_cast<int>(message.wParam);
-}
-
 int Run(BenchCommandLine line, int show_command) {
+  // Made absolute now: the log and the firmware stay the same files whatever
+  // the dialogs do to the current directory.
   if (line.firmware) line.firmware = FullPath(*line.firmware);
   if (line.log_path) line.log_path = FullPath(*line.log_path);
   BenchWindow window;

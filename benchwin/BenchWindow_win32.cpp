@@ -25,7 +25,6 @@ constexpr COLORREF kGood = RGB(0, 128, 0);
 constexpr COLORREF kBad = RGB(200, 0, 0);
 
 // The layout at 96 dpi.
-constexpr int kDesignDpi = 96;
 constexpr int kClientWidth = 768;
 constexpr int kTilesTop = 278;
 constexpr int kTileColumns = 3;
@@ -46,13 +45,6 @@ struct MenuValue {
 };
 constexpr MenuValue kRateItems[] = {{IDM_2400BPS, 2400}, {IDM_4800BPS, 4800}, {IDM_9600BPS, 9600}};
 constexpr MenuValue kResendItems[] = {{IDM_RESEND_NONE, 0}, {IDM_RESEND_3, 3}, {IDM_RESEND_5, 5}};
-
-int ScreenDpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  return dpi > 0 ? dpi : kDesignDpi;
-}
 
 RECT Bounds(int left, int top, int width, int height) {
   return RECT{left, top, left + width, top + height};

@@ -26,7 +26,7 @@ class BenchWindow final : public Window, public IBenchView {
   bool Open(const std::string& directory, const BenchCommandLine& line);
   void Show(int show_command);
   // Shortcuts and dialog keys; true when `message` was handled.
-  bool TranslateKeys(MSG& message);
+  bool TranslateKeys(MSG& message) override;
 
   // IBenchView
   void ShowFirmware(const FirmwareCard& card) override;

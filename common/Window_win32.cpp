@@ -161,3 +161,30 @@ std::string FirstDroppedFile(WPARAM drop_handle) {
   DragFinish(drop);
   return chosen.empty() ? std::string() : Utf8(chosen);
 }
+
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : kDesignDpi;
+}
+
+std::string FullPath(const std::string& path) {
+  const std::wstring wide = Wide(path);
+  const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  std::wstring full(size, L'\0');
+  const DWORD length = size != 0 ? GetFullPathNameW(wide.c_str(), size, full.data(), nullptr) : 0;
+  if (length == 0 || length >= size) return path;
+  full.resize(length);
+  return Utf8(full);
+}
+
+int RunMessageLoop(Window& window) {
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (window.TranslateKeys(message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return static_cast<int>(message.wParam);
+}

@@ -19,6 +19,9 @@ class Window {
   Window& operator=(const Window&) = delete;
 
   HWND Handle() const { return hwnd_; }
+  // Shortcuts and dialog keys; true when `message` was handled and must not
+  // be dispatched.
+  virtual bool TranslateKeys(MSG&) { return false; }
 
  protected:
   // Registers `class_name` on first use and creates the window with the
@@ -51,3 +54,15 @@ std::optional<std::string> RunOpenFileDialog(HWND owner, const std::string& filt
 // The first file of a WM_DROPFILES drop, in UTF-8, folders passed over;
 // empty when there is none. The drop is finished either way.
 std::string FirstDroppedFile(WPARAM drop_handle);
+
+// Layouts are drawn for 96 dpi and scaled from it.
+constexpr int kDesignDpi = 96;
+// The screen's dots per inch; kDesignDpi when Windows does not tell.
+int ScreenDpi();
+
+// `path` made absolute, or as given when Windows cannot make it so.
+std::string FullPath(const std::string& path);
+
+// The thread's message loop: `window`'s keys first, then the usual
+// dispatch. Returns the exit code the loop ended with.
+int RunMessageLoop(Window& window);

@@ -20,7 +20,6 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"TFmMain";
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr int kDesignDpi = 96;
 constexpr int kClientWidth = 345;
 constexpr int kClientHeight = 108;
 constexpr int kFontPoints = 8;
@@ -96,13 +95,6 @@ bool AppendPortItem(HMENU menu, const PortMenuItem& item) {
 int ListedPortOfCommand(int id) {
   const int number = id - IDM_PORT_BASE;
   return number >= kFirstListedComNumber && number <= kHighestComNumber ? number : 0;
-}
-
-int ScreenDpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  return dpi > 0 ? dpi : kDesignDpi;
 }
 
 HFONT CreateWindowFont(int dpi) {
@@ -236,13 +228,7 @@ void TFmMain::OnDropFiles(WPARAM drop_handle) {
 // Made absolute now: the dialog gives full paths, and the current directory
 // is the settings file's, not necessarily the file's.
 void TFmMain::ChooseFileFromCommandLine(const std::string& path) {
-  const std::wstring wide = Wide(path);
-  const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  std::wstring full(size, L'\0');
-  const DWORD length = size != 0 ? GetFullPathNameW(wide.c_str(), size, full.data(), nullptr) : 0;
-  if (length == 0 || length >= size) return model_.ChooseFile(path);
-  full.resize(length);
-  model_.ChooseFile(Utf8(full));
+  model_.ChooseFile(FullPath(path));
 }
 
 void TFmMain::SetUpdateButtonEnabled(bool enabled) {

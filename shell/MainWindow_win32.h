@@ -17,7 +17,7 @@ class TFmMain final : public Window, public IMainView, public IGuiServices {
   void Show(int show_command);
   // Shortcuts and dialog keys (Tab between controls, Enter on the button);
   // true when `message` was handled and must not be dispatched.
-  bool TranslateKeys(MSG& message);
+  bool TranslateKeys(MSG& message) override;
   // A file named on the command line, chosen as File, Open... would choose it.
   void ChooseFileFromCommandLine(const std::string& path);
 

@@ -22,16 +22,6 @@ void PrepareProcess() {
   InitCommonControlsEx(&controls);
 }
 
-int RunMessageLoop(TFmMain& form) {
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (form.TranslateKeys(message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-  return static_cast<int>(message.wParam);
-}
-
 void ShowStartupError(const std::string& what) {
   MessageBoxW(nullptr, Wide(what).c_str(), Wide(kMainCaption).c_str(), MB_OK | MB_ICONERROR);
 }
