@@ -8,7 +8,6 @@
 namespace {
 
 constexpr int kMaxCount = 1000000;
-constexpr char kSerialPrefix[] = "serial=";
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -17,13 +16,13 @@ std::string Lower(std::string text) {
 }
 
 bool StartsWithSerial(const std::string& text) {
-  return Lower(text.substr(0, std::size(kSerialPrefix) - 1)) == kSerialPrefix;
+  return Lower(text.substr(0, kSerialPrefix.size())) == kSerialPrefix;
 }
 
 // serial= in the core's spelling, whatever case was typed.
 std::string NormalPort(const std::string& port) {
   if (!StartsWithSerial(port)) return port;
-  return kSerialPrefix + port.substr(std::size(kSerialPrefix) - 1);
+  return std::string(kSerialPrefix) + port.substr(kSerialPrefix.size());
 }
 
 // What names one device: COM5 and \\.\COM5 are one port; serial numbers
@@ -148,7 +147,7 @@ class Parser {
 
 bool IsBenchPortName(const std::string& text) {
   if (ComNumberOf(text) > 0) return true;
-  return StartsWithSerial(text) && text.size() > std::size(kSerialPrefix) - 1;
+  return StartsWithSerial(text) && text.size() > kSerialPrefix.size();
 }
 
 ParsedBenchCommandLine ParseBenchCommandLine(const std::vector<std::string>& arguments) {

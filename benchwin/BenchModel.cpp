@@ -207,7 +207,7 @@ BenchPlan BenchModel::MakePlan(const std::vector<PortInfo>& present) const {
     PagerJob job;
     job.index = plan.ports.size();
     job.port = ResolvePort(given, present).name;
-    job.adapter_serial = job.port.empty() ? entry.serial : AdapterSerialOf(job.port, present);
+    job.adapter_serial = AdapterSerialFor(given, job.port, present);
     job.file_name = card_.path;
     job.firmware = firmware_;
     job.baud = settings_.rate;

@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr char kSerialPrefix[] = "serial=";
-
 bool SameText(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
@@ -25,8 +23,7 @@ bool Contains(const std::string& text, const std::string& part) {
 // that means the same COM port.
 bool Chooses(const std::string& given, const PortEntry& entry) {
   if (NamesAdapterSerial(given)) {
-    return !entry.serial.empty() &&
-           SameText(given.substr(std::size(kSerialPrefix) - 1), entry.serial);
+    return !entry.serial.empty() && SameText(SerialNamedBy(given), entry.serial);
   }
   const int number = ComNumberOf(given);
   return number > 0 ? number == ComNumberOf(entry.name) : given == entry.name;
@@ -37,7 +34,7 @@ PortEntry Absent(const std::string& given) {
   entry.present = false;
   entry.ticked = true;
   if (NamesAdapterSerial(given)) {
-    entry.serial = given.substr(std::size(kSerialPrefix) - 1);
+    entry.serial = SerialNamedBy(given);
     entry.by_serial = true;
   } else {
     entry.name = given;
@@ -53,7 +50,7 @@ std::string AdapterCell(const PortEntry& entry) {
 }  // namespace
 
 std::string GivenPort(const PortEntry& entry) {
-  return entry.by_serial ? kSerialPrefix + entry.serial : entry.name;
+  return entry.by_serial ? std::string(kSerialPrefix) + entry.serial : entry.name;
 }
 
 std::string AdapterName(const PortInfo& port) {

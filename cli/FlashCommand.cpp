@@ -75,8 +75,7 @@ std::vector<PagerJob> MakeJobs(const FlashPlan& plan, const FoundPorts& ports,
     job.port = ports.names[i];
     // An adapter named by its serial number is known by it even before it
     // is plugged in.
-    job.adapter_serial = job.port.empty() ? plan.ports[i].substr(plan.ports[i].find('=') + 1)
-                                          : AdapterSerialOf(job.port, ports.present);
+    job.adapter_serial = AdapterSerialFor(plan.ports[i], job.port, ports.present);
     job.file_name = plan.hex_file;
     job.firmware = firmware;
     job.baud = plan.baud;

@@ -268,7 +268,7 @@ std::string PortNameError(const std::string& port) {
   // serial port, on some systems).
   if (port.find_first_not_of(" \t\r\n") == std::string::npos) return "a port name is empty";
   if (NamesAdapterSerial(port) &&
-      port.find_first_not_of(" \t\r\n", std::string_view("serial=").size()) == std::string::npos) {
+      port.find_first_not_of(" \t\r\n", kSerialPrefix.size()) == std::string::npos) {
     return "serial= needs the adapter's serial number, as --list-ports shows it "
            "(serial=FT12AB34)";
   }

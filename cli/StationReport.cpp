@@ -8,6 +8,7 @@
 #include "cli/Formatting.h"
 #include "cli/Table.h"
 #include "common/VisibleText.h"
+#include "link/PortList.h"
 #include "station/LogRecord.h"
 
 namespace {
@@ -111,7 +112,7 @@ std::string JsonStationEvent(const StationEvent& event) {
   PutName(object, "port", event.port);
   if (event.kind == StationEventKind::kPortLost) object["message"] = event.message;
   if (event.kind == StationEventKind::kPortBack && !event.message.empty()) {
-    object["serial"] = event.message.substr(event.message.find('=') + 1);
+    object["serial"] = SerialNamedBy(event.message);
   }
   return JsonText(object);
 }

@@ -79,8 +79,6 @@ void FillIfEmpty(std::string& field, const std::string& value) {
   if (field.empty()) field = value;
 }
 
-constexpr std::string_view kSerialPrefix = "serial=";
-
 // "/dev/ttyUSB0 (A600ARJH), /dev/ttyS4 (no serial number)", or that there are none.
 std::string PortsPresent(const std::vector<PortInfo>& ports) {
   if (ports.empty()) return "no serial ports are present";
@@ -194,9 +192,18 @@ std::string AdapterSerialOf(const std::string& port, const std::vector<PortInfo>
 
 bool NamesAdapterSerial(const std::string& given) { return given.rfind(kSerialPrefix, 0) == 0; }
 
+std::string SerialNamedBy(const std::string& given) {
+  return NamesAdapterSerial(given) ? given.substr(kSerialPrefix.size()) : std::string();
+}
+
+std::string AdapterSerialFor(const std::string& given, const std::string& resolved,
+                             const std::vector<PortInfo>& present) {
+  return resolved.empty() ? SerialNamedBy(given) : AdapterSerialOf(resolved, present);
+}
+
 PortMatch ResolvePort(const std::string& given, const std::vector<PortInfo>& ports) {
   if (!NamesAdapterSerial(given)) return {given, ""};
-  const std::string serial = given.substr(kSerialPrefix.size());
+  const std::string serial = SerialNamedBy(given);
   std::vector<std::string> matches;
   for (const PortInfo& port : ports) {
     if (!serial.empty() && SameText(port.Serial, serial)) matches.push_back(port.Name);

@@ -71,7 +71,15 @@ std::string AdapterSerialOf(const std::string& port, const std::vector<PortInfo>
 
 // A port given as "serial=FT12AB34": the one whose USB adapter reports that
 // serial number, whatever name the system gave it this time.
+constexpr std::string_view kSerialPrefix = "serial=";
 bool NamesAdapterSerial(const std::string& given);
+// The serial number such a name gives; empty for any other name.
+std::string SerialNamedBy(const std::string& given);
+// The serial number the adapter for `given` is known by: that of the port
+// `resolved` names among `present`, or, before it is plugged in (nothing
+// resolved), the one `given` names.
+std::string AdapterSerialFor(const std::string& given, const std::string& resolved,
+                             const std::vector<PortInfo>& present);
 
 struct PortMatch {
   std::string name;   // the port to open; empty on an error

@@ -466,6 +466,9 @@ TEST(ListPorts, AdapterSerialByComNumberAndNothingFoundSaysSo) {
   com12.Serial = "FT5XK2LB";
   EXPECT_EQ(AdapterSerialOf("\\\\.\\COM12", {com12}), "FT5XK2LB");
   EXPECT_EQ(AdapterSerialOf("COM1", {com12}), "");
+  EXPECT_EQ(AdapterSerialFor("serial=later", "", {com12}), "later")
+      << "known before it is plugged in";
+  EXPECT_EQ(AdapterSerialFor("serial=ft5xk2lb", "COM12", {com12}), "FT5XK2LB");
   EXPECT_EQ(FormatPortList({}, false), "No serial ports found.\n");
   // The adapter's latency timer where the system shows it.
   com12.LatencyTimerMs = 16;
