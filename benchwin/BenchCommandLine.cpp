@@ -3,20 +3,15 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/NoCase.h"
 #include "link/PortList.h"
 
 namespace {
 
 constexpr int kMaxCount = 1000000;
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 bool StartsWithSerial(const std::string& text) {
-  return Lower(text.substr(0, kSerialPrefix.size())) == kSerialPrefix;
+  return ToLower(text.substr(0, kSerialPrefix.size())) == kSerialPrefix;
 }
 
 // serial= in the core's spelling, whatever case was typed.
@@ -29,7 +24,7 @@ std::string NormalPort(const std::string& port) {
 // are compared in any case, as the port list compares them.
 std::string PortKey(const std::string& port) {
   if (const int number = ComNumberOf(port)) return "COM" + std::to_string(number);
-  return Lower(port);
+  return ToLower(port);
 }
 
 // "/run", not "/home/me/fw.hex": a path of a system whose folders are
@@ -56,7 +51,7 @@ class Parser {
     for (at_ = 0; at_ < arguments_.size() && fault_.empty(); ++at_) {
       const std::string& argument = arguments_[at_];
       if (IsOption(argument)) {
-        Option(Lower(argument));
+        Option(ToLower(argument));
       } else {
         Positional(argument);
       }

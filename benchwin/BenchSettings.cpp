@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "common/FileOps.h"
+#include "common/NoCase.h"
 
 namespace {
 
@@ -16,13 +17,6 @@ std::string_view Trimmed(std::string_view text) {
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   return text;
-}
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
 }
 
 // `text` when it is one of `offered`, else `fallback`.
@@ -82,7 +76,7 @@ BenchSettings ParseBenchSettings(std::string_view text) {
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) continue;
-    Apply(settings, Lower(Trimmed(line.substr(0, equals))), Trimmed(line.substr(equals + 1)));
+    Apply(settings, ToLower(Trimmed(line.substr(0, equals))), Trimmed(line.substr(equals + 1)));
   }
   return settings;
 }

@@ -3,21 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/NoCase.h"
+
 namespace {
-
-bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         }) != text.end();
-}
 
 // Whether `given` is the entry as chosen: by serial number, or by a name
 // that means the same COM port.
@@ -54,7 +42,8 @@ std::string GivenPort(const PortEntry& entry) {
 }
 
 std::string AdapterName(const PortInfo& port) {
-  if (port.Manufacturer.empty() || Contains(port.Description, port.Manufacturer)) {
+  if (port.Manufacturer.empty() ||
+      FindNoCase(port.Description, port.Manufacturer) != std::string_view::npos) {
     return port.Description;
   }
   if (port.Description.empty()) return port.Manufacturer;

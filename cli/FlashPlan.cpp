@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "TarvexVersion.h"
+#include "common/NoCase.h"
 #include "common/VisibleText.h"
 #include "link/PortList.h"
 
@@ -85,13 +86,6 @@ ParsedCommandLine UsageError(const std::string& error) {
   return Finished(ExitCode::kUsage, "", UsageErrorText(error));
 }
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
-
 // Edits (insertions, deletions, changes, swaps of two neighbours) that turn
 // one text into the other.
 std::size_t EditDistance(const std::string& a, const std::string& b) {
@@ -124,10 +118,10 @@ std::vector<std::string> OptionNames() {
 // ("--list" for "--list-ports"), or the one nearest by a few edits. Empty
 // when no single option stands out.
 std::string NearestOption(const std::string& typed) {
-  const std::string lower = Lower(typed);
+  const std::string lower = ToLower(typed);
   const std::vector<std::string> names = OptionNames();
   for (const std::string& name : names) {
-    if (Lower(name) == lower) return name;
+    if (ToLower(name) == lower) return name;
   }
   std::vector<std::string> prefixed;
   for (const std::string& name : names) {

@@ -4,18 +4,13 @@
 #include <array>
 #include <cctype>
 
+#include "common/NoCase.h"
+
 namespace {
 
 constexpr std::array<std::string_view, 2> kNamespacePrefixes = {R"(\\.\)", R"(\\?\)"};
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-std::string Upper(std::string_view text) {
-  std::string upper(text);
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return upper;
-}
 
 // The names Windows keeps for devices in every folder: CON, PRN, AUX, NUL,
 // the consoles' two ends, COM1 to COM9 and LPT1 to LPT9.
@@ -46,13 +41,13 @@ std::string DosDeviceOf(std::string_view name) {
     // A path below a device ("\\?\C:\logs\day.jsonl") is a file's.
     if (device.empty() || std::any_of(device.begin(), device.end(), IsSeparator)) return "";
     if (device.back() == ':') device.remove_suffix(1);
-    return Upper(device);
+    return ToUpper(device);
   }
   // "nul.hex", "COM5:" and "con .txt" name the device: what follows a dot or
   // a colon, and blanks before them, do not count.
   std::string_view part = LastPart(name);
   part = part.substr(0, part.find_first_of(".:"));
   while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
-  const std::string upper = Upper(part);
+  const std::string upper = ToUpper(part);
   return IsLegacyDeviceName(upper) ? upper : "";
 }

@@ -5,26 +5,13 @@
 #include <algorithm>
 #include <cctype>
 
-namespace {
+#include "common/NoCase.h"
 
-char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+namespace {
 
 bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Upper(x) == Upper(y); });
-}
-
-std::size_t FindNoCase(std::string_view text, std::string_view key) {
-  if (key.size() > text.size()) return std::string_view::npos;
-  for (std::size_t at = 0; at + key.size() <= text.size(); ++at) {
-    if (SameText(text.substr(at, key.size()), key)) return at;
-  }
-  return std::string_view::npos;
-}
 
 // The four hex digits after `key` ("VID_"), upper-cased; empty when they are
 // not there.
@@ -33,8 +20,7 @@ std::string FourHexAfter(std::string_view text, std::string_view key) {
   if (at == std::string_view::npos || at + key.size() + 4 > text.size()) return {};
   std::string digits(text.substr(at + key.size(), 4));
   if (!std::all_of(digits.begin(), digits.end(), IsHex)) return {};
-  std::transform(digits.begin(), digits.end(), digits.begin(), Upper);
-  return digits;
+  return ToUpper(digits);
 }
 
 // The part of `text` between the `index`th `separator` and the next one.

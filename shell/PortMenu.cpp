@@ -3,18 +3,13 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/NoCase.h"
 #include "common/PortIndex.h"
 
 namespace {
 
 constexpr char kItemPrefix[] = "MnCOM";
 constexpr char kNotPresent[] = " (not present)";
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 bool Listed(int number) { return number >= kFirstListedComNumber && number <= kHighestComNumber; }
 
@@ -29,9 +24,8 @@ std::string PortCaption(const PortInfo& port) {
   if (port.Description.empty()) return caption;
   caption += "  " + port.Description;
   // Windows' own ports name their maker "(Standard port types)".
-  const bool says_maker =
-      port.Manufacturer.empty() || port.Manufacturer.front() == '(' ||
-      Lower(port.Description).find(Lower(port.Manufacturer)) != std::string::npos;
+  const bool says_maker = port.Manufacturer.empty() || port.Manufacturer.front() == '(' ||
+                          FindNoCase(port.Description, port.Manufacturer) != std::string_view::npos;
   if (!says_maker) caption += " (" + port.Manufacturer + ")";
   return caption;
 }
