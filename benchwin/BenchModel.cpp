@@ -178,9 +178,9 @@ void BenchModel::ChooseResends(int resends) {
 }
 
 // Why the bench cannot start now; empty when it can.
-std::string BenchModel::StartFault(const std::vector<PortInfo>& present) const {
+std::string BenchModel::StartFault(const std::vector<PortEntry>& ticked,
+                                   const std::vector<PortInfo>& present) const {
   if (!firmware_) return kNoFirmware;
-  const std::vector<PortEntry> ticked = Ticked(entries_);
   if (ticked.empty()) return kNoPorts;
   for (const PortEntry& entry : ticked) {
     const PortMatch match = ResolvePort(GivenPort(entry), present);
@@ -196,13 +196,14 @@ std::string BenchModel::StartFault(const std::vector<PortInfo>& present) const {
 
 // A port named by its adapter's serial number whose adapter is not there
 // is waited for; the core finds it once it is plugged in.
-BenchPlan BenchModel::MakePlan(const std::vector<PortInfo>& present) const {
+BenchPlan BenchModel::MakePlan(const std::vector<PortEntry>& ticked,
+                               const std::vector<PortInfo>& present) const {
   BenchPlan plan;
   plan.count = line_.count;
   plan.log_path = log_path_;
   plan.file_name = card_.path;
   plan.sha256 = card_.sha256;
-  for (const PortEntry& entry : Ticked(entries_)) {
+  for (const PortEntry& entry : ticked) {
     const std::string given = GivenPort(entry);
     PagerJob job;
     job.index = plan.ports.size();
@@ -217,8 +218,8 @@ BenchPlan BenchModel::MakePlan(const std::vector<PortInfo>& present) const {
   return plan;
 }
 
-std::vector<TileStart> BenchModel::TileStarts(const BenchPlan& plan) const {
-  const std::vector<PortEntry> ticked = Ticked(entries_);
+std::vector<TileStart> BenchModel::TileStarts(const std::vector<PortEntry>& ticked,
+                                              const BenchPlan& plan) {
   std::vector<TileStart> tiles;
   for (std::size_t i = 0; i < plan.ports.size(); ++i) {
     tiles.push_back({FirstRow(plan.ports[i]), TileAdapter(ticked[i])});
@@ -229,11 +230,12 @@ std::vector<TileStart> BenchModel::TileStarts(const BenchPlan& plan) const {
 void BenchModel::StartClick() {
   if (phase_ != Phase::kIdle) return;
   const std::vector<PortInfo> present = list_ports_();
-  if (const std::string fault = StartFault(present); !fault.empty()) {
+  const std::vector<PortEntry> ticked = Ticked(entries_);
+  if (const std::string fault = StartFault(ticked, present); !fault.empty()) {
     return view_.ShowMessage(fault, kBenchCaption, kStyleWarning);
   }
-  const BenchPlan plan = MakePlan(present);
-  board_.Reset(TileStarts(plan));
+  const BenchPlan plan = MakePlan(ticked, present);
+  board_.Reset(TileStarts(ticked, plan));
   std::vector<TileView> tiles;
   for (std::size_t i = 0; i < board_.Size(); ++i) tiles.push_back(board_.Tile(i));
   view_.ShowTiles(tiles);

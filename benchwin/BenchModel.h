@@ -126,9 +126,14 @@ class BenchModel {
   void ShowEverything();
   void ShowControls();
   void ShowTotals();
-  std::string StartFault(const std::vector<PortInfo>& present) const;
-  BenchPlan MakePlan(const std::vector<PortInfo>& present) const;
-  std::vector<TileStart> TileStarts(const BenchPlan& plan) const;
+  // Each takes the ticked entries once, so the plan's ports and the tiles
+  // stand in one order.
+  std::string StartFault(const std::vector<PortEntry>& ticked,
+                         const std::vector<PortInfo>& present) const;
+  BenchPlan MakePlan(const std::vector<PortEntry>& ticked,
+                     const std::vector<PortInfo>& present) const;
+  static std::vector<TileStart> TileStarts(const std::vector<PortEntry>& ticked,
+                                           const BenchPlan& plan);
   void Apply(const BenchInbox::News& news);
   void ApplyRow(const BenchInbox::RowNews& news);
   void ApplyEvent(const StationEvent& event);
