@@ -19,10 +19,6 @@ std::string RangeText(const AddressRange& range) {
   return fmt::format("{:08X}-{:08X}", range.first, range.last);
 }
 
-std::uint64_t RangeBytes(const AddressRange& range) {
-  return std::uint64_t{range.last} - range.first + 1;
-}
-
 std::string Figures(const FirmwareCard& card) {
   return fmt::format("{} records, {} data bytes", card.summary.records, card.summary.data_bytes);
 }
@@ -80,7 +76,7 @@ std::string FirmwareDetails(const FirmwareCard& card) {
   std::string text = card.path + "\n\n";
   text += Figures(card) + "\n";
   for (const AddressRange& range : card.summary.ranges) {
-    text += fmt::format("{} ({} bytes)\n", RangeText(range), RangeBytes(range));
+    text += fmt::format("{} ({} bytes)\n", RangeText(range), range.Bytes());
   }
   return text + "\nSHA-256\n" + card.sha256;
 }

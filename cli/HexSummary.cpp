@@ -19,7 +19,7 @@ std::string FormatHexSummary(const std::string& file_name, const HexSummary& sum
   text += fmt::format("  data bytes:  {}\n", summary.data_bytes);
   for (const AddressRange& range : summary.ranges) {
     text += fmt::format("  range:       {:08X}-{:08X} ({} bytes)\n", range.first, range.last,
-                        std::uint64_t{range.last} - range.first + 1);
+                        range.Bytes());
   }
   text += fmt::format("  line time:   {:.1f} s at {} bit/s\n", LineSeconds(summary, rate), rate);
   return text;
@@ -34,9 +34,7 @@ std::string JsonHexSummary(const std::string& file_name, const HexSummary& summa
   } else {
     nlohmann::json ranges = nlohmann::json::array();
     for (const AddressRange& range : summary.ranges) {
-      ranges.push_back({{"first", range.first},
-                        {"last", range.last},
-                        {"bytes", std::uint64_t{range.last} - range.first + 1}});
+      ranges.push_back({{"first", range.first}, {"last", range.last}, {"bytes", range.Bytes()}});
     }
     object["records"] = summary.records;
     object["data_bytes"] = summary.data_bytes;

@@ -13,6 +13,7 @@
 struct AddressRange {
   std::uint32_t first = 0;
   std::uint32_t last = 0;  // inclusive
+  std::uint64_t Bytes() const { return std::uint64_t{last} - first + 1; }
   friend bool operator==(const AddressRange&, const AddressRange&) = default;
 };
 
