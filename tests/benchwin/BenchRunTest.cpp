@@ -11,6 +11,7 @@
 
 #include "benchwin/BenchRun.h"
 #include "tests/support/HexText.h"
+#include "tests/support/PagerJobs.h"
 #include "tests/support/ScriptedPager.h"
 #include "tests/support/VirtualClock.h"
 
@@ -21,18 +22,7 @@ namespace {
 class BenchRunTest : public ::testing::Test {
  protected:
   BenchRunTest() {
-    std::string reason;
-    PagerJob job;
-    job.port = "COM7";
-    job.file_name = "fw.hex";
-    job.firmware =
-        CheckedFirmware::Check(HexFileText({HexRecordText(0, 0, Bytes(16)),
-                                            HexRecordText(16, 0, Bytes(16)), kEndRecordLine}),
-                               reason);
-    job.baud = 9600;
-    job.resend = 3;
-    job.device_factory = line.Factory();
-    plan.ports.push_back({job, "COM7", nullptr});
+    plan.ports.push_back({TwoRecordJob(line), "COM7", nullptr});
     plan.count = 1;
     plan.log_path = dir.PathOf("bench.jsonl");
     plan.file_name = "fw.hex";

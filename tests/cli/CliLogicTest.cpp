@@ -36,6 +36,7 @@
 #include "station/Station.h"
 #include "station/TraceLog.h"
 #include "tests/support/HexText.h"
+#include "tests/support/PagerJobs.h"
 #include "tests/support/ScriptedPager.h"
 #include "tests/support/VirtualClock.h"
 
@@ -1166,15 +1167,7 @@ TEST_P(Runner, TellsHowThePagerEndedAndHowFastItsLineWent) {
     if (command.bytes == c.stop_at) stop.store(true);
     return PagerReply::Ack(c.reply_ms);
   };
-  std::string reason;
-  PagerJob job;
-  job.port = "COM7";
-  job.firmware =
-      CheckedFirmware::Check(HexFileText({HexRecordText(0, 0, Bytes(16)),
-                                          HexRecordText(16, 0, Bytes(16)), kEndRecordLine}),
-                             reason);
-  job.baud = 9600;
-  job.device_factory = line.Factory();
+  const PagerJob job = TwoRecordJob(line);
   struct Silent final : IPagerListener {
     void OnStart(const PagerJob&) override {}
     void OnProgress(std::size_t, const PortProgress&) override {}
@@ -1227,16 +1220,8 @@ class RecordingStation final : public IStationListener {
 class StationLoop : public ::testing::Test {
  protected:
   StationLoop() {
-    std::string reason;
-    setup.given = setup.job.port = "COM7";
-    setup.job.file_name = "fw.hex";
-    setup.job.firmware =
-        CheckedFirmware::Check(HexFileText({HexRecordText(0, 0, Bytes(16)),
-                                            HexRecordText(16, 0, Bytes(4)), kEndRecordLine}),
-                               reason);
-    setup.job.baud = 9600;
-    setup.job.resend = 3;
-    setup.job.device_factory = line.Factory();
+    setup.job = TwoRecordJob(line, 4);
+    setup.given = "COM7";
   }
 
   void Prepare(int count, std::vector<BenchPager> pagers, std::uint32_t linger_ms) {
