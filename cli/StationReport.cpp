@@ -59,24 +59,6 @@ bool OfPager(StationEventKind kind) {
   return kind == StationEventKind::kFinished || kind == StationEventKind::kFailed;
 }
 
-std::string_view StationEventName(StationEventKind kind) {
-  switch (kind) {
-    case StationEventKind::kConnected:
-      return "connected";
-    case StationEventKind::kFinished:
-      return "finished";
-    case StationEventKind::kFailed:
-      return "failed";
-    case StationEventKind::kRemoved:
-      return "removed";
-    case StationEventKind::kPortLost:
-      return "port-lost";
-    case StationEventKind::kPortBack:
-      break;
-  }
-  return "port-back";
-}
-
 std::string FormatStationEvent(const StationEvent& event) {
   const std::string head = event.local_time + " " + VisibleText(event.port);
   const std::string message = OneLine(VisibleLines(event.message));

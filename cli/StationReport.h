@@ -22,8 +22,6 @@ std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows,
 
 // A finished or failed pager's event, which carries its result.
 bool OfPager(StationEventKind kind);
-// "connected", "finished", "failed", "removed", "port-lost", "port-back".
-std::string_view StationEventName(StationEventKind kind);
 // "14:02:11 COM5 #3 failed, rewinds-exceeded: Max. rewind ...", one line.
 std::string FormatStationEvent(const StationEvent& event);
 // One JSON object, no line end: event, port, number, time; a finished or

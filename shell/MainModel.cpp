@@ -2,7 +2,7 @@
 
 #include <span>
 
-#include "common/Globals.h"
+#include "shell/Globals.h"
 #include "common/PortIndex.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"

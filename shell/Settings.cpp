@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "common/FileOps.h"
-#include "common/Globals.h"
+#include "shell/Globals.h"
 #include "common/PortIndex.h"
 
 namespace {

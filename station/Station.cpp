@@ -329,6 +329,24 @@ std::string PortStateWords(const StationRow& row) {
   return "stopped";
 }
 
+std::string_view StationEventName(StationEventKind kind) {
+  switch (kind) {
+    case StationEventKind::kConnected:
+      return "connected";
+    case StationEventKind::kFinished:
+      return "finished";
+    case StationEventKind::kFailed:
+      return "failed";
+    case StationEventKind::kRemoved:
+      return "removed";
+    case StationEventKind::kPortLost:
+      return "port-lost";
+    case StationEventKind::kPortBack:
+      break;
+  }
+  return "port-back";
+}
+
 int StationTally::NextNumber() {
   std::lock_guard lock(mutex_);
   return ++numbers_;

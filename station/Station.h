@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/Clock.h"
@@ -83,6 +84,10 @@ struct StationEvent {
   // serial it was found by, when it was named so.
   std::string message;
 };
+
+// "connected", "finished", "failed", "removed", "port-lost", "port-back":
+// the event's name in the JSON lines and the log.
+std::string_view StationEventName(StationEventKind kind);
 
 class IStationListener {
  public:

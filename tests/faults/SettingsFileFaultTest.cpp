@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/Globals.h"
+#include "shell/Globals.h"
 #include "shell/Settings.h"
 #include "tests/faults/FileState.h"
 #include "tests/faults/HeapCounter.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/Globals.h"
+#include "shell/Globals.h"
 #include "shell/Settings.h"
 #include "tests/fuzz/FuzzHarness.h"
 

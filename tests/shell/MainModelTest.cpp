@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Globals.h"
+#include "shell/Globals.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
 #include "shell/MainModel.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Globals.h"
+#include "shell/Globals.h"
 #include "shell/Settings.h"
 #include "tests/shell/ShellTestSupport.h"
 #include "tests/support/HexText.h"

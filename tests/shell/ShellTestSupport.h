@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Globals.h"
+#include "shell/Globals.h"
 #include "common/GuiServices.h"
 #include "shell/MainModel.h"
 

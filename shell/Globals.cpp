@@ -1,4 +1,4 @@
-#include "common/Globals.h"
+#include "shell/Globals.h"
 
 std::int8_t ComPortIndex = 0;
 std::int32_t FlashBaudRate = 0;

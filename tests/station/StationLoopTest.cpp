@@ -1,0 +1,480 @@
+// The per-pager runner and a bench port's loop against pagers on a virtual
+// line, on virtual time.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "link/PortList.h"
+#include "station/ExitCode.h"
+#include "station/PagerRunner.h"
+#include "station/Station.h"
+#include "station/TraceLog.h"
+#include "tests/support/HexText.h"
+#include "tests/support/PagerJobs.h"
+#include "tests/support/ScriptedPager.h"
+#include "tests/support/VirtualClock.h"
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+PortInfo ComPort(int number, const std::string& serial) {
+  PortInfo port;
+  port.Name = "COM" + std::to_string(number);
+  port.Number = number;
+  port.Serial = serial;
+  return port;
+}
+
+// Pagers on a virtual line, one after another, each a loader as far as the
+// bench needs: connected `gap_ms` after the one before it left (the first
+// after the start), it answers until `linger_ms` after the "q" that took it
+// out of flash mode; in idle it refuses all but "f". It hears only what is
+// sent at the rate it listens at.
+struct BenchPager {
+  std::uint32_t gap_ms = 0;
+  bool refuses_flash = false;
+  bool refuses_program = false;
+  // The "q" probes it hears in idle whose replies are lost on the line,
+  // counted from 1.
+  std::set<int> lost_quits;
+  // Filled in as it goes.
+  std::uint32_t attach_ms = 0;
+  std::int32_t rate = 1200;
+  bool flash_mode = false;
+  int idle_quits = 0;
+  std::optional<std::uint32_t> leave_ms;
+  std::vector<std::string> commands;
+};
+
+BenchPager After(std::uint32_t gap_ms) {
+  BenchPager pager;
+  pager.gap_ms = gap_ms;
+  return pager;
+}
+
+class VirtualBench {
+ public:
+  VirtualBench(ScriptedPager& line, std::vector<BenchPager> pagers, std::uint32_t linger_ms,
+               std::uint32_t start_ms)
+      : pagers_(std::move(pagers)), linger_ms_(linger_ms) {
+    line.respond = [this](const SentCommand& command, int) { return Answer(command); };
+    Attach(0, start_ms);
+  }
+
+  // Commands a pager received.
+  int Count(std::size_t pager, const std::string& command) const {
+    const auto& seen = pagers_[pager].commands;
+    return static_cast<int>(std::count(seen.begin(), seen.end(), command));
+  }
+  const BenchPager& Pager(std::size_t index) const { return pagers_[index]; }
+  std::function<void(const SentCommand&)> on_command;
+
+ private:
+  void Attach(std::size_t index, std::uint32_t free_since) {
+    if (index >= pagers_.size()) return;
+    pagers_[index].attach_ms = free_since + pagers_[index].gap_ms;
+  }
+
+  BenchPager* OnLine(std::uint32_t now) {
+    while (current_ < pagers_.size() && pagers_[current_].leave_ms &&
+           now >= *pagers_[current_].leave_ms) {
+      const std::uint32_t left = *pagers_[current_].leave_ms;
+      Attach(++current_, left);
+    }
+    if (current_ == pagers_.size() || now < pagers_[current_].attach_ms) return nullptr;
+    return &pagers_[current_];
+  }
+
+  PagerReply Answer(const SentCommand& command) {
+    if (on_command) on_command(command);
+    BenchPager* pager = OnLine(command.at_ms);
+    if (pager == nullptr || static_cast<std::int32_t>(command.rate) != pager->rate) {
+      return PagerReply::Silence();
+    }
+    pager->commands.push_back(command.bytes);
+    // Taken off `linger_ms` after its update's "q".
+    if (command.bytes == "q" && Count(current_, "f") > 0 && !pager->leave_ms) {
+      pager->leave_ms = command.at_ms + linger_ms_;
+    }
+    if (command.bytes == "f" && !pager->refuses_flash) {
+      pager->flash_mode = true;
+      return PagerReply::Ack();
+    }
+    if (!pager->flash_mode) {
+      const bool lost = command.bytes == "q" && pager->lost_quits.count(++pager->idle_quits) > 0;
+      return lost ? PagerReply::Silence() : PagerReply::Nak();
+    }
+    if (command.bytes == "q") {
+      pager->flash_mode = false;
+      pager->rate = 1200;
+    }
+    if (command.bytes.front() == 'b') pager->rate = 9600;
+    if (command.bytes == "p" && pager->refuses_program) return PagerReply::Nak();
+    return PagerReply::Ack();
+  }
+
+  std::vector<BenchPager> pagers_;
+  std::uint32_t linger_ms_;
+  std::size_t current_ = 0;
+};
+
+// One pager's update as every face runs it: what the result says of how it
+// ended and how fast its line went.
+struct RunnerCase {
+  const char* name;
+  // The pager is stopped once it has been sent this command (empty: never).
+  std::string stop_at;
+  std::uint32_t reply_ms;
+  const char* message;
+  double efficiency;
+};
+
+void PrintTo(const RunnerCase& c, std::ostream* out) { *out << c.name; }
+
+class Runner : public ::testing::TestWithParam<RunnerCase> {};
+
+TEST_P(Runner, TellsHowThePagerEndedAndHowFastItsLineWent) {
+  const RunnerCase& c = GetParam();
+  VirtualClock clock{1000};
+  ScriptedPager line{clock};
+  std::atomic<bool> stop{false};
+  line.respond = [&](const SentCommand& command, int) {
+    if (command.bytes == c.stop_at) stop.store(true);
+    return PagerReply::Ack(c.reply_ms);
+  };
+  const PagerJob job = TwoRecordJob(line);
+  struct Silent final : IPagerListener {
+    void OnStart(const PagerJob&) override {}
+    void OnProgress(std::size_t, const PortProgress&) override {}
+    void OnMessage(std::size_t, const std::string&, UpdateOutcome) override {}
+    void OnEnd(std::size_t, const PortResult&) override {}
+    void OnNote(const std::string&) override {}
+  } listener;
+  const PortResult result = RunPager(job, listener, stop, clock);
+  EXPECT_EQ(result.message, c.message);
+  EXPECT_DOUBLE_EQ(result.line_efficiency, c.efficiency);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pagers, Runner,
+    ::testing::Values(
+        // Replies faster than the line carries them: no real line does that.
+        RunnerCase{"FasterThanTheLine", "", 1, "Firmware updated finished.", 1.0},
+        RunnerCase{"StoppedBeforeTheErase", "b96006A", 0,
+                   "Interrupted. The pager's firmware was not touched.", 0.0},
+        RunnerCase{"StoppedAfterTheErase", "e0", 0,
+                   "Interrupted. The pager's flash was erased: flash it again.", 0.0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class RecordingStation final : public IStationListener {
+ public:
+  void OnRow(std::size_t, const StationRow& row) override {
+    if (states.empty() || states.back() != PortStateWords(row))
+      states.push_back(PortStateWords(row));
+  }
+  void OnEvent(const StationEvent& event) override {
+    std::string text =
+        std::string(StationEventName(event.kind)) + " #" + std::to_string(event.number);
+    if (event.kind == StationEventKind::kFinished || event.kind == StationEventKind::kFailed) {
+      text += " " + std::string(OutcomeName(event.result.code));
+    }
+    events.push_back(text);
+    messages.push_back(event.message);
+    if (on_event) on_event(event);
+  }
+  void OnNote(const std::string& text) override { notes.push_back(text); }
+
+  std::vector<std::string> states;
+  std::vector<std::string> events;
+  std::vector<std::string> messages;
+  std::vector<std::string> notes;
+  std::function<void(const StationEvent&)> on_event;
+};
+
+// One bench port on COM7 at 9600 bit/s, on virtual time from 1000 ms.
+class StationLoop : public ::testing::Test {
+ protected:
+  StationLoop() {
+    setup.job = TwoRecordJob(line, 4);
+    setup.given = "COM7";
+  }
+
+  void Prepare(int count, std::vector<BenchPager> pagers, std::uint32_t linger_ms) {
+    bench = std::make_unique<VirtualBench>(line, std::move(pagers), linger_ms, clock.Now());
+    bench->on_command = [this](const SentCommand& command) {
+      if (command.at_ms > kGiveUpMs) interrupt.store(true);
+    };
+    tally = std::make_unique<StationTally>(count);
+  }
+
+  // Runs the loop until it stops by itself, or gives up an hour into
+  // virtual time.
+  StationRow Go() {
+    return RunStationPort(setup,
+                          StationShared{*tally, listener, interrupt, log.get(), "T", clock, false});
+  }
+
+  StationRow Run(int count, std::vector<BenchPager> pagers, std::uint32_t linger_ms) {
+    Prepare(count, std::move(pagers), linger_ms);
+    return Go();
+  }
+
+  // When each command `bytes` went out.
+  std::vector<std::uint32_t> TimesOf(const std::string& bytes) const {
+    std::vector<std::uint32_t> times;
+    for (const SentCommand& command : line.commands) {
+      if (command.bytes == bytes) times.push_back(command.at_ms);
+    }
+    return times;
+  }
+
+  static constexpr std::uint32_t kGiveUpMs = 3600000;
+  VirtualClock clock{1000};
+  ScriptedPager line{clock};
+  StationPortSetup setup;
+  RecordingStation listener;
+  std::atomic<bool> interrupt{false};
+  std::unique_ptr<TraceLog> log;
+  std::unique_ptr<StationTally> tally;
+  std::unique_ptr<VirtualBench> bench;
+};
+
+// Bench runs on one port: the pagers as they come, what the bench tells,
+// and how often each is flashed ("e0").
+struct BenchCase {
+  const char* name;
+  int count;
+  std::vector<BenchPager> pagers;
+  std::uint32_t linger_ms;
+  Texts events;
+  std::vector<int> erases;
+  ExitCode code;
+};
+
+void PrintTo(const BenchCase& c, std::ostream* out) { *out << c.name; }
+
+class BenchRuns : public StationLoop, public ::testing::WithParamInterface<BenchCase> {};
+
+TEST_P(BenchRuns, FlashEachPagerOnceAndWaitForItToGo) {
+  const BenchCase& c = GetParam();
+  const StationRow row = Run(c.count, c.pagers, c.linger_ms);
+  EXPECT_EQ(listener.events, c.events);
+  for (std::size_t i = 0; i < c.erases.size(); ++i) {
+    EXPECT_EQ(bench->Count(i, "e0"), c.erases[i]) << "pager " << i;
+  }
+  EXPECT_EQ(tally->Code(false), c.code);
+  EXPECT_EQ(row.finished + row.failed, static_cast<int>(c.erases.size()));
+  EXPECT_EQ(listener.states.back(), "stopped");
+  EXPECT_EQ(line.open_devices, 0);
+}
+
+BenchPager Refusing(std::uint32_t gap_ms, bool flash, bool program) {
+  BenchPager pager = After(gap_ms);
+  pager.refuses_flash = flash;
+  pager.refuses_program = program;
+  return pager;
+}
+
+BenchPager Losing(std::uint32_t gap_ms, std::set<int> lost_quits) {
+  BenchPager pager = After(gap_ms);
+  pager.lost_quits = std::move(lost_quits);
+  return pager;
+}
+
+const Texts kTwoFinished = {"connected #1", "finished #1 finished", "removed #1", "connected #2",
+                            "finished #2 finished"};
+
+INSTANTIATE_TEST_SUITE_P(Pagers, BenchRuns,
+                         ::testing::Values(
+                             // Swapped with the cable empty for 0.4 s, the shortest a bench takes.
+                             BenchCase{"SwappedIn400Ms",
+                                       2,
+                                       {After(2501), After(400)},
+                                       2000,
+                                       kTwoFinished,
+                                       {1, 1},
+                                       ExitCode::kFinished},
+                             // Lingering with a probe reply lost now and then, never two in a row.
+                             BenchCase{"LingeringLosesRepliesNotInARow",
+                                       2,
+                                       {Losing(0, {2, 4, 6}), After(3000)},
+                                       3000,
+                                       kTwoFinished,
+                                       {1, 1},
+                                       ExitCode::kFinished},
+                             BenchCase{"RefusesProgram",
+                                       1,
+                                       {Refusing(0, false, true), After(1000)},
+                                       0,
+                                       {"connected #1", "failed #1 rewinds-exceeded", "removed #1",
+                                        "connected #2", "finished #2 finished"},
+                                       {4, 1},
+                                       ExitCode::kRewindsExceeded},
+                             // A loader that will not enter flash mode is a failed pager, waited
+                             // out like any other.
+                             BenchCase{"RefusesF",
+                                       1,
+                                       {Refusing(0, true, false), After(1000)},
+                                       500,
+                                       {"connected #1", "failed #1 refused", "removed #1",
+                                        "connected #2", "finished #2 finished"},
+                                       {0, 1},
+                                       ExitCode::kRefused}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A pager is seen within a probe's spacing and its reply of being
+// connected, and gone within three rounds of being taken off.
+TEST_F(StationLoop, APagerIsSeenAtOnceAndItsRemovalWithinThreeRounds) {
+  Run(2, {After(2537), After(400)}, 2000);
+  const std::vector<std::uint32_t> flashes = TimesOf("f");
+  ASSERT_EQ(flashes.size(), 2u);
+  const std::uint32_t first_attach = bench->Pager(0).attach_ms;
+  EXPECT_LE(flashes[0] - first_attach, kPresenceProbeSpacingMs);
+  EXPECT_LE(flashes[1] - bench->Pager(1).attach_ms, kPresenceProbeSpacingMs);
+  // No "f" while nobody is there: only "q" probes, kPresenceProbeSpacingMs apart.
+  const std::vector<std::uint32_t> probes = TimesOf("q");
+  ASSERT_GE(probes.size(), 3u);
+  EXPECT_EQ(probes[0], 1000u);
+  EXPECT_EQ(probes[1] - probes[0], kPresenceProbeSpacingMs);
+}
+
+// The exit command at 9600 bit/s goes unanswered, so the pager may still be
+// in flash mode there: it is asked to leave at that rate too.
+TEST_F(StationLoop, ThePagerIsAskedToLeaveAtTheRateItWasLastToldToo) {
+  Prepare(0, {After(0)}, 1000);
+  bool exit_lost = false;
+  line.respond = [&, bench_answer = line.respond](const SentCommand& command, int index) {
+    if (command.bytes == "q" && command.rate == 9600 && !std::exchange(exit_lost, true)) {
+      return PagerReply::Silence();
+    }
+    return bench_answer(command, index);
+  };
+  listener.on_event = [&](const StationEvent& event) {
+    if (event.kind == StationEventKind::kRemoved) interrupt.store(true);
+  };
+  Go();
+  std::vector<std::uint32_t> rates;
+  for (const SentCommand& command : line.commands) {
+    if (command.bytes == "q" && command.at_ms > TimesOf("e0").at(0)) rates.push_back(command.rate);
+  }
+  // The update's own exit, then a round at 9600 and 1200, then 1200 alone.
+  ASSERT_GE(rates.size(), 4u);
+  EXPECT_EQ(rates[0], 9600u);
+  EXPECT_EQ(rates[1], 9600u);
+  EXPECT_EQ(rates.back(), 1200u);
+  EXPECT_EQ(bench->Count(0, "e0"), 1);
+}
+
+// Stopped while that pager still waits on the cable: it is asked once more.
+TEST_F(StationLoop, AStopAsksAPagerStillInFlashModeToLeaveIt) {
+  Prepare(0, {After(0)}, 1000);
+  line.respond = [bench_answer = line.respond](const SentCommand& command, int index) {
+    if (command.bytes == "q" && command.rate == 9600) return PagerReply::Silence();
+    return bench_answer(command, index);
+  };
+  listener.on_event = [&](const StationEvent& event) {
+    if (event.kind == StationEventKind::kFinished) interrupt.store(true);
+  };
+  Go();
+  const auto exits =
+      std::count_if(line.commands.begin(), line.commands.end(),
+                    [](const SentCommand& c) { return c.bytes == "q" && c.rate == 9600; });
+  EXPECT_EQ(exits, 2);  // the update's own, and the one at the stop
+  EXPECT_EQ(line.commands.back().bytes, "q");
+}
+
+TEST_F(StationLoop, APulledAdapterIsToldOnceTriedAgainAndTheLoopGoesOn) {
+  // Pulled at the start and again while the flashed pager is still on it.
+  std::vector<std::uint32_t> refused;
+  line.unplugged = [&] {
+    const std::uint32_t now = clock.Now();
+    const bool out = now < 8000 || (now >= 14000 && now < 20000);
+    if (out && (refused.empty() || refused.back() != now)) refused.push_back(now);
+    return out;
+  };
+  listener.on_event = [&](const StationEvent& event) {
+    if (event.kind == StationEventKind::kRemoved) interrupt.store(true);
+  };
+  Run(0, {After(1000)}, 8000);
+  EXPECT_EQ(listener.events,
+            (std::vector<std::string>{"port-lost #0", "port-back #0", "connected #1",
+                                      "finished #1 finished", "port-lost #0", "port-back #0",
+                                      "removed #1"}));
+  EXPECT_EQ(listener.messages[0], "Can NOT Open \"COM7\"\nThe port does not exist.");
+  ASSERT_GE(refused.size(), 2u);
+  EXPECT_EQ(refused[1] - refused[0], kReopenSpacingMs);
+  EXPECT_EQ(bench->Count(0, "e0"), 1);
+  EXPECT_EQ(listener.states.back(), "stopped");
+}
+
+// An adapter named by its serial number, plugged in after the start and
+// again under another name after a loss, is opened by the name it has now.
+TEST_F(StationLoop, AnAdapterNamedBySerialIsOpenedUnderTheNameItHasNow) {
+  setup.given = "serial=FT12AB34";
+  setup.job.port.clear();
+  setup.job.adapter_serial = "FT12AB34";
+  // Plugged in as COM8 three seconds after the start; after the first
+  // pager, pulled out and plugged in again as COM9.
+  std::string present;
+  const std::uint32_t plugged_at = clock.Now() + 3000;
+  setup.list_ports = [&] {
+    if (present.empty() && clock.Now() >= plugged_at) present = "COM8";
+    std::vector<PortInfo> ports;
+    if (!present.empty()) ports.push_back(ComPort(ComNumberOf(present), "FT12AB34"));
+    return ports;
+  };
+  line.unplugged = [&] {
+    if (clock.Now() > kGiveUpMs) interrupt.store(true);
+    return present.empty() || line.opened_names.back() != present;
+  };
+  listener.on_event = [&](const StationEvent& event) {
+    if (event.kind == StationEventKind::kRemoved) present = "COM9";
+  };
+  const StationRow row = Run(2, {After(4000), After(1000)}, 500);
+  EXPECT_EQ(listener.states.front(), "adapter missing");
+  // Told as missing once at the start, and once when it went.
+  EXPECT_EQ(std::count(listener.events.begin(), listener.events.end(), "port-lost #0"), 2);
+  EXPECT_EQ(row.finished, 2);
+  EXPECT_NE(std::find(line.opened_names.begin(), line.opened_names.end(), "COM8"),
+            line.opened_names.end());
+  EXPECT_EQ(line.opened_names.back(), "COM9");
+}
+
+// Another port finishes the last pager wanted just as this one's pager is
+// seen: it is not taken on.
+TEST_F(StationLoop, APagerSeenOnceEnoughHaveFinishedIsLeftAlone) {
+  Prepare(1, {After(0)}, 0);
+  bench->on_command = [&](const SentCommand& command) {
+    if (command.bytes == "q") tally->Record(ExitCode::kFinished);
+  };
+  Go();
+  EXPECT_EQ(listener.events, Texts{});
+  EXPECT_EQ(line.CommandTexts(), (Texts{"q"}));
+  EXPECT_EQ(tally->Code(false), ExitCode::kFinished);
+}
+
+// A log that cannot take a pager's line: that pager still counts toward the
+// count, and the run ends saying it was not logged.
+TEST_F(StationLoop, APagerWhoseLogLineFailedStillCounts) {
+  TempDir dir;
+  log = std::make_unique<TraceLog>(dir.PathOf("missing/log.jsonl"), "fw.hex", "00");
+  const StationRow row = Run(1, {After(0), After(1000)}, 0);
+  EXPECT_EQ(row.finished, 1);
+  EXPECT_EQ(bench->Count(1, "e0"), 0);
+  EXPECT_EQ(tally->Code(false), ExitCode::kNotLogged);
+  // Why, in the system's words.
+  ASSERT_EQ(listener.notes.size(), 1u);
+  EXPECT_TRUE(listener.notes[0].starts_with("cannot append to the log " +
+                                            dir.PathOf("missing/log.jsonl") + ": "));
+  EXPECT_TRUE(listener.notes[0].ends_with(" (its folder does not exist).")) << listener.notes[0];
+}
+
+}  // namespace
