@@ -40,6 +40,10 @@ struct PortResult {
   // The line that says what late replies cost and what to do; empty when
   // they were not late.
   std::string latency_hint;
+  // The port's turnaround: from the end of a command on the line to the
+  // first byte of its reply, less that byte's own line time, typically, in
+  // ms (an adapter's latency timer shows here); negative when unknown.
+  double turnaround_ms = -1.0;
   // False when a log line was due and could not be written.
   bool logged = true;
   // The rate the pager was last told to listen at: the transfer rate once

@@ -56,6 +56,9 @@ struct StationRow {
   std::string last_time;
   // The last pager's latency hint, when its replies came late.
   std::string latency_hint;
+  // The port's turnaround as last measured (PortResult::turnaround_ms);
+  // negative when unknown.
+  double turnaround_ms = -1.0;
 };
 
 enum class StationEventKind : std::uint8_t {
