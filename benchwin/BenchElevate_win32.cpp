@@ -55,7 +55,7 @@ ElevatedRun BenchWindow::RunFlasherElevated(const std::string& parameters) {
   if (run.hProcess == nullptr) {
     return {ElevatedRun::Result::kNotStarted, 0, "Windows gave no process to wait for"};
   }
-  const HCURSOR before = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  const HCURSOR before = SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
   DWORD code = 0;
   const bool ended = WaitForSingleObject(run.hProcess, kElevatedWaitMs) == WAIT_OBJECT_0 &&
                      GetExitCodeProcess(run.hProcess, &code);
