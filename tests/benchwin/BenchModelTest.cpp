@@ -522,7 +522,12 @@ TEST_P(TuneAdapters, SetsTheSlowFtdiAdaptersOnlyWhenAskedAndSaysWhatNext) {
 
 const std::vector<PortInfo> kBench = {Adapter(5, "FT5K", 16), Port(6, "0001"), Adapter(7, "FT7", 1),
                                       Adapter(8, "", 16)};
+// Named once each: GCC's -O3 takes the strings of such records, braced in
+// the rows, for uninitialized.
 const ElevatedRun kRanWell{ElevatedRun::Result::kRan, 0, ""};
+const ElevatedRun kDeclined{ElevatedRun::Result::kDeclined, 0, ""};
+const ElevatedRun kNotFound{ElevatedRun::Result::kNotStarted, 0, "The system cannot find the file"};
+const ElevatedRun kRanRefused{ElevatedRun::Result::kRan, 1, ""};
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, TuneAdapters,
@@ -541,7 +546,7 @@ INSTANTIATE_TEST_SUITE_P(
         TuneCase{"ConsentNotGiven",
                  kBench,
                  true,
-                 {ElevatedRun::Result::kDeclined, 0, ""},
+                 kDeclined,
                  {"--tune-adapters -p COM5 -p COM8"},
                  "Nothing was changed: Windows' consent was not given.",
                  "",
@@ -549,7 +554,7 @@ INSTANTIATE_TEST_SUITE_P(
         TuneCase{"NotBesideTheBench",
                  kBench,
                  true,
-                 {ElevatedRun::Result::kNotStarted, 0, "The system cannot find the file"},
+                 kNotFound,
                  {"--tune-adapters -p COM5 -p COM8"},
                  "could not be started (The system cannot find the file). It must be in the "
                  "folder of TarvexBench.exe.",
@@ -558,7 +563,7 @@ INSTANTIATE_TEST_SUITE_P(
         TuneCase{"Refused",
                  kBench,
                  true,
-                 {ElevatedRun::Result::kRan, 1, ""},
+                 kRanRefused,
                  {"--tune-adapters -p COM5 -p COM8"},
                  "Windows refused",
                  "The latency timers were not set.",
