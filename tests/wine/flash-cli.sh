@@ -79,6 +79,10 @@ if [[ $mode == tune ]]; then
   trap 'set_latency_timer 16; cleanup' EXIT
   [[ $(latency_timer) == 0x10 ]] || fail "the prefix's FTDI adapter has no 16 ms timer: $(latency_timer)"
   code=0
+  wine "$exe" --tune-adapters -p COM6 >"$work/out" 2>"$work/err" || code=$?
+  [[ $code == 2 ]] || fail "the CP210x: exit code $code, expected 2"
+  # Given beside it, an FTDI adapter is not set either.
+  code=0
   wine "$exe" --tune-adapters -p COM5 -p COM6 >"$work/out" 2>"$work/err" || code=$?
   [[ $code == 2 ]] || fail "a CP210x among the ports: exit code $code, expected 2"
   grep -qF "COM6 is not an FTDI adapter (Silicon Labs CP210x USB to UART Bridge)" "$work/err" ||
