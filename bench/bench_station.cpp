@@ -8,11 +8,12 @@
 // lines were busy against the most the technician's own time allows. Then
 // it flashes the same 40 pagers as 5 one-shot gangs of 8, back to back, for
 // comparison; and with --sweep, finds the shortest time off the cable at
-// which every pager is still flashed once.
+// which every pager is still flashed once. With --latencies, the same bench
+// behind each adapter latency timer listed, one after another, side by side.
 //
 //   bench_station [--records N] [--ports N] [--pagers N] [--rate 2400|4800|9600]
 //                 [--linger-ms MS] [--gap-ms MS] [--latency-ms MS] [--sweep]
-//                 [--no-gangs] [--flasher PATH]
+//                 [--no-gangs] [--latencies MS,MS...] [--flasher PATH]
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,7 +40,7 @@ using Texts = std::vector<std::string>;
 constexpr char kUsage[] =
     "usage: bench_station [--records N] [--ports N] [--pagers N] [--rate 2400|4800|9600]\n"
     "                     [--linger-ms MS] [--gap-ms MS] [--latency-ms MS] [--sweep]\n"
-    "                     [--no-gangs] [--flasher PATH]\n";
+    "                     [--no-gangs] [--latencies MS,MS...] [--flasher PATH]\n";
 constexpr std::uint64_t kMaxRecords = 1u << 20;
 constexpr std::uint64_t kMaxPorts = 32;
 constexpr std::uint64_t kMaxPagers = 100;
@@ -64,11 +65,34 @@ struct Options {
   int latency_ms = 0;
   bool sweep = false;
   bool gangs = true;
+  // The adapter latency timers to compare, each a bench run of its own.
+  std::vector<int> latencies;
   std::string flasher = TARVEX_FLASH_PATH;
 };
 
+// "16,1": timers from 0 to 255 ms, at least one.
+bool ParseLatencies(const char* value, std::vector<int>& latencies) {
+  if (value == nullptr) return false;
+  std::string list = value;
+  for (std::size_t start = 0; start <= list.size();) {
+    const std::size_t comma = std::min(list.find(',', start), list.size());
+    const std::string item = list.substr(start, comma - start);
+    std::uint64_t number = 0;
+    if (item == "0") {
+      latencies.push_back(0);
+    } else if (ParseCount(item.c_str(), 255, number)) {
+      latencies.push_back(static_cast<int>(number));
+    } else {
+      return false;
+    }
+    start = comma + 1;
+  }
+  return !latencies.empty();
+}
+
 bool ParseOption(const std::string& arg, const char* value, Options& options) {
   std::uint64_t number = 0;
+  if (arg == "--latencies") return ParseLatencies(value, options.latencies);
   if (arg == "--latency-ms" && value != nullptr && std::string(value) == "0") {
     options.latency_ms = 0;
   } else if (arg == "--latency-ms" && ParseCount(value, 255, number)) {
@@ -286,11 +310,10 @@ void PrintConnectionToF(std::vector<double> seconds) {
       seconds.size(), seconds.front(), seconds[seconds.size() / 2], mean, seconds.back());
 }
 
-// The lines' busy time over the station's, against the most the
-// technician's own time allows: each port's pagers one after another, each
-// for its line-time bound, the ones before the last each also lingering and
-// then off the cable, after the port's first wait.
-void PrintThroughput(const Options& options, const BenchRun& station) {
+// The most the technician's own time allows: each port's pagers one after
+// another, each for its line-time bound, the ones before the last each also
+// lingering and then off the cable, after the port's first wait.
+double TechnicianSeconds(const Options& options) {
   const double bound = ComputeLineBound(options.records, options.rate).seconds;
   double technician = 0;
   for (int port = 0; port < options.ports; ++port) {
@@ -299,11 +322,22 @@ void PrintThroughput(const Options& options, const BenchRun& station) {
                           first_wait + options.pagers * bound +
                               (options.pagers - 1) * (options.linger_ms + options.gap_ms) / 1000.0);
   }
-  const double line_time = options.pagers * bound;
+  return technician;
+}
+
+double PagersPerHour(const Options& options, double wall) {
+  return options.ports * options.pagers * 3600.0 / wall;
+}
+
+// The lines' busy time over the station's, against the most the
+// technician's own time allows.
+void PrintThroughput(const Options& options, const BenchRun& station) {
+  const double technician = TechnicianSeconds(options);
+  const double line_time = options.pagers * ComputeLineBound(options.records, options.rate).seconds;
   std::printf(
       "%.0f pagers per hour; lines busy %.1f %% of the time, against %.1f %% the technician's "
       "time allows (%.3f s): %.1f %% of it\n",
-      options.ports * options.pagers * 3600.0 / station.wall, 100 * line_time / station.wall,
+      PagersPerHour(options, station.wall), 100 * line_time / station.wall,
       100 * line_time / technician, technician, 100 * technician / station.wall);
 }
 
@@ -325,6 +359,39 @@ void Sweep(const std::string& hex, const TempDir& dir, Options options) {
   std::printf("shortest time off the cable seen to work: %d ms\n", shortest);
 }
 
+// The same bench behind each adapter latency timer in turn, in one run of
+// this program, so the figures share the machine's load: the pagers per
+// hour each timer allows, and each against the first.
+bool CompareLatencies(const std::string& hex, const TempDir& dir, Options options) {
+  struct Row {
+    int latency_ms;
+    BenchRun run;
+  };
+  std::vector<Row> rows;
+  for (const int latency_ms : options.latencies) {
+    options.latency_ms = latency_ms;
+    rows.push_back(
+        {latency_ms, RunStationBench(hex, dir, options, "latency-" + std::to_string(latency_ms))});
+    std::printf("  adapter latency timer %3d ms: %.3f s  %s\n", latency_ms, rows.back().run.wall,
+                rows.back().run.problem.empty() ? "every pager flashed once, images equal the file"
+                                                : rows.back().run.problem.c_str());
+    std::fflush(stdout);
+  }
+  const double technician = TechnicianSeconds(options);
+  std::printf(
+      "\n| Adapter latency timer | Station | Pagers per hour | Of the technician's ceiling "
+      "| Against %d ms |\n| --- | --- | --- | --- | --- |\n",
+      rows.front().latency_ms);
+  bool all_flashed = true;
+  for (const Row& row : rows) {
+    all_flashed = all_flashed && row.run.problem.empty();
+    std::printf("| %d ms | %.3f s | %.0f | %.1f %% | %.3f |\n", row.latency_ms, row.run.wall,
+                PagersPerHour(options, row.run.wall), 100 * technician / row.run.wall,
+                rows.front().run.wall / row.run.wall);
+  }
+  return all_flashed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -340,12 +407,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_station: %s\n", error.c_str());
     return 1;
   }
+  std::string timers = std::to_string(options.latency_ms);
+  for (std::size_t i = 0; i < options.latencies.size(); ++i) {
+    timers = (i == 0 ? "" : timers + ", ") + std::to_string(options.latencies[i]);
+  }
   std::printf(
       "bench_station: %d ports x %d pagers, %u records at %d bit/s, pacing on, adapter latency "
-      "timer %d ms; line bound %.3f s per pager; linger %d ms, off the cable %d ms\n",
-      options.ports, options.pagers, options.records, options.rate, options.latency_ms,
+      "timer %s ms; line bound %.3f s per pager; linger %d ms, off the cable %d ms\n",
+      options.ports, options.pagers, options.records, options.rate, timers.c_str(),
       ComputeLineBound(options.records, options.rate).seconds, options.linger_ms, options.gap_ms);
   std::fflush(stdout);
+  if (!options.latencies.empty()) return CompareLatencies(hex, dir, options) ? 0 : 1;
   const BenchRun station = RunStationBench(hex, dir, options);
   std::printf("station: %.3f s  %s\n", station.wall,
               station.problem.empty() ? "every pager flashed once, images equal the file"

@@ -32,6 +32,9 @@ struct TileView {
   // What the technician may want to know: why the port cannot be opened, or
   // the latency hint of the last pager.
   std::string detail;
+  // The port's replies come late enough for its adapter's latency timer to
+  // be worth setting: the tile offers Tune adapters….
+  bool offer_tuning = false;
   friend bool operator==(const TileView&, const TileView&) = default;
 };
 

@@ -21,7 +21,8 @@ constexpr int kBadCommandLine = 2;
 void PrepareProcess() {
   // The manifest declares DPI awareness; this covers a copy run without it.
   SetProcessDPIAware();
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
+  INITCOMMONCONTROLSEX controls{sizeof controls,
+                                ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES | ICC_LINK_CLASS};
   InitCommonControlsEx(&controls);
 }
 

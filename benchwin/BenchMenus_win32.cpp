@@ -87,6 +87,8 @@ void BenchWindow::OnCommand(int id, int code) {
     case IDM_REFRESH:
     case IDC_REFRESH:
       return model_->RefreshPorts();
+    case IDM_TUNE_ADAPTERS:
+      return model_->TuneAdaptersClick();
     case IDC_BY_SERIAL:
       if (SelectedPort() >= 0) model_->ToggleKeepBySerial(static_cast<std::size_t>(SelectedPort()));
       return;

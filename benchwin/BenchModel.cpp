@@ -165,6 +165,19 @@ void BenchModel::RefreshPorts() {
   view_.ShowPorts(entries_);
 }
 
+void BenchModel::TuneAdaptersClick() {
+  const std::vector<PortInfo> present = list_ports_();
+  const std::vector<PortInfo> adapters = AdaptersToTune(present);
+  if (adapters.empty()) {
+    return view_.ShowMessage(NothingToTuneText(present), kTuneCaption, kStyleInformation);
+  }
+  if (!view_.Confirm(TuneQuestion(adapters), kTuneCaption)) return;
+  const ElevatedRun run = view_.RunFlasherElevated(TuneParameters(adapters));
+  const TuneVerdict verdict = VerdictOf(adapters, list_ports_(), run);
+  if (!verdict.status.empty()) view_.ShowStatus(verdict.status, verdict.alarm);
+  view_.ShowMessage(verdict.text, kTuneCaption, verdict.alarm ? kStyleWarning : kStyleInformation);
+}
+
 void BenchModel::ChooseRate(int rate) {
   if (!Locked() && phase_ == Phase::kIdle && Offered(rate, kBenchRates)) settings_.rate = rate;
   view_.ShowRate(settings_.rate);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "benchwin/AdapterTune.h"
 #include "benchwin/BenchBoard.h"
 #include "benchwin/BenchCommandLine.h"
 #include "benchwin/BenchRun.h"
@@ -60,6 +61,10 @@ class IBenchView {
   // Asks the window to close; the window then calls CloseQuery and, when
   // that allows it, Close.
   virtual void CloseForm() = 0;
+  // Runs tarvex-flash.exe from the program's folder with `parameters`
+  // elevated (Windows asks for an administrator's consent) and waits for it
+  // to end.
+  virtual ElevatedRun RunFlasherElevated(const std::string& parameters) = 0;
   // Called on the bench's threads: the window's thread is to call TakeNews
   // soon. Must not wait for the window's thread.
   virtual void WakeForNews() = 0;
@@ -95,6 +100,13 @@ class BenchModel {
   void ToggleKeepBySerial(std::size_t index);
   bool CanKeepBySerial(std::size_t index) const;
   void RefreshPorts();
+  // Setup, Tune adapters…, and the link on a slow port's tile: sets the
+  // latency timer of the FTDI adapters plugged in to 1 ms, once the user
+  // has said yes and Windows has had an administrator's consent. Allowed
+  // while the bench runs: the new timer takes effect only when an adapter
+  // is plugged in again, and its port is then found again as any pulled
+  // adapter's is.
+  void TuneAdaptersClick();
   void ChooseRate(int rate);
   void ChooseResends(int resends);
 

@@ -87,6 +87,7 @@ void BenchWindow::OnPortChanged(const NMLISTVIEW& change) {
 }
 
 LRESULT BenchWindow::OnNotify(const NMHDR& header) {
+  if (OnTileLink(header)) return 0;
   if (header.idFrom == IDC_PORTS && header.code == LVN_ITEMCHANGED) {
     OnPortChanged(reinterpret_cast<const NMLISTVIEW&>(header));
   }

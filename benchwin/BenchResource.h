@@ -23,6 +23,7 @@
 #define IDM_RESEND_3 241
 #define IDM_RESEND_5 242
 #define IDM_REFRESH 250
+#define IDM_TUNE_ADAPTERS 251
 
 #define IDC_FW_GROUP 300
 #define IDC_FW_NAME 301
@@ -54,4 +55,6 @@
 #define IDC_TILE_LAST 5
 #define IDC_TILE_DETAIL 6
 #define IDC_TILE_WHY 7
-#define IDC_TILE_PARTS 8
+// The link to Tune adapters…, shown on a slow port's tile.
+#define IDC_TILE_TUNE 8
+#define IDC_TILE_PARTS 9

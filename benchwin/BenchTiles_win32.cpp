@@ -28,7 +28,11 @@ void BenchWindow::CreateTile(std::size_t index) {
   HWND bar = CreateControl(PROGRESS_CLASSW, "", 0, TileId(index, IDC_TILE_PROGRESS),
                            at(10, 62, 225, 14), normal);
   SendMessageW(bar, PBM_SETRANGE32, 0, 100);
-  CreateControl(L"STATIC", "", kLabel, TileId(index, IDC_TILE_PAGER), at(10, 80, 225, 16), normal);
+  CreateControl(L"STATIC", "", kLabel, TileId(index, IDC_TILE_PAGER), at(10, 80, 115, 16), normal);
+  // Hidden until the port's replies come late.
+  HWND tune = CreateControl(WC_LINK, "<a>Tune adapters…</a>", LWS_RIGHT,
+                            TileId(index, IDC_TILE_TUNE), at(125, 80, 110, 16), normal);
+  ShowWindow(tune, SW_HIDE);
   CreateControl(L"STATIC", "", kLabel | SS_ENDELLIPSIS, TileId(index, IDC_TILE_LAST),
                 at(10, 98, 225, 16), fonts_->bold);
   CreateControl(L"STATIC", "", kWrapped, TileId(index, IDC_TILE_WHY), at(10, 114, 225, 30), normal);
@@ -90,6 +94,16 @@ void BenchWindow::ShowTile(std::size_t index, const TileView& tile) {
   SetText(TileId(index, IDC_TILE_WHY), tile.why);
   SetColour(TileId(index, IDC_TILE_WHY), mood);
   SetText(TileId(index, IDC_TILE_DETAIL), tile.detail);
+  ShowWindow(GetDlgItem(Handle(), TileId(index, IDC_TILE_TUNE)),
+             tile.offer_tuning ? SW_SHOWNA : SW_HIDE);
+}
+
+bool BenchWindow::OnTileLink(const NMHDR& header) {
+  if (header.code != NM_CLICK && header.code != NM_RETURN) return false;
+  const auto id = static_cast<int>(header.idFrom);
+  if (id < IDC_TILE_BASE || (id - IDC_TILE_BASE) % IDC_TILE_STRIDE != IDC_TILE_TUNE) return false;
+  model_->TuneAdaptersClick();
+  return true;
 }
 
 void BenchWindow::ShowTotals(const TotalsView& totals) {

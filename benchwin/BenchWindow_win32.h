@@ -47,6 +47,7 @@ class BenchWindow final : public Window, public IBenchView {
                    std::uint32_t style) override;
   bool Confirm(const std::string& text, const std::string& caption) override;
   void CloseForm() override;
+  ElevatedRun RunFlasherElevated(const std::string& parameters) override;
   void WakeForNews() override;
 
  protected:
@@ -71,6 +72,8 @@ class BenchWindow final : public Window, public IBenchView {
   void OnCommand(int id, int code);
   LRESULT OnNotify(const NMHDR& header);
   void OnPortChanged(const NMLISTVIEW& change);
+  // A click on a tile's Tune adapters… link; false for any other notice.
+  bool OnTileLink(const NMHDR& header);
   void ShowBySerialButton();
   int SelectedPort() const;
   void OnDropFiles(WPARAM drop_handle);

@@ -9,6 +9,7 @@
 #include "cli/Platform.h"
 #include "cli/PortListing.h"
 #include "cli/StationCommand.h"
+#include "cli/TuneReport.h"
 #include "common/ReadOnlyFile.h"
 #include "common/Sha256.h"
 #include "common/VisibleText.h"
@@ -137,6 +138,7 @@ int Run(const FlashPlan& plan) {
     WriteText(stdout, FormatPortList(ListSerialPorts(), plan.json));
     return Code(ExitCode::kFinished);
   }
+  if (plan.tune_adapters) return TuneAdapters(plan.ports);
   FoundPorts ports;
   if (!plan.check_only) {
     ports = FindPorts(plan);

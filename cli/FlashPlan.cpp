@@ -37,6 +37,8 @@ constexpr OptionHelp kCheck{"--check", "    --check",
                             "check FILE.hex only: records, bytes, ranges, line time"};
 constexpr OptionHelp kListPorts{"-l,--list-ports", "-l, --list-ports",
                                 "the serial ports present, their adapters and serials"};
+constexpr OptionHelp kTune{"--tune-adapters", "    --tune-adapters",
+                           "set FTDI adapters' latency timer to 1 ms, or check it"};
 constexpr OptionHelp kJson{"--json", "    --json", "one JSON object per line on stdout"};
 constexpr OptionHelp kStation{"--station", "    --station",
                               "flash every pager once as it is connected"};
@@ -50,8 +52,8 @@ constexpr OptionHelp kVerbose{"-v,--verbose", "-v, --verbose",
 constexpr OptionHelp kVersion{"--version", "    --version", "the program's version"};
 constexpr OptionHelp kHelp{"-h,--help", "-h, --help", "this help"};
 
-constexpr OptionHelp kOptions[] = {kPort,  kBaud, kResend, kCheck,   kListPorts, kJson, kStation,
-                                   kCount, kLog,  kQuiet,  kVerbose, kVersion,   kHelp};
+constexpr OptionHelp kOptions[] = {kPort,    kBaud,  kResend, kCheck, kListPorts, kTune,    kJson,
+                                   kStation, kCount, kLog,    kQuiet, kVerbose,   kVersion, kHelp};
 
 constexpr std::size_t kShownWidth = 21;
 
@@ -61,6 +63,7 @@ std::string HelpText() {
       "       tarvex-flash --station [--count N] [options] -p PORT FILE.hex\n"
       "       tarvex-flash --check [-b RATE] FILE.hex\n"
       "       tarvex-flash --list-ports [--json]\n"
+      "       tarvex-flash --tune-adapters [-p PORT ...]\n"
       "\n"
       "Rewrites the firmware of one or more pagers over serial lines, as the Tarvex\n"
       "Flasher window does. FILE.hex, an Intel HEX file, is checked whole before any\n"
@@ -224,6 +227,7 @@ void AddOptions(CLI::App& app, FlashPlan& plan, bool& quiet, bool& verbose, bool
       ->check(WholeNumberIn({}, 0, kMaxResends, "a number from 0 to 99"));
   app.add_flag(kCheck.names, plan.check_only);
   app.add_flag(kListPorts.names, plan.list_ports);
+  app.add_flag(kTune.names, plan.tune_adapters);
   app.add_flag(kJson.names, plan.json);
   app.add_flag(kStation.names, plan.station);
   app.add_option(kCount.names, plan.count)
@@ -252,7 +256,16 @@ std::string ListPortsError(const CLI::App& app, const FlashPlan& plan) {
   if (!plan.hex_file.empty())
     return "--list-ports takes no file, but " + plan.hex_file + " was given";
   return UnusedOptionError(app, "--list-ports",
-                           {&kPort, &kBaud, &kResend, &kCheck, &kStation, &kCount, &kLog});
+                           {&kPort, &kBaud, &kResend, &kCheck, &kTune, &kStation, &kCount, &kLog});
+}
+
+// Tuning touches the adapters only: it takes ports, and nothing an update
+// or a listing would use.
+std::string TuneAdaptersError(const CLI::App& app, const FlashPlan& plan) {
+  if (!plan.hex_file.empty())
+    return "--tune-adapters takes no file, but " + plan.hex_file + " was given";
+  return UnusedOptionError(app, "--tune-adapters",
+                           {&kBaud, &kResend, &kCheck, &kJson, &kStation, &kCount, &kLog});
 }
 
 // "serial=" with no number would match no adapter, and the error would
@@ -269,14 +282,23 @@ std::string PortNameError(const std::string& port) {
   return "";
 }
 
+std::string FirstPortNameError(const std::vector<std::string>& ports) {
+  for (const std::string& port : ports) {
+    if (const std::string error = PortNameError(port); !error.empty()) return error;
+  }
+  return "";
+}
+
 // The checks that tie options together, after CLI11 has checked each alone.
 std::string PlanError(const CLI::App& app, const FlashPlan& plan) {
   if (plan.list_ports) return ListPortsError(app, plan);
+  if (plan.tune_adapters) {
+    if (const std::string error = TuneAdaptersError(app, plan); !error.empty()) return error;
+    return FirstPortNameError(plan.ports);
+  }
   if (plan.hex_file.empty()) return "a FILE.hex is required";
   if (!plan.check_only && plan.ports.empty()) return "at least one --port is required";
-  for (const std::string& port : plan.ports) {
-    if (const std::string error = PortNameError(port); !error.empty()) return error;
-  }
+  if (const std::string error = FirstPortNameError(plan.ports); !error.empty()) return error;
   if (plan.count > 0 && !plan.station) return "--count needs --station";
   if (plan.station && plan.check_only) return "--station and --check cannot be combined";
   // --check reads the file and sends nothing: what only an update uses is

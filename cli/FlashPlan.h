@@ -15,6 +15,9 @@ struct FlashPlan {
   int resend = 3;
   bool check_only = false;
   bool list_ports = false;
+  // Set FTDI adapters' latency timer to 1 ms (Windows), or check that low
+  // latency takes (Linux), on the ports given or on every one present.
+  bool tune_adapters = false;
   bool json = false;
   // A production bench: every pager flashed as it is connected, once.
   bool station = false;

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "common/WideText_win32.h"
+#include "link/AdapterTuning.h"
 #include "link/PortList.h"
 
 namespace {
@@ -162,44 +163,14 @@ void AddSerialCommPorts(std::vector<PortInfo>& ports) {
   RegCloseKey(key);
 }
 
-// A REG_DWORD value of an open key; -1 when it is missing or of another type.
-int RegistryDword(HKEY key, const wchar_t* value) {
-  DWORD number = 0;
-  DWORD type = 0;
-  DWORD size = sizeof number;
-  if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(&number), &size) !=
-          ERROR_SUCCESS ||
-      type != REG_DWORD) {
-    return -1;
-  }
-  return static_cast<int>(number);
-}
-
-// FTDI's driver keeps each adapter's settings below its bus key, one key per
-// device ID, with the COM name the port was given; all of it is readable
-// without elevation. The latency timer of each port, by COM number.
+// The latency timer of each FTDI port the driver has settings for, by COM
+// number; all of it is readable without elevation.
 std::map<int, int> FtdiLatencyTimers() {
   std::map<int, int> timers;
-  HKEY bus = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS", 0, KEY_READ,
-                    &bus) != ERROR_SUCCESS) {
-    return timers;
+  for (const FtdiAdapterKey& key : SystemFtdiRegistry()->Adapters()) {
+    const int number = ComNumberOf(key.port_name);
+    if (number > 0 && key.latency_timer_ms >= 0) timers[number] = key.latency_timer_ms;
   }
-  for (DWORD index = 0;; ++index) {
-    wchar_t id[256] = {};
-    DWORD length = 255;
-    const LONG result = RegEnumKeyExW(bus, index, id, &length, nullptr, nullptr, nullptr, nullptr);
-    if (result == ERROR_NO_MORE_ITEMS) break;
-    if (result != ERROR_SUCCESS) continue;
-    const std::wstring path = std::wstring(id) + L"\\0000\\Device Parameters";
-    HKEY parameters = nullptr;
-    if (RegOpenKeyExW(bus, path.c_str(), 0, KEY_READ, &parameters) != ERROR_SUCCESS) continue;
-    const int number = ComNumberOf(RegistryString(parameters, L"PortName"));
-    const int timer = RegistryDword(parameters, L"LatencyTimer");
-    if (number > 0 && timer >= 0) timers[number] = timer;
-    RegCloseKey(parameters);
-  }
-  RegCloseKey(bus);
   return timers;
 }
 

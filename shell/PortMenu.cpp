@@ -11,6 +11,15 @@ namespace {
 constexpr char kItemPrefix[] = "MnCOM";
 constexpr char kNotPresent[] = " (not present)";
 
+// An FTDI adapter still on the driver's timer holds every reply up to that
+// long; the note, in the menu's right-hand column, says what sets it to
+// 1 ms.
+std::string LatencyTimerNote(const PortInfo& port) {
+  if (port.LatencyTimerMs <= 1) return "";
+  return "\tlatency timer " + std::to_string(port.LatencyTimerMs) +
+         " ms: tarvex-flash --tune-adapters sets 1 ms";
+}
+
 bool Listed(int number) { return number >= kFirstListedComNumber && number <= kHighestComNumber; }
 
 PortMenuItem ItemFor(int number, std::string caption, int chosen_number) {
@@ -21,13 +30,13 @@ PortMenuItem ItemFor(int number, std::string caption, int chosen_number) {
 
 std::string PortCaption(const PortInfo& port) {
   std::string caption = "COM" + std::to_string(port.Number);
-  if (port.Description.empty()) return caption;
+  if (port.Description.empty()) return caption + LatencyTimerNote(port);
   caption += "  " + port.Description;
   // Windows' own ports name their maker "(Standard port types)".
   const bool says_maker = port.Manufacturer.empty() || port.Manufacturer.front() == '(' ||
                           FindNoCase(port.Description, port.Manufacturer) != std::string_view::npos;
   if (!says_maker) caption += " (" + port.Manufacturer + ")";
-  return caption;
+  return caption + LatencyTimerNote(port);
 }
 
 std::vector<PortMenuItem> ListedPortItems(const std::vector<PortInfo>& present, int chosen_number) {

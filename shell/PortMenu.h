@@ -27,7 +27,8 @@ constexpr int kFirstListedComNumber = 5;
 std::vector<PortMenuItem> ListedPortItems(const std::vector<PortInfo>& present, int chosen_number);
 
 // Name, two spaces, the description and, in brackets, the maker when the
-// description does not already say it.
+// description does not already say it; for an FTDI adapter whose latency
+// timer is above 1 ms, after a tab, the timer and what sets it to 1 ms.
 std::string PortCaption(const PortInfo& port);
 
 // "MnCOM12" for 12, and back; 0 for a name of no port item.

@@ -16,6 +16,7 @@ std::string OpenFailureHint(const std::string& device, int error);
 // replies come late, as the hint says it: "adapter latency timer 16 ms".
 // `timer_ms` is -1 when the system shows none.
 std::string LatencyTimerFinding(int timer_ms);
-// What the user can do about that timer on this system: "set it to 1 ms in
-// Device Manager, Port Settings, Advanced".
+// What the user can do about that timer on this system: on Windows, have
+// tarvex-flash --tune-adapters set it; on Linux, a udev rule that sets it
+// whenever an FTDI adapter is plugged in.
 std::string LatencyTimerRemedy(const std::string& port, int timer_ms);

@@ -18,6 +18,9 @@ constexpr mode_t kGroupReadWrite = S_IRGRP | S_IWGRP;
 constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;
 // The group Debian gives serial ports to, for a udev rule to name.
 constexpr char kSerialGroup[] = "dialout";
+constexpr char kUdevRulesFile[] = "/etc/udev/rules.d/70-tarvex-flash.rules";
+constexpr char kLatencyUdevRule[] =
+    R"(ACTION=="add", SUBSYSTEM=="usb-serial", DRIVER=="ftdi_sio", ATTR{latency_timer}="1")";
 constexpr char kSwappedHint[] =
     "It is a file: were the port and the firmware file given the other way round? The port "
     "follows -p, the file comes last.";
@@ -47,11 +50,11 @@ std::string UdevRuleHint(const std::string& device, const struct stat& info) {
   const std::string kernel_name = VisibleText(path.substr(path.rfind('/') + 1));
   return fmt::format(
       "Only {} may open it ({}:{}, mode {:04o}). A udev rule can let a group open it: the line\n"
-      "KERNEL==\"{}\", GROUP=\"{}\", MODE=\"0660\" in /etc/udev/rules.d/70-tarvex-flash.rules;\n"
+      "KERNEL==\"{}\", GROUP=\"{}\", MODE=\"0660\" in {};\n"
       "then plug the adapter in again, join the group (sudo usermod -aG {} $USER) and log in "
       "again.",
       WhoMayOpen(info), UserName(info.st_uid), GroupName(info.st_gid), info.st_mode & 07777,
-      kernel_name, kSerialGroup, kSerialGroup);
+      kernel_name, kSerialGroup, kUdevRulesFile, kSerialGroup);
 }
 
 }  // namespace
@@ -82,6 +85,9 @@ std::string LatencyTimerFinding(int timer_ms) {
          " ms while the port was open, though low latency was asked for";
 }
 
+// ftdi_sio keeps the timer in sysfs; a rule that writes it whenever an FTDI
+// adapter is added keeps it at 1 ms for every program, whatever the
+// driver makes of the low-latency request.
 std::string LatencyTimerRemedy(const std::string& port, int timer_ms) {
   if (timer_ms < 0)
     return "use an FTDI adapter, whose latency timer is set to 1 ms while the port is open";
@@ -90,5 +96,8 @@ std::string LatencyTimerRemedy(const std::string& port, int timer_ms) {
   const std::filesystem::path device = std::filesystem::canonical(port, error);
   const std::string tty =
       VisibleText((error ? std::filesystem::path(port) : device).filename().string());
-  return "set it to 1 ms (echo 1 | sudo tee /sys/bus/usb-serial/devices/" + tty + "/latency_timer)";
+  return fmt::format(
+      "set it to 1 ms for good with a udev rule, the line {} in {}, and plug the adapter in "
+      "again (until then: echo 1 | sudo tee /sys/bus/usb-serial/devices/{}/latency_timer)",
+      kLatencyUdevRule, kUdevRulesFile, tty);
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "engine/Hexproc.h"
+#include "link/AdapterTuning.h"
 #include "link/Dcommthread.h"
 #include "link/PortList.h"
 #include "tests/support/HexText.h"
@@ -99,8 +100,9 @@ TEST(Win32Ports, ListsTheMappedPortsInNumberOrderWithTheirAdapters) {
 
 // FTDI's driver keeps an adapter's latency timer with the COM name it gave
 // the port, below its bus key in the registry. Made here for COM1 as the
-// driver makes it, and taken away again.
-TEST(Win32Ports, ReadsAnFtdiAdaptersLatencyTimerByItsComName) {
+// driver makes it, set to 1 ms as --tune-adapters sets it, and taken away
+// again.
+TEST(Win32Ports, ReadsAndSetsAnFtdiAdaptersLatencyTimerByItsComName) {
   HKEY bus = nullptr;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS", 0, nullptr,
                       0, KEY_ALL_ACCESS, nullptr, &bus, nullptr) != ERROR_SUCCESS) {
@@ -121,6 +123,15 @@ TEST(Win32Ports, ReadsAnFtdiAdaptersLatencyTimerByItsComName) {
   EXPECT_EQ(AdapterLatencyTimerMs(R"(\\.\COM1)"), 16);
   EXPECT_EQ(AdapterLatencyTimerMs("COM2"), -1);
   EXPECT_EQ(ListSerialPorts().at(0).LatencyTimerMs, 16);  // COM1 comes first
+  const std::unique_ptr<IFtdiRegistry> registry = SystemFtdiRegistry();
+  EXPECT_EQ(registry->SetLatencyTimer("VID_0403+PID_6001+A600ARJHA", 1).result,
+            RegistryWrite::Result::kWritten);
+  EXPECT_EQ(AdapterLatencyTimerMs("COM1"), 1);
+  // An adapter the driver has no settings for is no refusal: no
+  // administrator would change that.
+  const RegistryWrite gone = registry->SetLatencyTimer("VID_0403+PID_6001+GONE0001A", 1);
+  EXPECT_EQ(gone.result, RegistryWrite::Result::kFailed);
+  EXPECT_FALSE(gone.reason.empty());
   EXPECT_EQ(RegDeleteTreeW(bus, adapter), ERROR_SUCCESS);
   RegCloseKey(bus);
   // The bus key too, when nothing else is below it.

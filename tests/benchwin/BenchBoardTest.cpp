@@ -29,12 +29,21 @@ StationEvent Ended(ExitCode code, int number, const std::string& message = "",
   return event;
 }
 
+// A port in touch with a pager, whose replies come `turnaround_ms` after
+// the command has left.
+StationRow Turnaround(double turnaround_ms) {
+  StationRow row = Row(PortState::kConnect, 0, 11);
+  row.turnaround_ms = turnaround_ms;
+  return row;
+}
+
 struct RowCase {
   const char* name;
   StationRow row;
   const char* state;
   int percent;
   const char* pager;
+  bool offer_tuning = false;
 };
 
 void PrintTo(const RowCase& c, std::ostream* out) { *out << c.name; }
@@ -51,6 +60,7 @@ TEST_P(TileRow, SaysWhatToDoInWords) {
   EXPECT_EQ(tile.state, GetParam().state);
   EXPECT_EQ(tile.percent, GetParam().percent);
   EXPECT_EQ(tile.pager, GetParam().pager);
+  EXPECT_EQ(tile.offer_tuning, GetParam().offer_tuning);
   EXPECT_EQ(board.AnyFlashing(), GetParam().row.state == PortState::kFlashing);
 }
 
@@ -61,7 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
         RowCase{"Flashing", Row(PortState::kFlashing, 42, 12), "flashing 42%", 42, "pager #12"},
         RowCase{"Remove", Row(PortState::kRemove, 100, 12), "remove pager #12", 0, "pager #12"},
         RowCase{"Missing", Row(PortState::kAdapterMissing, 0, 3), "adapter missing", 0, ""},
-        RowCase{"Stopped", Row(PortState::kStopped, 0, 3), "stopped", 0, ""}),
+        RowCase{"Stopped", Row(PortState::kStopped, 0, 3), "stopped", 0, ""},
+        // Only a port whose replies are held up past 4 ms offers Tune adapters….
+        RowCase{"SlowAdapter", Turnaround(8.5), "connect a pager", 0, "", true},
+        RowCase{"AtTheHintsEdge", Turnaround(4.0), "connect a pager", 0, "", false},
+        RowCase{"QuickAdapter", Turnaround(0.6), "connect a pager", 0, "", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct EndCase {

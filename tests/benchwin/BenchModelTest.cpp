@@ -52,6 +52,11 @@ class FakeBenchView final : public IBenchView {
     return confirm_answer;
   }
   void CloseForm() override { ++close_requests; }
+  ElevatedRun RunFlasherElevated(const std::string& parameters) override {
+    elevated.push_back(parameters);
+    if (during_elevated) during_elevated();
+    return elevated_run;
+  }
   void WakeForNews() override { ++wakes; }
 
   FirmwareCard card;
@@ -74,6 +79,9 @@ class FakeBenchView final : public IBenchView {
   bool confirm_answer = true;
   std::function<void()> during_confirm;
   int close_requests = 0;
+  Texts elevated;
+  ElevatedRun elevated_run;
+  std::function<void()> during_elevated;
   int wakes = 0;
 };
 
@@ -453,6 +461,139 @@ INSTANTIATE_TEST_SUITE_P(
                       CloseCase{"TransferYes", true, true, true, false, 1, false, 1},
                       CloseCase{"TransferNo", true, true, false, false, 1, false, 0},
                       CloseCase{"EndedDuringTheBox", true, true, true, true, 1, true, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Tuning adapters ------------------------------------------------------------------
+
+PortInfo Adapter(int number, const std::string& serial, int timer_ms) {
+  PortInfo port = Port(number, serial);
+  port.LatencyTimerMs = timer_ms;
+  return port;
+}
+
+struct TuneCase {
+  const char* name;
+  std::vector<PortInfo> present;
+  bool confirmed;
+  ElevatedRun run;
+  // What tarvex-flash was run with; empty when it was not run.
+  Texts elevated;
+  // The box after the question (the only box when nothing was asked).
+  std::string box;
+  std::string status;
+  bool alarm;
+  // Whether Windows writes the timers when the run ends 0.
+  bool written = true;
+};
+
+void PrintTo(const TuneCase& c, std::ostream* out) { *out << c.name; }
+
+class TuneAdapters : public BenchModelTest, public ::testing::WithParamInterface<TuneCase> {};
+
+// COM5 and COM8 FTDI adapters at 16 ms, COM6 a CP210x, COM7 FTDI at 1 ms:
+// only the two slow FTDI adapters are asked about and set, and only once
+// the user has said yes and Windows has run the change.
+TEST_P(TuneAdapters, SetsTheSlowFtdiAdaptersOnlyWhenAskedAndSaysWhatNext) {
+  const TuneCase& c = GetParam();
+  present = c.present;
+  ASSERT_TRUE(Open());
+  const std::string status_before = view.status;
+  view.confirm_answer = c.confirmed;
+  view.elevated_run = c.run;
+  // What Windows does when the run ends 0: every slow timer reads 1 after,
+  // unless the row says the write did not reach it.
+  view.during_elevated = [&] {
+    for (PortInfo& port : present) {
+      if (c.written && c.run.result == ElevatedRun::Result::kRan && c.run.exit_code == 0 &&
+          port.LatencyTimerMs > 1) {
+        port.LatencyTimerMs = 1;
+      }
+    }
+  };
+  model.TuneAdaptersClick();
+  EXPECT_EQ(view.elevated, c.elevated);
+  ASSERT_EQ(view.boxes.empty(), c.box.empty());
+  if (!c.box.empty()) {
+    EXPECT_NE(view.boxes.back().find(c.box), std::string::npos) << view.boxes.back();
+  }
+  EXPECT_EQ(view.status, c.status.empty() ? status_before : c.status);
+  EXPECT_EQ(view.alarm, c.alarm);
+}
+
+const std::vector<PortInfo> kBench = {Adapter(5, "FT5K", 16), Port(6, "0001"), Adapter(7, "FT7", 1),
+                                      Adapter(8, "", 16)};
+// Named once each: GCC's -O3 takes the strings of such records, braced in
+// the rows, for uninitialized.
+const ElevatedRun kRanWell{ElevatedRun::Result::kRan, 0, ""};
+const ElevatedRun kDeclined{ElevatedRun::Result::kDeclined, 0, ""};
+const ElevatedRun kNotFound{ElevatedRun::Result::kNotStarted, 0, "The system cannot find the file"};
+const ElevatedRun kRanRefused{ElevatedRun::Result::kRan, 1, ""};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TuneAdapters,
+    ::testing::Values(
+        TuneCase{"Set",
+                 kBench,
+                 true,
+                 kRanWell,
+                 {"--tune-adapters -p COM5 -p COM8"},
+                 "COM5, adapter FT5K: latency timer 16 ms, now 1 ms.\n"
+                 "COM8: latency timer 16 ms, now 1 ms.\n\nNow unplug each adapter and plug it "
+                 "back in",
+                 "Latency timers set to 1 ms: unplug each adapter and plug it back in.",
+                 false},
+        TuneCase{"UserSaidNo", kBench, false, kRanWell, {}, "", "", false},
+        TuneCase{"ConsentNotGiven",
+                 kBench,
+                 true,
+                 kDeclined,
+                 {"--tune-adapters -p COM5 -p COM8"},
+                 "Nothing was changed: Windows' consent was not given.",
+                 "",
+                 false},
+        TuneCase{"NotBesideTheBench",
+                 kBench,
+                 true,
+                 kNotFound,
+                 {"--tune-adapters -p COM5 -p COM8"},
+                 "could not be started (The system cannot find the file). It must be in the "
+                 "folder of TarvexBench.exe.",
+                 "The latency timers were not set.",
+                 true},
+        TuneCase{"Refused",
+                 kBench,
+                 true,
+                 kRanRefused,
+                 {"--tune-adapters -p COM5 -p COM8"},
+                 "Windows refused",
+                 "The latency timers were not set.",
+                 true},
+        // A run that says it is done while a timer still reads 16 ms is not believed.
+        TuneCase{"StillSlowAfter",
+                 kBench,
+                 true,
+                 kRanWell,
+                 {"--tune-adapters -p COM5 -p COM8"},
+                 "COM5, adapter FT5K: latency timer not set (it reads 16 ms).",
+                 "Not every latency timer was set.",
+                 true,
+                 false},
+        TuneCase{"AllAtOneMs",
+                 {Adapter(7, "FT7", 1), Port(6, "0001")},
+                 true,
+                 kRanWell,
+                 {},
+                 "Every FTDI adapter plugged in is set to a latency timer of 1 ms.",
+                 "",
+                 false},
+        TuneCase{"NoFtdi",
+                 {Port(6, "0001")},
+                 true,
+                 kRanWell,
+                 {},
+                 "No FTDI adapter is plugged in.",
+                 "",
+                 false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <ostream>
 
+#include "benchwin/AdapterTune.h"
 #include "benchwin/BenchCommandLine.h"
 #include "benchwin/BenchSettings.h"
 #include "benchwin/FirmwareCard.h"
@@ -207,6 +208,18 @@ TEST(PortChoice, ChosenPortsAreTickedByNameOrSerialAndAbsentOnesKept) {
             (Cells{"COM5", "USB Serial Port (FTDI)", "FT5K", "serial number"}));
   EXPECT_EQ(PortCells(entries[3]), (Cells{"COM9", "(not present)", "", "COM name"}));
   EXPECT_EQ(PortCells(entries[4]), (Cells{"-", "(not present)", "GONE", "serial number"}));
+}
+
+// tarvex-flash.exe reads back exactly the ports it was given, however
+// they are spelt.
+TEST(TuneParameters, EachArgumentComesBackWhole) {
+  EXPECT_EQ(QuotedArgument("COM5"), "COM5");
+  EXPECT_EQ(QuotedArgument(""), R"("")");
+  EXPECT_EQ(QuotedArgument("serial=AB 12"), R"("serial=AB 12")");
+  EXPECT_EQ(QuotedArgument(R"(a"b)"), R"("a\"b")");
+  EXPECT_EQ(QuotedArgument(R"(\\.\COM5)"), R"(\\.\COM5)");  // no quote: backslashes as they are
+  EXPECT_EQ(QuotedArgument(R"(x y\)"), R"("x y\\")");
+  EXPECT_EQ(QuotedArgument(R"(x\"y z)"), R"("x\\\"y z")");
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "cli/StationReport.h"
 #include "cli/StationView.h"
 #include "cli/Table.h"
+#include "cli/TuneReport.h"
 #include "common/DosDevice.h"
 #include "common/Sha256.h"
 #include "common/VisibleText.h"
@@ -54,6 +55,7 @@ struct CommandLineCase {
   int resend = 3;
   bool station = false;
   int count = 0;
+  bool tune = false;
 };
 
 class CommandLine : public ::testing::TestWithParam<CommandLineCase> {};
@@ -74,6 +76,7 @@ TEST_P(CommandLine, IsReadIntoAPlanOrRefused) {
     EXPECT_EQ(parsed.plan.resend, GetParam().resend);
     EXPECT_EQ(parsed.plan.station, GetParam().station);
     EXPECT_EQ(parsed.plan.count, GetParam().count);
+    EXPECT_EQ(parsed.plan.tune_adapters, GetParam().tune);
   }
 }
 
@@ -192,6 +195,33 @@ INSTANTIATE_TEST_SUITE_P(
                         {},
                         0,
                         "--list-ports cannot be given with --port"},
+        // Tuning takes ports, or none for every adapter, and nothing else.
+        CommandLineCase{{"--tune-adapters", "-p", "COM5", "-p", "serial=FT12AB34"},
+                        ExitCode::kFinished,
+                        false,
+                        {"COM5", "serial=FT12AB34"},
+                        4800,
+                        "",
+                        3,
+                        false,
+                        0,
+                        true},
+        CommandLineCase{
+            {"--tune-adapters"}, ExitCode::kFinished, false, {}, 4800, "", 3, false, 0, true},
+        CommandLineCase{{"--tune-adapters", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--tune-adapters takes no file, but fw.hex was given"},
+        CommandLineCase{{"--tune-adapters", "-p", "COM5", "-b", "9600"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--tune-adapters cannot be given with --baud"},
+        CommandLineCase{
+            {"--tune-adapters", "-p", ""}, ExitCode::kUsage, true, {}, 0, "a port name is empty"},
         // A station, and a port named by its adapter (found when the ports are listed).
         CommandLineCase{{"--station", "-p", "A", "-p", "serial=FT12AB34", "--count", "6", "fw.hex"},
                         ExitCode::kFinished,
@@ -332,12 +362,12 @@ TEST(CommandLineHelp, OneLinePerOptionInTheProgramsOwnWords) {
     EXPECT_LE(line.size(), 80u) << line;
     ++option_lines;
   }
-  EXPECT_EQ(option_lines, 13);
+  EXPECT_EQ(option_lines, 14);
   for (const char* option :
        {"-p, --port PORT  ", "-b, --baud RATE  ", "-r, --resend N  ", "    --check  ",
-        "-l, --list-ports  ", "    --json  ", "    --station  ", "    --count N  ",
-        "    --log FILE  ", "-q, --quiet  ", "-v, --verbose  ", "    --version  ",
-        "-h, --help  "}) {
+        "-l, --list-ports  ", "    --tune-adapters  ", "    --json  ", "    --station  ",
+        "    --count N  ", "    --log FILE  ", "-q, --quiet  ", "-v, --verbose  ",
+        "    --version  ", "-h, --help  "}) {
     EXPECT_NE(help.find("\n  " + std::string(option)), std::string::npos) << option;
   }
   for (const char* internal : {"INT", "[0 - 99]", "Excludes", "FILE FILE.hex", "[FILE]", "{"}) {
@@ -462,6 +492,105 @@ TEST(ListPorts, SerialFormNamesThePortOfThatAdapterOrSaysWhatIsThere) {
   EXPECT_EQ(twice.error, "2 ports have an adapter with the serial number FT12AB34: COM7, COM9");
   EXPECT_EQ(ResolvePort("serial=FT12AB34", {}).error,
             "no port has an adapter with the serial number FT12AB34; no serial ports are present");
+}
+
+AdapterTimer Timer(const char* port, const char* serial, int before, int after, bool written) {
+  AdapterTimer timer;
+  timer.port = port;
+  timer.serial = serial;
+  timer.before_ms = before;
+  timer.after_ms = after;
+  timer.written = written;
+  return timer;
+}
+
+TuningReport Tuned(TuningOutcome outcome, std::vector<AdapterTimer> adapters, const char* port = "",
+                   const char* reason = "") {
+  return TuningReport{outcome, std::move(adapters), port, reason};
+}
+
+struct TuneOutputCase {
+  TuningReport report;
+  ExitCode code;
+  std::string out;
+  std::string err;
+};
+
+class TuneOutputOf : public ::testing::TestWithParam<TuneOutputCase> {};
+
+// Each adapter set, old and new, and the replug only when one was set; a
+// port that is no FTDI adapter, or a refusal, on stderr with its code.
+TEST_P(TuneOutputOf, SaysWhatChangedAndWhatToDoNext) {
+  const TuneOutput output = RegistryTuningOutput(GetParam().report);
+  EXPECT_EQ(output.code, GetParam().code);
+  EXPECT_EQ(output.out, GetParam().out);
+  EXPECT_EQ(output.err, GetParam().err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, TuneOutputOf,
+    ::testing::Values(
+        TuneOutputCase{
+            Tuned(TuningOutcome::kDone,
+                  {Timer("COM5", "FT5KQ2R7A", 16, 1, true), Timer("COM7", "FT12AB34", 1, 1, false),
+                   Timer("COM8", "", -1, 1, true)}),
+            ExitCode::kFinished,
+            "COM5, adapter FT5KQ2R7A: latency timer set from 16 ms to 1 ms.\n"
+            "COM7, adapter FT12AB34: latency timer already 1 ms.\n"
+            "COM8: latency timer set from the driver's default (16 ms) to 1 ms.\n"
+            "Unplug each adapter set above and plug it back in: its driver takes the new timer "
+            "when the adapter starts again.\n",
+            ""},
+        TuneOutputCase{Tuned(TuningOutcome::kDone, {Timer("COM7", "FT12AB34", 1, 1, false)}),
+                       ExitCode::kFinished, "COM7, adapter FT12AB34: latency timer already 1 ms.\n",
+                       ""},
+        TuneOutputCase{Tuned(TuningOutcome::kDone, {}), ExitCode::kFinished,
+                       "No FTDI adapter is plugged in: nothing to set. Adapters of other makers "
+                       "have no latency timer to set.\n",
+                       ""},
+        TuneOutputCase{
+            Tuned(TuningOutcome::kNotFtdi, {}, "COM6", "Silicon Labs CP210x USB to UART Bridge"),
+            ExitCode::kUsage, "",
+            "tarvex-flash: COM6 is not an FTDI adapter (Silicon Labs CP210x USB to UART Bridge): "
+            "it has no latency timer. Nothing was changed; tarvex-flash --list-ports shows "
+            "the ports and their latency timers.\n"},
+        TuneOutputCase{Tuned(TuningOutcome::kMissing, {}, "COM9"), ExitCode::kUsage, "",
+                       "tarvex-flash: COM9 is not present. Nothing was changed; tarvex-flash "
+                       "--list-ports shows the ports and their latency timers.\n"},
+        TuneOutputCase{
+            Tuned(TuningOutcome::kRefused, {Timer("COM5", "FT5KQ2R7A", 16, 16, false)}, "COM5",
+                  "Access is denied"),
+            ExitCode::kInternal, "",
+            "tarvex-flash: Windows refused to change the latency timer of COM5 (Access is "
+            "denied): run it from an administrator prompt.\n"}));
+
+// On Linux each adapter's timer as read back with its port open, and where
+// low latency did not take, the remedy for that port.
+TEST(TuneOutputOf, LinuxCheckNamesThePortsWhereLowLatencyDidNotTake) {
+  AdapterTimer failed = Timer("/dev/ttyUSB2", "", 16, -1, false);
+  failed.error = "The port is in use by another program.";
+  const TuneOutput output =
+      LowLatencyCheckOutput(Tuned(TuningOutcome::kNotTaken,
+                                  {Timer("/dev/ttyUSB0", "FTA", 16, 1, false),
+                                   Timer("/dev/ttyUSB1", "FTB", 16, 16, false), failed},
+                                  "/dev/ttyUSB1"));
+  EXPECT_EQ(output.code, ExitCode::kInternal);
+  EXPECT_NE(output.out.find("/dev/ttyUSB0, adapter FTA: latency timer 1 ms while the port is "
+                            "open, as asked.\n"),
+            std::string::npos)
+      << output.out;
+  EXPECT_NE(output.out.find("/dev/ttyUSB1, adapter FTB: latency timer 16 ms while the port is "
+                            "open, though low latency was asked for; " +
+                            LatencyTimerRemedy("/dev/ttyUSB1", 16) + ".\n"),
+            std::string::npos)
+      << output.out;
+  EXPECT_NE(output.out.find("/dev/ttyUSB2: cannot be opened: The port is in use"),
+            std::string::npos)
+      << output.out;
+  EXPECT_EQ(LowLatencyCheckOutput(Tuned(TuningOutcome::kFailed, {failed}, "/dev/ttyUSB2")).code,
+            ExitCode::kPortNotOpened);
+  EXPECT_EQ(LowLatencyCheckOutput(Tuned(TuningOutcome::kNotFtdi, {}, "/dev/ttyUSB1")).code,
+            ExitCode::kUsage);
 }
 
 TEST(Progress, TenthsAndEta) {

@@ -82,6 +82,18 @@ INSTANTIATE_TEST_SUITE_P(Modes, OpenFailureHintFor,
                                            HintCase{0600, true, false},    // root:root 0600
                                            HintCase{0660, true, false}));  // root's group
 
+// A timer that low latency left high is set for good by a udev rule on the
+// driver's sysfs attribute, and for now by writing the port's own one.
+TEST(LatencyTimerRemedy, GivesTheUdevRuleAndThePortsOwnAttribute) {
+  const std::string remedy = LatencyTimerRemedy("/dev/ttyUSB3", 16);
+  EXPECT_NE(remedy.find(R"(ACTION=="add", SUBSYSTEM=="usb-serial", DRIVER=="ftdi_sio", )"
+                        R"(ATTR{latency_timer}="1" in /etc/udev/rules.d/70-tarvex-flash.rules)"),
+            std::string::npos)
+      << remedy;
+  EXPECT_NE(remedy.find("/sys/bus/usb-serial/devices/ttyUSB3/latency_timer"), std::string::npos)
+      << remedy;
+}
+
 // One FTDI adapter as sysfs and udev lay it out: the USB device with its
 // strings, the tty under its interface, the by-id link.
 TEST(ListPorts, TellsTheAdapterFromASysfsTree) {

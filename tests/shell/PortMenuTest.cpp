@@ -77,6 +77,14 @@ TEST(ListedItems, NoOtherPortsNoItems) {
 
 TEST(PortCaptions, NameTwoSpacesDescriptionAndMakerWhenNotAlreadySaid) {
   EXPECT_EQ(PortCaption(Port(7, "USB Serial Port", "FTDI")), "COM7  USB Serial Port (FTDI)");
+  // A slow FTDI adapter points to the tuning; one tuned already does not.
+  PortInfo slow = Port(7, "USB Serial Port", "FTDI");
+  slow.LatencyTimerMs = 16;
+  EXPECT_EQ(PortCaption(slow),
+            "COM7  USB Serial Port (FTDI)\tlatency timer 16 ms: tarvex-flash --tune-adapters sets "
+            "1 ms");
+  slow.LatencyTimerMs = 1;
+  EXPECT_EQ(PortCaption(slow), "COM7  USB Serial Port (FTDI)");
   EXPECT_EQ(PortCaption(Port(5, "Prolific USB-to-Serial Comm Port", "Prolific")),
             "COM5  Prolific USB-to-Serial Comm Port");
   EXPECT_EQ(PortCaption(Port(5, "Communications Port", "(Standard port types)")),

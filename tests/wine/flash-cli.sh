@@ -6,7 +6,10 @@
 # and the image the good pager programmed. In station mode, two pagers one
 # after another behind COM7, each flashed once by one --station run.
 #
-#   tests/wine/flash-cli.sh PREFIX PAGERSIM EXE HEXFILE one|two|names|station
+# In tune mode, --tune-adapters on the prefix's FTDI adapter at COM5 and
+# its CP210x at COM6.
+#
+#   tests/wine/flash-cli.sh PREFIX PAGERSIM EXE HEXFILE one|two|names|station|tune
 set -euo pipefail
 prefix=$(realpath -m "${1:?}"); pagersim=${2:?}; exe=${3:?}; hex=${4:?}; mode=${5:?}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -57,6 +60,52 @@ fi
 same_image() {
   cmp -s <(python3 "$here/hexdata.py" "$hex") <(python3 "$here/hexdata.py" "$1")
 }
+
+# --tune-adapters over the FTDI driver's settings as the prefix describes
+# them: COM5 an FTDI adapter whose timer is 16 ms, COM6 a CP210x. Under Wine
+# everyone is an administrator, so every write is allowed.
+ftdi_parameters='HKLM\System\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_6001+FT5KQ2R7A\0000\Device Parameters'
+latency_timer() {
+  wine reg query "$ftdi_parameters" /v LatencyTimer 2>/dev/null | tr -d '\r' |
+    awk '$1 == "LatencyTimer" { print $3 }'
+}
+set_latency_timer() {
+  wine reg add "$ftdi_parameters" /v LatencyTimer /t REG_DWORD /d "$1" /f >/dev/null
+}
+if [[ $mode == tune ]]; then
+  # As the prefix describes the adapter, whatever an earlier run left; and
+  # so again afterwards, for the other tests on COM5.
+  set_latency_timer 16
+  trap 'set_latency_timer 16; cleanup' EXIT
+  [[ $(latency_timer) == 0x10 ]] || fail "the prefix's FTDI adapter has no 16 ms timer: $(latency_timer)"
+  code=0
+  wine "$exe" --tune-adapters -p COM6 >"$work/out" 2>"$work/err" || code=$?
+  [[ $code == 2 ]] || fail "the CP210x: exit code $code, expected 2"
+  # Given beside it, an FTDI adapter is not set either.
+  code=0
+  wine "$exe" --tune-adapters -p COM5 -p COM6 >"$work/out" 2>"$work/err" || code=$?
+  [[ $code == 2 ]] || fail "a CP210x among the ports: exit code $code, expected 2"
+  grep -qF "COM6 is not an FTDI adapter (Silicon Labs CP210x USB to UART Bridge)" "$work/err" ||
+    fail "a CP210x among the ports: $(cat "$work/out" "$work/err")"
+  [[ $(latency_timer) == 0x10 ]] || fail "a CP210x among the ports, yet COM5's timer is $(latency_timer)"
+  code=0
+  wine "$exe" --tune-adapters -p COM5 >"$work/out" 2>"$work/err" || code=$?
+  cat "$work/out" "$work/err"
+  [[ $code == 0 ]] || fail "COM5: exit code $code, expected 0"
+  [[ $(latency_timer) == 0x1 ]] || fail "COM5's timer reads $(latency_timer) after tuning, not 0x1"
+  tr -d '\r' <"$work/out" | grep -qxF "COM5, adapter FT5KQ2R7A: latency timer set from 16 ms to 1 ms." ||
+    fail "COM5: the change is not told as old and new"
+  grep -qF "Unplug each adapter set above and plug it back in" "$work/out" ||
+    fail "COM5: nothing says to replug the adapter"
+  # Every FTDI adapter present, none given: COM5 is at 1 ms now.
+  code=0
+  wine "$exe" --tune-adapters >"$work/out" 2>"$work/err" || code=$?
+  [[ $code == 0 ]] || fail "all adapters: exit code $code, expected 0"
+  tr -d '\r' <"$work/out" | grep -qxF "COM5, adapter FT5KQ2R7A: latency timer already 1 ms." ||
+    fail "all adapters: $(cat "$work/out" "$work/err")"
+  echo PASS
+  exit 0
+fi
 
 if [[ $mode == station ]]; then
   # Each pager stays on the cable 2 s after its "q", then the cable is empty

@@ -21,10 +21,11 @@ ports=(COM1 COM2 COM5 COM6 COM7 COM12)
 # under Device Parameters. Wine lists such devices as Windows does, so the
 # Comm Port menu and --list-ports show names and serial numbers as on a PC.
 # COM1, COM2 and COM7 stay ports without a device, known from SERIALCOMM
-# alone. No latency timer: the FTDI one would change tarvex-flash's notes.
-#   COM name|instance ID|friendly name without "(COMn)"|maker|service
+# alone. The FTDI adapter keeps its latency timer beside its COM name, at the
+# driver's default of 16 ms, as --tune-adapters finds it on a PC.
+#   COM name|instance ID|friendly name without "(COMn)"|maker|service[|latency timer]
 adapters=(
-  'COM5|FTDIBUS\VID_0403+PID_6001+FT5KQ2R7A\0000|USB Serial Port|FTDI|FTSER2K'
+  'COM5|FTDIBUS\VID_0403+PID_6001+FT5KQ2R7A\0000|USB Serial Port|FTDI|FTSER2K|16'
   'COM6|USB\VID_10C4&PID_EA60\0001|Silicon Labs CP210x USB to UART Bridge|Silicon Labs|silabser'
   'COM12|USB\VID_1A86&PID_7523\5&2C4A1B3F&0&2|USB-SERIAL CH340|wch.cn|CH341SER_A64'
 )
@@ -51,11 +52,12 @@ adapters_reg=$prefix/tarvex-adapters.reg
 {
   printf 'REGEDIT4\n'
   for adapter in "${adapters[@]}"; do
-    IFS='|' read -r port id friendly maker service <<<"$adapter"
+    IFS='|' read -r port id friendly maker service timer <<<"$adapter"
     key="HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\$id"
     printf '\n[%s]\n"ClassGUID"="%s"\n"FriendlyName"="%s (%s)"\n"Mfg"="%s"\n"Service"="%s"\n' \
       "$key" "$ports_class" "$friendly" "$port" "$maker" "$service"
     printf '\n[%s\\Device Parameters]\n"PortName"="%s"\n' "$key" "$port"
+    if [[ -n $timer ]]; then printf '"LatencyTimer"=dword:%08x\n' "$timer"; fi
   done
 } >"$adapters_reg"
 wine regedit /S "$(winepath -w "$adapters_reg")"

@@ -7,16 +7,17 @@
 # and log, and the emulators' logs and flash images.
 #
 #   tests/benchwin/wine/run-bench-e2e.sh [--build-dir DIR] [--pagersim FILE] [--probe EXE]
-#                                        [--exe EXE] [--prefix DIR] [--work-dir DIR]
-#                                        [--screenshots DIR] [--only NAME]...
+#                                        [--exe EXE] [--flasher EXE] [--prefix DIR]
+#                                        [--work-dir DIR] [--screenshots DIR] [--only NAME]...
 #
 # Defaults: build/windows, build/linux/tools/pagersim/pagersim,
 # BUILD_DIR/tests/benchwin/wine/tarvex-bench-probe.exe,
-# BUILD_DIR/benchwin/TarvexBench.exe, BUILD_DIR/wineprefix-e2e (the update
+# BUILD_DIR/benchwin/TarvexBench.exe, BUILD_DIR/cli/tarvex-flash.exe (which
+# Tune adapters… runs from the bench's folder), BUILD_DIR/wineprefix-e2e (the update
 # window's run uses it too), BUILD_DIR/bench-e2e (emptied first),
 # BUILD_DIR/screenshots (bench-running.png: tiles mid-run with one red;
 # bench-totals.png: the totals after a run).
-# --only runs the named cases (count, stop, close, choose, badline).
+# --only runs the named cases (count, stop, close, choose, badline, tune).
 # Prints PASS or FAIL for each case and ends with "N passed, M failed"; the
 # exit code is 0 only when every case passed.
 set -uo pipefail
@@ -26,6 +27,7 @@ build=$root/build/windows
 pagersim=$root/build/linux/tools/pagersim/pagersim
 probe_exe=
 exe=
+flasher=
 prefix=
 work=
 shots=
@@ -37,16 +39,18 @@ while (($#)); do
     --pagersim) pagersim=$(realpath -m "$2"); shift 2 ;;
     --probe) probe_exe=$(realpath -m "$2"); shift 2 ;;
     --exe) exe=$(realpath -m "$2"); shift 2 ;;
+    --flasher) flasher=$(realpath -m "$2"); shift 2 ;;
     --prefix) prefix=$(realpath -m "$2"); shift 2 ;;
     --work-dir) work=$(realpath -m "$2"); shift 2 ;;
     --screenshots) shots=$(realpath -m "$2"); shift 2 ;;
     --only) only+=("$2"); shift 2 ;;
-    -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run-bench-e2e.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
 probe_exe=${probe_exe:-$build/tests/benchwin/wine/tarvex-bench-probe.exe}
 exe=${exe:-$build/benchwin/TarvexBench.exe}
+flasher=${flasher:-$build/cli/tarvex-flash.exe}
 prefix=${prefix:-$build/wineprefix-e2e}
 work=${work:-$build/bench-e2e}
 shots=${shots:-$build/screenshots}
@@ -297,6 +301,44 @@ case_badline() {
   report "a bad command line: a box naming the fault, and no window"
 }
 
+# --- Tune adapters… ---------------------------------------------------------
+# The prefix's FTDI adapter at COM5 runs on the driver's 16 ms: Setup, Tune
+# adapters… names it with its timer, runs tarvex-flash.exe from the bench's
+# folder once the user says yes (Wine asks no consent), and then tells the
+# new timer and to replug the adapter.
+ftdi_parameters='HKLM\System\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_6001+FT5KQ2R7A\0000\Device Parameters'
+set_latency_timer() {
+  wine reg add "$ftdi_parameters" /v LatencyTimer /t REG_DWORD /d "$1" /f >/dev/null
+}
+latency_timer() {
+  wine reg query "$ftdi_parameters" /v LatencyTimer 2>/dev/null | tr -d '\r' |
+    awk '$1 == "LatencyTimer" { print $3 }'
+}
+
+case_tune() {
+  local dir=$work/tune out state
+  mkdir -p "$dir/bin" "$dir/run"
+  cp "$exe" "$flasher" "$dir/bin/"
+  set_latency_timer 16
+  E2E_EXE=$dir/bin/TarvexBench.exe
+  e2e_app_start "$dir/run" || { E2E_EXE=$exe; fail "the bench window did not appear"; return 1; }
+  E2E_EXE=$exe
+  keys alt+s t
+  out=$(probe press Yes 10000)
+  [[ $(value_of text "$out") == 'Set the latency timer of these adapters to 1 ms?\n\nCOM5, adapter FT5KQ2R7A: now 16 ms\n\n'* ]] ||
+    fail "the question does not name COM5 and its timer: $out"
+  out=$(probe press OK 30000)
+  [[ $(value_of text "$out") == 'COM5, adapter FT5KQ2R7A: latency timer 16 ms, now 1 ms.\n\nNow unplug each adapter and plug it back in'* ]] ||
+    fail "the outcome does not tell the new timer and the replug: $out"
+  expect "COM5's timer in the registry" "$(latency_timer)" 0x1
+  state=$(probe state)
+  expect "the status line" "$(value_of status "$state")" \
+    "Latency timers set to 1 ms: unplug each adapter and plug it back in."
+  close_window
+  set_latency_timer 16
+  report "Tune adapters…: COM5 named with its 16 ms, set to 1 ms by tarvex-flash.exe beside the bench, the replug told"
+}
+
 e2e_case_cleanup() {
   e2e_pager_stop com5 2>/dev/null
   e2e_pager_stop com6 2>/dev/null
@@ -307,5 +349,6 @@ run_case stop
 run_case close
 run_case choose
 run_case badline
+run_case tune
 
 e2e_summary
