@@ -158,7 +158,7 @@ clean_up() {
   fi
 }
 trap clean_up EXIT
-trap 'exit 130' INT TERM HUP
+trap 'exit 130' INT TERM HUP PIPE
 
 # ---- The database ------------------------------------------------------------------
 
@@ -182,6 +182,29 @@ start_database() {
 
 step "A PostgreSQL cluster on 127.0.0.1:$pg_port with tools/fleet/schema.sql"
 start_database || setup_failed "PostgreSQL did not start (see $work/db)"
+
+# The table's rules, tried and taken back: a line stored twice is one row;
+# one from before record ids, sent twice, is one row named for its sender;
+# one that is no JSON object is set aside.
+rules=$(sql -c "BEGIN;
+  SELECT store_bench_line(line, 'pc-7') FROM (VALUES
+    ('{\"record_id\":\"958a22ec-8436-48a4-9a66-926690ceb124\",\"station\":\"b2\",\"time\":\"2026-12-08T09:31:35Z\"}'),
+    ('{\"record_id\":\"958a22ec-8436-48a4-9a66-926690ceb124\",\"station\":\"b2\",\"time\":\"2026-12-08T09:31:35Z\"}'),
+    ('{\"time\":\"2026-12-08T09:31:36Z\",\"outcome\":\"finished\"}'),
+    ('{\"time\":\"2026-12-08T09:31:36Z\",\"outcome\":\"finished\"}'),
+    ('{\"time\":\"2026-12-08T09:31:3'), ('[1]')) AS sent (line);
+  SELECT string_agg(station, ',' ORDER BY station) || ' ' || (SELECT count(*) FROM rejected_line)
+    FROM pager_record;
+  ROLLBACK;" | grep -v '^$')
+if [[ $rules != "b2,pc-7 2" ]]; then
+  echo "try-fleet: schema.sql's rules do not hold: stations, lines set aside: $rules" >&2
+  exit 1
+fi
+store_calls() {
+  sql -c "SELECT coalesce(sum(calls), 0) FROM pg_stat_user_functions
+          WHERE funcname = 'store_bench_line'"
+}
+calls_before=$(store_calls)
 
 # ---- The rsyslogs ------------------------------------------------------------------
 
@@ -323,8 +346,7 @@ wait_until 60 drained
 # its connection with it, so that the database has counted every call.
 sleep 2
 stop_rsyslog "$collector"
-deliveries=$(sql -c "SELECT coalesce(sum(calls), 0) FROM pg_stat_user_functions
-                     WHERE funcname = 'store_bench_line'")
+deliveries=$(($(store_calls) - calls_before))
 echo "   the collector handed the database $deliveries lines"
 
 # ---- The comparison --------------------------------------------------------------------
