@@ -334,8 +334,10 @@ echo "   $logged_while_down lines logged while it was down; $restarted restarted
 
 step "The benches end; the shippers drain"
 for bench in "${benches[@]}"; do
-  wait_until 120 eval "! kill -0 ${bench_pid[$bench]} 2>/dev/null" ||
-    echo "try-fleet: $bench did not end within 2 minutes" >&2
+  if ! wait_until 120 eval "! kill -0 ${bench_pid[$bench]} 2>/dev/null"; then
+    echo "try-fleet: $bench did not end within 2 minutes (see $work/$bench)" >&2
+    stop_pid "${bench_pid[$bench]}"
+  fi
   wait "${bench_pid[$bench]}" 2>/dev/null
   echo "   $bench: tarvex-flash exit $?, $(lines_in "$work/$bench/log/bench.jsonl") lines"
 done
