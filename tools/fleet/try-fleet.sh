@@ -361,7 +361,8 @@ sql -c "CREATE TABLE logged (line text)" &&
   done || { echo "try-fleet: the logs could not be read into the database" >&2; exit 1; }
 
 stored=$(rows_stored)
-duplicates=$(sql -c "SELECT count(*) - count(DISTINCT record_id) FROM pager_record")
+# Rows that hold a line another row holds already: a line stored twice.
+duplicates=$(sql -c "SELECT count(*) - count(DISTINCT line) FROM pager_record")
 # Lines with no row of the same record_id, station, number, outcome and sha256.
 unmatched=$(sql -c "
   SELECT count(*) FROM logged l
