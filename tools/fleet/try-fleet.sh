@@ -135,9 +135,9 @@ database_started=false
 
 # stop_pid PID: SIGTERM, and SIGKILL after 10 s.
 stop_pid() {
-  local pid=$1 tenth
+  local pid=$1
   kill -TERM "$pid" 2>/dev/null || return 0
-  for tenth in $(seq 100); do
+  for _ in $(seq 100); do
     kill -0 "$pid" 2>/dev/null || return 0
     sleep 0.1
   done
@@ -355,10 +355,15 @@ echo "   the collector handed the database $deliveries lines"
 
 # Every log line, as text, beside the table: a delimiter and a quote that no
 # line holds, so the lines are read as they are.
-sql -c "CREATE TABLE logged (line text)" &&
+read_logs() {
+  local bench
+  sql -c "CREATE TABLE logged (line text)" || return 1
   for bench in "${benches[@]}"; do
-    sql -c "\\copy logged (line) FROM '$work/$bench/log/bench.jsonl' WITH (FORMAT csv, DELIMITER E'\\x01', QUOTE E'\\x02')"
-  done || { echo "try-fleet: the logs could not be read into the database" >&2; exit 1; }
+    sql -c "\\copy logged (line) FROM '$work/$bench/log/bench.jsonl' WITH (FORMAT csv, DELIMITER E'\\x01', QUOTE E'\\x02')" ||
+      return 1
+  done
+}
+read_logs || { echo "try-fleet: the logs could not be read into the database" >&2; exit 1; }
 
 stored=$(rows_stored)
 # Rows that hold a line another row holds already: a line stored twice.
