@@ -216,6 +216,7 @@ BenchPlan BenchModel::MakePlan(const std::vector<PortEntry>& ticked,
   plan.log_path = log_path_;
   plan.file_name = card_.path;
   plan.sha256 = card_.sha256;
+  plan.station = settings_.station_name;
   for (const PortEntry& entry : ticked) {
     const std::string given = GivenPort(entry);
     PagerJob job;

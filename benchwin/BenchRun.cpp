@@ -13,7 +13,7 @@ class ThreadRun final : public IBenchRun {
       : plan_(plan),
         tally_(plan.count),
         // A stop waits no longer for the log than for the updates.
-        log_(plan.log_path, plan.file_name, plan.sha256, &interrupt_),
+        log_(plan.log_path, plan.file_name, plan.sha256, &interrupt_, plan.station),
         shared_{tally_, inbox, interrupt_, &log_, UtcNow(), clock, true},
         thread_([this, &inbox] {
           RunStation(plan_.ports, shared_);

@@ -57,6 +57,8 @@ struct BenchPlan {
   std::string log_path;
   std::string file_name;
   std::string sha256;
+  // The bench's name in its lines; empty for the host's name.
+  std::string station;
 };
 
 // A run under way. Destroying it stops it and waits for its thread.

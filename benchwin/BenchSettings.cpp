@@ -50,6 +50,8 @@ void Apply(BenchSettings& settings, const std::string& key, std::string_view val
     settings.resends = OneOf(value, kBenchResends, kDefaultBenchResends);
   } else if (key == "log") {
     settings.log = value;
+  } else if (key == "stationname") {
+    settings.station_name = value;
   } else if (key == "locked") {
     settings.locked = value == "1";
   }
@@ -90,6 +92,7 @@ std::string FormatBenchSettings(const BenchSettings& settings) {
   text += "Rate=" + std::to_string(settings.rate) + "\r\n";
   text += "Resends=" + std::to_string(settings.resends) + "\r\n";
   text += "Log=" + settings.log + "\r\n";
+  text += "StationName=" + settings.station_name + "\r\n";
   text += std::string("Locked=") + (settings.locked ? "1" : "0") + "\r\n";
   return text;
 }

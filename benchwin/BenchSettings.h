@@ -5,6 +5,7 @@
 //   Rate=9600
 //   Resends=3
 //   Log=D:\Logs\line3.jsonl
+//   StationName=LINE3-BENCH2
 //   Locked=1
 // A supervisor writes Locked=1 to fix the firmware, the ports and the rest:
 // line staff can then start and stop the bench, nothing else.
@@ -32,6 +33,8 @@ struct BenchSettings {
   // Empty: kDefaultBenchLogName beside the settings file.
   std::string log;
   bool locked = false;
+  // The bench's name in each log line; empty: the computer's name.
+  std::string station_name;
   friend bool operator==(const BenchSettings&, const BenchSettings&) = default;
 };
 

@@ -93,7 +93,7 @@ int Flash(const FlashPlan& plan, const FoundPorts& ports,
   std::unique_ptr<TraceLog> log;
   if (!plan.log_file.empty()) {
     log = std::make_unique<TraceLog>(plan.log_file, plan.hex_file, Sha256Hex(firmware->FileBytes()),
-                                     &interrupt);
+                                     &interrupt, plan.station_name);
     if (!log->CanAppend()) {
       PrintErr("tarvex-flash: " + log->CannotAppendText() + "\n");
       return Code(ExitCode::kUsage);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <sstream>
+#include <string_view>
 
 #include "TarvexVersion.h"
 #include "common/NoCase.h"
@@ -46,14 +47,17 @@ constexpr OptionHelp kCount{"--count", "    --count N",
                             "with --station: stop once N pagers have finished"};
 constexpr OptionHelp kLog{"--log", "    --log FILE",
                           "append one JSON line per finished pager to FILE"};
+constexpr OptionHelp kStationName{"--station-name", "    --station-name NAME",
+                                  "the bench's name in each --log line (default: the host's)"};
 constexpr OptionHelp kQuiet{"-q,--quiet", "-q, --quiet", "no progress and no message lines"};
 constexpr OptionHelp kVerbose{"-v,--verbose", "-v, --verbose",
                               "also a line at each stage of every update"};
 constexpr OptionHelp kVersion{"--version", "    --version", "the program's version"};
 constexpr OptionHelp kHelp{"-h,--help", "-h, --help", "this help"};
 
-constexpr OptionHelp kOptions[] = {kPort,    kBaud,  kResend, kCheck, kListPorts, kTune,    kJson,
-                                   kStation, kCount, kLog,    kQuiet, kVerbose,   kVersion, kHelp};
+constexpr OptionHelp kOptions[] = {kPort,        kBaud,  kResend,  kCheck,   kListPorts,
+                                   kTune,        kJson,  kStation, kCount,   kLog,
+                                   kStationName, kQuiet, kVerbose, kVersion, kHelp};
 
 constexpr std::size_t kShownWidth = 21;
 
@@ -71,7 +75,11 @@ std::string HelpText() {
       "\n"
       "Options:\n";
   for (const OptionHelp& option : kOptions) {
-    text += fmt::format("  {:<{}}  {}\n", option.shown, kShownWidth, option.what);
+    // An option too wide for the column has its words on the next line,
+    // in the column, so the words of all options stand one under another.
+    const bool wide = std::string_view(option.shown).size() > kShownWidth;
+    if (wide) text += fmt::format("  {}\n", option.shown);
+    text += fmt::format("  {:<{}}  {}\n", wide ? "" : option.shown, kShownWidth, option.what);
   }
   return text + "\n" + ExitCodeTable();
 }
@@ -233,6 +241,7 @@ void AddOptions(CLI::App& app, FlashPlan& plan, bool& quiet, bool& verbose, bool
   app.add_option(kCount.names, plan.count)
       ->check(WholeNumberIn({}, 1, kMaxCount, "a number from 1 to 1000000"));
   app.add_option(kLog.names, plan.log_file);
+  app.add_option(kStationName.names, plan.station_name);
   auto* quiet_flag = app.add_flag(kQuiet.names, quiet);
   app.add_flag(kVerbose.names, verbose)->excludes(quiet_flag);
   app.add_flag(kVersion.names, version);
@@ -255,8 +264,9 @@ std::string UnusedOptionError(const CLI::App& app, const std::string& mode,
 std::string ListPortsError(const CLI::App& app, const FlashPlan& plan) {
   if (!plan.hex_file.empty())
     return "--list-ports takes no file, but " + plan.hex_file + " was given";
-  return UnusedOptionError(app, "--list-ports",
-                           {&kPort, &kBaud, &kResend, &kCheck, &kTune, &kStation, &kCount, &kLog});
+  return UnusedOptionError(
+      app, "--list-ports",
+      {&kPort, &kBaud, &kResend, &kCheck, &kTune, &kStation, &kCount, &kLog, &kStationName});
 }
 
 // Tuning touches the adapters only: it takes ports, and nothing an update
@@ -264,8 +274,9 @@ std::string ListPortsError(const CLI::App& app, const FlashPlan& plan) {
 std::string TuneAdaptersError(const CLI::App& app, const FlashPlan& plan) {
   if (!plan.hex_file.empty())
     return "--tune-adapters takes no file, but " + plan.hex_file + " was given";
-  return UnusedOptionError(app, "--tune-adapters",
-                           {&kBaud, &kResend, &kCheck, &kJson, &kStation, &kCount, &kLog});
+  return UnusedOptionError(
+      app, "--tune-adapters",
+      {&kBaud, &kResend, &kCheck, &kJson, &kStation, &kCount, &kLog, &kStationName});
 }
 
 // "serial=" with no number would match no adapter, and the error would
@@ -304,9 +315,17 @@ std::string PlanError(const CLI::App& app, const FlashPlan& plan) {
   // --check reads the file and sends nothing: what only an update uses is
   // refused, as --list-ports refuses it.
   if (plan.check_only) {
-    if (const std::string error = UnusedOptionError(app, "--check", {&kPort, &kResend, &kLog});
+    if (const std::string error =
+            UnusedOptionError(app, "--check", {&kPort, &kResend, &kLog, &kStationName});
         !error.empty()) {
       return error;
+    }
+  }
+  // The name goes nowhere but into the log's lines.
+  if (app.count(kStationName.names) > 0) {
+    if (plan.log_file.empty()) return "--station-name needs --log";
+    if (plan.station_name.find_first_not_of(" \t\r\n") == std::string::npos) {
+      return "--station-name needs a name";
     }
   }
   std::vector<std::string> sorted = plan.ports;

@@ -24,6 +24,8 @@ struct FlashPlan {
   // With station: stop once this many pagers have finished; 0 for no limit.
   int count = 0;
   std::string log_file;
+  // The bench's name in each log line; empty for the host's name.
+  std::string station_name;
   Verbosity verbosity = Verbosity::kNormal;
   std::string hex_file;
 };

@@ -220,6 +220,11 @@ class PosixSerialDevice final : public ISerialDevice {
     // before the port closes, so nothing of ours is still on its way.
     if (have_original_) (void)::tcsetattr(fd_, TCSANOW, &original_);
     have_original_ = false;
+    // Our exclusive use ends with us. The kernel keeps the mark while anyone
+    // else holds the line open (an emulator holding its pty's far side), and
+    // it bars every later opener but root: the next update, and our own
+    // reopen at the transfer rate.
+    (void)::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
     have_settings_ = false;

@@ -32,19 +32,20 @@ json ResultFields(const PortResult& result) {
   return fields;
 }
 
-json LogRecord(const PortResult& result, const std::string& utc_time, const std::string& file,
+json LogRecord(const PortResult& result, const LineStamp& stamp, const std::string& file,
                const std::string& sha256) {
   json record = ResultFields(result);
-  record["time"] = utc_time;
+  record["time"] = stamp.utc_time;
+  record["record_id"] = stamp.record_id;
+  PutName(record, "station", stamp.station);
   PutName(record, "file", file);
   record["sha256"] = sha256;
   return record;
 }
 
-json StationLogRecord(const PortResult& result, const std::string& utc_time,
-                      const std::string& file, const std::string& sha256, int number,
-                      const std::string& station_start) {
-  json record = LogRecord(result, utc_time, file, sha256);
+json StationLogRecord(const PortResult& result, const LineStamp& stamp, const std::string& file,
+                      const std::string& sha256, int number, const std::string& station_start) {
+  json record = LogRecord(result, stamp, file, sha256);
   record["number"] = number;
   record["station_start"] = station_start;
   return record;

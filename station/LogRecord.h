@@ -14,11 +14,22 @@
 // replies came and the line efficiency (null when no reply came).
 nlohmann::json ResultFields(const PortResult& result);
 
-// The record of one pager; `utc_time` as ISO 8601.
-nlohmann::json LogRecord(const PortResult& result, const std::string& utc_time,
-                         const std::string& file, const std::string& sha256);
+// What tells one line from every other, in this log and in a factory's
+// database that gathers many benches' logs.
+struct LineStamp {
+  // When the pager's update ended, as ISO 8601 in UTC.
+  std::string utc_time;
+  // A random UUID of the line's own (station/RecordIdentity.h).
+  std::string record_id;
+  // The bench's name: the one given, or the host's.
+  std::string station;
+};
+
+// The record of one pager.
+nlohmann::json LogRecord(const PortResult& result, const LineStamp& stamp, const std::string& file,
+                         const std::string& sha256);
 // The same with the pager's running number and the bench's start.
-nlohmann::json StationLogRecord(const PortResult& result, const std::string& utc_time,
+nlohmann::json StationLogRecord(const PortResult& result, const LineStamp& stamp,
                                 const std::string& file, const std::string& sha256, int number,
                                 const std::string& station_start);
 

@@ -10,6 +10,7 @@
 #include "station/JsonText.h"
 #include "station/LogFile.h"
 #include "station/LogRecord.h"
+#include "station/RecordIdentity.h"
 #include "station/WallClock.h"
 
 namespace {
@@ -101,16 +102,29 @@ LogAppend AppendWithin(const std::string& path, const std::string& line,
 
 }  // namespace
 
+TraceLog::TraceLog(std::string path, std::string file_name, std::string sha256,
+                   const std::atomic<bool>* stop, const std::string& station)
+    : path_(std::move(path)),
+      file_name_(std::move(file_name)),
+      sha256_(std::move(sha256)),
+      // Asked once: the host's name does not change under a running bench.
+      station_(StationName(station)),
+      stop_(stop) {}
+
 bool TraceLog::CanAppend() { return AppendLine(""); }
 
 bool TraceLog::Append(const PortResult& result) {
-  return AppendLine(JsonText(LogRecord(result, UtcNow(), file_name_, sha256_)) + "\n");
+  const std::optional<LineStamp> stamp = StampNow();
+  if (!stamp) return false;
+  return AppendLine(JsonText(LogRecord(result, *stamp, file_name_, sha256_)) + "\n");
 }
 
 bool TraceLog::AppendStation(const PortResult& result, int number,
                              const std::string& station_start) {
+  const std::optional<LineStamp> stamp = StampNow();
+  if (!stamp) return false;
   return AppendLine(
-      JsonText(StationLogRecord(result, UtcNow(), file_name_, sha256_, number, station_start)) +
+      JsonText(StationLogRecord(result, *stamp, file_name_, sha256_, number, station_start)) +
       "\n");
 }
 
@@ -119,11 +133,22 @@ std::string TraceLog::CannotAppendText() const {
   return "cannot append to the log " + VisibleText(path_) + ": " + VisibleText(reason_) + ".";
 }
 
+std::optional<LineStamp> TraceLog::StampNow() {
+  const RecordId id = NewRecordId();
+  if (!id.error.empty()) {
+    KeepReason(id.error);
+    return std::nullopt;
+  }
+  return LineStamp{UtcNow(), id.text, station_};
+}
+
 bool TraceLog::AppendLine(const std::string& line) {
   const LogAppend result = AppendWithin(path_, line, stop_);
-  if (!result.whole) {
-    std::lock_guard lock(mutex_);
-    reason_ = result.reason;
-  }
+  if (!result.whole) KeepReason(result.reason);
   return result.whole;
+}
+
+void TraceLog::KeepReason(const std::string& reason) {
+  std::lock_guard lock(mutex_);
+  reason_ = reason;
 }

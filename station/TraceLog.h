@@ -5,8 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 
+#include "station/LogRecord.h"
 #include "station/PagerResult.h"
 
 // How long an append waits for the log (another program's lock, a file
@@ -19,13 +21,10 @@ constexpr std::chrono::milliseconds kLogStopGrace{300};
 class TraceLog {
  public:
   // `stop`, when given, is the run's stop: an append waits at most
-  // kLogStopGrace for the log once it is set.
+  // kLogStopGrace for the log once it is set. Every line names `station`,
+  // or the host when it is empty.
   TraceLog(std::string path, std::string file_name, std::string sha256,
-           const std::atomic<bool>* stop = nullptr)
-      : path_(std::move(path)),
-        file_name_(std::move(file_name)),
-        sha256_(std::move(sha256)),
-        stop_(stop) {}
+           const std::atomic<bool>* stop = nullptr, const std::string& station = "");
 
   // True when the log can be appended to: a regular file, or a new one;
   // tried before any port is opened.
@@ -38,13 +37,18 @@ class TraceLog {
   std::string CannotAppendText() const;
 
  private:
+  // The stamp of a line that ends now, with an id of its own; nothing when
+  // the system gave no id, and the reason is kept.
+  std::optional<LineStamp> StampNow();
   // Appends on a thread of its own, waited for within the limits above, so
   // that no caller, and no stop, waits on the log for longer.
   bool AppendLine(const std::string& line);
+  void KeepReason(const std::string& reason);
 
   const std::string path_;
   const std::string file_name_;
   const std::string sha256_;
+  const std::string station_;
   const std::atomic<bool>* const stop_;
   // Guards only the reason: never held while the file is written.
   mutable std::mutex mutex_;

@@ -2,6 +2,7 @@
 // holding the master side as the pager would.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -101,6 +102,9 @@ TEST_F(PtyChannel, ReopenAppliesTheNewRate) {
 }
 
 TEST_F(PtyChannel, CloseGivesTheLineBackAsItWasFound) {
+  // Held open as an emulator holds it, so the line outlives our close.
+  const int held = ::open(comm.DevicePath.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(held, 0);
   termios found = LineSettings();
   ::cfsetospeed(&found, B19200);
   ::cfsetispeed(&found, B19200);
@@ -113,6 +117,11 @@ TEST_F(PtyChannel, CloseGivesTheLineBackAsItWasFound) {
   const termios after = LineSettings();
   EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B19200));
   EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+  // Open to other users again, not only to root.
+  int exclusive = -1;
+  EXPECT_EQ(::ioctl(held, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  ::close(held);
 }
 
 TEST_F(PtyChannel, SecondOpenerIsRefused) {

@@ -4,7 +4,8 @@
 # Wine, Xvfb and xdotool to run and drive it, clang and valgrind for the
 # fault tests, the header-only libraries of the command-line flasher and
 # libcrypto, whose SHA-256 it logs, and groff and col to render the manual
-# pages as text for the Windows ZIP.
+# pages as text for the Windows ZIP. (tools/fleet/try-fleet.sh installs
+# rsyslog and PostgreSQL itself, declining rsyslog-pgsql's database setup.)
 # Does nothing when everything is already there.
 set -euo pipefail
 

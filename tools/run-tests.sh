@@ -4,8 +4,9 @@
 # updates over a real line, the fault matrix), the same under ASan and UBSan,
 # the fuzzers for a bounded time, a soak under valgrind, then the Windows
 # build's suites under Wine with COM1 leading to the pager emulator and the
-# program itself driven by key strokes; then the packages of both builds
-# (a Debian package checked by lintian, a Windows ZIP).
+# program itself driven by key strokes; then many benches' logs carried by
+# rsyslog into one PostgreSQL table (tools/fleet); then the packages of both
+# builds (a Debian package checked by lintian, a Windows ZIP).
 #
 # Every stage runs even when an earlier one failed; the run ends with one
 # verdict line per stage and the total, and exits 1 when anything failed.
@@ -94,6 +95,15 @@ else
   verdict windows 0 1
 fi
 wineserver -k 2>/dev/null || true
+
+echo "== Many benches' logs into one database (tools/fleet, one pager a port)"
+bash tools/fleet/try-fleet.sh --pagers 1 2>&1 | tee "$logs/fleet.log"
+case ${PIPESTATUS[0]} in
+  0) verdict fleet 1 0 ;;
+  # The packages could not be installed here: said, and counted as neither.
+  77) verdicts+=("$(printf '%-10s skipped: rsyslog or PostgreSQL could not be installed' fleet:)") ;;
+  *) verdict fleet 0 1 ;;
+esac
 
 echo "== Packages (listings in build/packages.log)"
 bash tools/check-packages.sh | tee "$logs/packages.log"

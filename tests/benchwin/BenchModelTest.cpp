@@ -190,7 +190,7 @@ TEST_F(BenchModelTest, TheSettingsFileIsShownAndTheCommandLineTakesPrecedence) {
   EXPECT_EQ(ReadBytes(dir.PathOf(kBenchSettingsFileName)),
             "[Bench]\r\nFirmware=" + dir.PathOf("fw.hex") +
                 "\r\nPorts=serial=FT6,COM9\r\nRate=2400\r\nResends=5\r\nLog=day.jsonl\r\n"
-                "Locked=0\r\n");
+                "StationName=\r\nLocked=0\r\n");
 }
 
 TEST_F(BenchModelTest, WithoutASettingsFileTheLogGoesBesideIt) {
@@ -331,7 +331,7 @@ TEST_F(BenchModelTest, ARefusedFileWithRunGivesOneBoxAndStartsNothing) {
 }
 
 TEST_F(BenchModelTest, StartHandsTheCoreEachTickedPortWithTheChosenUpdate) {
-  Settings("Rate=9600\r\nResends=0\r\n");
+  Settings("Rate=9600\r\nResends=0\r\nStationName=LINE3-B2\r\n");
   ASSERT_TRUE(Open({"/count", "4", Firmware(), "COM5", "serial=FT6", "serial=LATER"}));
   model.StartOrStop();  // F5
   ASSERT_EQ(runs.size(), 1u);
@@ -340,6 +340,7 @@ TEST_F(BenchModelTest, StartHandsTheCoreEachTickedPortWithTheChosenUpdate) {
   EXPECT_EQ(plan.log_path, dir.PathOf(kDefaultBenchLogName));
   EXPECT_EQ(plan.file_name, dir.PathOf("fw.hex"));
   EXPECT_EQ(plan.sha256, view.card.sha256);
+  EXPECT_EQ(plan.station, "LINE3-B2");
   ASSERT_EQ(plan.ports.size(), 3u);
   const Texts given = {plan.ports[0].given, plan.ports[1].given, plan.ports[2].given};
   EXPECT_EQ(given, (Texts{"COM5", "serial=FT6", "serial=LATER"}));

@@ -27,6 +27,7 @@ class BenchRunTest : public ::testing::Test {
     plan.log_path = dir.PathOf("bench.jsonl");
     plan.file_name = "fw.hex";
     plan.sha256 = "00";
+    plan.station = "LINE3-B2";
   }
 
   // Takes the news as the window does, each time it is woken, until the
@@ -84,6 +85,7 @@ TEST_F(BenchRunTest, TheCountEndsTheRunAndThePagerIsLogged) {
   const std::string text{std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>()};
   EXPECT_NE(text.find("\"number\":1"), std::string::npos) << text;
   EXPECT_NE(text.find("\"outcome\":\"finished\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"station\":\"LINE3-B2\""), std::string::npos) << text;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
 }
 

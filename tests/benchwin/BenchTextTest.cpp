@@ -106,9 +106,15 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"Empty", "", BenchSettings{}},
         SettingsCase{"Whole",
                      "\xEF\xBB\xBF[Bench]\r\nfirmware = C:\\Fw\\p=1.hex\r\nPORTS=COM5, "
-                     "serial=FT12,,\r\nRate=9600\r\nResends=0\r\nLog=D:\\l.jsonl\r\nLocked=1\r\n",
-                     BenchSettings{
-                         "C:\\Fw\\p=1.hex", {"COM5", "serial=FT12"}, 9600, 0, "D:\\l.jsonl", true}},
+                     "serial=FT12,,\r\nRate=9600\r\nResends=0\r\nLog=D:\\l.jsonl\r\nLocked=1\r\n"
+                     "stationname = LINE3-B2\r\n",
+                     BenchSettings{"C:\\Fw\\p=1.hex",
+                                   {"COM5", "serial=FT12"},
+                                   9600,
+                                   0,
+                                   "D:\\l.jsonl",
+                                   true,
+                                   "LINE3-B2"}},
         SettingsCase{"NotOffered", "Rate=1200\nResends=4\nLocked=yes\n", BenchSettings{}},
         SettingsCase{"LfAndNoise", "; a note\nRate=2400\njunk\nResends=5",
                      [] {
@@ -128,7 +134,7 @@ TEST(SettingsFile, SavedAsReadAndTheLogDefaultsBesideIt) {
   TempDir dir;
   const std::string folder = dir.path().string();
   EXPECT_EQ(LoadBenchSettings(folder), BenchSettings{}) << "no file: the defaults";
-  const BenchSettings chosen{"fw.hex", {"COM5", "serial=FT12"}, 2400, 5, "", false};
+  const BenchSettings chosen{"fw.hex", {"COM5", "serial=FT12"}, 2400, 5, "", false, "B2"};
   ASSERT_TRUE(SaveBenchSettings(folder, chosen));
   EXPECT_EQ(LoadBenchSettings(folder), chosen);
   EXPECT_EQ(ReadBytes(dir.PathOf(kBenchSettingsFileName)).substr(0, 24),

@@ -56,6 +56,7 @@ struct CommandLineCase {
   bool station = false;
   int count = 0;
   bool tune = false;
+  std::string station_name = "";
 };
 
 class CommandLine : public ::testing::TestWithParam<CommandLineCase> {};
@@ -77,6 +78,7 @@ TEST_P(CommandLine, IsReadIntoAPlanOrRefused) {
     EXPECT_EQ(parsed.plan.station, GetParam().station);
     EXPECT_EQ(parsed.plan.count, GetParam().count);
     EXPECT_EQ(parsed.plan.tune_adapters, GetParam().tune);
+    EXPECT_EQ(parsed.plan.station_name, GetParam().station_name);
   }
 }
 
@@ -246,6 +248,37 @@ INSTANTIATE_TEST_SUITE_P(
                         {},
                         0,
                         "--count needs --station"},
+        // The bench's name in its log lines; nothing else takes it.
+        CommandLineCase{
+            {"--station", "-p", "A", "--log", "d.jsonl", "--station-name", "LINE3-B2", "fw.hex"},
+            ExitCode::kFinished,
+            false,
+            {"A"},
+            4800,
+            "",
+            3,
+            true,
+            0,
+            false,
+            "LINE3-B2"},
+        CommandLineCase{{"-p", "A", "--station-name", "LINE3-B2", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--station-name needs --log"},
+        CommandLineCase{{"-p", "A", "--log", "d.jsonl", "--station-name", " ", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--station-name needs a name"},
+        CommandLineCase{{"--check", "--station-name", "B2", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--check cannot be given with --station-name"},
         CommandLineCase{{"--station", "-p", "A", "--count", "0", "fw.hex"},
                         ExitCode::kUsage,
                         true,
@@ -362,12 +395,12 @@ TEST(CommandLineHelp, OneLinePerOptionInTheProgramsOwnWords) {
     EXPECT_LE(line.size(), 80u) << line;
     ++option_lines;
   }
-  EXPECT_EQ(option_lines, 14);
+  EXPECT_EQ(option_lines, 15);
   for (const char* option :
        {"-p, --port PORT  ", "-b, --baud RATE  ", "-r, --resend N  ", "    --check  ",
         "-l, --list-ports  ", "    --tune-adapters  ", "    --json  ", "    --station  ",
-        "    --count N  ", "    --log FILE  ", "-q, --quiet  ", "-v, --verbose  ",
-        "    --version  ", "-h, --help  "}) {
+        "    --count N  ", "    --log FILE  ", "    --station-name NAME\n   ", "-q, --quiet  ",
+        "-v, --verbose  ", "    --version  ", "-h, --help  "}) {
     EXPECT_NE(help.find("\n  " + std::string(option)), std::string::npos) << option;
   }
   for (const char* internal : {"INT", "[0 - 99]", "Excludes", "FILE FILE.hex", "[FILE]", "{"}) {
@@ -747,6 +780,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "COM7        remove pager #12 (failed: \u2026"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A log line's stamp, as a log would give it.
+const LineStamp kStamp{"T", "1b4e28ba-2fa1-41d2-883f-0016d3cca427", "LINE3-B2"};
+
 TEST(Report, SummaryAndJsonNameEachPagerAndWhyItFailed) {
   PortResult good{"COM5", "A600ARJH", ExitCode::kFinished, msgFinished.Text, 10.0, 8000, 164, 8.14,
                   0.6071, ""};
@@ -774,9 +810,12 @@ TEST(Report, SummaryAndJsonNameEachPagerAndWhyItFailed) {
   bad.port = "COM6\x1b[2J";
   bad.adapter_serial = "\x1b]0;x\x07";
   EXPECT_NE(FormatSummary({bad}).find("COM6\\x1b[2J  \\x1b]0;x\\x07"), std::string::npos);
-  const auto record = nlohmann::json::parse(JsonText(LogRecord(good, "T", "fw.hex", "00")));
+  const auto record = nlohmann::json::parse(JsonText(LogRecord(good, kStamp, "fw.hex", "00")));
   EXPECT_EQ(record.at("adapter_serial"), "A600ARJH");
   EXPECT_EQ(record.at("sha256"), "00");
+  EXPECT_EQ(record.at("time"), kStamp.utc_time);
+  EXPECT_EQ(record.at("record_id"), kStamp.record_id);
+  EXPECT_EQ(record.at("station"), kStamp.station);
 }
 
 // What scripts read from --json and --log: each event's fields, exactly.
@@ -825,9 +864,9 @@ StationRow RowOf(const std::string& port, PortState state, int finished, int fai
   return row;
 }
 
-const std::set<std::string> kLogFields = {"time",    "port",     "adapter_serial", "file",
-                                          "sha256",  "outcome",  "exit_code",      "message",
-                                          "seconds", "reply_ms", "line_efficiency"};
+const std::set<std::string> kLogFields = {
+    "time",    "record_id", "station", "port",    "adapter_serial", "file",           "sha256",
+    "outcome", "exit_code", "message", "seconds", "reply_ms",       "line_efficiency"};
 
 // A port and a file whose names are not UTF-8, as Linux allows.
 PortResult NotUtf8Port() {
@@ -865,11 +904,11 @@ INSTANTIATE_TEST_SUITE_P(
         JsonSchemaCase{"summary",
                        JsonSummary({kSchemaResult}, ExitCode::kFinished),
                        {"event", "exit_code", "outcome", "pagers", "failed"}},
-        JsonSchemaCase{"log", JsonText(LogRecord(kSchemaResult, "T", "fw.hex", "00")), kLogFields},
+        JsonSchemaCase{"log", JsonText(LogRecord(kSchemaResult, kStamp, "fw.hex", "00")), kLogFields},
         // A name that is not UTF-8 brings its bytes along.
         JsonSchemaCase{"log_names_not_utf8",
-                       JsonText(LogRecord(NotUtf8Port(), "T", kNotUtf8File, "00")),
-                       With(kLogFields, {"port_bytes", "file_bytes"})},
+                       JsonText(LogRecord(NotUtf8Port(), LineStamp{"T", "", "b\xfe"}, kNotUtf8File, "00")),
+                       With(kLogFields, {"port_bytes", "file_bytes", "station_bytes"})},
         JsonSchemaCase{"start_names_not_utf8",
                        JsonStart(NotUtf8Port().port, kNotUtf8File, 9600, 3),
                        {"event", "port", "port_bytes", "file", "file_bytes", "baud", "resend"}},
@@ -900,7 +939,7 @@ INSTANTIATE_TEST_SUITE_P(
                                           ExitCode::kRewindsExceeded),
                        {"event", "exit_code", "outcome", "finished", "failed", "ports"}},
         JsonSchemaCase{
-            "station_log", JsonText(StationLogRecord(kSchemaResult, "T", "fw.hex", "00", 3, "S")),
+            "station_log", JsonText(StationLogRecord(kSchemaResult, kStamp, "fw.hex", "00", 3, "S")),
             [] {
               std::set<std::string> fields = kLogFields;
               fields.insert({"number", "station_start"});
@@ -912,15 +951,15 @@ INSTANTIATE_TEST_SUITE_P(
 // names in the log, and the bytes of each.
 TEST(JsonSchema, ANameThatIsNotUtf8IsKeptWhole) {
   const auto first =
-      nlohmann::json::parse(JsonText(LogRecord(kSchemaResult, "T", "fw\xfe.hex", "0")));
+      nlohmann::json::parse(JsonText(LogRecord(kSchemaResult, kStamp, "fw\xfe.hex", "0")));
   const auto second =
-      nlohmann::json::parse(JsonText(LogRecord(kSchemaResult, "T", kNotUtf8File, "0")));
+      nlohmann::json::parse(JsonText(LogRecord(kSchemaResult, kStamp, kNotUtf8File, "0")));
   EXPECT_EQ(first.at("file"), "fw\\xfe.hex");
   EXPECT_EQ(second.at("file"), "fw\\xff.hex");
   EXPECT_EQ(second.at("file_bytes"), "6677ff2e686578");
   // A name that is UTF-8 is as it was, with nothing beside it.
   const auto plain =
-      nlohmann::json::parse(JsonText(LogRecord(kSchemaResult, "T", "\xc5\x81.hex", "0")));
+      nlohmann::json::parse(JsonText(LogRecord(kSchemaResult, kStamp, "\xc5\x81.hex", "0")));
   EXPECT_EQ(plain.at("file"), "\xc5\x81.hex");
   EXPECT_FALSE(plain.contains("file_bytes"));
 }

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -27,6 +28,7 @@
 #include "cli/PortListing.h"
 #include "common/Sha256.h"
 #include "station/Advice.h"
+#include "station/RecordIdentity.h"
 #include "station/TraceLog.h"
 #include "tests/support/HexText.h"
 
@@ -150,6 +152,13 @@ TEST(CommandLineHelp, ReadmeShowsTheSameOptions) {
   const std::string options = help.substr(first + 1, end - first);
   EXPECT_NE(readme.find("tarvex-flash [options] -p PORT FILE.hex\n" + options), std::string::npos)
       << options;
+}
+
+// A bench given no name is known by the host's, as uname tells it.
+TEST(StationName, NoNameGivenIsTheHostsNodeName) {
+  utsname host{};
+  ASSERT_EQ(::uname(&host), 0);
+  EXPECT_EQ(StationName(""), host.nodename);
 }
 
 // Beside the known vectors, a file of several MB as sha256sum sees it.

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "common/Sha256.h"
+#include "station/RecordIdentity.h"
 #include "tests/e2e/PagerProcess.h"
 #include "tests/support/HexText.h"
 
@@ -242,6 +243,15 @@ TEST_F(FlashCli, OnePagerIsFlashedAndTheSummarySaysSo) {
   EXPECT_TRUE(TmpIsEmpty());
 }
 
+// Every value a field takes in the log.
+std::set<std::string> LoggedValues(const std::string& log, const char* field) {
+  std::set<std::string> values;
+  for (const std::string& line : Lines(ReadAll(log))) {
+    values.insert(nlohmann::json::parse(line).at(field).get<std::string>());
+  }
+  return values;
+}
+
 TEST_F(FlashCli, GangOfFourKeepsEachFailureToItsOwnLine) {
   const std::string hex = FirmwareText(12);
   const std::string file = dir.Write("fw.hex", hex);
@@ -272,6 +282,9 @@ TEST_F(FlashCli, GangOfFourKeepsEachFailureToItsOwnLine) {
     EXPECT_EQ(record.at("sha256").get<std::string>().size(), 64u);
   }
   EXPECT_EQ(logged_ports, std::set<std::string>(lines.begin(), lines.end()));
+  // A gang's lines, too, are records of their own, named for this host.
+  EXPECT_EQ(LoggedValues(log, "record_id").size(), lines.size());
+  EXPECT_EQ(LoggedValues(log, "station"), std::set<std::string>{StationName("")});
   EXPECT_TRUE(TmpIsEmpty());
 }
 
@@ -522,15 +535,19 @@ TEST_F(FlashCli, EveryScreenFitsTheTerminalAsItIsResized) {
   StopPagers();
 }
 
-// The running numbers and outcomes of a station's log.
+// The running numbers and outcomes of a station's log, each line a record
+// of its own.
 std::multiset<std::string> LoggedPagers(const std::string& log, std::set<int>* numbers) {
   std::multiset<std::string> outcomes;
+  std::set<std::string> ids;
   for (const std::string& line : Lines(ReadAll(log))) {
     const auto record = nlohmann::json::parse(line);
     numbers->insert(record.at("number").get<int>());
     outcomes.insert(record.at("outcome").get<std::string>());
+    ids.insert(record.at("record_id").get<std::string>());
     EXPECT_FALSE(record.at("station_start").get<std::string>().empty());
   }
+  EXPECT_EQ(ids.size(), outcomes.size()) << "a record id given twice";
   return outcomes;
 }
 
@@ -546,9 +563,10 @@ TEST_F(FlashCli, StationFlashesEveryPagerOnceAsItIsConnected) {
   second.insert(second.end(), {"--attach-after", "700", "--seed", "2"});
   const Texts lines = StartPagers({BenchOf(4, 2000, adapter), BenchOf(4, 2000, second)});
   const FlashRun run = Flash({"--station", "-b", "9600", "-p", lines[0], "-p", lines[1], "--count",
-                              "8", "--log", log, file});
+                              "8", "--log", log, "--station-name", "LINE3-B2", file});
   StopPagers();
   EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(LoggedValues(log, "station"), std::set<std::string>{"LINE3-B2"});
   std::set<int> numbers;
   EXPECT_EQ(LoggedPagers(log, &numbers),
             std::multiset<std::string>({"finished", "finished", "finished", "finished", "finished",

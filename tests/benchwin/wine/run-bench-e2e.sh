@@ -133,6 +133,7 @@ case_count() {
   local dir=$work/count port images ini
   mkdir -p "$dir/run"
   cp "$files/short.hex" "$dir/run/fw.hex"
+  printf 'StationName=LINE3-B2\r\n' >"$dir/run/TARVEXBENCH.INI"
   for port in com5 com6; do
     e2e_pager_start "$port" "$dir/$port" --pace --sessions 2 --linger-ms 1500 --gap-ms 1500 \
       --image-hex "$dir/$port/pager-%d.hex" || { fail "emulator on $port did not start"; return 1; }
@@ -153,6 +154,7 @@ case_count() {
   ini=$(tr -d '\r' <"$dir/run/TARVEXBENCH.INI")
   [[ $ini == *$'\nPorts=COM5,COM6\n'* ]] || fail "the settings do not keep the ports: $ini"
   [[ $ini == *'fw.hex'* ]] || fail "the settings do not keep the firmware: $ini"
+  [[ $ini == *$'\nStationName=LINE3-B2\n'* ]] || fail "the settings do not keep the name: $ini"
   for port in com5 com6; do
     e2e_pager_stop "$port"
     images=0
@@ -168,6 +170,10 @@ case_count() {
   expect "the log's pager numbers" \
     "$(grep -o '"number":[0-9]*' "$dir/run/bench.jsonl" | cut -d: -f2 | sort -n | tr '\n' ' ')" \
     "1 2 3 4 "
+  expect "the log's record ids, each its own" \
+    "$(grep -oE '"record_id":"[0-9a-f-]{36}"' "$dir/run/bench.jsonl" | sort -u | wc -l)" 4
+  expect "the log's station" "$(grep -o '"station":"[^"]*"' "$dir/run/bench.jsonl" | sort -u)" \
+    '"station":"LINE3-B2"'
   report "/run /count 4 on COM5 and COM6: four pagers flashed once each, right, logged; totals stay"
 }
 
