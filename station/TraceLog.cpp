@@ -104,14 +104,18 @@ LogAppend AppendWithin(const std::string& path, const std::string& line,
 bool TraceLog::CanAppend() { return AppendLine(""); }
 
 bool TraceLog::Append(const PortResult& result) {
-  return AppendLine(JsonText(LogRecord(result, UtcNow(), file_name_, sha256_)) + "\n");
+  return AppendLine(LineOf(LogRecord(result, UtcNow(), file_name_, sha256_)));
 }
 
 bool TraceLog::AppendStation(const PortResult& result, int number,
                              const std::string& station_start) {
   return AppendLine(
-      JsonText(StationLogRecord(result, UtcNow(), file_name_, sha256_, number, station_start)) +
-      "\n");
+      LineOf(StationLogRecord(result, UtcNow(), file_name_, sha256_, number, station_start)));
+}
+
+std::string TraceLog::LineOf(nlohmann::json record) const {
+  if (job_.quota_left) AddJobFields(record, job_.name, job_.sha256, job_.quota_left());
+  return JsonText(record) + "\n";
 }
 
 std::string TraceLog::CannotAppendText() const {
