@@ -31,11 +31,11 @@ struct OptionHelp {
 constexpr OptionHelp kPort{"-p,--port", "-p, --port PORT",
                            "COM7, /dev/ttyUSB0 or serial=NUMBER; repeat for more"};
 constexpr OptionHelp kBaud{"-b,--baud", "-b, --baud RATE",
-                           "transfer rate: 2400, 4800 or 9600 bit/s (default 4800)"};
+                           "the rate: 2400, 4800 or 9600 bit/s (default 4800)"};
 constexpr OptionHelp kResend{"-r,--resend", "-r, --resend N",
                              "resends of a rejected package, 0 to 99 (default 3)"};
 constexpr OptionHelp kCheck{"--check", "    --check",
-                            "check FILE.hex only: records, bytes, ranges, line time"};
+                            "check FILE.hex: records, bytes, ranges, line time"};
 constexpr OptionHelp kListPorts{"-l,--list-ports", "-l, --list-ports",
                                 "the serial ports present, their adapters and serials"};
 constexpr OptionHelp kJson{"--json", "    --json", "one JSON object per line on stdout"};
