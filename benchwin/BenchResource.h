@@ -54,4 +54,5 @@
 #define IDC_TILE_LAST 5
 #define IDC_TILE_DETAIL 6
 #define IDC_TILE_WHY 7
-#define IDC_TILE_PARTS 8
+#define IDC_TILE_RESUME 8
+#define IDC_TILE_PARTS 9
