@@ -22,7 +22,7 @@ struct FirmwareCard {
   std::string refusal;
   // Under a job: "job line3: 2 of 3 left, until 2026-12-31 (UTC)", or
   // "job refused"; empty without one.
-  std::string job = "";
+  std::string job;
 };
 
 // The card of `path` as `load` read it; the digest is taken of the file's
