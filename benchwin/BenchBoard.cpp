@@ -43,7 +43,11 @@ void BenchBoard::ApplyRow(std::size_t index, const StationRow& row) {
   PortTile& tile = tiles_[index];
   tile.state = row.state;
   tile.view.port = row.port;
-  tile.view.state = PortStateWords(row);
+  // The state is drawn large: the whole sentence goes below it.
+  const bool aside = row.state == PortState::kSetAside;
+  tile.view.state = aside ? "set aside" : PortStateWords(row);
+  tile.set_aside = aside ? PortStateWords(row) : "";
+  tile.view.resumable = aside;
   tile.view.percent = row.state == PortState::kFlashing ? row.percent : 0;
   const bool on_port = row.state == PortState::kFlashing || row.state == PortState::kRemove;
   tile.view.pager = on_port ? fmt::format("pager #{}", row.number) : "";
@@ -59,6 +63,8 @@ std::optional<BenchSound> BenchBoard::ApplyEvent(const StationEvent& event) {
       tile.lost_reason = OneLine(event.message);
       ShowDetail(tile);
       return std::nullopt;
+    case StationEventKind::kSetAside:
+      return BenchSound::kSetAside;
     case StationEventKind::kFinished:
     case StationEventKind::kFailed:
       break;
@@ -77,11 +83,12 @@ std::optional<BenchSound> BenchBoard::ApplyEvent(const StationEvent& event) {
   return BenchSound::kFailed;
 }
 
-// A port that cannot be opened says why; otherwise the last pager's hint
-// stays until the next one ends.
+// A port that cannot be opened says why, one set aside what to do;
+// otherwise the last pager's hint stays until the next one ends.
 void BenchBoard::ShowDetail(PortTile& tile) {
   const bool missing = tile.state == PortState::kAdapterMissing && !tile.lost_reason.empty();
   tile.view.detail = missing ? tile.lost_reason : tile.hint;
+  if (!tile.set_aside.empty()) tile.view.detail = tile.set_aside;
 }
 
 TotalsView BenchBoard::Totals(std::uint32_t elapsed_ms) const {

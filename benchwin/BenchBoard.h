@@ -29,12 +29,14 @@ struct TileView {
   // Why the last pager failed: "No response from the pager, flash now
   // terminated."; empty when it finished.
   std::string why;
-  // What the technician may want to know: why the port cannot be opened, or
-  // the latency hint of the last pager.
+  // What the technician may want to know: why the port cannot be opened,
+  // why it is set aside, or the latency hint of the last pager.
   std::string detail;
   // The port's replies come late enough for its adapter's latency timer to
   // be worth setting: the tile offers Tune adapters….
   bool offer_tuning = false;
+  // Set aside: the technician may resume it here.
+  bool resumable = false;
   friend bool operator==(const TileView&, const TileView&) = default;
 };
 
@@ -46,8 +48,9 @@ struct TotalsView {
   friend bool operator==(const TotalsView&, const TotalsView&) = default;
 };
 
-// The window's sounds: Windows' own for information and for a stop.
-enum class BenchSound : std::uint8_t { kFinished, kFailed };
+// The window's sounds: Windows' own for information and for a stop, and
+// its exclamation for a port set aside.
+enum class BenchSound : std::uint8_t { kFinished, kFailed, kSetAside };
 
 struct TileStart {
   StationRow row;  // FirstRow of the port's setup
@@ -60,7 +63,8 @@ class BenchBoard {
   void Reset(const std::vector<TileStart>& tiles);
   void ApplyRow(std::size_t index, const StationRow& row);
   // The sound the event calls for: one for a pager finished, another for
-  // one that failed; none for a pager stopped by Stop, which a person did.
+  // one that failed, a third for a port set aside; none for a pager stopped
+  // by Stop, which a person did.
   std::optional<BenchSound> ApplyEvent(const StationEvent& event);
 
   std::size_t Size() const { return tiles_.size(); }
@@ -77,6 +81,7 @@ class BenchBoard {
     PortState state = PortState::kConnect;
     std::string lost_reason;
     std::string hint;
+    std::string set_aside;
   };
   void ShowDetail(PortTile& tile);
 

@@ -56,6 +56,10 @@ class Parser {
         Positional(argument);
       }
     }
+    if (fault_.empty() && line_.job.has_value() != line_.job_key.has_value()) {
+      fault_ = line_.job ? "/job needs /jobkey, engineering's public key."
+                         : "/jobkey needs /job, the job it checks.";
+    }
     return {line_, fault_};
   }
 
@@ -69,7 +73,11 @@ class Parser {
     } else if (option == "/count") {
       Count();
     } else if (option == "/log") {
-      Log();
+      FileValue(option, "the log file", line_.log_path);
+    } else if (option == "/job") {
+      FileValue(option, "the job file", line_.job);
+    } else if (option == "/jobkey") {
+      FileValue(option, "engineering's public key", line_.job_key);
     } else {
       fault_ = arguments_[at_] + " is not an option of TarvexBench.exe.";
     }
@@ -93,17 +101,18 @@ class Parser {
     }
   }
 
-  void Log() {
-    if (line_.log_path) {
-      fault_ = "/log is given twice.";
+  // An option that names a file: "/log needs the name of the log file."
+  void FileValue(const std::string& option, const char* what, std::optional<std::string>& into) {
+    if (into) {
+      fault_ = option + " is given twice.";
       return;
     }
     const auto value = Value();
     if (!value || value->empty() || IsOption(*value)) {
-      fault_ = "/log needs the name of the log file.";
+      fault_ = option + " needs the name of " + what + ".";
       return;
     }
-    line_.log_path = *value;
+    into = *value;
   }
 
   // The firmware comes first, then the ports.
@@ -150,11 +159,14 @@ ParsedBenchCommandLine ParseBenchCommandLine(const std::vector<std::string>& arg
 }
 
 std::string BenchUsageText() {
-  return "TarvexBench.exe [/run] [/count N] [/log FILE] [FILE.hex] [PORT ...]\n"
+  return "TarvexBench.exe [/run] [/count N] [/log FILE] [/job FILE /jobkey FILE] [FILE.hex] "
+         "[PORT ...]\n"
          "\n"
          "/run\tstart the bench at once\n"
          "/count N\tstop taking pagers once N have finished\n"
          "/log FILE\tappend one line per pager to FILE\n"
+         "/job FILE\tflash only as the signed job FILE allows\n"
+         "/jobkey FILE\tengineering's public key, which signed the job\n"
          "FILE.hex\tthe firmware every pager gets\n"
          "PORT\tCOM7, or serial=NUMBER for a USB adapter's serial number";
 }

@@ -1,5 +1,6 @@
 // The command line of TarvexBench.exe, for a factory shortcut:
-//   TarvexBench.exe [/run] [/count N] [/log FILE] [FILE.hex] [PORT ...]
+//   TarvexBench.exe [/run] [/count N] [/log FILE] [/job FILE /jobkey FILE]
+//                   [FILE.hex] [PORT ...]
 // Options are Windows' own kind ("/run", any case); a PORT is a COM name
 // (COM7, \\.\COM12) or an adapter's serial number (serial=FT12AB34). Pure:
 // nothing is opened here.
@@ -15,6 +16,9 @@ struct BenchCommandLine {
   // Stop taking pagers once this many have finished; 0 for no limit.
   int count = 0;
   std::optional<std::string> log_path{};
+  // A signed job and engineering's public key, given together.
+  std::optional<std::string> job{};
+  std::optional<std::string> job_key{};
   std::optional<std::string> firmware{};
   std::vector<std::string> ports{};
   // "/?": the usage is shown, nothing else happens.

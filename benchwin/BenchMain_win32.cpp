@@ -31,10 +31,12 @@ void ShowBox(const std::string& text, UINT style) {
 }
 
 int Run(BenchCommandLine line, int show_command) {
-  // Made absolute now: the log and the firmware stay the same files whatever
-  // the dialogs do to the current directory.
+  // Made absolute now: the log, the firmware and the job stay the same files
+  // whatever the dialogs do to the current directory.
   if (line.firmware) line.firmware = FullPath(*line.firmware);
   if (line.log_path) line.log_path = FullPath(*line.log_path);
+  if (line.job) line.job = FullPath(*line.job);
+  if (line.job_key) line.job_key = FullPath(*line.job_key);
   BenchWindow window;
   if (!window.Open(fileops::CurrentDirectory().value_or("."), line)) return kBadCommandLine;
   window.Show(show_command);

@@ -101,4 +101,7 @@ void BenchWindow::OnCommand(int id, int code) {
   for (const MenuValue& item : kResendItems) {
     if (item.id == id) return model_->ChooseResends(item.value);
   }
+  if (id >= IDC_TILE_BASE && (id - IDC_TILE_BASE) % IDC_TILE_STRIDE == IDC_TILE_RESUME) {
+    model_->ResumePort(static_cast<std::size_t>((id - IDC_TILE_BASE) / IDC_TILE_STRIDE));
+  }
 }

@@ -11,7 +11,7 @@ namespace {
 
 constexpr char kLockedLine[] =
     "The settings are locked (Locked=1 in TARVEXBENCH.INI): the command line may give /run "
-    "and /count, not the firmware, the ports or the log.";
+    "and /count, not the firmware, the ports, the log or the job.";
 constexpr char kLockedFirmware[] =
     "The settings are locked (Locked=1 in TARVEXBENCH.INI): the firmware cannot be changed.";
 constexpr char kRunningFirmware[] =
@@ -50,12 +50,13 @@ bool Offered(int value, const int (&offered)[N]) {
 }  // namespace
 
 BenchModel::BenchModel(IBenchView& view, std::function<std::vector<PortInfo>()> list_ports,
-                       BenchStarter start, ITickSource& clock)
+                       BenchStarter start, ITickSource& clock, std::string job_state_folder)
     : view_(view),
       list_ports_(std::move(list_ports)),
       start_(std::move(start)),
       clock_(clock),
-      inbox_([&view] { view.WakeForNews(); }) {}
+      inbox_([&view] { view.WakeForNews(); }),
+      job_(std::move(job_state_folder)) {}
 
 // A run still under way is stopped and waited for: its threads report to
 // this model.
@@ -64,7 +65,7 @@ BenchModel::~BenchModel() { run_.reset(); }
 bool BenchModel::Open(const std::string& directory, const BenchCommandLine& line) {
   directory_ = directory;
   settings_ = LoadBenchSettings(directory);
-  if (Locked() && (line.firmware || !line.ports.empty() || line.log_path)) {
+  if (Locked() && (line.firmware || !line.ports.empty() || line.log_path || line.job)) {
     view_.ShowMessage(std::string(kLockedLine) + "\n\n" + BenchUsageText(), kBenchCaption,
                       kStyleError);
     return false;
@@ -73,24 +74,27 @@ bool BenchModel::Open(const std::string& directory, const BenchCommandLine& line
   card_.path = line.firmware.value_or(InFolder(directory, settings_.firmware));
   card_.name = FileNameOf(card_.path);
   log_path_ = line.log_path.value_or(BenchLogPath(settings_, directory));
+  job_.Name(line.job.value_or(InFolder(directory, settings_.job)),
+            line.job_key.value_or(InFolder(directory, settings_.job_key)));
   entries_ = PortEntries(list_ports_(), line.ports.empty() ? settings_.ports : line.ports);
   ShowEverything();
   return true;
 }
 
 // The firmware is read once the window shows, so a refusal's box stands
-// over it; a refused file starts nothing, even with /run.
+// over it; a refused file or job starts nothing, even with /run.
 void BenchModel::Shown() {
   if (!card_.path.empty()) ChooseFirmwareNow(card_.path);
-  if (line_.run && card_.refusal.empty()) StartClick();
+  const bool job_refused = job_.Named() && job_.Taken() == nullptr;
+  if (line_.run && card_.refusal.empty() && !job_refused) StartClick();
 }
 
 void BenchModel::ShowEverything() {
   view_.ShowLocked(Locked());
   view_.ShowFirmware(card_);
   view_.ShowPorts(entries_);
-  view_.ShowRate(settings_.rate);
-  view_.ShowResends(settings_.resends);
+  view_.ShowRate(Rate());
+  view_.ShowResends(Resends());
   view_.ShowLogPath(log_path_);
   view_.ShowTiles({});
   ShowTotals();
@@ -101,7 +105,14 @@ void BenchModel::ShowEverything() {
 void BenchModel::ShowControls() {
   const bool idle = phase_ == Phase::kIdle;
   const bool free = idle && !Locked();
-  view_.ShowControls({free, free, free, idle, phase_ == Phase::kRunning});
+  // A job sets the rate and the resends.
+  view_.ShowControls({free, free, free && !job_.Named(), idle, phase_ == Phase::kRunning});
+}
+
+void BenchModel::ShowSetup() {
+  view_.ShowRate(Rate());
+  view_.ShowResends(Resends());
+  ShowControls();
 }
 
 void BenchModel::ShowTotals() { view_.ShowTotals(board_.Totals(ElapsedMs())); }
@@ -121,18 +132,40 @@ void BenchModel::ChooseFirmware(const std::string& path) {
   if (phase_ != Phase::kIdle) {
     return view_.ShowMessage(kRunningFirmware, kBenchCaption, kStyleWarning);
   }
-  ChooseFirmwareNow(path);
+  ChooseFirmwareNow(path, true);
 }
 
 // Read and checked once: the bench flashes exactly the bytes whose figures
 // and digest the window shows, whatever happens to the file afterwards.
-void BenchModel::ChooseFirmwareNow(const std::string& path) {
+void BenchModel::ChooseFirmwareNow(const std::string& path, bool keep_job_firmware) {
   ReadOnlyFile file;
   const FirmwareLoad load = LoadFirmwareFile(file, path, FileSharing::kSharedRead);
-  card_ = DescribeFirmware(path, load);
+  FirmwareCard card = DescribeFirmware(path, load);
+  if (keep_job_firmware && job_.Named() && firmware_) {
+    const std::string why = card.loaded ? job_.Check(card) : card.refusal;
+    if (!why.empty()) {
+      // The job stands as it did for the firmware kept.
+      (void)job_.Check(card_);
+      return view_.ShowMessage(why + "\n\n" + path, kBenchCaption, kStyleError);
+    }
+  }
+  card_ = std::move(card);
   firmware_ = load.firmware;
   view_.ShowFirmware(card_);
-  if (!card_.loaded) view_.ShowMessage(card_.refusal + "\n\n" + path, kBenchCaption, kStyleError);
+  if (!card_.loaded) {
+    return view_.ShowMessage(card_.refusal + "\n\n" + path, kBenchCaption, kStyleError);
+  }
+  if (job_.Named()) (void)CheckJob();
+}
+
+bool BenchModel::CheckJob() {
+  const std::string why = job_.Check(card_);
+  card_.job = job_.CardLine();
+  view_.ShowFirmware(card_);
+  ShowSetup();
+  if (why.empty()) return true;
+  view_.ShowMessage(JobRefusedText(why), kBenchCaption, kStyleError);
+  return false;
 }
 
 void BenchModel::DetailsClick() {
@@ -179,21 +212,33 @@ void BenchModel::TuneAdaptersClick() {
 }
 
 void BenchModel::ChooseRate(int rate) {
-  if (!Locked() && phase_ == Phase::kIdle && Offered(rate, kBenchRates)) settings_.rate = rate;
-  view_.ShowRate(settings_.rate);
+  const bool free = !Locked() && !job_.Named() && phase_ == Phase::kIdle;
+  if (free && Offered(rate, kBenchRates)) settings_.rate = rate;
+  view_.ShowRate(Rate());
 }
 
 void BenchModel::ChooseResends(int resends) {
-  if (!Locked() && phase_ == Phase::kIdle && Offered(resends, kBenchResends)) {
-    settings_.resends = resends;
-  }
-  view_.ShowResends(settings_.resends);
+  const bool free = !Locked() && !job_.Named() && phase_ == Phase::kIdle;
+  if (free && Offered(resends, kBenchResends)) settings_.resends = resends;
+  view_.ShowResends(Resends());
+}
+
+void BenchModel::ResumePort(std::size_t index) {
+  if (phase_ == Phase::kRunning && run_) run_->Resume(index);
 }
 
 // Why the bench cannot start now; empty when it can.
 std::string BenchModel::StartFault(const std::vector<PortEntry>& ticked,
-                                   const std::vector<PortInfo>& present) const {
+                                   const std::vector<PortInfo>& present) {
   if (!firmware_) return kNoFirmware;
+  // Checked again: the job may have expired, or another bench used it up.
+  if (job_.Named()) {
+    std::string why = job_.Check(card_);
+    if (why.empty()) why = job_.OpenCount();
+    card_.job = job_.CardLine();
+    view_.ShowFirmware(card_);
+    if (!why.empty()) return JobRefusedText(why);
+  }
   if (ticked.empty()) return kNoPorts;
   for (const PortEntry& entry : ticked) {
     const PortMatch match = ResolvePort(GivenPort(entry), present);
@@ -210,7 +255,7 @@ std::string BenchModel::StartFault(const std::vector<PortEntry>& ticked,
 // A port named by its adapter's serial number whose adapter is not there
 // is waited for; the core finds it once it is plugged in.
 BenchPlan BenchModel::MakePlan(const std::vector<PortEntry>& ticked,
-                               const std::vector<PortInfo>& present) const {
+                               const std::vector<PortInfo>& present) {
   BenchPlan plan;
   plan.count = line_.count;
   plan.log_path = log_path_;
@@ -225,9 +270,14 @@ BenchPlan BenchModel::MakePlan(const std::vector<PortEntry>& ticked,
     job.adapter_serial = AdapterSerialFor(given, job.port, present);
     job.file_name = card_.path;
     job.firmware = firmware_;
-    job.baud = settings_.rate;
-    job.resend = settings_.resends;
+    job.baud = Rate();
+    job.resend = Resends();
     plan.ports.push_back({job, given, list_ports_});
+  }
+  plan.set_aside_after = settings_.set_aside_after;
+  if (job_.Count() != nullptr) {
+    plan.places.push_back(job_.Count());
+    plan.log_job = job_.ForLog();
   }
   return plan;
 }
@@ -301,6 +351,10 @@ void BenchModel::ApplyEvent(const StationEvent& event) {
   const std::optional<BenchSound> sound = board_.ApplyEvent(event);
   view_.ShowTile(event.index, board_.Tile(event.index));
   ShowTotals();
+  if (job_.Named() && event.kind != StationEventKind::kConnected) {
+    card_.job = job_.CardLine();
+    view_.ShowFirmware(card_);
+  }
   if (sound) view_.PlaySound(*sound);
 }
 
@@ -317,16 +371,27 @@ void BenchModel::RunEnded() {
   run_.reset();
   view_.SetTimerEnabled(false);
   ShowTotals();
-  if (!log_failed_) {
-    const bool counted = line_.count > 0 && board_.Finished() >= line_.count;
-    view_.ShowStatus(stop_asked_ ? kStopped
-                     : counted   ? fmt::format("{} pagers finished: the count of {} is reached.",
-                                               board_.Finished(), line_.count)
-                                 : kEnded,
-                     false);
+  const JobQuota* quota = job_.Count();
+  if (quota != nullptr && !quota->Fault().empty()) {
+    view_.ShowStatus(quota->Fault(), true);
+  } else if (!log_failed_) {
+    view_.ShowStatus(EndedText(), false);
   }
   ShowControls();
   if (std::exchange(close_pending_, false)) view_.CloseForm();
+}
+
+std::string BenchModel::EndedText() const {
+  if (stop_asked_) return kStopped;
+  const JobQuota* quota = job_.Count();
+  if (quota != nullptr && quota->UsedUp()) {
+    return QuotaReachedText(quota->Quota()) + ": the job allows no more pagers on this machine.";
+  }
+  if (line_.count > 0 && board_.Finished() >= line_.count) {
+    return fmt::format("{} pagers finished: the count of {} is reached.", board_.Finished(),
+                       line_.count);
+  }
+  return kEnded;
 }
 
 void BenchModel::TimerTick() {
@@ -352,6 +417,8 @@ void BenchModel::Close() {
   if (card_.path != InFolder(directory_, settings_.firmware)) settings_.firmware = card_.path;
   settings_.ports = ChosenPorts(entries_);
   if (line_.log_path) settings_.log = *line_.log_path;
+  if (line_.job) settings_.job = *line_.job;
+  if (line_.job_key) settings_.job_key = *line_.job_key;
   (void)SaveBenchSettings(directory_, settings_);
 }
 

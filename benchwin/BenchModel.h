@@ -17,6 +17,7 @@
 #include "benchwin/AdapterTune.h"
 #include "benchwin/BenchBoard.h"
 #include "benchwin/BenchCommandLine.h"
+#include "benchwin/BenchJob.h"
 #include "benchwin/BenchRun.h"
 #include "benchwin/BenchSettings.h"
 #include "benchwin/FirmwareCard.h"
@@ -76,9 +77,11 @@ constexpr char kBenchOpenFilter[] = "HEX files (*.hex)|*.hex|All files (*.*)|*.*
 class BenchModel {
  public:
   // `list_ports` gives the ports present (ListSerialPorts in the program);
-  // `start` runs a plan (StartBenchThread); `clock` times the totals.
+  // `start` runs a plan (StartBenchThread); `clock` times the totals; a
+  // job's count is kept in `job_state_folder`.
   BenchModel(IBenchView& view, std::function<std::vector<PortInfo>()> list_ports,
-             BenchStarter start, ITickSource& clock = SystemTickSource());
+             BenchStarter start, ITickSource& clock = SystemTickSource(),
+             std::string job_state_folder = JobStateFolder());
   ~BenchModel();
   BenchModel(const BenchModel&) = delete;
   BenchModel& operator=(const BenchModel&) = delete;
@@ -109,6 +112,8 @@ class BenchModel {
   void TuneAdaptersClick();
   void ChooseRate(int rate);
   void ChooseResends(int resends);
+  // The technician resumes a port set aside, on its tile.
+  void ResumePort(std::size_t index);
 
   void StartClick();
   void StopClick();
@@ -134,16 +139,25 @@ class BenchModel {
  private:
   enum class Phase : std::uint8_t { kIdle, kRunning, kStopping };
 
-  void ChooseFirmwareNow(const std::string& path);
+  // With `keep_job_firmware`, a file that is not the job's is refused and
+  // the firmware stays as it was.
+  void ChooseFirmwareNow(const std::string& path, bool keep_job_firmware = false);
+  // Checks the job for the card and shows what it says; false, after a box
+  // saying why, when it is refused.
+  bool CheckJob();
+  void ShowSetup();
+  int Rate() const { return job_.Taken() ? job_.Taken()->rate : settings_.rate; }
+  int Resends() const { return job_.Taken() ? job_.Taken()->resends : settings_.resends; }
+  std::string EndedText() const;
   void ShowEverything();
   void ShowControls();
   void ShowTotals();
   // Each takes the ticked entries once, so the plan's ports and the tiles
   // stand in one order.
+  // Under a job, checks it again and opens its count.
   std::string StartFault(const std::vector<PortEntry>& ticked,
-                         const std::vector<PortInfo>& present) const;
-  BenchPlan MakePlan(const std::vector<PortEntry>& ticked,
-                     const std::vector<PortInfo>& present) const;
+                         const std::vector<PortInfo>& present);
+  BenchPlan MakePlan(const std::vector<PortEntry>& ticked, const std::vector<PortInfo>& present);
   static std::vector<TileStart> TileStarts(const std::vector<PortEntry>& ticked,
                                            const BenchPlan& plan);
   void Apply(const BenchInbox::News& news);
@@ -164,6 +178,7 @@ class BenchModel {
   BenchCommandLine line_;
   std::string log_path_;
   FirmwareCard card_;
+  BenchJob job_;
   std::shared_ptr<const CheckedFirmware> firmware_;
   std::vector<PortEntry> entries_;
   BenchBoard board_;

@@ -57,4 +57,6 @@
 #define IDC_TILE_WHY 7
 // The link to Tune adapters…, shown on a slow port's tile.
 #define IDC_TILE_TUNE 8
-#define IDC_TILE_PARTS 9
+// Resumes a port set aside.
+#define IDC_TILE_RESUME 9
+#define IDC_TILE_PARTS 10

@@ -14,7 +14,8 @@ class ThreadRun final : public IBenchRun {
         tally_(plan.count),
         // A stop waits no longer for the log than for the updates.
         log_(plan.log_path, plan.file_name, plan.sha256, &interrupt_, plan.station),
-        shared_{tally_, inbox, interrupt_, &log_, UtcNow(), clock, true},
+        resumes_(plan.ports.size()),
+        shared_(Shared(inbox, clock)),
         thread_([this, &inbox] {
           RunStation(plan_.ports, shared_);
           inbox.Ended();
@@ -26,12 +27,23 @@ class ThreadRun final : public IBenchRun {
   }
 
   void Stop() override { interrupt_.store(true); }
+  void Resume(std::size_t index) override { resumes_.Ask(index); }
 
  private:
+  StationShared Shared(BenchInbox& inbox, ITickSource& clock) {
+    if (plan_.log_job.quota_left) log_.SetJob(plan_.log_job);
+    StationShared shared{tally_, inbox, interrupt_, &log_, UtcNow(), clock, true};
+    shared.places = plan_.places;
+    shared.set_aside_after = plan_.set_aside_after;
+    shared.resumes = &resumes_;
+    return shared;
+  }
+
   const BenchPlan plan_;
   StationTally tally_;
   TraceLog log_;
   std::atomic<bool> interrupt_{false};
+  PortResumes resumes_;
   const StationShared shared_;
   // Last, so it starts once everything it reads is made.
   std::thread thread_;

@@ -14,6 +14,7 @@
 
 #include "common/Clock.h"
 #include "station/Station.h"
+#include "station/TraceLog.h"
 
 // What the core tells, in the order it told it; kept until taken.
 class BenchInbox final : public IStationListener {
@@ -59,6 +60,12 @@ struct BenchPlan {
   std::string sha256;
   // The bench's name in its lines; empty for the host's name.
   std::string station;
+  // Under a job: its count, where each pager takes a place, and what the
+  // log's lines say of it.
+  std::vector<IPagerPlaces*> places;
+  LogJob log_job;
+  // Failures in a row that set a port aside; 0 never.
+  int set_aside_after = kDefaultSetAsideAfter;
 };
 
 // A run under way. Destroying it stops it and waits for its thread.
@@ -68,6 +75,8 @@ class IBenchRun {
   // Running updates stop at their next step, each pager in flash mode told
   // to leave it; the port loops end.
   virtual void Stop() = 0;
+  // The technician resumes a port set aside.
+  virtual void Resume(std::size_t index) = 0;
 };
 
 // How the window starts a run: on a thread (StartBenchThread), or as a test

@@ -28,6 +28,16 @@ int OneOf(std::string_view text, const int (&offered)[N], int fallback) {
   return fallback;
 }
 
+// A number from 0 to `high`, else `fallback`.
+int WholeNumber(std::string_view text, int high, int fallback) {
+  if (text.empty() || text.size() > 7 ||
+      !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); })) {
+    return fallback;
+  }
+  const int number = std::stoi(std::string(text));
+  return number <= high ? number : fallback;
+}
+
 std::vector<std::string> SplitPorts(std::string_view text) {
   std::vector<std::string> ports;
   while (!text.empty()) {
@@ -52,6 +62,12 @@ void Apply(BenchSettings& settings, const std::string& key, std::string_view val
     settings.log = value;
   } else if (key == "stationname") {
     settings.station_name = value;
+  } else if (key == "job") {
+    settings.job = value;
+  } else if (key == "jobkey") {
+    settings.job_key = value;
+  } else if (key == "setasideafter") {
+    settings.set_aside_after = WholeNumber(value, kMaxSetAsideAfter, kDefaultSetAsideAfter);
   } else if (key == "locked") {
     settings.locked = value == "1";
   }
@@ -93,6 +109,12 @@ std::string FormatBenchSettings(const BenchSettings& settings) {
   text += "Resends=" + std::to_string(settings.resends) + "\r\n";
   text += "Log=" + settings.log + "\r\n";
   text += "StationName=" + settings.station_name + "\r\n";
+  // Written only when set, so a bench without a job keeps the file it had.
+  if (!settings.job.empty()) text += "Job=" + settings.job + "\r\n";
+  if (!settings.job_key.empty()) text += "JobKey=" + settings.job_key + "\r\n";
+  if (settings.set_aside_after != kDefaultSetAsideAfter) {
+    text += "SetAsideAfter=" + std::to_string(settings.set_aside_after) + "\r\n";
+  }
   text += std::string("Locked=") + (settings.locked ? "1" : "0") + "\r\n";
   return text;
 }

@@ -6,14 +6,21 @@
 //   Resends=3
 //   Log=D:\Logs\line3.jsonl
 //   StationName=LINE3-BENCH2
+//   Job=D:\Jobs\line3.json
+//   JobKey=D:\Jobs\eng-pub.pem
+//   SetAsideAfter=3
 //   Locked=1
 // A supervisor writes Locked=1 to fix the firmware, the ports and the rest:
-// line staff can then start and stop the bench, nothing else.
+// line staff can then start and stop the bench, nothing else. Under a job
+// (Job= and JobKey=) the firmware can only be the job's, and the rate and
+// resends are the job's.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "station/SetAside.h"
 
 constexpr char kBenchSettingsFileName[] = "TARVEXBENCH.INI";
 // The log when the settings name none: beside the settings file.
@@ -35,6 +42,11 @@ struct BenchSettings {
   bool locked = false;
   // The bench's name in each log line; empty: the computer's name.
   std::string station_name;
+  // A signed job and engineering's public key; empty: none.
+  std::string job = "";
+  std::string job_key = "";
+  // Failures in a row that set a port aside; 0 never.
+  int set_aside_after = kDefaultSetAsideAfter;
   friend bool operator==(const BenchSettings&, const BenchSettings&) = default;
 };
 

@@ -38,6 +38,10 @@ void BenchWindow::CreateTile(std::size_t index) {
   CreateControl(L"STATIC", "", kWrapped, TileId(index, IDC_TILE_WHY), at(10, 114, 225, 30), normal);
   CreateControl(L"STATIC", "", kWrapped, TileId(index, IDC_TILE_DETAIL), at(10, 146, 225, 40),
                 normal);
+  // Shown only while the port is set aside.
+  const HWND resume = CreateControl(L"BUTTON", "&Resume", WS_TABSTOP | BS_PUSHBUTTON,
+                                    TileId(index, IDC_TILE_RESUME), at(160, 78, 75, 22), normal);
+  ShowWindow(resume, SW_HIDE);
 }
 
 void BenchWindow::DestroyTiles() {
@@ -96,6 +100,8 @@ void BenchWindow::ShowTile(std::size_t index, const TileView& tile) {
   SetText(TileId(index, IDC_TILE_DETAIL), tile.detail);
   ShowWindow(GetDlgItem(Handle(), TileId(index, IDC_TILE_TUNE)),
              tile.offer_tuning ? SW_SHOWNA : SW_HIDE);
+  ShowWindow(GetDlgItem(Handle(), TileId(index, IDC_TILE_RESUME)),
+             tile.resumable ? SW_SHOWNOACTIVATE : SW_HIDE);
 }
 
 bool BenchWindow::OnTileLink(const NMHDR& header) {

@@ -134,6 +134,8 @@ void BenchWindow::SetColour(int id, COLORREF colour) {
 
 void BenchWindow::ShowFirmware(const FirmwareCard& card) {
   const FirmwareLines lines = LinesOf(card);
+  // Under a job its frame says so.
+  SetText(IDC_FW_GROUP, lines.job.empty() ? "Firmware" : "Firmware of " + lines.job);
   SetText(IDC_FW_NAME, lines.name);
   SetText(IDC_FW_FIGURES, lines.figures);
   SetColour(IDC_FW_FIGURES, lines.refused ? kBad : CLR_INVALID);
@@ -150,9 +152,20 @@ void BenchWindow::ShowLocked(bool locked) {
 }
 
 // Windows' own sounds, as the user has set them: information for a pager
-// done, the critical stop for one that failed.
+// done, the critical stop for one that failed, the exclamation for a port
+// set aside.
 void BenchWindow::PlaySound(BenchSound sound) {
-  MessageBeep(sound == BenchSound::kFinished ? MB_ICONASTERISK : MB_ICONHAND);
+  switch (sound) {
+    case BenchSound::kFinished:
+      MessageBeep(MB_ICONASTERISK);
+      return;
+    case BenchSound::kFailed:
+      MessageBeep(MB_ICONHAND);
+      return;
+    case BenchSound::kSetAside:
+      break;
+  }
+  MessageBeep(MB_ICONEXCLAMATION);
 }
 
 void BenchWindow::SetTimerEnabled(bool enabled) {

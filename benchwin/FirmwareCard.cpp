@@ -58,6 +58,7 @@ FirmwareCard DescribeFirmware(const std::string& path, const FirmwareLoad& load)
 
 FirmwareLines LinesOf(const FirmwareCard& card) {
   FirmwareLines lines;
+  lines.job = card.job;
   lines.name = card.path.empty() ? kNoFirmwareLine : card.name;
   if (card.loaded) {
     const std::string ranges = RangesText(card.summary.ranges);

@@ -20,6 +20,9 @@ struct FirmwareCard {
   std::string sha256;
   // "Unable to open the HEX file." and the reason, "Line 12: ...".
   std::string refusal;
+  // Under a job: "job line3: 2 of 3 left, until 2026-12-31 (UTC)", or
+  // "job refused"; empty without one.
+  std::string job;
 };
 
 // The card of `path` as `load` read it; the digest is taken of the file's
@@ -36,6 +39,8 @@ struct FirmwareLines {
   // The digest cut short: "SHA-256 3f2a9c1e04b7d2aa…".
   std::string sha;
   bool refused = false;
+  // The job's line, as the card has it.
+  std::string job = "";
   friend bool operator==(const FirmwareLines&, const FirmwareLines&) = default;
 };
 FirmwareLines LinesOf(const FirmwareCard& card);

@@ -6,6 +6,7 @@
 #include "cli/Console.h"
 #include "cli/FlashPlan.h"
 #include "cli/HexSummary.h"
+#include "cli/JobCommand.h"
 #include "cli/Platform.h"
 #include "cli/PortListing.h"
 #include "cli/StationCommand.h"
@@ -87,7 +88,7 @@ std::vector<PagerJob> MakeJobs(const FlashPlan& plan, const FoundPorts& ports,
 }
 
 int Flash(const FlashPlan& plan, const FoundPorts& ports,
-          const std::shared_ptr<const CheckedFirmware>& firmware) {
+          const std::shared_ptr<const CheckedFirmware>& firmware, const RunJob* job) {
   // Set by Ctrl+C once the handler is in; the log waits no longer after it.
   static std::atomic<bool> interrupt{false};
   std::unique_ptr<TraceLog> log;
@@ -98,23 +99,41 @@ int Flash(const FlashPlan& plan, const FoundPorts& ports,
       PrintErr("tarvex-flash: " + log->CannotAppendText() + "\n");
       return Code(ExitCode::kUsage);
     }
+    if (job != nullptr) NameJobInLog(*job, *log);
+  }
+  JobQuota* quota = job != nullptr ? job->quota.get() : nullptr;
+  // A one-shot or a gang takes its places before any port opens.
+  if (quota != nullptr && !plan.station) {
+    if (const ExitCode code = ReserveForPorts(*quota, ports.names.size());
+        code != ExitCode::kFinished) {
+      return Code(code);
+    }
   }
   // From here on Ctrl+C only sets the flag; each update stops at its next
   // step and takes its pager out of flash mode.
   InstallInterruptHandler(interrupt);
   const std::vector<PagerJob> jobs = MakeJobs(plan, ports, firmware);
   if (plan.station) {
-    const ExitCode code = RunStationCommand(plan, jobs, interrupt, log.get());
+    const ExitCode code = RunStationCommand(plan, jobs, interrupt, log.get(),
+                                            job != nullptr ? &job->job : nullptr, quota);
     UpdatesEnded();
     return Code(code);
   }
   Console console(ChooseProgressMode(plan, StreamsAreTerminals()), plan.verbosity, ports.names);
-  const std::vector<PortResult> results = RunGang(jobs, console, interrupt, log.get());
+  std::vector<PortResult> results;
+  if (quota != nullptr) {
+    PlacesGivenBack listener(console, *quota);
+    results = RunGang(jobs, listener, interrupt, log.get());
+  } else {
+    results = RunGang(jobs, console, interrupt, log.get());
+  }
   std::vector<ExitCode> codes;
   for (const PortResult& result : results)
     codes.push_back(PagerExitCode(result.code, result.logged));
   const ExitCode code = GangExitCode(codes, interrupt.load());
   console.Finish(results, code);
+  if (job != nullptr && !plan.json)
+    WriteText(stdout, JobLeftText(job->job.name, quota->Left()) + "\n");
   UpdatesEnded();
   return Code(code);
 }
@@ -133,7 +152,7 @@ std::string PortsGivenTwice(const std::vector<std::string>& names,
   return SamePortTwice(ports, identities);
 }
 
-int Run(const FlashPlan& plan) {
+int Run(FlashPlan plan) {
   if (plan.list_ports) {
     WriteText(stdout, FormatPortList(ListSerialPorts(), plan.json));
     return Code(ExitCode::kFinished);
@@ -153,12 +172,24 @@ int Run(const FlashPlan& plan) {
   // A file that cannot be read is an error; one read whole is what --check
   // reports on, sound or not.
   if (!load.read) return RefuseFile(plan.hex_file, load.reason);
+  if (!plan.make_job.empty()) {
+    if (!load.firmware) return RefuseFile(plan.hex_file, load.reason);
+    return Code(MakeJob(plan, *load.firmware));
+  }
+  // A job names its firmware by the digest of a sound file.
+  RunJob job;
+  if (!plan.job_file.empty()) {
+    if (!load.firmware) return RefuseFile(plan.hex_file, load.reason);
+    const ExitCode code = TakeJob(plan, Sha256Hex(load.firmware->FileBytes()), job);
+    if (code != ExitCode::kFinished) return Code(code);
+    plan = UnderJob(plan, job.job);
+  }
   if (plan.check_only) {
     return CheckOnly(plan, load.firmware ? SummarizeHex(*load.firmware) : UnsoundHex(load.reason));
   }
   // Refused before any port is opened: nothing goes to any pager.
   if (!load.firmware) return RefuseFile(plan.hex_file, load.reason);
-  return Flash(plan, ports, load.firmware);
+  return Flash(plan, ports, load.firmware, plan.job_file.empty() ? nullptr : &job);
 }
 
 }  // namespace

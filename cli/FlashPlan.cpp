@@ -12,6 +12,7 @@
 #include "common/NoCase.h"
 #include "common/VisibleText.h"
 #include "link/PortList.h"
+#include "station/Job.h"
 
 namespace {
 
@@ -31,11 +32,11 @@ struct OptionHelp {
 constexpr OptionHelp kPort{"-p,--port", "-p, --port PORT",
                            "COM7, /dev/ttyUSB0 or serial=NUMBER; repeat for more"};
 constexpr OptionHelp kBaud{"-b,--baud", "-b, --baud RATE",
-                           "transfer rate: 2400, 4800 or 9600 bit/s (default 4800)"};
+                           "the rate: 2400, 4800 or 9600 bit/s (default 4800)"};
 constexpr OptionHelp kResend{"-r,--resend", "-r, --resend N",
                              "resends of a rejected package, 0 to 99 (default 3)"};
 constexpr OptionHelp kCheck{"--check", "    --check",
-                            "check FILE.hex only: records, bytes, ranges, line time"};
+                            "check FILE.hex: records, bytes, ranges, line time"};
 constexpr OptionHelp kListPorts{"-l,--list-ports", "-l, --list-ports",
                                 "the serial ports present, their adapters and serials"};
 constexpr OptionHelp kTune{"--tune-adapters", "    --tune-adapters",
@@ -48,30 +49,46 @@ constexpr OptionHelp kCount{"--count", "    --count N",
 constexpr OptionHelp kLog{"--log", "    --log FILE",
                           "append one JSON line per finished pager to FILE"};
 constexpr OptionHelp kStationName{"--station-name", "    --station-name NAME",
-                                  "the bench's name in each --log line (default: the host's)"};
+                                  "the bench's name in --log lines (default: host name)"};
+constexpr OptionHelp kSetAside{"--set-aside-after", "    --set-aside-after N",
+                               "set a port aside after N failed in a row (default 3)"};
+constexpr OptionHelp kJob{"--job", "    --job JOB", "flash only as the signed job JOB allows"};
+constexpr OptionHelp kJobKey{"--job-key", "    --job-key KEY",
+                             "engineering's public key (PEM) that signed the job"};
+constexpr OptionHelp kMakeJob{"--make-job", "    --make-job JOB",
+                              "write a job for FILE.hex for engineering to sign"};
+constexpr OptionHelp kQuota{"--quota", "    --quota N",
+                            "with --make-job: pagers the job allows per machine"};
+constexpr OptionHelp kExpires{"--expires", "    --expires DAY",
+                              "with --make-job: its last day, UTC (YYYY-MM-DD)"};
+constexpr OptionHelp kJobName{"--job-name", "    --job-name NAME",
+                              "with --make-job: its name (default: JOB's name)"};
 constexpr OptionHelp kQuiet{"-q,--quiet", "-q, --quiet", "no progress and no message lines"};
 constexpr OptionHelp kVerbose{"-v,--verbose", "-v, --verbose",
                               "also a line at each stage of every update"};
 constexpr OptionHelp kVersion{"--version", "    --version", "the program's version"};
 constexpr OptionHelp kHelp{"-h,--help", "-h, --help", "this help"};
 
-constexpr OptionHelp kOptions[] = {kPort,        kBaud,  kResend,  kCheck,   kListPorts,
-                                   kTune,        kJson,  kStation, kCount,   kLog,
-                                   kStationName, kQuiet, kVerbose, kVersion, kHelp};
+constexpr OptionHelp kOptions[] = {kPort,  kBaud,    kResend,  kCheck, kListPorts,   kTune,
+                                   kJson,  kStation, kCount,   kLog,   kStationName, kSetAside,
+                                   kJob,   kJobKey,  kMakeJob, kQuota, kExpires,     kJobName,
+                                   kQuiet, kVerbose, kVersion, kHelp};
 
-constexpr std::size_t kShownWidth = 21;
+constexpr std::size_t kShownWidth = 23;
 
 std::string HelpText() {
   std::string text =
       "Usage: tarvex-flash [options] -p PORT FILE.hex\n"
       "       tarvex-flash --station [--count N] [options] -p PORT FILE.hex\n"
       "       tarvex-flash --check [-b RATE] FILE.hex\n"
+      "       tarvex-flash --make-job JOB.json --quota N [--expires DAY] FILE.hex\n"
       "       tarvex-flash --list-ports [--json]\n"
       "       tarvex-flash --tune-adapters [-p PORT ...]\n"
       "\n"
       "Rewrites the firmware of one or more pagers over serial lines, as the Tarvex\n"
       "Flasher window does. FILE.hex, an Intel HEX file, is checked whole before any\n"
-      "port is opened.\n"
+      "port is opened. With --job JOB.json --job-key KEY, in every mode, the job's\n"
+      "signature (JOB.json.sig), firmware, expiry and quota are checked first.\n"
       "\n"
       "Options:\n";
   for (const OptionHelp& option : kOptions) {
@@ -242,6 +259,15 @@ void AddOptions(CLI::App& app, FlashPlan& plan, bool& quiet, bool& verbose, bool
       ->check(WholeNumberIn({}, 1, kMaxCount, "a number from 1 to 1000000"));
   app.add_option(kLog.names, plan.log_file);
   app.add_option(kStationName.names, plan.station_name);
+  app.add_option(kSetAside.names, plan.set_aside_after)
+      ->check(WholeNumberIn({}, 0, kMaxSetAsideAfter, "a number from 0 to 1000"));
+  app.add_option(kJob.names, plan.job_file);
+  app.add_option(kJobKey.names, plan.job_key);
+  app.add_option(kMakeJob.names, plan.make_job);
+  app.add_option(kQuota.names, plan.quota)
+      ->check(WholeNumberIn({}, 1, kMaxJobQuota, "a number from 1 to 1000000"));
+  app.add_option(kExpires.names, plan.expires);
+  app.add_option(kJobName.names, plan.job_name);
   auto* quiet_flag = app.add_flag(kQuiet.names, quiet);
   app.add_flag(kVerbose.names, verbose)->excludes(quiet_flag);
   app.add_flag(kVersion.names, version);
@@ -266,7 +292,8 @@ std::string ListPortsError(const CLI::App& app, const FlashPlan& plan) {
     return "--list-ports takes no file, but " + plan.hex_file + " was given";
   return UnusedOptionError(
       app, "--list-ports",
-      {&kPort, &kBaud, &kResend, &kCheck, &kTune, &kStation, &kCount, &kLog, &kStationName});
+      {&kPort, &kBaud, &kResend, &kCheck, &kTune, &kStation, &kCount, &kLog, &kStationName,
+       &kSetAside, &kJob, &kJobKey, &kMakeJob, &kQuota, &kExpires, &kJobName});
 }
 
 // Tuning touches the adapters only: it takes ports, and nothing an update
@@ -276,7 +303,37 @@ std::string TuneAdaptersError(const CLI::App& app, const FlashPlan& plan) {
     return "--tune-adapters takes no file, but " + plan.hex_file + " was given";
   return UnusedOptionError(
       app, "--tune-adapters",
-      {&kBaud, &kResend, &kCheck, &kJson, &kStation, &kCount, &kLog, &kStationName});
+      {&kBaud, &kResend, &kCheck, &kJson, &kStation, &kCount, &kLog, &kStationName, &kSetAside,
+       &kJob, &kJobKey, &kMakeJob, &kQuota, &kExpires, &kJobName});
+}
+
+// --make-job writes a file and flashes nothing.
+std::string MakeJobError(const CLI::App& app, const FlashPlan& plan) {
+  if (plan.hex_file.empty()) return "a FILE.hex is required";
+  if (plan.quota == 0) return "--make-job needs --quota N, the pagers the job allows";
+  if (!plan.expires.empty() && !ParseDay(plan.expires)) {
+    return "--expires takes a day as YYYY-MM-DD (2026-12-31), not " + plan.expires;
+  }
+  if (app.count("--job-name") > 0) {
+    if (const std::string error = JobNameError(plan.job_name); !error.empty()) return error;
+  }
+  return UnusedOptionError(app, "--make-job",
+                           {&kPort, &kCheck, &kJson, &kStation, &kCount, &kLog, &kStationName,
+                            &kSetAside, &kJob, &kJobKey});
+}
+
+// What only --make-job uses, and the two halves of --job.
+std::string JobOptionsError(const CLI::App& app, const FlashPlan& plan) {
+  if (!plan.make_job.empty()) return MakeJobError(app, plan);
+  for (const OptionHelp* option : {&kQuota, &kExpires, &kJobName}) {
+    const std::string name = option->names;
+    if (app.count(name) > 0) return name + " needs --make-job";
+  }
+  if (plan.job_file.empty() != plan.job_key.empty()) {
+    return plan.job_file.empty() ? "--job-key needs --job JOB.json"
+                                 : "--job needs --job-key, engineering's public key";
+  }
+  return "";
 }
 
 // "serial=" with no number would match no adapter, and the error would
@@ -307,16 +364,20 @@ std::string PlanError(const CLI::App& app, const FlashPlan& plan) {
     if (const std::string error = TuneAdaptersError(app, plan); !error.empty()) return error;
     return FirstPortNameError(plan.ports);
   }
+  if (const std::string error = JobOptionsError(app, plan); !error.empty()) return error;
+  if (!plan.make_job.empty()) return "";
   if (plan.hex_file.empty()) return "a FILE.hex is required";
   if (!plan.check_only && plan.ports.empty()) return "at least one --port is required";
   if (const std::string error = FirstPortNameError(plan.ports); !error.empty()) return error;
   if (plan.count > 0 && !plan.station) return "--count needs --station";
+  if (app.count("--set-aside-after") > 0 && !plan.station)
+    return "--set-aside-after needs --station";
   if (plan.station && plan.check_only) return "--station and --check cannot be combined";
   // --check reads the file and sends nothing: what only an update uses is
   // refused, as --list-ports refuses it.
   if (plan.check_only) {
     if (const std::string error =
-            UnusedOptionError(app, "--check", {&kPort, &kResend, &kLog, &kStationName});
+            UnusedOptionError(app, "--check", {&kPort, &kResend, &kLog, &kStationName, &kSetAside});
         !error.empty()) {
       return error;
     }
@@ -353,6 +414,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   }
   if (version) return Finished(ExitCode::kFinished, "tarvex-flash " TARVEX_VERSION "\n", "");
   if (const std::string error = PlanError(app, plan); !error.empty()) return UsageError(error);
+  plan.baud_given = app.count("--baud") > 0;
+  plan.resend_given = app.count("--resend") > 0;
   plan.verbosity = quiet ? Verbosity::kQuiet : (verbose ? Verbosity::kVerbose : Verbosity::kNormal);
   ParsedCommandLine parsed;
   parsed.plan = std::move(plan);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "station/ExitCode.h"
+#include "station/SetAside.h"
 
 enum class Verbosity { kQuiet, kNormal, kVerbose };
 
@@ -13,6 +14,9 @@ struct FlashPlan {
   std::vector<std::string> ports;
   int baud = 4800;  // the window's default
   int resend = 3;
+  // -b and -r given: under a job they must agree with it.
+  bool baud_given = false;
+  bool resend_given = false;
   bool check_only = false;
   bool list_ports = false;
   // Set FTDI adapters' latency timer to 1 ms (Windows), or check that low
@@ -26,6 +30,17 @@ struct FlashPlan {
   std::string log_file;
   // The bench's name in each log line; empty for the host's name.
   std::string station_name;
+  // With station: failures in a row that set a port aside; 0 never.
+  int set_aside_after = kDefaultSetAsideAfter;
+  // Flash only as this signed job allows, checked with engineering's key.
+  std::string job_file;
+  std::string job_key;
+  // Write a job for the file instead of flashing: its path, quota, last
+  // day ("" for none) and name ("" for the job file's name).
+  std::string make_job;
+  int quota = 0;
+  std::string expires;
+  std::string job_name;
   Verbosity verbosity = Verbosity::kNormal;
   std::string hex_file;
 };

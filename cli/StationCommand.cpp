@@ -2,6 +2,8 @@
 
 #include "cli/Platform.h"
 #include "cli/StationView.h"
+#include "station/Job.h"
+#include "station/JobQuota.h"
 #include "station/Station.h"
 #include "station/TraceLog.h"
 #include "station/WallClock.h"
@@ -28,19 +30,38 @@ ProgressMode StationMode(const FlashPlan& plan, bool terminal) {
   return terminal ? ProgressMode::kRedraw : ProgressMode::kPlain;
 }
 
+// A bench under a job ends saying whether its quota was reached, or why
+// its count could not be kept (the bench took no pager after that).
+ExitCode JobEnding(const JobQuota& quota, StationView& view, ExitCode code) {
+  const std::string fault = quota.Fault();
+  if (!fault.empty()) {
+    view.OnNote(fault);
+    return code == ExitCode::kFinished ? ExitCode::kJobRefused : code;
+  }
+  if (quota.UsedUp()) view.OnNote(QuotaReachedText(quota.Quota()));
+  return code;
+}
+
 }  // namespace
 
 ExitCode RunStationCommand(const FlashPlan& plan, const std::vector<PagerJob>& jobs,
-                           const std::atomic<bool>& interrupt, TraceLog* log) {
+                           const std::atomic<bool>& interrupt, TraceLog* log, const Job* job,
+                           JobQuota* quota) {
   const std::vector<StationPortSetup> setups = MakeSetups(plan, jobs);
   const bool terminal = StreamsAreTerminals();
   const ProgressMode mode = StationMode(plan, terminal);
   const bool bell = mode == ProgressMode::kRedraw && plan.verbosity != Verbosity::kQuiet;
   StationView view(mode, bell, FirstRows(setups));
+  if (quota != nullptr) {
+    view.ShowJob([name = job->name, quota] { return JobLeftText(name, quota->Left()); });
+  }
   StationTally tally(plan.count);
-  const StationShared shared{tally, view, interrupt, log, UtcNow()};
+  StationShared shared{tally, view, interrupt, log, UtcNow()};
+  shared.set_aside_after = plan.set_aside_after;
+  if (quota != nullptr) shared.places.push_back(quota);
   const std::vector<StationRow> rows = RunStation(setups, shared);
-  const ExitCode code = tally.Code(interrupt.load());
+  ExitCode code = tally.Code(interrupt.load());
+  if (quota != nullptr) code = JobEnding(*quota, view, code);
   view.Finish(rows, code);
   return code;
 }

@@ -11,10 +11,13 @@
 #include "station/PagerRunner.h"
 
 class TraceLog;
+class JobQuota;
+struct Job;
 
 // Runs a bench, one port for each of `jobs` (the plan's ports in its order,
 // each with the update its pagers get; a port's name is empty for an adapter
-// not there yet), until Ctrl+C sets `interrupt` or the plan's count of
-// pagers has finished; prints the summary.
+// not there yet), until Ctrl+C sets `interrupt`, the plan's count of pagers
+// has finished or the `job`'s `quota` is used up; prints the summary.
 ExitCode RunStationCommand(const FlashPlan& plan, const std::vector<PagerJob>& jobs,
-                           const std::atomic<bool>& interrupt, TraceLog* log);
+                           const std::atomic<bool>& interrupt, TraceLog* log,
+                           const Job* job = nullptr, JobQuota* quota = nullptr);

@@ -76,6 +76,10 @@ std::string FormatStationEvent(const StationEvent& event) {
       return pager + " removed";
     case StationEventKind::kPortLost:
       return head + " cannot be opened: " + message;
+    case StationEventKind::kSetAside:
+      return head + " " + message;
+    case StationEventKind::kResumed:
+      return head + " resumed: it takes pagers again";
     case StationEventKind::kPortBack:
       break;
   }
@@ -92,7 +96,9 @@ std::string JsonStationEvent(const StationEvent& event) {
   // The port the event came from, which a pager's result names too.
   object.erase("port_bytes");
   PutName(object, "port", event.port);
-  if (event.kind == StationEventKind::kPortLost) object["message"] = event.message;
+  if (event.kind == StationEventKind::kPortLost || event.kind == StationEventKind::kSetAside) {
+    object["message"] = event.message;
+  }
   if (event.kind == StationEventKind::kPortBack && !event.message.empty()) {
     object["serial"] = SerialNamedBy(event.message);
   }

@@ -13,8 +13,18 @@ StationView::StationView(ProgressMode mode, bool bell, std::vector<StationRow> r
       clock_(clock),
       rows_(std::move(rows)),
       screen_(
-          mode, [this](std::size_t columns) { return FormatStationRows(rows_, columns); }, out,
-          err) {}
+          mode,
+          [this](std::size_t columns) {
+            std::vector<std::string> lines = FormatStationRows(rows_, columns);
+            if (job_line_) lines.push_back(job_line_());
+            return lines;
+          },
+          out, err) {}
+
+void StationView::ShowJob(std::function<std::string()> line) {
+  std::lock_guard lock(mutex_);
+  job_line_ = std::move(line);
+}
 
 void StationView::OnRow(std::size_t index, const StationRow& row) {
   std::lock_guard lock(mutex_);
@@ -42,7 +52,8 @@ void StationView::ShowEvent(const StationEvent& event) {
     case ProgressMode::kRedraw:
       // The rows tell the rest; these need someone to look.
       if (event.kind == StationEventKind::kFailed || event.kind == StationEventKind::kPortLost ||
-          event.kind == StationEventKind::kPortBack) {
+          event.kind == StationEventKind::kPortBack || event.kind == StationEventKind::kSetAside ||
+          event.kind == StationEventKind::kResumed) {
         screen_.LineAbove(FormatStationEvent(event));
       }
       break;
@@ -89,4 +100,5 @@ void StationView::Finish(const std::vector<StationRow>& rows, ExitCode code) {
     return;
   }
   screen_.Out(FormatStationSummary(rows, screen_.OutColumns()));
+  if (job_line_) screen_.Out(job_line_() + "\n");
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -30,6 +31,9 @@ class StationView final : public IStationListener {
   void OnRow(std::size_t index, const StationRow& row) override;
   void OnEvent(const StationEvent& event) override;
   void OnNote(const std::string& text) override;
+  // A line under the rows and the summary, asked afresh at each redraw:
+  // what a job has left.
+  void ShowJob(std::function<std::string()> line);
   // The last redraw, then the summary.
   void Finish(const std::vector<StationRow>& rows, ExitCode code);
 
@@ -42,5 +46,6 @@ class StationView final : public IStationListener {
   const bool bell_;
   ITickSource& clock_;
   std::vector<StationRow> rows_;
+  std::function<std::string()> job_line_;
   LiveScreen screen_;
 };

@@ -1,7 +1,8 @@
 # The Debian package tarvex-flasher: tarvex-flash and pagersim, their manual
 # pages (gzipped, as Debian wants them), the sample firmware that the manual
 # pages' "try an update without a pager" uses, the copyright file, the
-# changelog and the lintian override. `cmake --install` puts the same files
+# changelog, the lintian override, and the script that makes the folder of
+# the jobs' counts. `cmake --install` puts the same files
 # under its prefix, but for the lintian override: that speaks to lintian
 # about the package alone.
 set(debian_dir ${TARVEX_PACKAGING_DIR}/debian)
@@ -67,6 +68,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The dependencies come from the libraries the programs link: libc,
 # libstdc++ and libssl3, whose libcrypto computes the file's SHA-256.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# postinst makes the folder of the jobs' counts, group dialout.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${debian_dir}/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGE_DESCRIPTION

@@ -26,6 +26,8 @@ constexpr CodeInfo kCodes[] = {
     {ExitCode::kPortLost, "port-lost", "a port was lost during the update (adapter pulled out)"},
     {ExitCode::kNotLogged, "not-logged",
      "a pager finished but its --log line could not be written"},
+    {ExitCode::kJobRefused, "job-refused",
+     "a job refused: its signature, firmware, expiry or quota"},
     {ExitCode::kInterrupted, "interrupted", "interrupted by Ctrl+C"},
 };
 

@@ -23,6 +23,9 @@ enum class ExitCode : int {
   kPortLost = 10,
   // A pager finished, but its line could not be added to the --log file.
   kNotLogged = 11,
+  // The job was refused before any port opened: its signature, its
+  // firmware, its expiry or its quota; or its count could not be kept.
+  kJobRefused = 12,
   // The shell's convention for a program ended by Ctrl+C (128 + SIGINT).
   kInterrupted = 130,
 };

@@ -18,6 +18,13 @@ json OrNull(double value, double scale) {
 
 }  // namespace
 
+void AddJobFields(json& record, const std::string& job, const std::string& job_sha256,
+                  int quota_left) {
+  PutName(record, "job", job);
+  record["job_sha256"] = job_sha256;
+  record["quota_left"] = quota_left;
+}
+
 double RoundedSeconds(double seconds) { return std::round(seconds * kMsPerSecond) / kMsPerSecond; }
 
 json ResultFields(const PortResult& result) {

@@ -33,5 +33,10 @@ nlohmann::json StationLogRecord(const PortResult& result, const LineStamp& stamp
                                 const std::string& file, const std::string& sha256, int number,
                                 const std::string& station_start);
 
+// A line of a pager flashed under a job: the job's name, the SHA-256 of its
+// file, and how many pagers it allows on this machine after this one.
+void AddJobFields(nlohmann::json& record, const std::string& job, const std::string& job_sha256,
+                  int quota_left);
+
 // Figures to a sensible precision: milliseconds.
 double RoundedSeconds(double seconds);

@@ -42,7 +42,12 @@ class PortLoop {
   void ShowProgress(int percent) { SetState(PortState::kFlashing, percent); }
 
  private:
-  bool Stopping() const { return shared_.interrupt.load() || shared_.tally.Enough(); }
+  bool Stopping() const {
+    return shared_.interrupt.load() || shared_.tally.Enough() || PlacesUsedUp();
+  }
+  bool PlacesUsedUp() const;
+  bool ReservePlaces();
+  void AwaitResume();
   void Pause(std::uint32_t ms) { PauseFrom(clock_.TickCount(), ms); }
   void PauseFrom(std::uint32_t from, std::uint32_t ms);
   void SetName(const std::string& name);
@@ -74,6 +79,7 @@ class PortLoop {
   bool lost_ = false;
   // A port missing from the start is lost before its loss has been told.
   bool lost_told_ = false;
+  SetAsideRule set_aside_;
 };
 
 void RowProgress::OnProgress(std::size_t, const PortProgress& progress) {
@@ -87,7 +93,8 @@ PortLoop::PortLoop(const StationPortSetup& setup, const StationShared& shared)
       shared_(shared),
       clock_(shared.clock),
       comm_(QuietGuiServices(), shared.clock),
-      probe_(comm_) {
+      probe_(comm_),
+      set_aside_(shared.set_aside_after) {
   if (setup.job.device_factory) comm_.DeviceFactory = setup.job.device_factory;
   SetName(setup.job.port);
   row_ = FirstRow(setup);
@@ -107,6 +114,7 @@ StationRow PortLoop::Run() {
     const PortResult result = Flash();
     EndPager(result);
     AwaitRemoval(result.pager_rate);
+    if (set_aside_.SetAside()) AwaitResume();
   }
   probe_.Close();
   lost_ = false;
@@ -176,7 +184,7 @@ bool PortLoop::AwaitPager() {
 }
 
 bool PortLoop::TakePager() {
-  if (Stopping()) return false;
+  if (Stopping() || !ReservePlaces()) return false;
   row_.number = shared_.tally.NextNumber();
   SetState(PortState::kFlashing);
   shared_.listener.OnEvent(Event(StationEventKind::kConnected));
@@ -194,6 +202,8 @@ PortResult PortLoop::Flash() {
 
 void PortLoop::EndPager(const PortResult& result) {
   const bool finished = result.code == ExitCode::kFinished;
+  // Given back before the log line, which tells what is left.
+  for (IPagerPlaces* places : shared_.places) places->Release(finished);
   ++(finished ? row_.finished : row_.failed);
   row_.last = result.code;
   row_.last_time = LocalClockText();
@@ -205,6 +215,46 @@ void PortLoop::EndPager(const PortResult& result) {
   event.result = result;
   event.result.logged = logged;
   shared_.listener.OnEvent(event);
+  if (set_aside_.PagerEnded(result.code)) {
+    row_.failed_in_row = set_aside_.FailedInRow();
+    StationEvent aside = Event(StationEventKind::kSetAside);
+    aside.message = SetAsideWords(row_.failed_in_row);
+    shared_.listener.OnEvent(aside);
+  }
+}
+
+bool PortLoop::PlacesUsedUp() const {
+  return std::any_of(shared_.places.begin(), shared_.places.end(),
+                     [](const IPagerPlaces* places) { return places->UsedUp(); });
+}
+
+// A place in every count for the pager about to be flashed. While another
+// port's pager holds the last place, this one waits: that pager may fail
+// and give it back.
+bool PortLoop::ReservePlaces() {
+  while (!Stopping()) {
+    std::size_t reserved = 0;
+    while (reserved < shared_.places.size() && shared_.places[reserved]->Reserve()) ++reserved;
+    if (reserved == shared_.places.size()) return true;
+    while (reserved > 0) shared_.places[--reserved]->Release(false);
+    Pause(kPresenceProbeSpacingMs);
+  }
+  return false;
+}
+
+// The port takes no pager until its adapter has gone and come back, which
+// the probes see, or a person resumes it.
+void PortLoop::AwaitResume() {
+  SetState(PortState::kSetAside);
+  while (!Stopping() && set_aside_.SetAside()) {
+    if (shared_.resumes != nullptr && shared_.resumes->Take(setup_.job.index)) {
+      set_aside_.Resume();
+      shared_.listener.OnEvent(Event(StationEventKind::kResumed));
+      return;
+    }
+    const Presence presence = FindPort() ? ProbeAt(kStartBaudRate) : Presence::kCannotOpen;
+    Pause(presence == Presence::kCannotOpen ? kReopenSpacingMs : kPresenceProbeSpacingMs);
+  }
 }
 
 // The pager stays on the cable after its update, whatever the outcome, and
@@ -253,6 +303,7 @@ Presence PortLoop::ProbeRound(std::int32_t& pager_rate) {
 // again until it comes back.
 void PortLoop::PortLost(const std::string& message) {
   if (lost_ && lost_told_) return;
+  set_aside_.PortLost();
   lost_ = true;
   lost_told_ = true;
   ShowRow(PortState::kAdapterMissing, 0);
@@ -268,6 +319,7 @@ void PortLoop::PortBack() {
   StationEvent event = Event(StationEventKind::kPortBack);
   if (NamesAdapterSerial(setup_.given)) event.message = setup_.given;
   shared_.listener.OnEvent(event);
+  if (set_aside_.PortBack()) shared_.listener.OnEvent(Event(StationEventKind::kResumed));
   ShowRow(activity_, 0);
 }
 
@@ -287,7 +339,8 @@ StationEvent PortLoop::Event(StationEventKind kind) const {
   event.kind = kind;
   event.index = setup_.job.index;
   event.port = name_.empty() ? setup_.given : name_;
-  const bool of_port = kind == StationEventKind::kPortLost || kind == StationEventKind::kPortBack;
+  const bool of_port = kind == StationEventKind::kPortLost || kind == StationEventKind::kPortBack ||
+                       kind == StationEventKind::kSetAside || kind == StationEventKind::kResumed;
   event.number = of_port ? 0 : row_.number;
   event.local_time = LocalClockText();
   event.utc_time = UtcNow();
@@ -323,6 +376,8 @@ std::string PortStateWords(const StationRow& row) {
       return "remove pager #" + std::to_string(row.number);
     case PortState::kAdapterMissing:
       return "adapter missing";
+    case PortState::kSetAside:
+      return SetAsideWords(row.failed_in_row);
     case PortState::kStopped:
       break;
   }
@@ -342,9 +397,13 @@ std::string_view StationEventName(StationEventKind kind) {
     case StationEventKind::kPortLost:
       return "port-lost";
     case StationEventKind::kPortBack:
+      return "port-back";
+    case StationEventKind::kSetAside:
+      return "set-aside";
+    case StationEventKind::kResumed:
       break;
   }
-  return "port-back";
+  return "resumed";
 }
 
 int StationTally::NextNumber() {

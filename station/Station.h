@@ -24,8 +24,10 @@
 #include "common/Clock.h"
 #include "link/PortList.h"
 #include "station/ExitCode.h"
+#include "station/PagerPlaces.h"
 #include "station/PagerResult.h"
 #include "station/PagerRunner.h"
+#include "station/SetAside.h"
 
 // Probes for a pager to be connected start this far apart...
 constexpr std::uint32_t kPresenceProbeSpacingMs = 80;
@@ -38,7 +40,15 @@ constexpr int kSilentProbesForRemoval = 3;
 // A port that cannot be opened is tried again this often.
 constexpr std::uint32_t kReopenSpacingMs = 3000;
 
-enum class PortState : std::uint8_t { kConnect, kFlashing, kRemove, kAdapterMissing, kStopped };
+enum class PortState : std::uint8_t {
+  kConnect,
+  kFlashing,
+  kRemove,
+  kAdapterMissing,
+  kStopped,
+  // Too many failures in a row (SetAside.h): no pager is taken.
+  kSetAside,
+};
 
 // One port's row of the live view.
 struct StationRow {
@@ -51,6 +61,8 @@ struct StationRow {
   int number = 0;
   int finished = 0;
   int failed = 0;
+  // Pagers that failed one after another on the port, the last one included.
+  int failed_in_row = 0;
   // How the port's last pager ended, and when (local time, "14:02:11").
   std::optional<ExitCode> last;
   std::string last_time;
@@ -69,6 +81,10 @@ enum class StationEventKind : std::uint8_t {
   // The port cannot be opened (the adapter pulled), and can again.
   kPortLost,
   kPortBack,
+  // The port takes no more pagers after failures in a row, and takes them
+  // again (its adapter plugged back, or a person's say).
+  kSetAside,
+  kResumed,
 };
 
 struct StationEvent {
@@ -88,8 +104,8 @@ struct StationEvent {
   std::string message;
 };
 
-// "connected", "finished", "failed", "removed", "port-lost", "port-back":
-// the event's name in the JSON lines and the log.
+// "connected", "finished", "failed", "removed", "port-lost", "port-back",
+// "set-aside", "resumed": the event's name in the JSON lines and the log.
 std::string_view StationEventName(StationEventKind kind);
 
 class IStationListener {
@@ -153,7 +169,7 @@ StationRow FirstRow(const StationPortSetup& setup);
 
 // What the technician is to do at a port, or what it is doing, in a bench's
 // words: "connect a pager", "flashing 42%", "remove pager #12", "adapter
-// missing", "stopped".
+// missing", "stopped", "set aside: 3 failed in a row, check the cable".
 std::string PortStateWords(const StationRow& row);
 
 // Everything a bench port needs beyond its own setup.
@@ -171,6 +187,14 @@ struct StationShared {
   // ones (the bench window's way); otherwise the bench goes on and its run
   // ends with kNotLogged.
   bool stop_when_log_fails = false;
+  // Counts besides the tally that a pager takes a place in before it is
+  // flashed (a job's quota): a failed pager gives its place back, and once
+  // one is used up the bench takes no more pagers.
+  std::vector<IPagerPlaces*> places = {};
+  // Failures in a row that set a port aside; 0 never.
+  int set_aside_after = kDefaultSetAsideAfter;
+  // A person's requests to resume ports set aside, where there is one.
+  PortResumes* resumes = nullptr;
 };
 
 // Runs one port's loop on the calling thread until interrupted or the tally

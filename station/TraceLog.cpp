@@ -116,7 +116,7 @@ bool TraceLog::CanAppend() { return AppendLine(""); }
 bool TraceLog::Append(const PortResult& result) {
   const std::optional<LineStamp> stamp = StampNow();
   if (!stamp) return false;
-  return AppendLine(JsonText(LogRecord(result, *stamp, file_name_, sha256_)) + "\n");
+  return AppendLine(LineOf(LogRecord(result, *stamp, file_name_, sha256_)));
 }
 
 bool TraceLog::AppendStation(const PortResult& result, int number,
@@ -124,8 +124,12 @@ bool TraceLog::AppendStation(const PortResult& result, int number,
   const std::optional<LineStamp> stamp = StampNow();
   if (!stamp) return false;
   return AppendLine(
-      JsonText(StationLogRecord(result, *stamp, file_name_, sha256_, number, station_start)) +
-      "\n");
+      LineOf(StationLogRecord(result, *stamp, file_name_, sha256_, number, station_start)));
+}
+
+std::string TraceLog::LineOf(nlohmann::json record) const {
+  if (job_.quota_left) AddJobFields(record, job_.name, job_.sha256, job_.quota_left());
+  return JsonText(record) + "\n";
 }
 
 std::string TraceLog::CannotAppendText() const {

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -17,6 +19,15 @@ constexpr std::chrono::milliseconds kLogAnswerLimit{5000};
 // ...and, once a stop has been asked for, how long at most after it: a stop
 // ends the run within a second whatever the log does.
 constexpr std::chrono::milliseconds kLogStopGrace{300};
+
+// The job a run flashes under, as its lines name it: the job's name, its
+// file's SHA-256, and how many pagers it still allows, asked as each line
+// is written.
+struct LogJob {
+  std::string name;
+  std::string sha256;
+  std::function<int()> quota_left;
+};
 
 class TraceLog {
  public:
@@ -33,6 +44,8 @@ class TraceLog {
   // The same for a pager of a bench run, with its running number and the
   // bench's start, so a day's log counts the pagers.
   bool AppendStation(const PortResult& result, int number, const std::string& station_start);
+  // Every line from now on names the job; set before the first pager.
+  void SetJob(LogJob job) { job_ = std::move(job); }
   // "cannot append to the log PATH: " and why the last append failed.
   std::string CannotAppendText() const;
 
@@ -44,12 +57,14 @@ class TraceLog {
   // that no caller, and no stop, waits on the log for longer.
   bool AppendLine(const std::string& line);
   void KeepReason(const std::string& reason);
+  std::string LineOf(nlohmann::json record) const;
 
   const std::string path_;
   const std::string file_name_;
   const std::string sha256_;
   const std::string station_;
   const std::atomic<bool>* const stop_;
+  LogJob job_;
   // Guards only the reason: never held while the file is written.
   mutable std::mutex mutex_;
   std::string reason_;

@@ -3,14 +3,17 @@
 # the native toolchain and test libraries, mingw-w64 for the Windows build,
 # Wine, Xvfb and xdotool to run and drive it, clang and valgrind for the
 # fault tests, the header-only libraries of the command-line flasher and
-# libcrypto, whose SHA-256 it logs, and groff and col to render the manual
-# pages as text for the Windows ZIP. (tools/fleet/try-fleet.sh installs
-# rsyslog and PostgreSQL itself, declining rsyslog-pgsql's database setup.)
+# libcrypto, whose SHA-256 it logs and with which it checks a job's
+# signature, openssl and faketime to sign jobs and move the clock in the
+# tests, and groff and col to render the manual pages as text for the
+# Windows ZIP. (tools/fleet/try-fleet.sh installs rsyslog and PostgreSQL
+# itself, declining rsyslog-pgsql's database setup.)
 # Does nothing when everything is already there.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev valgrind
+  openssl faketime
   libcli11-dev nlohmann-json3-dev libfmt-dev libssl-dev
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth xdotool x11-utils libx11-dev imagemagick python3
   fonts-wine dpkg-dev unzip lintian groff-base bsdextrautils

@@ -9,7 +9,9 @@
 #include <ostream>
 
 #include "benchwin/BenchModel.h"
+#include "common/Sha256.h"
 #include "tests/support/HexText.h"
+#include "tests/support/SignedJob.h"
 #include "tests/support/VirtualClock.h"
 
 namespace {
@@ -88,12 +90,14 @@ class FakeBenchView final : public IBenchView {
 struct RecordedRun {
   BenchPlan plan;
   int stops = 0;
+  std::vector<std::size_t> resumed = {};
 };
 
 class FakeRun final : public IBenchRun {
  public:
   explicit FakeRun(RecordedRun& record) : record_(record) {}
   void Stop() override { ++record_.stops; }
+  void Resume(std::size_t index) override { record_.resumed.push_back(index); }
 
  private:
   RecordedRun& record_;
@@ -168,7 +172,7 @@ class BenchModelTest : public ::testing::Test {
                      runs.push_back({plan});
                      return std::make_unique<FakeRun>(runs.back());
                    },
-                   clock};
+                   clock, dir.PathOf("state")};
 };
 
 // ---- Settings and command line ----------------------------------------------------
@@ -262,13 +266,15 @@ TEST_P(LockedSettings, LeaveStartAndStopOnly) {
   EXPECT_EQ(ReadBytes(dir.PathOf(kBenchSettingsFileName)), settings) << "left as written";
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, LockedSettings,
-                         ::testing::Values(LockedCase{"Plain", {}, true},
-                                           LockedCase{"RunAndCount", {"/run", "/count", "3"}, true},
-                                           LockedCase{"Firmware", {"x.hex"}, false},
-                                           LockedCase{"Ports", {"COM6"}, false},
-                                           LockedCase{"Log", {"/log", "l.jsonl"}, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Lines, LockedSettings,
+    ::testing::Values(LockedCase{"Plain", {}, true},
+                      LockedCase{"RunAndCount", {"/run", "/count", "3"}, true},
+                      LockedCase{"Firmware", {"x.hex"}, false},
+                      LockedCase{"Ports", {"COM6"}, false},
+                      LockedCase{"Log", {"/log", "l.jsonl"}, false},
+                      LockedCase{"Job", {"/job", "j.json", "/jobkey", "k.pem"}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Start ------------------------------------------------------------------------------
 
@@ -596,5 +602,105 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- A job ----------------------------------------------------------------------------
+
+// The job of tests/support/SignedJob.h (line3, three pagers, no expiry), its
+// key and its firmware in the window's folder.
+class BenchJobTest : public BenchModelTest {
+ protected:
+  void JobFiles(bool is_signed = true) {
+    dir.Write("job.json", signed_job::kOpenJob);
+    if (is_signed) {
+      dir.Write("job.json.sig", signed_job::BytesOfHex(signed_job::kOpenJobSignatureHex));
+    }
+    dir.Write("eng-pub.pem", signed_job::kEngineeringKey);
+    dir.Write("fw.hex", signed_job::kFirmware);
+  }
+  Texts UnderJob(const Texts& more) {
+    Texts line = {"/job", dir.PathOf("job.json"), "/jobkey", dir.PathOf("eng-pub.pem")};
+    line.insert(line.end(), more.begin(), more.end());
+    return line;
+  }
+  // What the core does for a pager that ends: its place taken, then kept
+  // or given back, then the news.
+  void Pager(ExitCode code, int number) {
+    IPagerPlaces& places = *runs.back().plan.places.at(0);
+    ASSERT_TRUE(places.Reserve());
+    places.Release(code == ExitCode::kFinished);
+    End(0, code, number);
+  }
+};
+
+TEST_F(BenchJobTest, TheJobSetsTheFirmwareTheRateAndTheResendsAndTheCardCountsDown) {
+  JobFiles();
+  Settings("Rate=2400\r\nResends=0\r\n");
+  ASSERT_TRUE(Open(UnderJob({dir.PathOf("fw.hex"), "COM5"})));
+  EXPECT_EQ(view.boxes, Texts{});
+  EXPECT_EQ(LinesOf(view.card).job, "job line3: 3 of 3 left, no expiry");
+  EXPECT_EQ(view.rate, 9600);
+  EXPECT_EQ(view.resends, 3);
+  EXPECT_FALSE(view.controls.setup);
+  model.ChooseRate(4800);
+  EXPECT_EQ(view.rate, 9600);
+  model.ChooseFirmware(
+      dir.Write("other.hex", HexFileText({HexRecordText(0, 0, Bytes(16, 1)), kEndRecordLine})));
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_TRUE(view.boxes[0].starts_with("other.hex is not the job's firmware")) << view.boxes[0];
+  EXPECT_EQ(view.card.sha256, Sha256Hex(signed_job::kFirmware)) << "the job's firmware stays";
+  model.StartClick();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].plan.ports.at(0).job.baud, 9600);
+  EXPECT_EQ(runs[0].plan.log_job.name, "line3");
+  Pager(ExitCode::kFinished, 1);
+  Pager(ExitCode::kRewindsExceeded, 2);
+  EXPECT_EQ(LinesOf(view.card).job, "job line3: 2 of 3 left, no expiry");
+}
+
+TEST_F(BenchJobTest, AReachedQuotaEndsTheRunAndRefusesTheNext) {
+  JobFiles();
+  ASSERT_TRUE(Open(UnderJob({"/run", dir.PathOf("fw.hex"), "COM5"})));
+  ASSERT_EQ(runs.size(), 1u);
+  for (int number = 1; number <= 3; ++number) Pager(ExitCode::kFinished, number);
+  RunEnds();
+  EXPECT_TRUE(view.status.starts_with("quota reached: 3 of 3")) << view.status;
+  model.StartClick();
+  EXPECT_EQ(runs.size(), 1u);
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_TRUE(view.boxes[0].starts_with("The job is refused.\nThe job's quota is used up"))
+      << view.boxes[0];
+}
+
+TEST_F(BenchJobTest, AnUnsignedJobIsABoxSayingWhyAndStartsNothing) {
+  JobFiles(false);
+  ASSERT_TRUE(Open(UnderJob({"/run", dir.PathOf("fw.hex"), "COM5"})));
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_TRUE(view.boxes[0].starts_with("The job is refused.\nThe job is not signed"))
+      << view.boxes[0];
+  EXPECT_EQ(LinesOf(view.card).job, "job refused");
+  EXPECT_TRUE(runs.empty());
+}
+
+// A port set aside is resumed from its tile.
+TEST_F(BenchModelTest, APortSetAsideSaysWhyAndIsResumedFromItsTile) {
+  ASSERT_TRUE(Open({"/run", Firmware(), "COM5", "COM6"}));
+  StationRow row;
+  row.port = "COM6";
+  row.state = PortState::kSetAside;
+  row.failed_in_row = 3;
+  model.Inbox().OnRow(1, row);
+  StationEvent aside;
+  aside.kind = StationEventKind::kSetAside;
+  aside.index = 1;
+  model.Inbox().OnEvent(aside);
+  model.TakeNews();
+  EXPECT_EQ(view.tiles[1].state, "set aside");
+  EXPECT_EQ(view.tiles[1].detail, "set aside: 3 failed in a row, check the cable");
+  EXPECT_TRUE(view.tiles[1].resumable);
+  EXPECT_FALSE(view.tiles[0].resumable);
+  EXPECT_EQ(view.sounds, std::vector<BenchSound>{BenchSound::kSetAside});
+  model.ResumePort(1);
+  EXPECT_EQ(runs[0].resumed, std::vector<std::size_t>{1});
+}
 
 }  // namespace

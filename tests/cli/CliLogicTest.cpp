@@ -320,6 +320,44 @@ INSTANTIATE_TEST_SUITE_P(
                         "--check cannot be given with --port"},
         CommandLineCase{
             {"--check", "-b", "9600", "--json", "fw.hex"}, ExitCode::kFinished, false, {}, 9600},
+        // A job: made apart from any flashing, taken with its key.
+        CommandLineCase{{"--make-job", "j.json", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--make-job needs --quota N"},
+        CommandLineCase{{"--make-job", "j.json", "--quota", "3", "-p", "A", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--make-job cannot be given with --port"},
+        CommandLineCase{
+            {"--make-job", "j.json", "--quota", "3", "--expires", "2026-02-30", "fw.hex"},
+            ExitCode::kUsage,
+            true,
+            {},
+            0,
+            "--expires takes a day as YYYY-MM-DD"},
+        CommandLineCase{{"-p", "A", "--quota", "3", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--quota needs --make-job"},
+        CommandLineCase{{"-p", "A", "--job", "j.json", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--job needs --job-key"},
+        CommandLineCase{{"-p", "A", "--set-aside-after", "2", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--set-aside-after needs --station"},
         // A name in a usage error cannot act on the terminal.
         CommandLineCase{{"-l", "x\x1b[2J\ny"},
                         ExitCode::kUsage,
@@ -378,7 +416,7 @@ TEST(CommandLine, DeviceNamesAreKnownInEveryFolderAndSpelling) {
 
 TEST(CommandLineHelp, ListsEveryExitCode) {
   const std::string help = HelpText();
-  for (const int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 130}) {
+  for (const int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 130}) {
     EXPECT_NE(help.find(fmt::format(" {}  ", code)), std::string::npos) << code;
   }
 }
@@ -395,12 +433,16 @@ TEST(CommandLineHelp, OneLinePerOptionInTheProgramsOwnWords) {
     EXPECT_LE(line.size(), 80u) << line;
     ++option_lines;
   }
-  EXPECT_EQ(option_lines, 15);
+  EXPECT_EQ(option_lines, 22);
   for (const char* option :
-       {"-p, --port PORT  ", "-b, --baud RATE  ", "-r, --resend N  ", "    --check  ",
-        "-l, --list-ports  ", "    --tune-adapters  ", "    --json  ", "    --station  ",
-        "    --count N  ", "    --log FILE  ", "    --station-name NAME\n   ", "-q, --quiet  ",
-        "-v, --verbose  ", "    --version  ", "-h, --help  "}) {
+       {"-p, --port PORT  ", "-b, --baud RATE  ",       "-r, --resend N  ",
+        "    --check  ",     "-l, --list-ports  ",      "    --tune-adapters  ",
+        "    --json  ",      "    --station  ",         "    --count N  ",
+        "    --log FILE  ",  "    --station-name NAME", "    --set-aside-after N  ",
+        "    --job JOB  ",   "    --job-key KEY  ",     "    --make-job JOB  ",
+        "    --quota N  ",   "    --expires DAY  ",     "    --job-name NAME  ",
+        "-q, --quiet  ",     "-v, --verbose  ",         "    --version  ",
+        "-h, --help  "}) {
     EXPECT_NE(help.find("\n  " + std::string(option)), std::string::npos) << option;
   }
   for (const char* internal : {"INT", "[0 - 99]", "Excludes", "FILE FILE.hex", "[FILE]", "{"}) {

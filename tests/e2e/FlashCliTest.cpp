@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -173,16 +175,19 @@ class FlashCli : public ::testing::Test {
   const std::string out_path = dir.PathOf("flash.out");
   const std::string err_path = dir.PathOf("flash.err");
   std::vector<std::unique_ptr<PagerProcess>> pagers;
+  // A program the flasher is run under ("faketime -f +3d"), found on PATH.
+  Texts run_under;
 
  private:
   // In a child: becomes the program with `args`.
-  [[noreturn]] static void ExecFlasher(const Texts& args) {
-    std::vector<std::string> argv_text = {TARVEX_FLASH_PATH};
+  [[noreturn]] void ExecFlasher(const Texts& args) const {
+    std::vector<std::string> argv_text = run_under;
+    argv_text.push_back(TARVEX_FLASH_PATH);
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : argv_text) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
 
@@ -997,6 +1002,167 @@ TEST_F(FlashCli, StationSeesALineGoAndComeBack) {
   std::set<int> numbers;
   EXPECT_EQ(LoggedPagers(log, &numbers), (std::multiset<std::string>{"port-lost", "finished"}));
   EXPECT_EQ(pagers[1]->ProgrammedImage(), ImageOfHex(hex));
+}
+
+// Engineering's keys, made with openssl as the manual says, and a job
+// made by the program and signed with them.
+class JobCli : public FlashCli {
+ protected:
+  JobCli() {
+    ::setenv("TARVEX_STATE_DIR", dir.PathOf("state").c_str(), 1);
+    Openssl("ecparam -name prime256v1 -genkey -noout -out " + key);
+    Openssl("ec -in " + key + " -pubout -out " + pub);
+  }
+  ~JobCli() override { ::unsetenv("TARVEX_STATE_DIR"); }
+
+  void Openssl(const std::string& args) {
+    ASSERT_EQ(std::system(("openssl " + args + " 2>/dev/null").c_str()), 0) << args;
+  }
+  // Makes and signs a job for `file`; `more` for --make-job.
+  std::string SignedJob(const std::string& file, int quota, Texts more = {}) {
+    const std::string job = dir.PathOf("job" + std::to_string(++jobs_) + ".json");
+    Texts args = {"--make-job", job, "--quota", std::to_string(quota)};
+    args.insert(args.end(), more.begin(), more.end());
+    args.push_back(file);
+    const FlashRun made = Flash(args);
+    EXPECT_EQ(made.exit_code, 0) << made.err;
+    Openssl("dgst -sha256 -sign " + key + " -out " + job + ".sig " + job);
+    return job;
+  }
+  Texts UnderJob(const std::string& job, Texts args) {
+    args.insert(args.begin(), {"--job", job, "--job-key", pub});
+    return args;
+  }
+  static int Erases(const PagerProcess& pager) {
+    const Texts info = pager.Events("INFO");
+    return static_cast<int>(std::count(info.begin(), info.end(), "erase"));
+  }
+
+  const std::string key = dir.PathOf("eng-key.pem");
+  const std::string pub = dir.PathOf("eng-pub.pem");
+
+ private:
+  int jobs_ = 0;
+};
+
+std::string TodayText() {
+  const std::time_t now = std::time(nullptr);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", std::gmtime(&now));
+  return text;
+}
+
+// A good job is taken; one edited, for another file, unsigned or expired is
+// refused before any port opens: not one byte goes to the pager.
+TEST_F(JobCli, OnlyAnUnchangedSignedJobForItsFileInTimeIsTaken) {
+  const std::string hex = FirmwareText(12);
+  const std::string file = dir.Write("fw.hex", hex);
+  const std::string job = SignedJob(file, 3, {"--expires", TodayText(), "-b", "9600"});
+  const Texts lines = StartPagers({{}});
+  EXPECT_EQ(Flash(UnderJob(job, {"--check", file})).exit_code, 0);
+  // One data byte changed, the file still sound.
+  std::vector<std::uint8_t> bytes = Bytes(16, 3);
+  const std::string record = HexRecordText(48, 0, bytes);
+  bytes[5] ^= 1;
+  std::string changed = hex;
+  changed.replace(changed.find(record), record.size(), HexRecordText(48, 0, bytes));
+  const std::string other = dir.Write("other.hex", changed);
+  const std::string unsigned_job = dir.Write("unsigned.json", ReadAll(job));
+  std::string edited = ReadAll(job);
+  edited.replace(edited.find("\"quota\": 3"), 10, "\"quota\": 9");
+  const std::string edited_job = dir.Write("edited.json", edited);
+  std::filesystem::copy_file(job + ".sig", edited_job + ".sig");
+  for (const Texts& args :
+       {UnderJob(edited_job, {"-p", lines[0], file}), UnderJob(job, {"-p", lines[0], other}),
+        UnderJob(unsigned_job, {"-p", lines[0], file})}) {
+    const FlashRun refused = Flash(args);
+    EXPECT_EQ(refused.exit_code, 12) << refused.err;
+    EXPECT_NE(refused.err.find("job refused: "), std::string::npos) << refused.err;
+  }
+  run_under = {"faketime", "-f", "+3d"};
+  const FlashRun late = Flash(UnderJob(job, {"-p", lines[0], file}));
+  EXPECT_EQ(late.exit_code, 12) << late.err;
+  EXPECT_NE(late.err.find(" expired at the end of " + TodayText()), std::string::npos) << late.err;
+  run_under.clear();
+  // -b that disagrees with the job is bad usage.
+  EXPECT_EQ(Flash(UnderJob(job, {"-p", lines[0], "-b", "2400", file})).exit_code, 2);
+  StopPagers();
+  EXPECT_EQ(pagers[0]->Commands(), Texts{});
+}
+
+// Four ports with two pagers each under a job of three: exactly three are
+// flashed and the bench ends; run again, it flashes nothing.
+TEST_F(JobCli, AStationFlashesNoMoreThanTheQuota) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(12));
+  const std::string job = SignedJob(file, 3, {"--job-name", "line3"});
+  const std::string log = dir.PathOf("station.log");
+  const Texts lines =
+      StartPagers({BenchOf(2, 300), BenchOf(2, 300), BenchOf(2, 300), BenchOf(2, 300)});
+  Texts station = {"--station"};
+  for (const std::string& line : lines) station.insert(station.end(), {"-p", line});
+  station.insert(station.end(), {"--log", log, file});
+  const FlashRun first = Flash(UnderJob(job, station));
+  const FlashRun again = Flash(UnderJob(job, station));
+  StopPagers();
+  EXPECT_EQ(first.exit_code, 0) << first.err;
+  EXPECT_NE(first.err.find("quota reached: 3 of 3"), std::string::npos) << first.err;
+  EXPECT_NE(first.out.find("job line3: 0 left"), std::string::npos) << first.out;
+  int erases = 0;
+  for (const auto& pager : pagers) erases += Erases(*pager);
+  EXPECT_EQ(erases, 3);
+  EXPECT_EQ(again.exit_code, 12) << again.err;
+  const Texts logged = Lines(ReadAll(log));
+  ASSERT_EQ(logged.size(), 3u);
+  std::set<int> left;
+  for (const std::string& line : logged) {
+    const auto record = nlohmann::json::parse(line);
+    EXPECT_EQ(record.at("job"), "line3");
+    EXPECT_EQ(record.at("job_sha256"), Sha256Hex(ReadAll(job)));
+    left.insert(record.at("quota_left").get<int>());
+  }
+  EXPECT_EQ(*left.begin(), 0);
+}
+
+// Killed outright during the second pager of a job of two: that pager may
+// have been flashed, so a restart takes none.
+TEST_F(JobCli, APagerInFlightAtAKillStaysCounted) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(40));
+  const std::string job = SignedJob(file, 2, {"-b", "9600"});
+  const Texts lines = StartPagers({BenchOf(3, 300, {"--pace"})});
+  const Texts station = UnderJob(job, {"--station", "-p", lines[0], file});
+  const FlashRun killed = FlashActingAt(station, "#2 connected", [](pid_t pid) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::kill(pid, SIGKILL);
+  });
+  const FlashRun restarted = Flash(station);
+  StopPagers();
+  EXPECT_EQ(killed.exit_code, -1);
+  EXPECT_EQ(restarted.exit_code, 12) << restarted.err;
+  EXPECT_LE(Erases(*pagers[0]), 2);
+}
+
+// A port whose pagers all refuse programming takes no fourth after three
+// failures; the other port goes on.
+TEST_F(FlashCli, APortFailingThreeInARowIsSetAside) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(12));
+  const Texts lines = StartPagers(
+      {BenchOf(4, 0, {"--nak-program", "1000"}), BenchOf(2, 0, {"--attach-after", "5000"})});
+  const FlashRun run = FlashActingAt({"--station", "-p", lines[0], "-p", lines[1], file},
+                                     "finished: ", [](pid_t pid) {
+                                       // The fourth pager has been on the first cable a while by
+                                       // now.
+                                       std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+                                       ::kill(pid, SIGINT);
+                                     });
+  StopPagers();
+  EXPECT_NE(run.err.find(lines[0] + " set aside: 3 failed in a row, check the cable"),
+            std::string::npos)
+      << run.err;
+  const Texts info = pagers[0]->Events("INFO");
+  // Three pagers, four erases each: the transfer restarted three times.
+  EXPECT_EQ(std::count(info.begin(), info.end(), "erase"), 12);
+  EXPECT_EQ(std::count(info.begin(), info.end(), "flash mode"), 3);
+  EXPECT_GE(Count(run.err, " finished: "), 1) << run.err;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "link/PortList.h"
 #include "station/ExitCode.h"
+#include "station/JobQuota.h"
 #include "station/PagerRunner.h"
 #include "station/Station.h"
 #include "station/TraceLog.h"
@@ -210,7 +211,7 @@ class StationLoop : public ::testing::Test {
   void Prepare(int count, std::vector<BenchPager> pagers, std::uint32_t linger_ms) {
     bench = std::make_unique<VirtualBench>(line, std::move(pagers), linger_ms, clock.Now());
     bench->on_command = [this](const SentCommand& command) {
-      if (command.at_ms > kGiveUpMs) interrupt.store(true);
+      if (command.at_ms > stop_at_ms) interrupt.store(true);
     };
     tally = std::make_unique<StationTally>(count);
   }
@@ -218,8 +219,11 @@ class StationLoop : public ::testing::Test {
   // Runs the loop until it stops by itself, or gives up an hour into
   // virtual time.
   StationRow Go() {
-    return RunStationPort(setup,
-                          StationShared{*tally, listener, interrupt, log.get(), "T", clock, false});
+    StationShared shared{*tally, listener, interrupt, log.get(), "T", clock, false};
+    shared.places = places;
+    shared.set_aside_after = set_aside_after;
+    shared.resumes = &resumes;
+    return RunStationPort(setup, shared);
   }
 
   StationRow Run(int count, std::vector<BenchPager> pagers, std::uint32_t linger_ms) {
@@ -237,6 +241,11 @@ class StationLoop : public ::testing::Test {
   }
 
   static constexpr std::uint32_t kGiveUpMs = 3600000;
+  // The loop is stopped at the first command after this.
+  std::uint32_t stop_at_ms = kGiveUpMs;
+  std::vector<IPagerPlaces*> places;
+  int set_aside_after = kDefaultSetAsideAfter;
+  PortResumes resumes{1};
   VirtualClock clock{1000};
   ScriptedPager line{clock};
   StationPortSetup setup;
@@ -257,6 +266,7 @@ struct BenchCase {
   Texts events;
   std::vector<int> erases;
   ExitCode code;
+  int set_aside_after = kDefaultSetAsideAfter;
 };
 
 void PrintTo(const BenchCase& c, std::ostream* out) { *out << c.name; }
@@ -265,13 +275,22 @@ class BenchRuns : public StationLoop, public ::testing::WithParamInterface<Bench
 
 TEST_P(BenchRuns, FlashEachPagerOnceAndWaitForItToGo) {
   const BenchCase& c = GetParam();
+  set_aside_after = c.set_aside_after;
+  // A port set aside never ends the run by itself: it is given half a
+  // minute to take a pager it should not.
+  listener.on_event = [&](const StationEvent& event) {
+    if (event.kind == StationEventKind::kSetAside) stop_at_ms = clock.Now() + 30000;
+  };
   const StationRow row = Run(c.count, c.pagers, c.linger_ms);
   EXPECT_EQ(listener.events, c.events);
   for (std::size_t i = 0; i < c.erases.size(); ++i) {
     EXPECT_EQ(bench->Count(i, "e0"), c.erases[i]) << "pager " << i;
   }
   EXPECT_EQ(tally->Code(false), c.code);
-  EXPECT_EQ(row.finished + row.failed, static_cast<int>(c.erases.size()));
+  const auto ended = std::count_if(c.events.begin(), c.events.end(), [](const std::string& event) {
+    return event.starts_with("finished") || event.starts_with("failed");
+  });
+  EXPECT_EQ(row.finished + row.failed, ended);
   EXPECT_EQ(listener.states.back(), "stopped");
   EXPECT_EQ(line.open_devices, 0);
 }
@@ -292,43 +311,81 @@ BenchPager Losing(std::uint32_t gap_ms, std::set<int> lost_quits) {
 const Texts kTwoFinished = {"connected #1", "finished #1 finished", "removed #1", "connected #2",
                             "finished #2 finished"};
 
-INSTANTIATE_TEST_SUITE_P(Pagers, BenchRuns,
-                         ::testing::Values(
-                             // Swapped with the cable empty for 0.4 s, the shortest a bench takes.
-                             BenchCase{"SwappedIn400Ms",
-                                       2,
-                                       {After(2501), After(400)},
-                                       2000,
-                                       kTwoFinished,
-                                       {1, 1},
-                                       ExitCode::kFinished},
-                             // Lingering with a probe reply lost now and then, never two in a row.
-                             BenchCase{"LingeringLosesRepliesNotInARow",
-                                       2,
-                                       {Losing(0, {2, 4, 6}), After(3000)},
-                                       3000,
-                                       kTwoFinished,
-                                       {1, 1},
-                                       ExitCode::kFinished},
-                             BenchCase{"RefusesProgram",
-                                       1,
-                                       {Refusing(0, false, true), After(1000)},
-                                       0,
-                                       {"connected #1", "failed #1 rewinds-exceeded", "removed #1",
-                                        "connected #2", "finished #2 finished"},
-                                       {4, 1},
-                                       ExitCode::kRewindsExceeded},
-                             // A loader that will not enter flash mode is a failed pager, waited
-                             // out like any other.
-                             BenchCase{"RefusesF",
-                                       1,
-                                       {Refusing(0, true, false), After(1000)},
-                                       500,
-                                       {"connected #1", "failed #1 refused", "removed #1",
-                                        "connected #2", "finished #2 finished"},
-                                       {0, 1},
-                                       ExitCode::kRefused}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Pagers, BenchRuns,
+    ::testing::Values(
+        // Swapped with the cable empty for 0.4 s, the shortest a bench takes.
+        BenchCase{"SwappedIn400Ms",
+                  2,
+                  {After(2501), After(400)},
+                  2000,
+                  kTwoFinished,
+                  {1, 1},
+                  ExitCode::kFinished},
+        // Lingering with a probe reply lost now and then, never two in a row.
+        BenchCase{"LingeringLosesRepliesNotInARow",
+                  2,
+                  {Losing(0, {2, 4, 6}), After(3000)},
+                  3000,
+                  kTwoFinished,
+                  {1, 1},
+                  ExitCode::kFinished},
+        BenchCase{"RefusesProgram",
+                  1,
+                  {Refusing(0, false, true), After(1000)},
+                  0,
+                  {"connected #1", "failed #1 rewinds-exceeded", "removed #1", "connected #2",
+                   "finished #2 finished"},
+                  {4, 1},
+                  ExitCode::kRewindsExceeded},
+        // A loader that will not enter flash mode is a failed pager, waited
+        // out like any other.
+        BenchCase{"RefusesF",
+                  1,
+                  {Refusing(0, true, false), After(1000)},
+                  500,
+                  {"connected #1", "failed #1 refused", "removed #1", "connected #2",
+                   "finished #2 finished"},
+                  {0, 1},
+                  ExitCode::kRefused},
+        // A port whose pagers all refuse programming takes no fourth.
+        BenchCase{"SetAsideAfterThreeFailedInARow",
+                  0,
+                  {Refusing(0, false, true), Refusing(500, false, true), Refusing(500, false, true),
+                   After(500)},
+                  0,
+                  {"connected #1", "failed #1 rewinds-exceeded", "removed #1", "connected #2",
+                   "failed #2 rewinds-exceeded", "removed #2", "connected #3",
+                   "failed #3 rewinds-exceeded", "set-aside #0", "removed #3"},
+                  {4, 4, 4, 0},
+                  ExitCode::kRewindsExceeded},
+        BenchCase{
+            "NeverSetAsideWithZero",
+            1,
+            {Refusing(0, false, true), Refusing(500, false, true), Refusing(500, false, true),
+             After(500)},
+            0,
+            {"connected #1", "failed #1 rewinds-exceeded", "removed #1", "connected #2",
+             "failed #2 rewinds-exceeded", "removed #2", "connected #3",
+             "failed #3 rewinds-exceeded", "removed #3", "connected #4", "finished #4 finished"},
+            {4, 4, 4, 1},
+            ExitCode::kRewindsExceeded,
+            0},
+        // Only failures one after another tell of the port.
+        BenchCase{
+            "AFinishedPagerStartsTheCountAgain",
+            2,
+            {Refusing(0, false, true), Refusing(500, false, true), After(500),
+             Refusing(500, false, true), Refusing(500, false, true), After(500)},
+            0,
+            {"connected #1", "failed #1 rewinds-exceeded", "removed #1", "connected #2",
+             "failed #2 rewinds-exceeded", "removed #2", "connected #3", "finished #3 finished",
+             "removed #3", "connected #4", "failed #4 rewinds-exceeded", "removed #4",
+             "connected #5", "failed #5 rewinds-exceeded", "removed #5", "connected #6",
+             "finished #6 finished"},
+            {4, 4, 1, 4, 4, 1},
+            ExitCode::kRewindsExceeded}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A pager is seen within a probe's spacing and its reply of being
 // connected, and gone within three rounds of being taken off.
@@ -459,6 +516,60 @@ TEST_F(StationLoop, APagerSeenOnceEnoughHaveFinishedIsLeftAlone) {
   EXPECT_EQ(listener.events, Texts{});
   EXPECT_EQ(line.CommandTexts(), (Texts{"q"}));
   EXPECT_EQ(tally->Code(false), ExitCode::kFinished);
+}
+
+// A port set aside takes pagers again once a person resumes it on its tile.
+TEST_F(StationLoop, APortSetAsideTakesPagersAgainOnceResumed) {
+  set_aside_after = 1;
+  listener.on_event = [&](const StationEvent& event) {
+    if (event.kind == StationEventKind::kSetAside) resumes.Ask(0);
+  };
+  Run(1, {Refusing(0, false, true), After(1000)}, 0);
+  EXPECT_EQ(listener.events,
+            (Texts{"connected #1", "failed #1 rewinds-exceeded", "set-aside #0", "removed #1",
+                   "resumed #0", "connected #2", "finished #2 finished"}));
+  EXPECT_NE(std::find(listener.states.begin(), listener.states.end(),
+                      "set aside: 1 failed in a row, check the cable"),
+            listener.states.end());
+}
+
+// ... or once its adapter has been unplugged and plugged back.
+TEST_F(StationLoop, APortSetAsideTakesPagersAgainOnceItsAdapterIsPluggedBack) {
+  set_aside_after = 1;
+  std::optional<std::uint32_t> pulled_at;
+  listener.on_event = [&](const StationEvent& event) {
+    if (event.kind == StationEventKind::kRemoved && !pulled_at) pulled_at = clock.Now() + 1000;
+  };
+  line.unplugged = [&] {
+    return pulled_at && clock.Now() >= *pulled_at && clock.Now() < *pulled_at + 4000;
+  };
+  Run(1, {Refusing(0, false, true), After(12000)}, 0);
+  EXPECT_EQ(listener.events, (Texts{"connected #1", "failed #1 rewinds-exceeded", "set-aside #0",
+                                    "removed #1", "port-lost #0", "port-back #0", "resumed #0",
+                                    "connected #2", "finished #2 finished"}));
+}
+
+// Two ports under one job of three pagers: the first takes them all (its
+// failed pager gives its place back) and ends; the second opens nothing.
+TEST_F(StationLoop, PortsUnderOneJobFlashNoMoreThanItsQuota) {
+  TempDir dir;
+  JobQuota quota(dir.path().string(), "ab12", 3);
+  ASSERT_TRUE(quota.Open());
+  places = {&quota};
+  Run(0, {After(0), Refusing(1000, false, true), After(1000), After(1000), After(1000)}, 0);
+  EXPECT_EQ(listener.events,
+            (Texts{"connected #1", "finished #1 finished", "removed #1", "connected #2",
+                   "failed #2 rewinds-exceeded", "removed #2", "connected #3",
+                   "finished #3 finished", "removed #3", "connected #4", "finished #4 finished"}));
+  EXPECT_EQ(bench->Count(4, "e0"), 0);
+  EXPECT_EQ(quota.Left(), 0);
+  ScriptedPager other_line{clock};
+  VirtualBench other(other_line, {After(0)}, 0, clock.Now());
+  StationPortSetup other_setup{TwoRecordJob(other_line, 4), "COM8", nullptr};
+  StationShared shared{*tally, listener, interrupt, nullptr, "T", clock, false};
+  shared.places = places;
+  RunStationPort(other_setup, shared);
+  EXPECT_EQ(other_line.opens, 0);
 }
 
 // A log that cannot take a pager's line: that pager still counts toward the

@@ -5,7 +5,8 @@
 //
 //   tarvex-bench-probe main [WAIT_MS]     wait for the bench window
 //   tarvex-bench-probe gone [WAIT_MS]     wait until it is gone
-//   tarvex-bench-probe state              firmware, log, buttons, totals, status, and
+//   tarvex-bench-probe state              firmware (and its frame), log, buttons, totals,
+//                                         status, and
 //                                         per tile: tileN=PORT|STATE|PERCENT|PAGER|LAST|WHY|DETAIL
 //                                         and tileN_colour=red|green|none of its last outcome
 //   tarvex-bench-probe rects              the window's rectangle
@@ -39,6 +40,7 @@ using probe::WaitFor;
 
 constexpr wchar_t kMainClass[] = L"TBenchMain";
 // As benchwin/BenchResource.h numbers them.
+constexpr int kFirmwareGroup = 300;
 constexpr int kFirmwareName = 301;
 constexpr int kFirmwareFigures = 302;
 constexpr int kFirmwareSha = 303;
@@ -119,6 +121,7 @@ int State() {
     return 1;
   }
   std::printf("caption=%s\n", TextOf(main).c_str());
+  std::printf("firmware_frame=%s\n", TextOf(GetDlgItem(main, kFirmwareGroup)).c_str());
   std::printf("firmware=%s\n", TextOf(GetDlgItem(main, kFirmwareName)).c_str());
   std::printf("figures=%s\n", TextOf(GetDlgItem(main, kFirmwareFigures)).c_str());
   std::printf("sha=%s\n", TextOf(GetDlgItem(main, kFirmwareSha)).c_str());

@@ -7,17 +7,19 @@
 # and log, and the emulators' logs and flash images.
 #
 #   tests/benchwin/wine/run-bench-e2e.sh [--build-dir DIR] [--pagersim FILE] [--probe EXE]
-#                                        [--exe EXE] [--flasher EXE] [--prefix DIR]
+#                                        [--exe EXE] [--flasher EXE] [--job-maker FILE]
+#                                        [--prefix DIR]
 #                                        [--work-dir DIR] [--screenshots DIR] [--only NAME]...
 #
 # Defaults: build/windows, build/linux/tools/pagersim/pagersim,
+# build/linux/cli/tarvex-flash (the native one, which makes the job),
 # BUILD_DIR/tests/benchwin/wine/tarvex-bench-probe.exe,
 # BUILD_DIR/benchwin/TarvexBench.exe, BUILD_DIR/cli/tarvex-flash.exe (which
 # Tune adapters… runs from the bench's folder), BUILD_DIR/wineprefix-e2e (the update
 # window's run uses it too), BUILD_DIR/bench-e2e (emptied first),
 # BUILD_DIR/screenshots (bench-running.png: tiles mid-run with one red;
 # bench-totals.png: the totals after a run).
-# --only runs the named cases (count, stop, close, choose, badline, tune).
+# --only runs the named cases (count, stop, close, choose, badline, tune, job).
 # Prints PASS or FAIL for each case and ends with "N passed, M failed"; the
 # exit code is 0 only when every case passed.
 set -uo pipefail
@@ -25,6 +27,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/../../.." && pwd)
 build=$root/build/windows
 pagersim=$root/build/linux/tools/pagersim/pagersim
+job_maker=$root/build/linux/cli/tarvex-flash
 probe_exe=
 exe=
 flasher=
@@ -40,6 +43,7 @@ while (($#)); do
     --probe) probe_exe=$(realpath -m "$2"); shift 2 ;;
     --exe) exe=$(realpath -m "$2"); shift 2 ;;
     --flasher) flasher=$(realpath -m "$2"); shift 2 ;;
+    --job-maker) job_maker=$(realpath -m "$2"); shift 2 ;;
     --prefix) prefix=$(realpath -m "$2"); shift 2 ;;
     --work-dir) work=$(realpath -m "$2"); shift 2 ;;
     --screenshots) shots=$(realpath -m "$2"); shift 2 ;;
@@ -62,7 +66,7 @@ e2e_fresh_work_dir run-bench-e2e.sh "$work"
 e2e_init "$root" "$build" "$pagersim" "$prefix" "$work" "$probe_exe"
 # The library drives a window program and reads it with a probe: this one.
 E2E_EXE=$exe
-e2e_require Xvfb xdotool import wine wineserver python3
+e2e_require Xvfb xdotool import wine wineserver python3 openssl
 [[ -f $probe_exe ]] || e2e_die "no $probe_exe (build the target tarvex_bench_probe)"
 e2e_build_dropper
 e2e_start_xvfb
@@ -345,6 +349,44 @@ case_tune() {
   report "Tune adapters…: COM5 named with its 16 ms, set to 1 ms by tarvex-flash.exe beside the bench, the replug told"
 }
 
+# --- /run under a signed job of two: two pagers on each port, two flashed -------------
+case_job() {
+  local dir=$work/job port erases=0
+  mkdir -p "$dir/run" "$dir/state"
+  cp "$files/short.hex" "$dir/run/fw.hex"
+  [[ -x $job_maker ]] || { fail "no $job_maker (build the linux preset's tarvex-flash)"; return 1; }
+  (cd "$dir/run" &&
+    openssl ecparam -name prime256v1 -genkey -noout -out eng-key.pem &&
+    openssl ec -in eng-key.pem -pubout -out eng-pub.pem &&
+    "$job_maker" --make-job job.json --quota 2 --job-name line3 -b 9600 fw.hex &&
+    openssl dgst -sha256 -sign eng-key.pem -out job.json.sig job.json) >>"$work/app.out" 2>&1 ||
+    { fail "the job could not be made and signed"; return 1; }
+  for port in com5 com6; do
+    e2e_pager_start "$port" "$dir/$port" --pace --sessions 2 --linger-ms 1500 --gap-ms 1500 ||
+      { fail "emulator on $port did not start"; return 1; }
+  done
+  # The job's count in a folder of this run, not the prefix's ProgramData.
+  export TARVEX_STATE_DIR="Z:${dir//\//\\}\\state"
+  e2e_app_start "$dir/run" /run /job job.json /jobkey eng-pub.pem /log bench.jsonl fw.hex COM5 COM6 ||
+    { fail "the bench window did not appear"; unset TARVEX_STATE_DIR; return 1; }
+  unset TARVEX_STATE_DIR
+  wait_until 150 '[[ $(value_of status "$state") == "quota reached: 2 of 2"* ]]' ||
+    fail "the run did not end at the job's quota: $(value_of status "$state")"
+  expect "the firmware's frame" "$(value_of firmware_frame "$state")" \
+    "Firmware of job line3: 0 of 2 left, no expiry"
+  expect "finished" "$(value_of finished "$state")" "Finished 2"
+  close_window
+  for port in com5 com6; do
+    e2e_pager_stop "$port"
+    ((erases += $(grep -c ' INFO erase$' "$dir/$port/pager.log")))
+  done
+  expect "pagers erased on both ports" "$erases" 2
+  expect "finished lines in the log" "$(grep -c '"outcome":"finished"' "$dir/run/bench.jsonl")" 2
+  expect "lines naming the job" "$(grep -c '"job":"line3"' "$dir/run/bench.jsonl")" 2
+  [[ -n $(ls "$dir/state") ]] || fail "no count kept in TARVEX_STATE_DIR"
+  report "/run /job with a quota of 2 on COM5 and COM6, two pagers each: exactly two flashed and logged"
+}
+
 e2e_case_cleanup() {
   e2e_pager_stop com5 2>/dev/null
   e2e_pager_stop com6 2>/dev/null
@@ -356,5 +398,6 @@ run_case close
 run_case choose
 run_case badline
 run_case tune
+run_case job
 
 e2e_summary
