@@ -71,9 +71,11 @@ constexpr char kBenchOpenFilter[] = "HEX files (*.hex)|*.hex|All files (*.*)|*.*
 class BenchModel {
  public:
   // `list_ports` gives the ports present (ListSerialPorts in the program);
-  // `start` runs a plan (StartBenchThread); `clock` times the totals.
+  // `start` runs a plan (StartBenchThread); `clock` times the totals;
+  // `port_identity` tells which names are one port (PortIdentity).
   BenchModel(IBenchView& view, std::function<std::vector<PortInfo>()> list_ports,
-             BenchStarter start, ITickSource& clock = SystemTickSource());
+             BenchStarter start, ITickSource& clock = SystemTickSource(),
+             PortIdentityFunction port_identity = PortIdentity);
   ~BenchModel();
   BenchModel(const BenchModel&) = delete;
   BenchModel& operator=(const BenchModel&) = delete;
@@ -126,6 +128,7 @@ class BenchModel {
   void ShowEverything();
   void ShowControls();
   void ShowTotals();
+  std::vector<std::string> SettingsPorts(const std::vector<PortInfo>& present);
   // Each takes the ticked entries once, so the plan's ports and the tiles
   // stand in one order.
   std::string StartFault(const std::vector<PortEntry>& ticked,
@@ -146,6 +149,7 @@ class BenchModel {
   std::function<std::vector<PortInfo>()> list_ports_;
   BenchStarter start_;
   ITickSource& clock_;
+  PortIdentityFunction port_identity_;
   BenchInbox inbox_;
   std::string directory_;
   BenchSettings settings_;
