@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "FlashImage.h"
 #include "LinePacer.h"
 #include "LoaderCore.h"
+#include "PagerLine.h"
 #include "PagerLog.h"
 #include "PagerOptions.h"
 #include "SessionSchedule.h"
@@ -71,10 +73,6 @@ class PagerSim {
   void RemovePager(int pager);
   std::vector<ImageFile> ImageFiles(const std::string& pattern) const;
 
-  bool OpenPty(std::string* err);
-  bool OpenDevice(std::string* err);
-  void CloseLine();
-
   void ServeLoop();
   int PollTimeoutMs() const;
   void ReadAvailable();
@@ -124,10 +122,7 @@ class PagerSim {
   // Serving thread only (and Start/Stop while it is not running).
   CommandFramer framer_;
   SessionSchedule schedule_;
-  bool pty_mode_ = true;
-  int line_fd_ = -1;
-  int own_slave_fd_ = -1;  // keeps the pty alive while the host has the slave closed
-  int wake_pipe_[2] = {-1, -1};
+  std::unique_ptr<PagerLine> line_;
   int command_line_rate_bps_ = 0;
   bool line_error_logged_ = false;
   Clock::time_point start_time_;

@@ -24,6 +24,7 @@ std::vector<SessionChange> SessionSchedule::Advance(int64_t now_ms) {
       changes.push_back({SessionChange::Kind::kLeave, session_, *leave_at_ms_});
       if (session_ == sessions_) {
         state_ = State::kDone;
+        over_at_ms_ = *leave_at_ms_ + gap_ms_;
       } else {
         // The line stays empty for the gap, then for the next pager's own wait.
         state_ = State::kWaiting;
@@ -47,9 +48,13 @@ std::optional<int64_t> SessionSchedule::NextChangeMs() const {
     case State::kAttached:
       return leave_at_ms_;
     case State::kDone:
-      break;
+      return over_at_ms_;
   }
   return std::nullopt;
+}
+
+bool SessionSchedule::Over(int64_t now_ms) const {
+  return state_ == State::kDone && now_ms >= over_at_ms_;
 }
 
 }  // namespace pagersim

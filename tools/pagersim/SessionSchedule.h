@@ -35,6 +35,9 @@ class SessionSchedule {
   int Session() const { return session_; }
   // The next moment Advance() has something to do, if any.
   std::optional<int64_t> NextChangeMs() const;
+  // True once the last pager has left and the gap after it has passed: the
+  // bench has nothing more to show.
+  bool Over(int64_t now_ms) const;
 
  private:
   enum class State { kWaiting, kAttached, kDone };
@@ -47,6 +50,7 @@ class SessionSchedule {
   int session_ = 1;
   int64_t attach_at_ms_;
   std::optional<int64_t> leave_at_ms_;
+  int64_t over_at_ms_ = 0;  // in kDone
 };
 
 }  // namespace pagersim
