@@ -45,7 +45,7 @@ zip_holds_exactly() {
   diff <(unzip -Z1 "$zip" | sort) <(
     printf '%s\n' "$top/LICENSE.txt" "$top/README.txt" "$top/THIRD-PARTY.txt" \
       "$top/TarvexUpd.exe" "$top/samples/" "$top/samples/pager-demo.hex" "$top/tarvex-flash.exe" \
-      "$top/TarvexBench.exe" \
+      "$top/TarvexBench.exe" "$top/pagersim.exe" \
       "$top/manual/" "$top/manual/tarvex-flash.txt" "$top/manual/pagersim.txt" |
       sort)
 }
@@ -111,7 +111,7 @@ readme_txt_is_complete() {
   done
   for section in "The window, TarvexUpd.exe" "Picking a port" "Where the settings are kept" \
     "The command line, tarvex-flash.exe" "The production bench, tarvex-flash --station" \
-    "The log, --log FILE" "Exit codes"; do
+    "The log, --log FILE" "Exit codes" "Trying a bench without pagers"; do
     grep -qxF "$section" <<<"$text" || missing+=("section \"$section\"")
   done
   # A rule of = or - under a line must be just as long.
@@ -132,6 +132,20 @@ exes_carry_the_icon() {
     for size in '\020\020' '\040\040' '\060\060'; do
       grep -qF "\"$size\000\000\"" <<<"$group" || { echo "$exe: no icon image $size"; rm -rf "$dir"; return 1; }
     done
+  done
+  rm -rf "$dir"
+}
+
+# Each exe is one file: it imports only DLLs of Windows itself, none of the
+# compiler's (libstdc++, libgcc, winpthread) that a PC would lack.
+exes_import_only_windows_dlls() {
+  local zip=$1 top=$2 dir exe foreign
+  dir=$(mktemp -d)
+  unzip -q "$zip" "$top/*.exe" -d "$dir" || return 1
+  for exe in "$dir/$top"/*.exe; do
+    foreign=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' |
+      grep -viE '^(advapi32|bcrypt|cfgmgr32|comctl32|comdlg32|crypt32|gdi32|kernel32|msvcrt|ole32|oleaut32|setupapi|shell32|shlwapi|user32|uxtheme|winmm)\.dll$')
+    [[ -z $foreign ]] || { echo "$(basename "$exe") imports $foreign"; rm -rf "$dir"; return 1; }
   done
   rm -rf "$dir"
 }
@@ -201,6 +215,7 @@ if [[ -f build/windows/CMakeCache.txt ]]; then
       zip_manual_has_sections "$zip" "$top/manual/$page.txt"
   done
   check "the exes carry the icon at 16, 32 and 48 px" exes_carry_the_icon "$zip" "$top"
+  check "the exes import only DLLs of Windows itself" exes_import_only_windows_dlls "$zip" "$top"
 fi
 
 echo "Packages: $passed passed, $failed failed"

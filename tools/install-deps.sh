@@ -4,7 +4,8 @@
 # Wine, Xvfb and xdotool to run and drive it, clang and valgrind for the
 # fault tests, the header-only libraries of the command-line flasher and
 # libcrypto, whose SHA-256 it logs, and groff and col to render the manual
-# pages as text for the Windows ZIP.
+# pages as text for the Windows ZIP, and socat, which joins two COM ports of
+# a Wine prefix as two adapters wired TX to RX.
 # Does nothing when everything is already there.
 set -euo pipefail
 
@@ -12,7 +13,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev valgrind
   libcli11-dev nlohmann-json3-dev libfmt-dev libssl-dev
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth xdotool x11-utils libx11-dev imagemagick python3
-  fonts-wine dpkg-dev unzip lintian groff-base bsdextrautils
+  fonts-wine dpkg-dev unzip lintian groff-base bsdextrautils socat
 )
 
 missing=()
