@@ -180,6 +180,29 @@ user_install_has_no_override() {
   return $status
 }
 
+# The uninstall target takes back what `cmake --install` put under a prefix
+# of one's own, and the folders it made, the prefix itself among them; a
+# folder that was there before stays. The build's own record of an earlier
+# install is kept.
+uninstall_leaves_no_folder() {
+  local build=$1 root kept status=0 left prefix
+  root=$(mktemp -d)
+  kept=$(mktemp -d)
+  cp "$build"/install_manifest.txt "$build"/install_folders.txt "$kept/" 2>/dev/null
+  mkdir -p "$root/existing/bin"
+  for prefix in "$root/existing" "$root/new/tarvex"; do
+    { cmake --install "$build" --prefix "$prefix" && cmake --build "$build" --target uninstall; } \
+      >/dev/null || status=1
+  done
+  rm -f "$build"/install_manifest.txt "$build"/install_folders.txt
+  cp "$kept"/* "$build/" 2>/dev/null
+  rm -rf "$kept"
+  left=$(cd "$root" && find . | sort | tr '\n' ' ')
+  [[ $left == ". ./existing ./existing/bin " ]] || { echo "left after the uninstall: $left"; status=1; }
+  rm -rf "$root"
+  return $status
+}
+
 if [[ -f build/linux/CMakeCache.txt ]]; then
   echo "Debian package:"
   check "cpack makes the .deb" make_package build/linux
@@ -192,6 +215,8 @@ if [[ -f build/linux/CMakeCache.txt ]]; then
   check "the .deb holds programs, manual pages, sample, copyright, changelog, override" deb_holds "$deb"
   check "cmake --install to one's own prefix writes no lintian override" \
     user_install_has_no_override build/linux
+  check "the uninstall target removes the files and the folders the install made" \
+    uninstall_leaves_no_folder build/linux
 fi
 
 if [[ -f build/windows/CMakeCache.txt ]]; then
