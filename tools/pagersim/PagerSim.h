@@ -1,5 +1,5 @@
-// Emulated pager loader serving the protocol on a pseudo-terminal (or a serial device)
-// from a background thread. Snapshots of its log, image and rate may be taken from any
+// Emulated pager loader serving the protocol on a pseudo-terminal (or a serial device, a
+// COM port on Windows; see PagerLine.h) from a background thread. Snapshots of its log, image and rate may be taken from any
 // thread while it runs.
 #pragma once
 
@@ -39,7 +39,7 @@ class PagerSim {
   // held (so it must not call back into the emulator). Set before Start().
   void SetEventObserver(std::function<void(const LogEvent&)> observer);
 
-  // Opens a pty (or options.device_path) and starts serving. The slave starts raw at
+  // Opens a pty (or options.device_path) and starts serving. The line starts raw at
   // 1200 bit/s. False with a message in *err if the line cannot be opened.
   bool Start(std::string* err);
   // Stops serving and closes the line. Safe to call more than once.
@@ -54,7 +54,8 @@ class PagerSim {
   int AttachedPager() const;
   int CurrentRate() const;  // bit rate the loader listens at
   int CommandCount() const;
-  // True once serving ended on its own: after --exit-after-q or --hangup-after.
+  // True once serving ended on its own: after --exit-after-q or --hangup-after, or
+  // once the last pager of a bench has left.
   bool Finished() const { return finished_.load(); }
 
   // Writes the files named in the options (image-bin, image-hex, log). The base address
