@@ -165,14 +165,17 @@ deb_holds() {
 # `cmake --install` to a prefix of one's own puts the programs, the manual
 # pages and the sample where the manual page says (PREFIX/share/...), and
 # no lintian override: that belongs to the package. The build's own
-# install_manifest.txt, a user's way to undo an install, is kept.
+# install_manifest.txt and install_folders.txt, a user's way to undo an
+# install, are kept.
 user_install_has_no_override() {
-  local build=$1 prefix manifest=$1/install_manifest.txt kept status=0
+  local build=$1 prefix kept status=0
   prefix=$(mktemp -d)
-  kept=$(mktemp)
-  [[ -f $manifest ]] && cp "$manifest" "$kept"
+  kept=$(mktemp -d)
+  cp "$build"/install_manifest.txt "$build"/install_folders.txt "$kept/" 2>/dev/null
   cmake --install "$build" --prefix "$prefix" >/dev/null || status=1
-  if [[ -s $kept ]]; then mv "$kept" "$manifest"; else rm -f "$kept" "$manifest"; fi
+  rm -f "$build"/install_manifest.txt "$build"/install_folders.txt
+  cp "$kept"/* "$build/" 2>/dev/null
+  rm -rf "$kept"
   [[ -f $prefix/share/tarvex-flasher/pager-demo.hex && -x $prefix/bin/tarvex-flash ]] ||
     { echo "the sample or the program is not where the manual page says"; status=1; }
   [[ ! -e $prefix/share/lintian ]] || { echo "a lintian override in $prefix/share/lintian"; status=1; }
