@@ -45,6 +45,10 @@ class PagerLine {
   // Bytes written that the host has not read yet, where the line shows it
   // (a pty); -1 elsewhere.
   virtual int UnreadByHost() const = 0;
+  // The emulator stops holding the line open itself: from then on a failed
+  // Read() means the host has let go of it too. False where the line cannot
+  // tell (a real port, which nobody but the emulator holds).
+  virtual bool LetGo() = 0;
   virtual void Close() = 0;
 };
 

@@ -217,6 +217,14 @@ class PosixLine final : public PagerLine {
     return unread;
   }
 
+  // A pty's master reads EIO once no slave is open: ours closed, the host's
+  // close is seen.
+  bool LetGo() override {
+    if (!emulated_) return false;
+    CloseFd(own_slave_fd_);
+    return true;
+  }
+
   void Close() override {
     CloseFd(fd_);
     CloseFd(own_slave_fd_);

@@ -125,6 +125,8 @@ class ComPortLine final : public PagerLine {
 
   int UnreadByHost() const override { return -1; }
 
+  bool LetGo() override { return false; }
+
   void Close() override {
     if (!IsOpen()) return;
     CloseHandle(handle_);

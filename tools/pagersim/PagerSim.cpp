@@ -151,12 +151,7 @@ void PagerSim::ServeLoop() {
       return;
     }
     FollowSchedule();
-    if (schedule_.Over(NowMs())) {
-      DrainReply();
-      Append(EventKind::kInfo, "end after the last pager");
-      finished_ = true;
-      return;
-    }
+    if (schedule_.Over() && !letting_go_) LetGoOfTheLine();
     if (ready == PagerLine::Ready::kBytes) ReadAvailable();
     if (schedule_.Attached()) ExpireFramer();
     if (const auto due = UnpromptedDueMs(); due && *due <= NowMs()) SendUnprompted();
@@ -206,6 +201,10 @@ void PagerSim::ReadAvailable() {
     return;
   }
   if (n == 0) return;
+  if (letting_go_) {
+    finished_ = true;
+    return;
+  }
   // Nobody on the other side (only possible on a --device line): the line keeps
   // reporting it, so back off instead of spinning.
   if (!line_error_logged_) {
@@ -332,6 +331,15 @@ void PagerSim::DrainReply() {
   while (line_->UnreadByHost() > 0 && Clock::now() < give_up) {
     if (!WaitForMs(kDrainPollMs)) return;
   }
+}
+
+// The bench is over: the emulator ends once the host has let go of the line
+// too, so a port it still has open is not pulled from under it.
+void PagerSim::LetGoOfTheLine() {
+  DrainReply();
+  letting_go_ = true;
+  Append(EventKind::kInfo, "end after the last pager, once the line is free");
+  if (!line_->LetGo()) finished_ = true;
 }
 
 void PagerSim::HangUp() {

@@ -1,6 +1,6 @@
 // Emulated pager loader serving the protocol on a pseudo-terminal (or a serial device, a
-// COM port on Windows; see PagerLine.h) from a background thread. Snapshots of its log, image and rate may be taken from any
-// thread while it runs.
+// COM port on Windows; see PagerLine.h) from a background thread. Snapshots of its log, image and
+// rate may be taken from any thread while it runs.
 #pragma once
 
 #include <atomic>
@@ -55,7 +55,7 @@ class PagerSim {
   int CurrentRate() const;  // bit rate the loader listens at
   int CommandCount() const;
   // True once serving ended on its own: after --exit-after-q or --hangup-after, or
-  // once the last pager of a bench has left.
+  // once the last pager of a bench has left and the host has let go of the line.
   bool Finished() const { return finished_.load(); }
 
   // Writes the files named in the options (image-bin, image-hex, log). The base address
@@ -91,6 +91,7 @@ class PagerSim {
   // Milliseconds since the start at which the next unprompted byte is due, if any.
   std::optional<int64_t> UnpromptedDueMs() const;
   void DrainReply();
+  void LetGoOfTheLine();
   void HangUp();
   int ObserveLineRate() const;
   bool PaceReceivedByte();
@@ -126,6 +127,7 @@ class PagerSim {
   std::unique_ptr<PagerLine> line_;
   int command_line_rate_bps_ = 0;
   bool line_error_logged_ = false;
+  bool letting_go_ = false;  // the bench is over: the end comes with the host's close
   Clock::time_point start_time_;
   LinePacer<Clock> pacer_;
   Clock::time_point last_line_activity_;  // last byte received or sent

@@ -31,6 +31,8 @@ std::vector<SessionChange> SessionSchedule::Advance(int64_t now_ms) {
         attach_at_ms_ = *leave_at_ms_ + gap_ms_ + attach_after_ms_;
         ++session_;
       }
+    } else if (state_ == State::kDone && now_ms >= over_at_ms_) {
+      state_ = State::kOver;
     } else {
       return changes;
     }
@@ -49,12 +51,10 @@ std::optional<int64_t> SessionSchedule::NextChangeMs() const {
       return leave_at_ms_;
     case State::kDone:
       return over_at_ms_;
+    case State::kOver:
+      break;
   }
   return std::nullopt;
-}
-
-bool SessionSchedule::Over(int64_t now_ms) const {
-  return state_ == State::kDone && now_ms >= over_at_ms_;
 }
 
 }  // namespace pagersim

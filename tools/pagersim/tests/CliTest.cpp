@@ -325,7 +325,9 @@ TEST_F(CliTest, ExitAfterQEndsTheProgramItself) {
   EXPECT_NE(ReadFile(Path("log")).find(" RX q\n"), std::string::npos);
 }
 
-TEST_F(CliTest, ABenchOfPagersEndsTheProgramOnceTheLastHasLeft) {
+// Not while the host still has the line open: a port it holds is not
+// pulled from under it.
+TEST_F(CliTest, ABenchOfPagersEndsTheProgramOnceTheLastHasLeftAndTheLineIsFree) {
   const std::string slave =
       StartChild({"--sessions", "2", "--linger-ms", "0", "--gap-ms", "100", "--log", Path("log")});
   PtyHost host;
@@ -336,6 +338,8 @@ TEST_F(CliTest, ABenchOfPagersEndsTheProgramOnceTheLastHasLeft) {
         << pager;
     ASSERT_EQ(host.Command("q"), kAck);
   }
+  EXPECT_EQ(child_.Wait(500), std::nullopt);
+  host.Close();
   EXPECT_EQ(child_.Wait(kExitTimeoutMs), 0);
   EXPECT_NE(ReadFile(Path("log")).find(" INFO pager 2 removed\n"), std::string::npos);
 }

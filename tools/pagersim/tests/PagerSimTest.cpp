@@ -395,7 +395,9 @@ TEST_F(PagerSimTest, BenchOfPagersComeAndGoEachAFreshLoaderWithItsOwnImage) {
     ASSERT_TRUE(attached(0));
     EXPECT_EQ(host_.Command("f", kNoReplyWaitMs), std::nullopt);
   }
-  // Its last pager gone, the bench is over.
+  // Its last pager gone, the bench is over once the host lets go of the line.
+  EXPECT_FALSE(Eventually([&] { return sim_->Finished(); }, 300));
+  host_.Close();
   EXPECT_TRUE(Eventually([&] { return sim_->Finished(); }, kSettleMs));
   std::string err;
   ASSERT_TRUE(sim_->WriteOutputs(&err)) << err;

@@ -25,7 +25,7 @@ TEST(SessionScheduleTest, OnePagerFromTheStartStaysByDefault) {
   EXPECT_TRUE(schedule.Advance(1000000).empty());
   EXPECT_TRUE(schedule.Attached());
   EXPECT_EQ(schedule.NextChangeMs(), std::nullopt);
-  EXPECT_FALSE(schedule.Over(1000000));
+  EXPECT_FALSE(schedule.Over());
 }
 
 TEST(SessionScheduleTest, PagersComeAfterTheirWaitAndLeaveAfterLingering) {
@@ -57,9 +57,11 @@ TEST(SessionScheduleTest, PagersComeAfterTheirWaitAndLeaveAfterLingering) {
   schedule.OnQuit(6320);
   EXPECT_TRUE(schedule.Advance(6349).empty());
   EXPECT_FALSE(schedule.Attached());
-  EXPECT_FALSE(schedule.Over(6349));
+  EXPECT_FALSE(schedule.Over());
   EXPECT_EQ(schedule.NextChangeMs(), 6350);
-  EXPECT_TRUE(schedule.Over(6350));
+  EXPECT_TRUE(schedule.Advance(6350).empty());
+  EXPECT_TRUE(schedule.Over());
+  EXPECT_EQ(schedule.NextChangeMs(), std::nullopt);
 }
 
 }  // namespace
