@@ -20,11 +20,11 @@ std::string NormalPort(const std::string& port) {
   return std::string(kSerialPrefix) + port.substr(kSerialPrefix.size());
 }
 
-// What names one device: COM5 and \\.\COM5 are one port; serial numbers
-// are compared in any case, as the port list compares them.
-std::string PortKey(const std::string& port) {
-  if (const int number = ComNumberOf(port)) return "COM" + std::to_string(number);
-  return ToLower(port);
+// What a port's spelling alone tells of it: COM5, //./COM5 and \\.\com5
+// are one port, as are serial numbers in any case. Whether serial= names a
+// port given too is known only from the ports present, at the window.
+std::string SpelledIdentity(const std::string& port) {
+  return GivenPortIdentity(port, {}, [](const std::string& name) { return DosNameOf(name); });
 }
 
 // "/run", not "/home/me/fw.hex": a path of a system whose folders are
@@ -133,8 +133,8 @@ class Parser {
 
   void Port(const std::string& port) {
     for (const std::string& earlier : line_.ports) {
-      if (PortKey(earlier) == PortKey(port)) {
-        fault_ = "The port " + earlier + " is given twice.";
+      if (SpelledIdentity(earlier) == SpelledIdentity(port)) {
+        fault_ = PortGivenTwiceText(earlier, port);
         return;
       }
     }
@@ -156,6 +156,10 @@ bool IsBenchPortName(const std::string& text) {
 
 ParsedBenchCommandLine ParseBenchCommandLine(const std::vector<std::string>& arguments) {
   return Parser(arguments).Parse();
+}
+
+std::string PortGivenTwiceText(const std::string& first, const std::string& second) {
+  return "The port " + first + " is given twice (also as " + second + ").";
 }
 
 std::string BenchUsageText() {

@@ -35,6 +35,10 @@ struct ParsedBenchCommandLine {
 // `arguments` without the program's own name.
 ParsedBenchCommandLine ParseBenchCommandLine(const std::vector<std::string>& arguments);
 
+// "The port COM5 is given twice (also as serial=FT5KQ2R7A).": two names
+// that name one port, from the command line or the settings.
+std::string PortGivenTwiceText(const std::string& first, const std::string& second);
+
 // The usage, for the box that names a fault and for "/?".
 std::string BenchUsageText();
 

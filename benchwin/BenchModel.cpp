@@ -19,6 +19,10 @@ constexpr char kRunningFirmware[] =
 constexpr char kNoFirmware[] =
     "Choose the firmware first: File, Open..., or drop a HEX file on the window.";
 constexpr char kNoPorts[] = "Tick at least one port for the bench.";
+constexpr char kTickedTwice[] = " are one port: untick one of them.";
+constexpr char kSettingsPortTakenOnce[] = " The bench takes it once.";
+constexpr char kSettingsLockedMend[] =
+    "\nThe settings are locked: ask whoever locked them to mend the Ports= line.";
 constexpr char kReady[] = "Ready: Start (F5) when the firmware and the ports are right.";
 constexpr char kRunning[] = "Running: connect a pager to a port; Stop (F5) ends the bench.";
 constexpr char kStopping[] = "Stopping: each pager in flash mode is told to leave it.";
@@ -50,11 +54,13 @@ bool Offered(int value, const int (&offered)[N]) {
 }  // namespace
 
 BenchModel::BenchModel(IBenchView& view, std::function<std::vector<PortInfo>()> list_ports,
-                       BenchStarter start, ITickSource& clock, std::string job_state_folder)
+                       BenchStarter start, ITickSource& clock, std::string job_state_folder,
+                       PortIdentityFunction port_identity)
     : view_(view),
       list_ports_(std::move(list_ports)),
       start_(std::move(start)),
       clock_(clock),
+      port_identity_(std::move(port_identity)),
       inbox_([&view] { view.WakeForNews(); }),
       job_(std::move(job_state_folder)) {}
 
@@ -70,13 +76,20 @@ bool BenchModel::Open(const std::string& directory, const BenchCommandLine& line
                       kStyleError);
     return false;
   }
+  const std::vector<PortInfo> present = list_ports_();
+  if (const auto twice = PortGivenTwice(line.ports, present, port_identity_)) {
+    view_.ShowMessage(PortGivenTwiceText(line.ports[twice->first], line.ports[twice->second]) +
+                          "\n\n" + BenchUsageText(),
+                      kBenchCaption, kStyleError);
+    return false;
+  }
   line_ = line;
   card_.path = line.firmware.value_or(InFolder(directory, settings_.firmware));
   card_.name = FileNameOf(card_.path);
   log_path_ = line.log_path.value_or(BenchLogPath(settings_, directory));
   job_.Name(line.job.value_or(InFolder(directory, settings_.job)),
             line.job_key.value_or(InFolder(directory, settings_.job_key)));
-  entries_ = PortEntries(list_ports_(), line.ports.empty() ? settings_.ports : line.ports);
+  entries_ = PortEntries(present, line.ports.empty() ? SettingsPorts(present) : line.ports);
   ShowEverything();
   return true;
 }
@@ -227,6 +240,23 @@ void BenchModel::ResumePort(std::size_t index) {
   if (phase_ == Phase::kRunning && run_) run_->Resume(index);
 }
 
+// The settings' ports, each once: a port the file names twice (by hand, or
+// by another program) is said once in a box and taken once.
+std::vector<std::string> BenchModel::SettingsPorts(const std::vector<PortInfo>& present) {
+  std::vector<std::string> ports = settings_.ports;
+  std::string told;
+  while (const auto twice = PortGivenTwice(ports, present, port_identity_)) {
+    if (told.empty()) told = PortGivenTwiceText(ports[twice->first], ports[twice->second]);
+    ports.erase(ports.begin() + static_cast<std::ptrdiff_t>(twice->second));
+  }
+  if (!told.empty()) {
+    view_.ShowMessage(std::string(kBenchSettingsFileName) + ": " + told + kSettingsPortTakenOnce +
+                          (Locked() ? kSettingsLockedMend : ""),
+                      kBenchCaption, kStyleWarning);
+  }
+  return ports;
+}
+
 // Why the bench cannot start now; empty when it can.
 std::string BenchModel::StartFault(const std::vector<PortEntry>& ticked,
                                    const std::vector<PortInfo>& present) {
@@ -243,6 +273,10 @@ std::string BenchModel::StartFault(const std::vector<PortEntry>& ticked,
   for (const PortEntry& entry : ticked) {
     const PortMatch match = ResolvePort(GivenPort(entry), present);
     if (match.ambiguous) return match.error + ".";
+  }
+  const std::vector<std::string> chosen = ChosenPorts(ticked);
+  if (const auto twice = PortGivenTwice(chosen, present, port_identity_)) {
+    return chosen[twice->first] + " and " + chosen[twice->second] + kTickedTwice;
   }
   TraceLog log(log_path_, card_.path, card_.sha256);
   if (!log.CanAppend()) {

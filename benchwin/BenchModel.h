@@ -78,10 +78,12 @@ class BenchModel {
  public:
   // `list_ports` gives the ports present (ListSerialPorts in the program);
   // `start` runs a plan (StartBenchThread); `clock` times the totals; a
-  // job's count is kept in `job_state_folder`.
+  // job's count is kept in `job_state_folder`; `port_identity` tells which
+  // names are one port (PortIdentity).
   BenchModel(IBenchView& view, std::function<std::vector<PortInfo>()> list_ports,
              BenchStarter start, ITickSource& clock = SystemTickSource(),
-             std::string job_state_folder = JobStateFolder());
+             std::string job_state_folder = JobStateFolder(),
+             PortIdentityFunction port_identity = PortIdentity);
   ~BenchModel();
   BenchModel(const BenchModel&) = delete;
   BenchModel& operator=(const BenchModel&) = delete;
@@ -152,6 +154,7 @@ class BenchModel {
   void ShowEverything();
   void ShowControls();
   void ShowTotals();
+  std::vector<std::string> SettingsPorts(const std::vector<PortInfo>& present);
   // Each takes the ticked entries once, so the plan's ports and the tiles
   // stand in one order.
   // Under a job, checks it again and opens its count.
@@ -172,6 +175,7 @@ class BenchModel {
   std::function<std::vector<PortInfo>()> list_ports_;
   BenchStarter start_;
   ITickSource& clock_;
+  PortIdentityFunction port_identity_;
   BenchInbox inbox_;
   std::string directory_;
   BenchSettings settings_;

@@ -138,20 +138,6 @@ int Flash(const FlashPlan& plan, const FoundPorts& ports,
   return Code(code);
 }
 
-// One pager per port: a port given again under another name would be
-// refused as busy by the first update's own lock. An adapter not found yet
-// is known by its serial number.
-std::string PortsGivenTwice(const std::vector<std::string>& names,
-                            const std::vector<std::string>& given) {
-  std::vector<std::string> ports;
-  std::vector<std::string> identities;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    ports.push_back(names[i].empty() ? given[i] : names[i]);
-    identities.push_back(names[i].empty() ? given[i] : PortIdentity(names[i]));
-  }
-  return SamePortTwice(ports, identities);
-}
-
 int Run(FlashPlan plan) {
   if (plan.list_ports) {
     WriteText(stdout, FormatPortList(ListSerialPorts(), plan.json));
@@ -161,8 +147,10 @@ int Run(FlashPlan plan) {
   FoundPorts ports;
   if (!plan.check_only) {
     ports = FindPorts(plan);
+    // One pager, one update: a port given under two names would have two
+    // updates at its one pager.
     const std::string error =
-        ports.error.empty() ? PortsGivenTwice(ports.names, plan.ports) : ports.error;
+        ports.error.empty() ? SamePortTwice(plan.ports, ports.present) : ports.error;
     if (!error.empty()) {
       PrintErr(UsageErrorText(error));
       return Code(ExitCode::kUsage);

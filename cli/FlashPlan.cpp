@@ -429,13 +429,10 @@ std::string UsageErrorText(const std::string& error) {
 }
 
 std::string SamePortTwice(const std::vector<std::string>& ports,
-                          const std::vector<std::string>& identities) {
-  for (std::size_t later = 1; later < ports.size(); ++later) {
-    for (std::size_t earlier = 0; earlier < later; ++earlier) {
-      if (identities[later] == identities[earlier]) {
-        return "the port " + ports[earlier] + " is given twice (also as " + ports[later] + ")";
-      }
-    }
-  }
-  return "";
+                          const std::vector<PortInfo>& present,
+                          const PortIdentityFunction& identity) {
+  const std::optional<SamePort> twice = PortGivenTwice(ports, present, identity);
+  if (!twice) return "";
+  return "the port " + ports[twice->first] + " is given twice (also as " + ports[twice->second] +
+         ")";
 }

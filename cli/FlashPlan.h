@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "link/PortList.h"
 #include "station/ExitCode.h"
 #include "station/SetAside.h"
 
@@ -62,8 +63,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
 // error ends.
 std::string UsageErrorText(const std::string& error);
 
-// When a port names the same device as an earlier one (by `identities`, one
-// per port, as PortIdentity gives them), the usage error that says so;
-// otherwise "".
+// When a port names the same port as an earlier one (the port list's rule:
+// serial= forms found among `present`, every other name by `identity`),
+// the usage error that says so, naming both; otherwise "".
 std::string SamePortTwice(const std::vector<std::string>& ports,
-                          const std::vector<std::string>& identities);
+                          const std::vector<PortInfo>& present,
+                          const PortIdentityFunction& identity = PortIdentity);

@@ -8,9 +8,17 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 2> kNamespacePrefixes = {R"(\\.\)", R"(\\?\)"};
+// The object manager's name for the folder of DOS devices.
+constexpr std::string_view kObjectManagerPrefix = R"(\??\)";
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// "\\.\" and "\\?\", whichever way each slash leans: Windows reads "//./"
+// as "\\.\".
+bool StartsWithDevicePrefix(std::string_view name) {
+  return name.size() >= 4 && IsSeparator(name[0]) && IsSeparator(name[1]) &&
+         (name[2] == '.' || name[2] == '?') && IsSeparator(name[3]);
+}
 
 // The names Windows keeps for devices in every folder: CON, PRN, AUX, NUL,
 // the consoles' two ends, COM1 to COM9 and LPT1 to LPT9.
@@ -34,13 +42,21 @@ std::string_view LastPart(std::string_view name) {
 
 }  // namespace
 
+DosSpelling DosSpellingOf(std::string_view name) {
+  DosSpelling spelling{name, false};
+  if (StartsWithDevicePrefix(name) || name.starts_with(kObjectManagerPrefix)) {
+    spelling.name.remove_prefix(4);
+    spelling.in_namespace = true;
+  }
+  if (spelling.name.ends_with(':')) spelling.name.remove_suffix(1);
+  return spelling;
+}
+
 std::string DosDeviceOf(std::string_view name) {
-  for (const std::string_view prefix : kNamespacePrefixes) {
-    if (!name.starts_with(prefix)) continue;
-    std::string_view device = name.substr(prefix.size());
+  if (const DosSpelling spelling = DosSpellingOf(name); spelling.in_namespace) {
+    const std::string_view device = spelling.name;
     // A path below a device ("\\?\C:\logs\day.jsonl") is a file's.
     if (device.empty() || std::any_of(device.begin(), device.end(), IsSeparator)) return "";
-    if (device.back() == ':') device.remove_suffix(1);
     return ToUpper(device);
   }
   // "nul.hex", "COM5:" and "con .txt" name the device: what follows a dot or

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/DosDevice.h"
 #include "common/NoCase.h"
 
 namespace {
@@ -79,18 +80,11 @@ std::string PortsPresent(const std::vector<PortInfo>& ports) {
 constexpr std::string_view kDosAliasPrefix = R"(\??\)";
 // A chain of DOS names defined as one another ends well within this.
 constexpr int kMaxDosAliases = 8;
-
-// The DOS name a port is known by: "COM7" for every spelling of COM7, else
-// the name without the device namespace and a colon after it. Empty for a
-// path, which names no DOS device.
-std::string DosNameOf(std::string_view port) {
-  const int number = ComNumberOf(port);
-  if (number > 0) return "COM" + std::to_string(number);
-  if (port.starts_with(R"(\\.\)") || port.starts_with(R"(\\?\)")) port.remove_prefix(4);
-  if (port.ends_with(':')) port.remove_suffix(1);
-  if (port.empty() || port.find_first_of("\\/") != std::string_view::npos) return "";
-  return std::string(port);
-}
+// A lookup's first buffer, and the most any of the system's names needs (a
+// counted string of the kernel's holds at most 32767 characters).
+constexpr std::size_t kFirstLookupChars = 256;
+constexpr std::size_t kMostLookupChars = 65536;
+constexpr std::size_t kLookupGrowth = 4;
 
 }  // namespace
 
@@ -116,10 +110,9 @@ bool ParseInstanceId(std::string_view instance_id, UsbIdentity& out) {
 }
 
 int ComNumberOf(std::string_view name) {
-  // Both spellings of the device namespace, and a colon after the name,
+  // Every spelling of the device namespace, and a colon after the name,
   // open the same port as the plain name.
-  if (name.starts_with(R"(\\.\)") || name.starts_with(R"(\\?\)")) name.remove_prefix(4);
-  if (name.ends_with(':')) name.remove_suffix(1);
+  name = DosSpellingOf(name).name;
   if (name.size() < 4 || name.size() > 7 || !SameText(name.substr(0, 3), "COM")) return 0;
   int number = 0;
   for (const char c : name.substr(3)) {
@@ -207,6 +200,15 @@ PortMatch ResolvePort(const std::string& given, const std::vector<PortInfo>& por
           true};
 }
 
+std::string DosNameOf(std::string_view port) {
+  const int number = ComNumberOf(port);
+  if (number > 0) return "COM" + std::to_string(number);
+  const std::string_view name = DosSpellingOf(port).name;
+  if (name.empty() || name.find_first_of("\\/") != std::string_view::npos) return "";
+  // The system's table of DOS names ignores case.
+  return ToUpper(name);
+}
+
 std::string DosPortIdentity(const std::string& port,
                             const std::function<std::string(const std::string&)>& dos_target) {
   std::string name = DosNameOf(port);
@@ -216,9 +218,55 @@ std::string DosPortIdentity(const std::string& port,
     const std::string target = dos_target(name);
     if (target.empty()) return name;
     if (!target.starts_with(kDosAliasPrefix)) return "device " + target;
-    const std::string next = DosNameOf(std::string_view(target).substr(kDosAliasPrefix.size()));
+    const std::string next = DosNameOf(target);
     if (next.empty()) return "device " + target;
     name = next;
   }
   return name;
+}
+
+std::string LookUpGrowing(const std::function<BufferedLookup(std::size_t chars)>& lookup) {
+  for (std::size_t chars = kFirstLookupChars; chars <= kMostLookupChars; chars *= kLookupGrowth) {
+    BufferedLookup result = lookup(chars);
+    if (result.status == BufferedLookup::Status::kDone) return std::move(result.text);
+    if (result.status == BufferedLookup::Status::kFailed) break;
+  }
+  return "";
+}
+
+std::string GivenPortIdentity(const std::string& given, const std::vector<PortInfo>& present,
+                              const PortIdentityFunction& identity) {
+  if (!NamesAdapterSerial(given)) return identity(given);
+  const PortMatch match = ResolvePort(given, present);
+  if (!match.name.empty()) return identity(match.name);
+  return "adapter " + ToUpper(SerialNamedBy(given));
+}
+
+std::optional<SamePort> PortGivenTwice(const std::vector<std::string>& given,
+                                       const std::vector<PortInfo>& present,
+                                       const PortIdentityFunction& identity) {
+  std::vector<std::string> identities;
+  for (std::size_t later = 0; later < given.size(); ++later) {
+    identities.push_back(GivenPortIdentity(given[later], present, identity));
+    for (std::size_t earlier = 0; earlier < later; ++earlier) {
+      if (identities[earlier] == identities[later]) return SamePort{earlier, later};
+    }
+  }
+  return std::nullopt;
+}
+
+PortMatch ResolvePortNotTaken(const std::string& given, const std::vector<PortInfo>& present,
+                              const std::vector<std::string>& others,
+                              const PortIdentityFunction& identity) {
+  PortMatch match = ResolvePort(given, present);
+  if (match.name.empty()) return match;
+  const std::string found = identity(match.name);
+  for (const std::string& other : others) {
+    if (other == given || GivenPortIdentity(other, present, identity) != found) continue;
+    return {"",
+            given + " has turned up as " + match.name + ", which this bench has already as " +
+                other + ": it is not opened twice. Give the bench each port once.",
+            false, true};
+  }
+  return match;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,9 +49,15 @@ struct UsbIdentity {
 // Returns false when the ID names no USB vendor and product.
 bool ParseInstanceId(std::string_view instance_id, UsbIdentity& out);
 
-// The COM number of a name such as "COM12", "com012", "COM12:", "\\.\COM12" or
-// "\\?\COM12"; 0 for anything else.
+// The COM number of a name such as "COM12", "com012", "COM12:", "\\.\COM12",
+// "//./COM12" or "\??\COM12"; 0 for anything else.
 int ComNumberOf(std::string_view name);
+
+// The DOS name a port is known by, whatever spelling of it was given: "COM7"
+// for every spelling of COM7 (com07, COM7:, \\.\COM7, //./COM7, \??\COM7),
+// else the name upper-cased without the device namespace and a colon after
+// it ("\\.\pager:" is PAGER). Empty for a path, which names no DOS device.
+std::string DosNameOf(std::string_view port);
 
 // The description a friendly name gives once the port's own name is taken
 // off its end: "USB Serial Port (COM7)" for COM7 gives "USB Serial Port".
@@ -87,6 +94,8 @@ struct PortMatch {
   // More than one adapter has the serial number: no later plugging in can
   // make that one port.
   bool ambiguous = false;
+  // The adapter is there, as a port given under another name.
+  bool taken = false;
 };
 
 // The port `given` names among `ports`: a plain name as it is, a serial= form
@@ -109,6 +118,53 @@ std::string PortIdentity(const std::string& port);
 // the same. Pure, so the rule is tested on every platform.
 std::string DosPortIdentity(const std::string& port,
                             const std::function<std::string(const std::string&)>& dos_target);
+
+// What one try of a lookup that writes into a buffer of a given size gave:
+// the text, or that the buffer was too small for it, or a failure that a
+// larger buffer would not mend.
+struct BufferedLookup {
+  enum class Status { kDone, kTooSmall, kFailed };
+  Status status = Status::kFailed;
+  std::string text;
+};
+
+// Asks `lookup` with a buffer of a few hundred characters, and again with a
+// larger one each time it says that was too small, up to the most a system
+// name can need; "" when it fails or never fits. QueryDosDeviceW reports
+// only that its buffer was too small, not the size it needs.
+std::string LookUpGrowing(const std::function<BufferedLookup(std::size_t chars)>& lookup);
+
+// PortIdentity, or in a test a stand-in for the system's own tables.
+using PortIdentityFunction = std::function<std::string(const std::string&)>;
+
+// The identity of a port as given for a bench or a gang: a serial= form
+// that one adapter present has, that of the port it is found under; one
+// not present (or not one), its serial number in any case; any other name,
+// `identity`'s (PortIdentity, or the system's table in a test).
+std::string GivenPortIdentity(const std::string& given, const std::vector<PortInfo>& present,
+                              const PortIdentityFunction& identity);
+
+// Two places in a list of ports given that name one port.
+struct SamePort {
+  std::size_t first = 0;
+  std::size_t second = 0;
+};
+
+// The first port of `given` that names the same port as an earlier one,
+// and that one: COM5 and //./COM5, COM5 and serial= of COM5's adapter, a
+// link and its target. Nothing when each names a port of its own. Asked
+// before anything opens, so one pager never gets two updates at once.
+std::optional<SamePort> PortGivenTwice(const std::vector<std::string>& given,
+                                       const std::vector<PortInfo>& present,
+                                       const PortIdentityFunction& identity = PortIdentity);
+
+// The port a serial= form names among `present`, as ResolvePort finds it,
+// refused when it is one of `others` (the other ports of the bench, as
+// given): an adapter that turns up late as a port the bench already has is
+// not opened a second time.
+PortMatch ResolvePortNotTaken(const std::string& given, const std::vector<PortInfo>& present,
+                              const std::vector<std::string>& others,
+                              const PortIdentityFunction& identity = PortIdentity);
 
 // The identity of the character device numbered `major`:`minor`. POSIX only.
 std::string CharDeviceIdentity(unsigned major, unsigned minor);

@@ -202,16 +202,16 @@ namespace {
 // its targets, the one in use ("\\Device\\Serial6", or "\\??\\COM7" for an
 // alias); empty when it has none.
 std::string DosDeviceTarget(const std::string& dos_name) {
-  std::wstring target(kFirstBufferChars, L'\0');
   const std::wstring name = Wide(dos_name);
-  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-    if (QueryDosDeviceW(name.c_str(), target.data(), static_cast<DWORD>(target.size())) != 0) {
-      return Utf8(target.c_str());
+  return LookUpGrowing([&](std::size_t chars) -> BufferedLookup {
+    std::wstring target(chars, L'\0');
+    if (QueryDosDeviceW(name.c_str(), target.data(), static_cast<DWORD>(chars)) != 0) {
+      return {BufferedLookup::Status::kDone, Utf8(target.c_str())};
     }
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return "";
-    target.assign(target.size() * 4, L'\0');
-  }
-  return "";
+    return {GetLastError() == ERROR_INSUFFICIENT_BUFFER ? BufferedLookup::Status::kTooSmall
+                                                        : BufferedLookup::Status::kFailed,
+            ""};
+  });
 }
 
 }  // namespace

@@ -31,6 +31,35 @@ foreach(source cli/tarvex-flash.1 tools/pagersim/pagersim.1 packaging/debian/cha
 endforeach()
 add_custom_target(gzipped_docs ALL DEPENDS ${gzipped})
 
+# Before anything is installed: the folders this install will make, so that
+# the uninstall target removes them too, and no folder that was there
+# before. Only a user's own install is recorded, not the package's staging.
+set(install_dirs ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1
+                 ${CMAKE_INSTALL_DATAROOTDIR}/tarvex-flasher ${doc_dir})
+set(record_folders [[
+  if("$ENV{DESTDIR}" STREQUAL "" AND NOT CMAKE_INSTALL_PREFIX MATCHES "/_CPack_Packages/")
+    set(made)
+    foreach(dir @install_dirs@)
+      set(path "${CMAKE_INSTALL_PREFIX}/${dir}")
+      while(NOT EXISTS "${path}")
+        list(APPEND made "${path}")
+        get_filename_component(path "${path}" DIRECTORY)
+      endwhile()
+    endforeach()
+    list(REMOVE_DUPLICATES made)
+    list(JOIN made "\n" made)
+    file(WRITE "@CMAKE_BINARY_DIR@/install_folders.txt" "${made}")
+  endif()
+]])
+string(CONFIGURE "${record_folders}" record_folders @ONLY)
+install(CODE "${record_folders}")
+
+# Removes what install_manifest.txt lists, then the folders the install made
+# once they are empty.
+add_custom_target(uninstall
+  COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR} -P ${TARVEX_PACKAGING_DIR}/Uninstall.cmake
+  VERBATIM)
+
 install(TARGETS tarvex-flash RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET pagersim)
   install(TARGETS pagersim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -1,4 +1,4 @@
-# The ZIP a Windows technician downloads: the three exes, a README written for
+# The ZIP a Windows technician downloads: the four exes, a README written for
 # Windows users, the manual pages as plain text, the licence, the notices of
 # the libraries built in, and the sample firmware. Text files get Windows
 # line ends, so Notepad shows them as lines.
@@ -51,6 +51,8 @@ endif()
 install(TARGETS TarvexUpd tarvex-flash RUNTIME DESTINATION .)
 # The production bench in a window.
 install(TARGETS TarvexBench RUNTIME DESTINATION .)
+# The pager emulator on a COM port: a bench tried without pagers.
+install(TARGETS pagersim RUNTIME DESTINATION .)
 install(FILES ${zip_manuals} DESTINATION manual)
 install(FILES ${zip_text_dir}/README.txt ${zip_text_dir}/LICENSE.txt
               ${zip_text_dir}/THIRD-PARTY.txt

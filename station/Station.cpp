@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 #include "engine/LoaderProbe.h"
 #include "link/Dcommthread.h"
@@ -80,6 +81,8 @@ class PortLoop {
   // A port missing from the start is lost before its loss has been told.
   bool lost_told_ = false;
   SetAsideRule set_aside_;
+  // Its adapter turned up as a port the bench has already.
+  bool refused_ = false;
 };
 
 void RowProgress::OnProgress(std::size_t, const PortProgress& progress) {
@@ -139,11 +142,15 @@ void PortLoop::SetName(const std::string& name) {
 // in for the first time.
 bool PortLoop::FindPort() {
   if (!lost_ || !NamesAdapterSerial(setup_.given) || !setup_.list_ports) return !name_.empty();
-  const PortMatch match = ResolvePort(setup_.given, setup_.list_ports());
+  const PortMatch match =
+      ResolvePortNotTaken(setup_.given, setup_.list_ports(), setup_.bench_ports);
   if (match.name.empty()) {
+    // A refusal is news to a port told missing: it is told once too.
+    if (match.taken && !std::exchange(refused_, true)) lost_told_ = false;
     PortLost(match.error);
     return false;
   }
+  refused_ = false;
   if (match.name != name_) {
     probe_.Close();
     SetName(match.name);
@@ -439,13 +446,21 @@ ExitCode StationTally::Code(bool interrupted) const {
   return first_failure_.value_or(ExitCode::kFinished);
 }
 
+std::vector<StationPortSetup> WithBenchPorts(std::vector<StationPortSetup> ports) {
+  std::vector<std::string> given;
+  for (const StationPortSetup& port : ports) given.push_back(port.given);
+  for (StationPortSetup& port : ports) port.bench_ports = given;
+  return ports;
+}
+
 StationRow RunStationPort(const StationPortSetup& setup, const StationShared& shared) {
   PortLoop loop(setup, shared);
   return loop.Run();
 }
 
-std::vector<StationRow> RunStation(const std::vector<StationPortSetup>& ports,
+std::vector<StationRow> RunStation(const std::vector<StationPortSetup>& given,
                                    const StationShared& shared) {
+  const std::vector<StationPortSetup> ports = WithBenchPorts(given);
   std::vector<StationRow> rows(ports.size());
   std::vector<std::thread> threads;
   threads.reserve(ports.size());

@@ -162,6 +162,9 @@ struct StationPortSetup {
   // serial number cannot be opened: the adapter may be back under another
   // name.
   std::function<std::vector<PortInfo>()> list_ports;
+  // Every port of the bench as given (RunStation fills it in): an adapter
+  // that turns up late as one the bench has already is refused.
+  std::vector<std::string> bench_ports{};
 };
 
 // The row a port starts with, before its loop has done anything.
@@ -200,6 +203,9 @@ struct StationShared {
 // Runs one port's loop on the calling thread until interrupted or the tally
 // has enough; returns its last row.
 StationRow RunStationPort(const StationPortSetup& setup, const StationShared& shared);
+
+// `ports`, each told of all the bench's ports.
+std::vector<StationPortSetup> WithBenchPorts(std::vector<StationPortSetup> ports);
 
 // Runs every port's loop at once, one thread each; rows in port order.
 std::vector<StationRow> RunStation(const std::vector<StationPortSetup>& ports,

@@ -62,8 +62,41 @@ TEST(PortNames, ComNumberReadsPlainAndDeviceNamespaceNames) {
                                                {"COM7:", 7},
                                                {R"(\\?\COM7)", 7},
                                                {R"(\\.\COM7:)", 7},
-                                               {"COM7::", 0}};
+                                               {"//./COM7", 7},
+                                               {R"(\??\COM7)", 7},
+                                               {"COM7::", 0},
+                                               {"/./COM7", 0},
+                                               {R"(\?\COM7)", 0}};
   for (const auto& [name, number] : cases) EXPECT_EQ(ComNumberOf(name), number) << name;
+}
+
+// QueryDosDeviceW says only that its buffer was too small: the lookup asks
+// again with a larger one until the name's whole target fits.
+TEST(PortNames, ALookupIsAskedAgainWithALargerBufferUntilItFits) {
+  const std::string target = R"(\Device\)" + std::string(5000, 'x');
+  std::vector<std::size_t> asked;
+  const auto query_dos_device = [&](std::size_t chars) -> BufferedLookup {
+    asked.push_back(chars);
+    if (chars <= target.size()) return {BufferedLookup::Status::kTooSmall, ""};
+    return {BufferedLookup::Status::kDone, target};
+  };
+  EXPECT_EQ(LookUpGrowing(query_dos_device), target);
+  ASSERT_GE(asked.size(), 2u);
+  EXPECT_LT(asked.front(), asked.back());
+  // A name the table does not hold is asked once.
+  asked.clear();
+  EXPECT_EQ(LookUpGrowing([&](std::size_t chars) {
+              asked.push_back(chars);
+              return BufferedLookup{BufferedLookup::Status::kFailed, ""};
+            }),
+            "");
+  EXPECT_EQ(asked.size(), 1u);
+  // One that never fits ends too.
+  EXPECT_EQ(LookUpGrowing([](std::size_t) { return BufferedLookup{}; }), "");
+  EXPECT_EQ(LookUpGrowing([](std::size_t) {
+              return BufferedLookup{BufferedLookup::Status::kTooSmall, ""};
+            }),
+            "");
 }
 
 TEST(PortNames, FriendlyNameLosesOnlyItsOwnPortSuffix) {

@@ -45,7 +45,7 @@ zip_holds_exactly() {
   diff <(unzip -Z1 "$zip" | sort) <(
     printf '%s\n' "$top/LICENSE.txt" "$top/README.txt" "$top/THIRD-PARTY.txt" \
       "$top/TarvexUpd.exe" "$top/samples/" "$top/samples/pager-demo.hex" "$top/tarvex-flash.exe" \
-      "$top/TarvexBench.exe" \
+      "$top/TarvexBench.exe" "$top/pagersim.exe" \
       "$top/manual/" "$top/manual/tarvex-flash.txt" "$top/manual/pagersim.txt" |
       sort)
 }
@@ -111,7 +111,7 @@ readme_txt_is_complete() {
   done
   for section in "The window, TarvexUpd.exe" "Picking a port" "Where the settings are kept" \
     "The command line, tarvex-flash.exe" "The production bench, tarvex-flash --station" \
-    "The log, --log FILE" "Exit codes"; do
+    "The log, --log FILE" "Exit codes" "Trying a bench without pagers"; do
     grep -qxF "$section" <<<"$text" || missing+=("section \"$section\"")
   done
   # A rule of = or - under a line must be just as long.
@@ -136,6 +136,20 @@ exes_carry_the_icon() {
   rm -rf "$dir"
 }
 
+# Each exe is one file: it imports only DLLs of Windows itself, none of the
+# compiler's (libstdc++, libgcc, winpthread) that a PC would lack.
+exes_import_only_windows_dlls() {
+  local zip=$1 top=$2 dir exe foreign
+  dir=$(mktemp -d)
+  unzip -q "$zip" "$top/*.exe" -d "$dir" || return 1
+  for exe in "$dir/$top"/*.exe; do
+    foreign=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' |
+      grep -viE '^(advapi32|bcrypt|cfgmgr32|comctl32|comdlg32|crypt32|gdi32|kernel32|msvcrt|ole32|oleaut32|setupapi|shell32|shlwapi|user32|uxtheme|winmm)\.dll$')
+    [[ -z $foreign ]] || { echo "$(basename "$exe") imports $foreign"; rm -rf "$dir"; return 1; }
+  done
+  rm -rf "$dir"
+}
+
 deb_holds() {
   local deb=$1 listing
   listing=$(dpkg-deb --contents "$deb" | awk '{print $6}')
@@ -151,18 +165,44 @@ deb_holds() {
 # `cmake --install` to a prefix of one's own puts the programs, the manual
 # pages and the sample where the manual page says (PREFIX/share/...), and
 # no lintian override: that belongs to the package. The build's own
-# install_manifest.txt, a user's way to undo an install, is kept.
+# install_manifest.txt and install_folders.txt, a user's way to undo an
+# install, are kept.
 user_install_has_no_override() {
-  local build=$1 prefix manifest=$1/install_manifest.txt kept status=0
+  local build=$1 prefix kept status=0
   prefix=$(mktemp -d)
-  kept=$(mktemp)
-  [[ -f $manifest ]] && cp "$manifest" "$kept"
+  kept=$(mktemp -d)
+  cp "$build"/install_manifest.txt "$build"/install_folders.txt "$kept/" 2>/dev/null
   cmake --install "$build" --prefix "$prefix" >/dev/null || status=1
-  if [[ -s $kept ]]; then mv "$kept" "$manifest"; else rm -f "$kept" "$manifest"; fi
+  rm -f "$build"/install_manifest.txt "$build"/install_folders.txt
+  cp "$kept"/* "$build/" 2>/dev/null
+  rm -rf "$kept"
   [[ -f $prefix/share/tarvex-flasher/pager-demo.hex && -x $prefix/bin/tarvex-flash ]] ||
     { echo "the sample or the program is not where the manual page says"; status=1; }
   [[ ! -e $prefix/share/lintian ]] || { echo "a lintian override in $prefix/share/lintian"; status=1; }
   rm -rf "$prefix"
+  return $status
+}
+
+# The uninstall target takes back what `cmake --install` put under a prefix
+# of one's own, and the folders it made, the prefix itself among them; a
+# folder that was there before stays. The build's own record of an earlier
+# install is kept.
+uninstall_leaves_no_folder() {
+  local build=$1 root kept status=0 left prefix
+  root=$(mktemp -d)
+  kept=$(mktemp -d)
+  cp "$build"/install_manifest.txt "$build"/install_folders.txt "$kept/" 2>/dev/null
+  mkdir -p "$root/existing/bin"
+  for prefix in "$root/existing" "$root/new/tarvex"; do
+    { cmake --install "$build" --prefix "$prefix" && cmake --build "$build" --target uninstall; } \
+      >/dev/null || status=1
+  done
+  rm -f "$build"/install_manifest.txt "$build"/install_folders.txt
+  cp "$kept"/* "$build/" 2>/dev/null
+  rm -rf "$kept"
+  left=$(cd "$root" && find . | sort | tr '\n' ' ')
+  [[ $left == ". ./existing ./existing/bin " ]] || { echo "left after the uninstall: $left"; status=1; }
+  rm -rf "$root"
   return $status
 }
 
@@ -178,6 +218,8 @@ if [[ -f build/linux/CMakeCache.txt ]]; then
   check "the .deb holds programs, manual pages, sample, copyright, changelog, override" deb_holds "$deb"
   check "cmake --install to one's own prefix writes no lintian override" \
     user_install_has_no_override build/linux
+  check "the uninstall target removes the files and the folders the install made" \
+    uninstall_leaves_no_folder build/linux
 fi
 
 if [[ -f build/windows/CMakeCache.txt ]]; then
@@ -201,6 +243,7 @@ if [[ -f build/windows/CMakeCache.txt ]]; then
       zip_manual_has_sections "$zip" "$top/manual/$page.txt"
   done
   check "the exes carry the icon at 16, 32 and 48 px" exes_carry_the_icon "$zip" "$top"
+  check "the exes import only DLLs of Windows itself" exes_import_only_windows_dlls "$zip" "$top"
 fi
 
 echo "Packages: $passed passed, $failed failed"

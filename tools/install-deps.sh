@@ -5,8 +5,9 @@
 # fault tests, the header-only libraries of the command-line flasher and
 # libcrypto, whose SHA-256 it logs and with which it checks a job's
 # signature, openssl and faketime to sign jobs and move the clock in the
-# tests, and groff and col to render the manual pages as text for the
-# Windows ZIP. (tools/fleet/try-fleet.sh installs rsyslog and PostgreSQL
+# tests, groff and col to render the manual pages as text for the Windows
+# ZIP, and socat, which joins two COM ports of a Wine prefix as two adapters
+# wired TX to RX. (tools/fleet/try-fleet.sh installs rsyslog and PostgreSQL
 # itself, declining rsyslog-pgsql's database setup.)
 # Does nothing when everything is already there.
 set -euo pipefail
@@ -16,7 +17,7 @@ packages=(
   openssl faketime
   libcli11-dev nlohmann-json3-dev libfmt-dev libssl-dev
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth xdotool x11-utils libx11-dev imagemagick python3
-  fonts-wine dpkg-dev unzip lintian groff-base bsdextrautils
+  fonts-wine dpkg-dev unzip lintian groff-base bsdextrautils socat
 )
 
 missing=()

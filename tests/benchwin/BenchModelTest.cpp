@@ -167,12 +167,18 @@ class BenchModelTest : public ::testing::Test {
   std::vector<PortInfo> present = {Port(5, ""), Port(6, "FT6")};
   // A deque: each run keeps its record where it is.
   std::deque<RecordedRun> runs;
-  BenchModel model{view, [this] { return present; },
+  BenchModel model{view,
+                   [this] { return present; },
                    [this](const BenchPlan& plan, BenchInbox&) -> std::unique_ptr<IBenchRun> {
                      runs.push_back({plan});
                      return std::make_unique<FakeRun>(runs.back());
                    },
-                   clock, dir.PathOf("state")};
+                   clock,
+                   dir.PathOf("state"),
+                   [](const std::string& port) {
+                     // Windows' names, with no DOS names defined beyond the COM ports.
+                     return DosPortIdentity(port, [](const std::string&) { return ""; });
+                   }};
 };
 
 // ---- Settings and command line ----------------------------------------------------
@@ -276,6 +282,28 @@ INSTANTIATE_TEST_SUITE_P(
                       LockedCase{"Job", {"/job", "j.json", "/jobkey", "k.pem"}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// COM6 and the serial number of its adapter are one port: on the command
+// line the window is refused; in settings the port is told and taken once,
+// locked or not.
+TEST_F(BenchModelTest, OnePortUnderTwoNamesIsRefusedOrTakenOnce) {
+  EXPECT_FALSE(Open({Firmware(), "COM6", "serial=ft6"}));
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0].rfind("The port COM6 is given twice (also as serial=ft6).\n\n", 0), 0u)
+      << view.boxes[0];
+  view.boxes.clear();
+  Settings("Firmware=" + Firmware() +
+           "\r\nPorts=COM5,com05,\\\\.\\COM5,serial=FT6,COM6\r\nLocked=1\r\n");
+  ASSERT_TRUE(Open({"/run"}));
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0],
+            "TARVEXBENCH.INI: The port COM5 is given twice (also as com05). The bench takes it "
+            "once.\nThe settings are locked: ask whoever locked them to mend the Ports= line.");
+  ASSERT_EQ(runs.size(), 1u);
+  ASSERT_EQ(runs[0].plan.ports.size(), 2u);
+  EXPECT_EQ(runs[0].plan.ports[0].job.port, "COM5");
+  EXPECT_EQ(runs[0].plan.ports[1].given, "serial=FT6");
+}
+
 // ---- Start ------------------------------------------------------------------------------
 
 struct FaultCase {
@@ -322,6 +350,14 @@ INSTANTIATE_TEST_SUITE_P(
                                   t.Open({"/log", t.dir.PathOf("no/l"), t.Firmware(), "COM5"});
                                 },
                                 "cannot append to the log "},
+                      // Kept by its serial number while away, then plugged in as
+                      // the other port ticked.
+                      FaultCase{"OnePortTickedTwice",
+                                [](BenchModelTest& t) {
+                                  t.Open({t.Firmware(), "COM5", "serial=LATE1"});
+                                  t.present[0].Serial = "LATE1";
+                                },
+                                "COM5 and serial=LATE1 are one port: untick one of them."},
                       FaultCase{"TwoAdaptersOneSerial",
                                 [](BenchModelTest& t) {
                                   t.present.push_back(Port(7, "FT6"));

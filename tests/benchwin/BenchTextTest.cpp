@@ -79,9 +79,14 @@ INSTANTIATE_TEST_SUITE_P(
         Refused("SecondFile", {"a.hex", "b.hex"}, std::string("b.hex") + kNotAPort),
         Refused("FileAfterPort", {"COM5", "a.hex"}, std::string("a.hex") + kNotAPort),
         Refused("EmptySerial", {"fw.hex", "serial="}, std::string("serial=") + kNotAPort),
-        Refused("OnePortTwoNames", {"COM5", "\\\\.\\com5"}, "The port COM5 is given twice."),
+        Refused("OnePortTwoNames", {"COM5", "\\\\.\\com5"},
+                "The port COM5 is given twice (also as \\\\.\\com5)."),
+        Refused("OnePortForwardSlashes", {"COM5", "//./COM5"},
+                "The port COM5 is given twice (also as //./COM5)."),
+        Refused("OnePortObjectManagerName", {"com05", R"(\??\COM5)"},
+                R"(The port com05 is given twice (also as \??\COM5).)"),
         Refused("OneSerialTwoCases", {"serial=ft1", "serial=FT1"},
-                "The port serial=ft1 is given twice.")),
+                "The port serial=ft1 is given twice (also as serial=FT1).")),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Settings file -------------------------------------------------------------

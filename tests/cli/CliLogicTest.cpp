@@ -371,12 +371,13 @@ std::string HelpText() {
   return ParseCommandLine(2, argv).out;
 }
 
+PortInfo ComPort(int number, const std::string& serial);
+
+// Every spelling of a port, every DOS name that leads to its device, and
+// serial= of its adapter are that port: given twice, refused before anything
+// opens. The system's table of DOS names as QueryDosDeviceW gives it; COM9 and
+// GHOST are in no table now (no adapter), yet each is still one port.
 TEST(CommandLine, OnePortUnderTwoNamesIsGivenTwice) {
-  EXPECT_EQ(SamePortTwice({"COM5", "\\\\.\\COM5"}, {"COM5", "COM5"}),
-            "the port COM5 is given twice (also as \\\\.\\COM5)");
-  // Windows: every spelling of a port, and every DOS name that leads to its
-  // device, is that port; the system's table of DOS names as QueryDosDeviceW
-  // gives it.
   const std::map<std::string, std::string> dos_names = {{"COM7", R"(\Device\Serial6)"},
                                                         {"COM8", R"(\Device\Serial7)"},
                                                         {"PAGER", R"(\??\COM7)"},
@@ -387,30 +388,51 @@ TEST(CommandLine, OnePortUnderTwoNamesIsGivenTwice) {
       return found == dos_names.end() ? std::string() : found->second;
     });
   };
-  for (const char* spelling :
-       {"com07", "COM7:", R"(\\.\COM7)", R"(\\?\COM7)", "PAGER", R"(\\.\PAGER:)"}) {
-    EXPECT_EQ(identity(spelling), identity("COM7")) << spelling;
-    EXPECT_EQ(SamePortTwice({"COM7", spelling}, {identity("COM7"), identity(spelling)}),
-              "the port COM7 is given twice (also as " + std::string(spelling) + ")");
+  const std::vector<PortInfo> present = {ComPort(7, "FT5KQ2R7A"), ComPort(8, "")};
+  const std::pair<std::string, std::string> same[] = {{"COM7", "com07"},
+                                                      {"COM7", "COM7:"},
+                                                      {"COM7", R"(\\.\COM7)"},
+                                                      {"COM7", R"(\\?\COM7)"},
+                                                      {"COM7", "//./COM7"},
+                                                      {"COM7", R"(\??\COM7)"},
+                                                      {"COM7", "PAGER"},
+                                                      {"COM7", R"(\\.\pager:)"},
+                                                      {"COM7", "serial=ft5kq2r7a"},
+                                                      {"PAGER", "serial=FT5KQ2R7A"},
+                                                      {"COM9", "com09"},
+                                                      {"COM9", R"(\\.\COM9)"},
+                                                      {"GHOST", R"(\\.\ghost:)"},
+                                                      {"serial=LATE1", "serial=late1"}};
+  for (const auto& [first, second] : same) {
+    EXPECT_EQ(SamePortTwice({"COM12", first, second}, present, identity),
+              "the port " + first + " is given twice (also as " + second + ")");
   }
-  EXPECT_NE(identity("COM8"), identity("COM7"));
-  EXPECT_NE(identity("COM17"), identity("COM7"));
+  const std::pair<std::string, std::string> distinct[] = {{"COM7", "COM8"},
+                                                          {"COM7", "COM17"},
+                                                          {"COM9", "serial=LATE1"},
+                                                          {"COM8", "serial=FT5KQ2R7A"},
+                                                          {"LOOP", "COM7"},
+                                                          {R"(C:\ports\COM7)", "COM7"},
+                                                          {"serial=LATE1", "serial=LATE2"}};
+  for (const auto& [first, second] : distinct) {
+    EXPECT_EQ(SamePortTwice({first, second}, present, identity), "") << first << " " << second;
+  }
   EXPECT_EQ(identity("LOOP"), "LOOP");  // a name defined as itself ends too
-  EXPECT_EQ(identity(R"(C:\ports\COM7)"), R"(C:\ports\COM7)");
-  EXPECT_EQ(SamePortTwice({"a", "b", "c"}, {"1", "2", "2"}),
-            "the port b is given twice (also as c)");
-  EXPECT_EQ(SamePortTwice({"a", "b"}, {"1", "2"}), "");
 }
 
 // The devices Windows opens in place of files, so neither a log nor a
 // firmware file is ever read or written on one.
 TEST(CommandLine, DeviceNamesAreKnownInEveryFolderAndSpelling) {
   const std::pair<const char*, const char*> names[] = {
-      {"CON.hex", "CON"},     {R"(C:\fw\com5.hex)", "COM5"}, {"nul", "NUL"},
-      {"COM7:", "COM7"},      {"con .txt", "CON"},           {"LPT1.log", "LPT1"},
-      {"CONOUT$", "CONOUT$"}, {R"(\\.\COM12)", "COM12"},     {R"(\\?\COM7)", "COM7"},
-      {"C:nul", "NUL"},       {"console.hex", ""},           {"COM10", ""},
-      {"fw.hex", ""},         {R"(\\?\C:\logs\nul)", ""}};
+      {"CON.hex", "CON"},      {R"(C:\fw\com5.hex)", "COM5"},
+      {"nul", "NUL"},          {"COM7:", "COM7"},
+      {"con .txt", "CON"},     {"LPT1.log", "LPT1"},
+      {"CONOUT$", "CONOUT$"},  {R"(\\.\COM12)", "COM12"},
+      {R"(\\?\COM7)", "COM7"}, {"C:nul", "NUL"},
+      {"console.hex", ""},     {"COM10", ""},
+      {"fw.hex", ""},          {R"(\\?\C:\logs\nul)", ""},
+      {"//./COM12", "COM12"},  {R"(\??\COM12)", "COM12"},
+      {"//?/C:/logs/nul", ""}};
   for (const auto& [name, device] : names) EXPECT_EQ(DosDeviceOf(name), device) << name;
 }
 

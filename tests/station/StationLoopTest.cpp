@@ -505,6 +505,30 @@ TEST_F(StationLoop, AnAdapterNamedBySerialIsOpenedUnderTheNameItHasNow) {
   EXPECT_EQ(line.opened_names.back(), "COM9");
 }
 
+// An adapter named by its serial number that turns up as a port the bench
+// has under its name already would give its pager two loops: it is refused,
+// naming both, and never opened.
+TEST_F(StationLoop, ALateAdapterThatIsAPortTheBenchHasIsRefusedAndNeverOpened) {
+  setup.given = "serial=LATE1";
+  setup.job.port.clear();
+  const std::uint32_t plugged_at = clock.Now() + 3000;
+  setup.list_ports = [&] {
+    if (clock.Now() > plugged_at + 30000) interrupt.store(true);
+    std::vector<PortInfo> ports;
+    if (clock.Now() >= plugged_at) ports.push_back(ComPort(7, "LATE1"));
+    return ports;
+  };
+  const std::vector<StationPortSetup> bench = WithBenchPorts({setup, {{}, "COM7", {}, {}}});
+  EXPECT_EQ(bench[1].bench_ports, (Texts{"serial=LATE1", "COM7"}));
+  setup.bench_ports = bench[0].bench_ports;
+  Run(0, {After(0)}, 0);
+  EXPECT_EQ(listener.events, (Texts{"port-lost #0", "port-lost #0"}));
+  EXPECT_EQ(listener.messages.back(),
+            "serial=LATE1 has turned up as COM7, which this bench has already as COM7: it is not "
+            "opened twice. Give the bench each port once.");
+  EXPECT_EQ(line.opens, 0);
+}
+
 // Another port finishes the last pager wanted just as this one's pager is
 // seen: it is not taken on.
 TEST_F(StationLoop, APagerSeenOnceEnoughHaveFinishedIsLeftAlone) {

@@ -168,8 +168,9 @@ if [[ $mode == one ]]; then
   [[ $code == 2 ]] || fail "one port under two names: exit code $code, expected 2"
   grep -qF 'the port COM5 is given twice (also as \\.\COM5)' "$work/err" ||
     fail "one port under two names: $(cat "$work/err")"
-  # Every spelling that opens COM5 is COM5.
-  for spelling in 'COM5:' '\\?\COM5' com05; do
+  # Every spelling that opens COM5 is COM5, and so is its adapter's serial
+  # number.
+  for spelling in 'COM5:' '\\?\COM5' com05 '//./COM5' '\??\COM5' serial=FT5KQ2R7A; do
     code=0
     wine "$exe" -p COM5 -p "$spelling" "$(winepath -w "$hex")" >"$work/out" 2>"$work/err" || code=$?
     [[ $code == 2 ]] || fail "COM5 and $spelling: exit code $code, expected 2"

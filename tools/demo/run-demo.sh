@@ -128,6 +128,9 @@ ok=true
 e2e_open_file "pager-demo.hex" || { echo "error: File, Open... did not take pager-demo.hex" >&2; exit 1; }
 started=$SECONDS
 keys ctrl+u
+# Made before the probe starts: the loop below reads it at once, before the
+# background job has opened it.
+: >"$demo/watch.raw"
 wine "$E2E_PROBE" watch 180000 >"$demo/watch.raw" 2>>"$E2E_LOG" &
 watch_pid=$!
 shot=false

@@ -1,10 +1,6 @@
 #include "FlashImage.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "IntelHex.h"
 
@@ -76,23 +72,6 @@ std::string FlashImage::ToIntelHex() const {
   HexRecord eof;
   eof.type = kRecordEndOfFile;
   return out + EncodeRecord(eof) + kHexLineEnd;
-}
-
-bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* err) {
-  const std::string tmp = path + ".tmp" + std::to_string(getpid());
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (f == nullptr) {
-    *err = "cannot create " + tmp + ": " + std::strerror(errno);
-    return false;
-  }
-  const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    *err = "cannot write " + path + ": " + std::strerror(errno);
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
 }
 
 }  // namespace pagersim

@@ -44,7 +44,4 @@ class FlashImage {
   std::map<uint32_t, uint8_t> bytes_;
 };
 
-// Writes via a temporary file and rename so a reader never sees a half-written file.
-bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* err);
-
 }  // namespace pagersim

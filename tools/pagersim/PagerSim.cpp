@@ -1,17 +1,10 @@
 #include "PagerSim.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+
+#include "PagerSystem.h"
 
 namespace pagersim {
 namespace {
@@ -20,63 +13,7 @@ constexpr int kLineRetryMs = 50;    // back-off while the line reports errors or
 constexpr int kDrainSettleMs = 20;  // a pty hands written bytes to the slave asynchronously
 constexpr int kDrainPollMs = 5;
 constexpr int kNulAfterRateMs = 3;  // an FTDI chip's stray byte follows the rate change this late
-constexpr int kWritePollTimeoutMs = 1000;  // host not reading and its buffer is full
 constexpr size_t kReadChunkBytes = 256;
-constexpr size_t kPtyNameBytes = 128;
-
-struct SpeedEntry {
-  speed_t speed;
-  int bps;
-};
-constexpr std::array<SpeedEntry, 17> kSpeeds = {{{B50, 50},
-                                                 {B75, 75},
-                                                 {B110, 110},
-                                                 {B150, 150},
-                                                 {B300, 300},
-                                                 {B600, 600},
-                                                 {B1200, 1200},
-                                                 {B1800, 1800},
-                                                 {B2400, 2400},
-                                                 {B4800, 4800},
-                                                 {B9600, 9600},
-                                                 {B19200, 19200},
-                                                 {B38400, 38400},
-                                                 {B57600, 57600},
-                                                 {B115200, 115200},
-                                                 {B230400, 230400},
-                                                 {B460800, 460800}}};
-
-int SpeedToBps(speed_t speed) {
-  for (const auto& entry : kSpeeds) {
-    if (entry.speed == speed) return entry.bps;
-  }
-  return 0;
-}
-
-speed_t BpsToSpeed(int bps) {
-  for (const auto& entry : kSpeeds) {
-    if (entry.bps == bps) return entry.speed;
-  }
-  return B1200;
-}
-
-std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-void SetCloseOnExec(int fd) { fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC); }
-
-bool SetNonBlocking(int fd) { return fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) == 0; }
-
-// Raw 8N1 without modem control: the loader's bytes must pass unchanged (no echo, no
-// line buffering, no CR/LF mapping) in both directions.
-bool SetRawAtRate(int fd, int bps) {
-  termios tio{};
-  if (tcgetattr(fd, &tio) != 0) return false;
-  cfmakeraw(&tio);
-  tio.c_cflag |= CLOCAL | CREAD;
-  cfsetispeed(&tio, BpsToSpeed(bps));
-  cfsetospeed(&tio, BpsToSpeed(bps));
-  return tcsetattr(fd, TCSANOW, &tio) == 0;
-}
 
 std::string ReplyName(uint8_t reply) {
   if (reply == kAck) return "ACK";
@@ -84,11 +21,6 @@ std::string ReplyName(uint8_t reply) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "0x%02X", reply);
   return buf;
-}
-
-void CloseFd(int& fd) {
-  if (fd >= 0) close(fd);
-  fd = -1;
 }
 
 }  // namespace
@@ -119,15 +51,12 @@ bool PagerSim::Start(std::string* err) {
   start_time_ = Clock::now();
   pacer_ = LinePacer<Clock>(start_time_);
   last_line_activity_ = start_time_;
-  const bool opened = options_.device_path.empty() ? OpenPty(err) : OpenDevice(err);
-  if (!opened) return false;
-  if (pipe(wake_pipe_) != 0) {
-    *err = Errno("pipe");
-    CloseLine();
-    return false;
+  line_ = OpenPagerLine(options_.device_path, kInitialRateBps, err);
+  if (!line_) return false;
+  {
+    std::lock_guard lock(mu_);
+    slave_path_ = line_->Path();
   }
-  SetCloseOnExec(wake_pipe_[0]);
-  SetCloseOnExec(wake_pipe_[1]);
   {
     std::lock_guard lock(mu_);
     started_ = true;
@@ -139,76 +68,17 @@ bool PagerSim::Start(std::string* err) {
   return true;
 }
 
-bool PagerSim::OpenPty(std::string* err) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0) {
-    *err = Errno("posix_openpt");
-    return false;
-  }
-  SetCloseOnExec(master);
-  char name[kPtyNameBytes] = {};
-  if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name)) {
-    *err = Errno("cannot set up pty");
-    close(master);
-    return false;
-  }
-  // Holding the slave open ourselves means the master never sees EIO/HUP while the host
-  // has the port closed (before it first opens it, or while it reopens it for a rate
-  // change), and the slave's termios survive the host's close.
-  int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave < 0 || !SetRawAtRate(slave, kInitialRateBps) || !SetNonBlocking(master)) {
-    *err = Errno(std::string("cannot prepare pty slave ") + name);
-    if (slave >= 0) close(slave);
-    close(master);
-    return false;
-  }
-  pty_mode_ = true;
-  line_fd_ = master;
-  own_slave_fd_ = slave;
-  std::lock_guard lock(mu_);
-  slave_path_ = name;
-  return true;
-}
-
-bool PagerSim::OpenDevice(std::string* err) {
-  const std::string& path = options_.device_path;
-  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    *err = Errno("cannot open " + path);
-    return false;
-  }
-  if (!SetRawAtRate(fd, kInitialRateBps)) {
-    *err = Errno(path + " is not a usable serial device");
-    close(fd);
-    return false;
-  }
-  pty_mode_ = false;
-  line_fd_ = fd;
-  std::lock_guard lock(mu_);
-  slave_path_ = path;
-  return true;
-}
-
-void PagerSim::CloseLine() {
-  CloseFd(line_fd_);
-  CloseFd(own_slave_fd_);
-}
-
 void PagerSim::Stop() {
   {
     std::lock_guard lock(mu_);
     if (!started_ || stopping_) return;
     stopping_ = true;
   }
+  // The line's wake ends a wait for bytes; the condition variable covers sleeps.
   stop_cv_.notify_all();
-  const char wake = 'x';
-  if (write(wake_pipe_[1], &wake, 1) < 0) {
-    // The pipe cannot be full with a single byte; the condition variable covers sleeps.
-  }
+  line_->Wake();
   if (thread_.joinable()) thread_.join();
-  CloseLine();
-  CloseFd(wake_pipe_[0]);
-  CloseFd(wake_pipe_[1]);
+  line_->Close();
   Append(EventKind::kInfo, "stop");
 }
 
@@ -246,7 +116,7 @@ void PagerSim::FollowSchedule() {
 // listening at the start rate.
 void PagerSim::AttachPager(int pager) {
   framer_ = CommandFramer(options_.command_timeout_ms, kResyncQuietMs);
-  if (!pty_mode_ && line_fd_ >= 0) SetRawAtRate(line_fd_, kInitialRateBps);
+  line_->SetRate(kInitialRateBps);
   std::lock_guard lock(mu_);
   if (pager > 1) core_ = NewCore();
   attached_pager_ = pager;
@@ -274,15 +144,15 @@ int PagerSim::CommandCount() const {
 
 void PagerSim::ServeLoop() {
   while (!finished_) {
-    std::array<pollfd, 2> fds = {{{wake_pipe_[0], POLLIN, 0}, {line_fd_, POLLIN, 0}}};
-    const nfds_t count = line_fd_ >= 0 ? 2 : 1;
-    if (poll(fds.data(), count, PollTimeoutMs()) < 0 && errno != EINTR) {
-      Append(EventKind::kErr, Errno("poll"));
+    const PagerLine::Ready ready = line_->Wait(PollTimeoutMs());
+    if (ready == PagerLine::Ready::kWoken) return;  // Stop()
+    if (ready == PagerLine::Ready::kFailed) {
+      Append(EventKind::kErr, line_->LastError());
       return;
     }
-    if (fds[0].revents != 0) return;  // Stop()
     FollowSchedule();
-    if (count == 2 && fds[1].revents != 0) ReadAvailable();
+    if (schedule_.Over() && !letting_go_) LetGoOfTheLine();
+    if (ready == PagerLine::Ready::kBytes) ReadAvailable();
     if (schedule_.Attached()) ExpireFramer();
     if (const auto due = UnpromptedDueMs(); due && *due <= NowMs()) SendUnprompted();
   }
@@ -300,7 +170,7 @@ int PagerSim::PollTimeoutMs() const {
 
 std::optional<int64_t> PagerSim::UnpromptedDueMs() const {
   // Only on a quiet line, never in the middle of a command.
-  if (options_.unprompted_ms <= 0 || line_fd_ < 0 || !framer_.AtCommandStart() ||
+  if (options_.unprompted_ms <= 0 || !line_->IsOpen() || !framer_.AtCommandStart() ||
       !schedule_.Attached()) {
     return std::nullopt;
   }
@@ -318,23 +188,27 @@ void PagerSim::SendUnprompted() {
 
 void PagerSim::ReadAvailable() {
   std::array<uint8_t, kReadChunkBytes> buf;
-  const ssize_t n = read(line_fd_, buf.data(), buf.size());
+  const int n = line_->Read(buf.data(), buf.size());
   // With no pager on the line the bytes reach nobody.
   if (n > 0 && !schedule_.Attached()) return;
   if (n > 0) {
     read_at_ = Clock::now();
     NoteLineActivity();
     line_error_logged_ = false;
-    for (ssize_t i = 0; i < n && !finished_ && line_fd_ >= 0 && !Stopping(); ++i) {
-      HandleByte(buf[i]);
+    for (int i = 0; i < n && !finished_ && line_->IsOpen() && !Stopping(); ++i) {
+      HandleByte(buf[static_cast<size_t>(i)]);
     }
     return;
   }
-  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-  // End of file or EIO: nobody on the other side (only possible on a --device line).
-  // poll() keeps reporting it, so back off instead of spinning.
+  if (n == 0) return;
+  if (letting_go_) {
+    finished_ = true;
+    return;
+  }
+  // Nobody on the other side (only possible on a --device line): the line keeps
+  // reporting it, so back off instead of spinning.
   if (!line_error_logged_) {
-    Append(EventKind::kErr, n == 0 ? std::string("line closed by peer") : Errno("line read"));
+    Append(EventKind::kErr, line_->LastError());
     line_error_logged_ = true;
   }
   WaitForMs(kLineRetryMs);
@@ -392,11 +266,8 @@ void PagerSim::SendReply(const CommandOutcome& outcome) {
   }
   WriteReplyCopies(*outcome.reply, outcome.copies, reply_rate_bps, held);
   if (outcome.new_rate_bps != 0 && options_.nul_after_rate) SendNulAfterRate();
-  if (outcome.new_rate_bps != 0 && !pty_mode_) {
-    // On a real port the loader itself has to change speed, after the ACK has left.
-    tcdrain(line_fd_);
-    SetRawAtRate(line_fd_, outcome.new_rate_bps);
-  }
+  // On a real port the loader itself has to change speed, after the ACK has left.
+  if (outcome.new_rate_bps != 0) line_->SetRate(outcome.new_rate_bps);
   if (outcome.hang_up) {
     HangUp();
   } else if (outcome.finish) {
@@ -442,53 +313,43 @@ void PagerSim::SendNulAfterRate() {
 }
 
 void PagerSim::WriteBytes(const uint8_t* bytes, size_t count) {
-  while (count > 0) {
-    const ssize_t written = write(line_fd_, bytes, count);
-    if (written > 0) {
-      bytes += written;
-      count -= static_cast<size_t>(written);
-      continue;
-    }
-    if (written < 0 && errno == EINTR) continue;
-    pollfd out = {line_fd_, POLLOUT, 0};
-    if (errno != EAGAIN || poll(&out, 1, kWritePollTimeoutMs) <= 0) {
-      Append(EventKind::kErr, Errno("reply not sent"));
-      return;
-    }
+  if (!line_->Write(bytes, count)) {
+    Append(EventKind::kErr, "reply not sent: " + line_->LastError());
+    return;
   }
   NoteLineActivity();
 }
 
 void PagerSim::DrainReply() {
-  if (!pty_mode_) {
-    tcdrain(line_fd_);
+  if (!line_->Emulated()) {
+    line_->FlushOutput();
     return;
   }
-  // Closing the master discards whatever the host has not read yet, so wait until our
-  // own slave descriptor shows the slave's input queue empty.
+  // Closing a pty discards whatever the host has not read yet: wait until it has.
   WaitForMs(kDrainSettleMs);
   const auto give_up = Clock::now() + std::chrono::milliseconds(kReplyDrainTimeoutMs);
-  int unread = 0;
-  while (ioctl(own_slave_fd_, FIONREAD, &unread) == 0 && unread > 0 && Clock::now() < give_up) {
+  while (line_->UnreadByHost() > 0 && Clock::now() < give_up) {
     if (!WaitForMs(kDrainPollMs)) return;
   }
 }
 
+// The bench is over: the emulator ends once the host has let go of the line
+// too, so a port it still has open is not pulled from under it.
+void PagerSim::LetGoOfTheLine() {
+  DrainReply();
+  letting_go_ = true;
+  Append(EventKind::kInfo, "end after the last pager, once the line is free");
+  if (!line_->LetGo()) finished_ = true;
+}
+
 void PagerSim::HangUp() {
   DrainReply();
-  CloseLine();
+  line_->Close();
   Append(EventKind::kFault, "hangup");
   finished_ = true;
 }
 
-int PagerSim::ObserveLineRate() const {
-  // On Linux tcgetattr on a pty master reports the slave's termios, i.e. what the host
-  // set. On a real device we would only read back our own setting, so no check there.
-  if (!pty_mode_) return 0;
-  termios tio{};
-  if (tcgetattr(line_fd_, &tio) != 0) return 0;
-  return SpeedToBps(cfgetospeed(&tio));
-}
+int PagerSim::ObserveLineRate() const { return line_->HostRate(); }
 
 bool PagerSim::PaceReceivedByte() {
   // Bytes queued in the pty arrive back to back: each one finishes one byte time after

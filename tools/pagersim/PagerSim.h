@@ -1,12 +1,13 @@
-// Emulated pager loader serving the protocol on a pseudo-terminal (or a serial device)
-// from a background thread. Snapshots of its log, image and rate may be taken from any
-// thread while it runs.
+// Emulated pager loader serving the protocol on a pseudo-terminal (or a serial device, a
+// COM port on Windows; see PagerLine.h) from a background thread. Snapshots of its log, image and
+// rate may be taken from any thread while it runs.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "FlashImage.h"
 #include "LinePacer.h"
 #include "LoaderCore.h"
+#include "PagerLine.h"
 #include "PagerLog.h"
 #include "PagerOptions.h"
 #include "SessionSchedule.h"
@@ -37,7 +39,7 @@ class PagerSim {
   // held (so it must not call back into the emulator). Set before Start().
   void SetEventObserver(std::function<void(const LogEvent&)> observer);
 
-  // Opens a pty (or options.device_path) and starts serving. The slave starts raw at
+  // Opens a pty (or options.device_path) and starts serving. The line starts raw at
   // 1200 bit/s. False with a message in *err if the line cannot be opened.
   bool Start(std::string* err);
   // Stops serving and closes the line. Safe to call more than once.
@@ -52,7 +54,8 @@ class PagerSim {
   int AttachedPager() const;
   int CurrentRate() const;  // bit rate the loader listens at
   int CommandCount() const;
-  // True once serving ended on its own: after --exit-after-q or --hangup-after.
+  // True once serving ended on its own: after --exit-after-q or --hangup-after, or
+  // once the last pager of a bench has left and the host has let go of the line.
   bool Finished() const { return finished_.load(); }
 
   // Writes the files named in the options (image-bin, image-hex, log). The base address
@@ -71,10 +74,6 @@ class PagerSim {
   void RemovePager(int pager);
   std::vector<ImageFile> ImageFiles(const std::string& pattern) const;
 
-  bool OpenPty(std::string* err);
-  bool OpenDevice(std::string* err);
-  void CloseLine();
-
   void ServeLoop();
   int PollTimeoutMs() const;
   void ReadAvailable();
@@ -92,6 +91,7 @@ class PagerSim {
   // Milliseconds since the start at which the next unprompted byte is due, if any.
   std::optional<int64_t> UnpromptedDueMs() const;
   void DrainReply();
+  void LetGoOfTheLine();
   void HangUp();
   int ObserveLineRate() const;
   bool PaceReceivedByte();
@@ -124,12 +124,10 @@ class PagerSim {
   // Serving thread only (and Start/Stop while it is not running).
   CommandFramer framer_;
   SessionSchedule schedule_;
-  bool pty_mode_ = true;
-  int line_fd_ = -1;
-  int own_slave_fd_ = -1;  // keeps the pty alive while the host has the slave closed
-  int wake_pipe_[2] = {-1, -1};
+  std::unique_ptr<PagerLine> line_;
   int command_line_rate_bps_ = 0;
   bool line_error_logged_ = false;
+  bool letting_go_ = false;  // the bench is over: the end comes with the host's close
   Clock::time_point start_time_;
   LinePacer<Clock> pacer_;
   Clock::time_point last_line_activity_;  // last byte received or sent

@@ -24,12 +24,15 @@ std::vector<SessionChange> SessionSchedule::Advance(int64_t now_ms) {
       changes.push_back({SessionChange::Kind::kLeave, session_, *leave_at_ms_});
       if (session_ == sessions_) {
         state_ = State::kDone;
+        over_at_ms_ = *leave_at_ms_ + gap_ms_;
       } else {
         // The line stays empty for the gap, then for the next pager's own wait.
         state_ = State::kWaiting;
         attach_at_ms_ = *leave_at_ms_ + gap_ms_ + attach_after_ms_;
         ++session_;
       }
+    } else if (state_ == State::kDone && now_ms >= over_at_ms_) {
+      state_ = State::kOver;
     } else {
       return changes;
     }
@@ -47,6 +50,8 @@ std::optional<int64_t> SessionSchedule::NextChangeMs() const {
     case State::kAttached:
       return leave_at_ms_;
     case State::kDone:
+      return over_at_ms_;
+    case State::kOver:
       break;
   }
   return std::nullopt;

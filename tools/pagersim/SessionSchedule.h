@@ -35,9 +35,12 @@ class SessionSchedule {
   int Session() const { return session_; }
   // The next moment Advance() has something to do, if any.
   std::optional<int64_t> NextChangeMs() const;
+  // True once the last pager has left and Advance() has passed the gap after
+  // it: the bench has nothing more to show.
+  bool Over() const { return state_ == State::kOver; }
 
  private:
-  enum class State { kWaiting, kAttached, kDone };
+  enum class State { kWaiting, kAttached, kDone, kOver };
 
   int sessions_;
   int attach_after_ms_;
@@ -47,6 +50,7 @@ class SessionSchedule {
   int session_ = 1;
   int64_t attach_at_ms_;
   std::optional<int64_t> leave_at_ms_;
+  int64_t over_at_ms_ = 0;  // in kDone: when the gap after the last pager ends
 };
 
 }  // namespace pagersim

@@ -13,8 +13,10 @@ export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # COM1 and COM2: the channel's tests and the window's end-to-end runs.
 # COM5 and COM6: the command-line flasher, one pager and two at once.
 # COM7: the command-line flasher's station, pagers one after another.
+# COM7 and COM8 also as the two ends of one link (tools/wine/com-pair.sh):
+#   the Windows emulator on one, the flasher on the other.
 # COM12: a port numbered as USB adapters get numbered, above COM9.
-ports=(COM1 COM2 COM5 COM6 COM7 COM12)
+ports=(COM1 COM2 COM5 COM6 COM7 COM8 COM12)
 
 # USB adapters as their drivers describe them to SetupAPI: a device of the
 # Ports class with its friendly name and maker, and the COM name it was given

@@ -292,6 +292,23 @@ TEST_F(CliTest, RefusesToReplaceARegularFileWithTheLink) {
   EXPECT_EQ(ReadFile(link), "keep me");
 }
 
+// A second emulator on the link of one still serving would take its
+// pagers' line away from under the host.
+TEST_F(CliTest, RefusesALinkThatLeadsToALineStillServed) {
+  const std::string link = Path("com1");
+  const std::string slave = StartChild({"--link", link});
+  Child second;
+  ASSERT_TRUE(second.Spawn({"--link", link}));
+  // Its stderr is read only once it has ended.
+  ASSERT_EQ(second.Wait(kExitTimeoutMs), kExitBadOptions);
+  EXPECT_NE(second.Stderr().find(link + " leads to " + slave + ", a line still in use"),
+            std::string::npos)
+      << second.Stderr();
+  EXPECT_EQ(LinkTarget(link), slave);
+  child_.Signal(SIGTERM);
+  EXPECT_EQ(child_.Wait(kExitTimeoutMs), 0);
+}
+
 TEST_F(CliTest, StdinStopEndsAtEndOfInput) {
   StartChild({"--stdin-stop"});
   child_.CloseStdin();
@@ -306,6 +323,25 @@ TEST_F(CliTest, ExitAfterQEndsTheProgramItself) {
   ASSERT_EQ(host.Command("q"), kAck);
   EXPECT_EQ(child_.Wait(kExitTimeoutMs), 0);
   EXPECT_NE(ReadFile(Path("log")).find(" RX q\n"), std::string::npos);
+}
+
+// Not while the host still has the line open: a port it holds is not
+// pulled from under it.
+TEST_F(CliTest, ABenchOfPagersEndsTheProgramOnceTheLastHasLeftAndTheLineIsFree) {
+  const std::string slave =
+      StartChild({"--sessions", "2", "--linger-ms", "0", "--gap-ms", "100", "--log", Path("log")});
+  PtyHost host;
+  ASSERT_TRUE(host.Open(slave, kInitialRateBps));
+  for (int pager = 1; pager <= 2; ++pager) {
+    ASSERT_TRUE(Eventually([&] { return host.Command("f", testing::kNoReplyWaitMs) == kAck; },
+                           kExitTimeoutMs))
+        << pager;
+    ASSERT_EQ(host.Command("q"), kAck);
+  }
+  EXPECT_EQ(child_.Wait(500), std::nullopt);
+  host.Close();
+  EXPECT_EQ(child_.Wait(kExitTimeoutMs), 0);
+  EXPECT_NE(ReadFile(Path("log")).find(" INFO pager 2 removed\n"), std::string::npos);
 }
 
 TEST_F(CliTest, Sigusr1WritesOutputsWhileServingOn) {

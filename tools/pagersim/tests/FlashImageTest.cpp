@@ -8,6 +8,7 @@
 
 #include "FlashImage.h"
 #include "IntelHex.h"
+#include "PagerSystem.h"
 
 namespace pagersim {
 namespace {

@@ -193,6 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"RateNotNumber", {"--random-nak", "abc"}, "probability"},
         BadCase{"NegativeSeed", {"--seed", "-1"}, "--seed"},
         BadCase{"SilentFromZero", {"--silent-from", "0"}, "--silent-from"},
+        BadCase{"HangupAfterZero", {"--hangup-after", "0"}, "--hangup-after: Value 0 not in range"},
         BadCase{"FlagWithValue", {"--pace=1"}, "pace was given a disallowed flag override"},
         BadCase{"LinkAndDevice", {"--link", "a", "--device", "b"}, "--link excludes --device"},
         BadCase{"DelayFromWithoutDelay", {"--delay-from", "3"}, "--delay-from requires --delay"},

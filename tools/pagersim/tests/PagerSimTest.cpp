@@ -395,6 +395,10 @@ TEST_F(PagerSimTest, BenchOfPagersComeAndGoEachAFreshLoaderWithItsOwnImage) {
     ASSERT_TRUE(attached(0));
     EXPECT_EQ(host_.Command("f", kNoReplyWaitMs), std::nullopt);
   }
+  // Its last pager gone, the bench is over once the host lets go of the line.
+  EXPECT_FALSE(Eventually([&] { return sim_->Finished(); }, 300));
+  host_.Close();
+  EXPECT_TRUE(Eventually([&] { return sim_->Finished(); }, kSettleMs));
   std::string err;
   ASSERT_TRUE(sim_->WriteOutputs(&err)) << err;
   for (const auto& [pager, data] : {std::pair{1, 0x11}, std::pair{2, 0x22}}) {

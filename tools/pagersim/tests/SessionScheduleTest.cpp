@@ -25,6 +25,7 @@ TEST(SessionScheduleTest, OnePagerFromTheStartStaysByDefault) {
   EXPECT_TRUE(schedule.Advance(1000000).empty());
   EXPECT_TRUE(schedule.Attached());
   EXPECT_EQ(schedule.NextChangeMs(), std::nullopt);
+  EXPECT_FALSE(schedule.Over());
 }
 
 TEST(SessionScheduleTest, PagersComeAfterTheirWaitAndLeaveAfterLingering) {
@@ -51,10 +52,15 @@ TEST(SessionScheduleTest, PagersComeAfterTheirWaitAndLeaveAfterLingering) {
   EXPECT_EQ(schedule.Session(), 2);
   schedule.OnQuit(6000);
   EXPECT_EQ(Texts(schedule.Advance(6300)), std::vector<std::string>{"leave 2 @6300"});
-  // After the last pager the line stays empty.
-  schedule.OnQuit(6400);
-  EXPECT_TRUE(schedule.Advance(100000).empty());
+  // After the last pager the line stays empty for the gap, and then the
+  // bench is over.
+  schedule.OnQuit(6320);
+  EXPECT_TRUE(schedule.Advance(6349).empty());
   EXPECT_FALSE(schedule.Attached());
+  EXPECT_FALSE(schedule.Over());
+  EXPECT_EQ(schedule.NextChangeMs(), 6350);
+  EXPECT_TRUE(schedule.Advance(6350).empty());
+  EXPECT_TRUE(schedule.Over());
   EXPECT_EQ(schedule.NextChangeMs(), std::nullopt);
 }
 
