@@ -9,8 +9,10 @@
 
 #include "TarvexVersion.h"
 #include "common/NoCase.h"
+#include "common/TextWidth.h"
 #include "common/VisibleText.h"
 #include "link/PortList.h"
+#include "station/PortLimit.h"
 
 namespace {
 
@@ -54,23 +56,49 @@ constexpr OptionHelp kOptions[] = {kPort,  kBaud, kResend, kCheck,   kListPorts,
                                    kCount, kLog,  kQuiet,  kVerbose, kVersion,   kHelp};
 
 constexpr std::size_t kShownWidth = 21;
+// Where an option's words start, and a wrapped line of them goes on.
+constexpr std::size_t kWhatColumn = 2 + kShownWidth + 2;
+// "Usage: tarvex-flash ": a usage line goes on below its options.
+constexpr std::size_t kUsageIndent = 20;
 
-std::string HelpText() {
-  std::string text =
-      "Usage: tarvex-flash [options] -p PORT FILE.hex\n"
-      "       tarvex-flash --station [--count N] [options] -p PORT FILE.hex\n"
-      "       tarvex-flash --check [-b RATE] FILE.hex\n"
-      "       tarvex-flash --list-ports [--json]\n"
-      "\n"
-      "Rewrites the firmware of one or more pagers over serial lines, as the Tarvex\n"
-      "Flasher window does. FILE.hex, an Intel HEX file, is checked whole before any\n"
-      "port is opened.\n"
-      "\n"
-      "Options:\n";
-  for (const OptionHelp& option : kOptions) {
-    text += fmt::format("  {:<{}}  {}\n", option.shown, kShownWidth, option.what);
+// `line` wrapped to `columns`, its continuations from `indent` on.
+std::string Wrapped(const std::string& line, std::size_t columns, std::size_t indent) {
+  std::string text;
+  for (const std::string& part : WrapLine(line, columns, indent)) text += part + "\n";
+  return text;
+}
+
+// The exit codes' table, each meaning wrapped below itself.
+std::string WrappedExitCodes(std::size_t columns) {
+  std::string text;
+  std::istringstream lines(ExitCodeTable());
+  for (std::string line; std::getline(lines, line);) {
+    const bool code_line = line.size() > 4 && std::isdigit(static_cast<unsigned char>(line[4]));
+    text += Wrapped(line, columns, code_line ? kWhatColumn : 4);
   }
-  return text + "\n" + ExitCodeTable();
+  return text;
+}
+
+std::string HelpText(std::size_t columns) {
+  std::string text;
+  for (const char* usage : {"Usage: tarvex-flash [options] -p PORT FILE.hex",
+                            "       tarvex-flash --station [--count N] [options] -p PORT FILE.hex",
+                            "       tarvex-flash --check [-b RATE] FILE.hex",
+                            "       tarvex-flash --list-ports [--json]"}) {
+    text += Wrapped(usage, columns, kUsageIndent);
+  }
+  text += "\n" +
+          Wrapped(
+              "Rewrites the firmware of one or more pagers over serial lines, as the Tarvex "
+              "Flasher window does. FILE.hex, an Intel HEX file, is checked whole before any "
+              "port is opened.",
+              std::min(columns, kHelpColumns), 0) +
+          "\nOptions:\n";
+  for (const OptionHelp& option : kOptions) {
+    text += Wrapped(fmt::format("  {:<{}}  {}", option.shown, kShownWidth, option.what), columns,
+                    kWhatColumn);
+  }
+  return text + "\n" + WrappedExitCodes(columns);
 }
 
 ParsedCommandLine Finished(ExitCode code, std::string out, std::string err) {
@@ -274,6 +302,12 @@ std::string PlanError(const CLI::App& app, const FlashPlan& plan) {
   if (plan.list_ports) return ListPortsError(app, plan);
   if (plan.hex_file.empty()) return "a FILE.hex is required";
   if (!plan.check_only && plan.ports.empty()) return "at least one --port is required";
+  if (plan.ports.size() > kMaxPorts) return TooManyPortsText(plan.ports.size());
+  // An empty name would otherwise mean no log at all, and pagers would go
+  // unrecorded without a word.
+  if (app.count("--log") > 0 && plan.log_file.find_first_not_of(" \t\r\n") == std::string::npos) {
+    return "--log needs a file name";
+  }
   for (const std::string& port : plan.ports) {
     if (const std::string error = PortNameError(port); !error.empty()) return error;
   }
@@ -296,7 +330,7 @@ std::string PlanError(const CLI::App& app, const FlashPlan& plan) {
 
 }  // namespace
 
-ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::size_t columns) {
   FlashPlan plan;
   bool quiet = false;
   bool verbose = false;
@@ -306,7 +340,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    return Finished(ExitCode::kFinished, HelpText(), "");
+    return Finished(ExitCode::kFinished, HelpText(columns), "");
   } catch (const CLI::ParseError& error) {
     return UsageError(ParseErrorText(app, error));
   }

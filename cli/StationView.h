@@ -42,5 +42,6 @@ class StationView final : public IStationListener {
   const bool bell_;
   ITickSource& clock_;
   std::vector<StationRow> rows_;
+  const std::size_t port_width_;
   LiveScreen screen_;
 };
