@@ -5,6 +5,7 @@
 
 #include "common/NoCase.h"
 #include "link/PortList.h"
+#include "station/PortLimit.h"
 
 namespace {
 
@@ -55,6 +56,9 @@ class Parser {
       } else {
         Positional(argument);
       }
+    }
+    if (fault_.empty() && line_.ports.size() > kMaxPorts) {
+      fault_ = "A" + TooManyPortsText(line_.ports.size()).substr(1) + ".";
     }
     return {line_, fault_};
   }

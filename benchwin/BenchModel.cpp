@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "common/ReadOnlyFile.h"
+#include "station/PortLimit.h"
 #include "station/TraceLog.h"
 
 namespace {
@@ -19,6 +20,8 @@ constexpr char kRunningFirmware[] =
 constexpr char kNoFirmware[] =
     "Choose the firmware first: File, Open..., or drop a HEX file on the window.";
 constexpr char kNoPorts[] = "Tick at least one port for the bench.";
+constexpr char kRefusedFirmware[] =
+    "The firmware was refused: choose a sound HEX file with File, Open..., or drop one here.";
 constexpr char kReady[] = "Ready: Start (F5) when the firmware and the ports are right.";
 constexpr char kRunning[] = "Running: connect a pager to a port; Stop (F5) ends the bench.";
 constexpr char kStopping[] = "Stopping: each pager in flash mode is told to leave it.";
@@ -27,13 +30,6 @@ constexpr char kEnded[] = "The bench has ended.";
 constexpr char kConfirmClose[] =
     "Pagers are being flashed. Stop the bench and close the window?\n"
     "Each pager in flash mode is told to leave it first.";
-
-// "USB Serial Port (FTDI), serial FT5KQ2R7A", as far as it is known.
-std::string TileAdapter(const PortEntry& entry) {
-  std::string text = entry.adapter;
-  if (!entry.serial.empty()) text += (text.empty() ? "" : ", ") + ("serial " + entry.serial);
-  return text;
-}
 
 std::vector<PortEntry> Ticked(const std::vector<PortEntry>& entries) {
   std::vector<PortEntry> ticked;
@@ -70,10 +66,20 @@ bool BenchModel::Open(const std::string& directory, const BenchCommandLine& line
     return false;
   }
   line_ = line;
+  read_settings_ = settings_;
   card_.path = line.firmware.value_or(InFolder(directory, settings_.firmware));
   card_.name = FileNameOf(card_.path);
   log_path_ = line.log_path.value_or(BenchLogPath(settings_, directory));
-  entries_ = PortEntries(list_ports_(), line.ports.empty() ? settings_.ports : line.ports);
+  std::vector<std::string> chosen = line.ports.empty() ? settings_.ports : line.ports;
+  // A settings file gone wrong would start a thread for each port it names.
+  if (chosen.size() > kMaxPorts) {
+    view_.ShowMessage(fmt::format("{} names {} ports, and a bench takes at most {}: the first {} "
+                                  "are ticked.",
+                                  kBenchSettingsFileName, chosen.size(), kMaxPorts, kMaxPorts),
+                      kBenchCaption, kStyleWarning);
+    chosen.resize(kMaxPorts);
+  }
+  entries_ = PortEntries(list_ports_(), chosen);
   ShowEverything();
   return true;
 }
@@ -94,8 +100,21 @@ void BenchModel::ShowEverything() {
   view_.ShowLogPath(log_path_);
   view_.ShowTiles({});
   ShowTotals();
-  view_.ShowStatus(kReady, false);
+  ShowIdleStatus();
   ShowControls();
+}
+
+// What the bench needs before it can start, or that it is ready; a log
+// alarm stays until the next Start.
+void BenchModel::ShowIdleStatus() {
+  if (phase_ != Phase::kIdle || log_failed_) return;
+  const bool ticked = std::any_of(entries_.begin(), entries_.end(),
+                                  [](const PortEntry& entry) { return entry.ticked; });
+  const char* status = card_.path.empty() ? kNoFirmware
+                       : !card_.loaded    ? kRefusedFirmware
+                       : !ticked          ? kNoPorts
+                                          : kReady;
+  view_.ShowStatus(status, false);
 }
 
 void BenchModel::ShowControls() {
@@ -132,7 +151,11 @@ void BenchModel::ChooseFirmwareNow(const std::string& path) {
   card_ = DescribeFirmware(path, load);
   firmware_ = load.firmware;
   view_.ShowFirmware(card_);
-  if (!card_.loaded) view_.ShowMessage(card_.refusal + "\n\n" + path, kBenchCaption, kStyleError);
+  ShowIdleStatus();
+  if (!card_.loaded) {
+    view_.ShowMessage(card_.refusal + "\n\n" + path + "\n\n" + card_.next_step, kBenchCaption,
+                      kStyleError);
+  }
 }
 
 void BenchModel::DetailsClick() {
@@ -146,6 +169,11 @@ void BenchModel::TickPort(std::size_t index, bool ticked) {
   // The list's own tick is taken back: the choice is not the user's now.
   if (Locked() || phase_ != Phase::kIdle) return view_.ShowPorts(entries_);
   entries_[index].ticked = ticked;
+  ShowIdleStatus();
+}
+
+std::string BenchModel::PortsOutOfView(std::size_t first, std::size_t shown) const {
+  return TickedOutOfView(entries_, first, shown);
 }
 
 bool BenchModel::CanKeepBySerial(std::size_t index) const {
@@ -163,6 +191,7 @@ void BenchModel::RefreshPorts() {
   if (Locked() || phase_ != Phase::kIdle) return;
   entries_ = PortEntries(list_ports_(), ChosenPorts(entries_));
   view_.ShowPorts(entries_);
+  ShowIdleStatus();
 }
 
 void BenchModel::ChooseRate(int rate) {
@@ -182,6 +211,10 @@ std::string BenchModel::StartFault(const std::vector<PortEntry>& ticked,
                                    const std::vector<PortInfo>& present) const {
   if (!firmware_) return kNoFirmware;
   if (ticked.empty()) return kNoPorts;
+  if (ticked.size() > kMaxPorts) {
+    return fmt::format("A bench takes at most {} ports; {} are ticked: untick some.", kMaxPorts,
+                       ticked.size());
+  }
   for (const PortEntry& entry : ticked) {
     const PortMatch match = ResolvePort(GivenPort(entry), present);
     if (match.ambiguous) return match.error + ".";
@@ -222,7 +255,7 @@ std::vector<TileStart> BenchModel::TileStarts(const std::vector<PortEntry>& tick
                                               const BenchPlan& plan) {
   std::vector<TileStart> tiles;
   for (std::size_t i = 0; i < plan.ports.size(); ++i) {
-    tiles.push_back({FirstRow(plan.ports[i]), TileAdapter(ticked[i])});
+    tiles.push_back({FirstRow(plan.ports[i]), ticked[i].adapter, ticked[i].serial});
   }
   return tiles;
 }
@@ -274,17 +307,21 @@ void BenchModel::Apply(const BenchInbox::News& news) {
   RunEnded();
 }
 
-// A tile is drawn again only when what it shows has changed.
+// A tile is drawn again only when what it shows has changed; a port found
+// under a new name may change how another tile's name is shortened.
 void BenchModel::ApplyRow(const BenchInbox::RowNews& news) {
   if (news.index >= board_.Size()) return;
-  const TileView before = board_.Tile(news.index);
+  std::vector<TileView> before;
+  for (std::size_t i = 0; i < board_.Size(); ++i) before.push_back(board_.Tile(i));
   board_.ApplyRow(news.index, news.row);
-  if (!(board_.Tile(news.index) == before)) view_.ShowTile(news.index, board_.Tile(news.index));
+  for (std::size_t i = 0; i < board_.Size(); ++i) {
+    if (!(board_.Tile(i) == before[i])) view_.ShowTile(i, board_.Tile(i));
+  }
 }
 
 void BenchModel::ApplyEvent(const StationEvent& event) {
   if (event.index >= board_.Size()) return;
-  const std::optional<BenchSound> sound = board_.ApplyEvent(event);
+  const std::optional<BenchSound> sound = board_.ApplyEvent(event, ElapsedMs());
   view_.ShowTile(event.index, board_.Tile(event.index));
   ShowTotals();
   if (sound) view_.PlaySound(*sound);
@@ -331,6 +368,8 @@ bool BenchModel::CloseQuery() {
   return false;
 }
 
+// Written over the file as it is now: a change made to it while the window
+// was open (a supervisor's Locked=1) is never undone.
 void BenchModel::Close() {
   run_.reset();
   if (Locked()) return;
@@ -338,7 +377,8 @@ void BenchModel::Close() {
   if (card_.path != InFolder(directory_, settings_.firmware)) settings_.firmware = card_.path;
   settings_.ports = ChosenPorts(entries_);
   if (line_.log_path) settings_.log = *line_.log_path;
-  (void)SaveBenchSettings(directory_, settings_);
+  const auto merged = SettingsToSave(read_settings_, settings_, LoadBenchSettings(directory_));
+  if (merged) (void)SaveBenchSettings(directory_, *merged);
 }
 
 void BenchModel::EndSession() {

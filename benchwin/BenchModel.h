@@ -95,6 +95,9 @@ class BenchModel {
   void ToggleKeepBySerial(std::size_t index);
   bool CanKeepBySerial(std::size_t index) const;
   void RefreshPorts();
+  // What the port list says under itself when it shows the rows [first,
+  // first + shown): the ticked ports out of view, or nothing.
+  std::string PortsOutOfView(std::size_t first, std::size_t shown) const;
   void ChooseRate(int rate);
   void ChooseResends(int resends);
 
@@ -124,6 +127,7 @@ class BenchModel {
 
   void ChooseFirmwareNow(const std::string& path);
   void ShowEverything();
+  void ShowIdleStatus();
   void ShowControls();
   void ShowTotals();
   // Each takes the ticked entries once, so the plan's ports and the tiles
@@ -149,6 +153,8 @@ class BenchModel {
   BenchInbox inbox_;
   std::string directory_;
   BenchSettings settings_;
+  // The settings as read at Open, to tell what others changed since.
+  BenchSettings read_settings_;
   BenchCommandLine line_;
   std::string log_path_;
   FirmwareCard card_;

@@ -18,8 +18,12 @@ struct FirmwareCard {
   bool loaded = false;
   HexSummary summary;
   std::string sha256;
-  // "Unable to open the HEX file." and the reason, "Line 12: ...".
+  // What was wrong and why, on two lines: "The HEX file has an error." and
+  // "Line 12: checksum mismatch.", or "Unable to open the HEX file." and
+  // why it could not be read.
   std::string refusal;
+  // What to do about it.
+  std::string next_step;
 };
 
 // The card of `path` as `load` read it; the digest is taken of the file's
