@@ -92,7 +92,7 @@ std::optional<BenchSound> BenchBoard::ApplyEvent(const StationEvent& event,
   tile.view.last = LastOutcome(event);
   tile.view.mood = finished ? TileMood::kGood : TileMood::kBad;
   tile.view.why = finished ? "" : FirstLine(event.result.message);
-  tile.view.next_step = finished ? "" : std::string(NextStep(event.result.code));
+  tile.next_step = finished ? "" : std::string(NextStep(event.result.code));
   tile.hint = event.result.latency_hint;
   ShowDetail(tile);
   if (finished) return BenchSound::kFinished;
@@ -100,11 +100,15 @@ std::optional<BenchSound> BenchBoard::ApplyEvent(const StationEvent& event,
   return BenchSound::kFailed;
 }
 
-// A port that cannot be opened says why; otherwise the last pager's hint
-// stays until the next one ends.
+// A port that cannot be opened says why; otherwise what to do about the
+// last pager, or its hint, stays until the next one ends. A failed pager's
+// next step comes before its hint: how fast its replies came matters little
+// beside what to do with it.
 void BenchBoard::ShowDetail(PortTile& tile) {
   const bool missing = tile.state == PortState::kAdapterMissing && !tile.lost_reason.empty();
-  tile.view.detail = missing ? tile.lost_reason : tile.hint;
+  tile.view.detail = missing                   ? tile.lost_reason
+                     : !tile.next_step.empty() ? tile.next_step
+                                               : tile.hint;
 }
 
 TotalsView BenchBoard::Totals(std::uint32_t elapsed_ms) const {

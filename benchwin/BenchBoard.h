@@ -34,10 +34,9 @@ struct TileView {
   // Why the last pager failed: "No response from the pager, flash now
   // terminated."; empty when it finished.
   std::string why;
-  // What to do about it, in a sentence; empty when it finished.
-  std::string next_step;
-  // What the technician may want to know: why the port cannot be opened, or
-  // the latency hint of the last pager.
+  // What the technician may want to know, below the pager's words: why the
+  // port cannot be opened; else what to do about the last pager, when it
+  // failed; else its latency hint.
   std::string detail;
   friend bool operator==(const TileView&, const TileView&) = default;
 };
@@ -94,6 +93,7 @@ class BenchBoard {
     TileView view;
     PortState state = PortState::kConnect;
     std::string lost_reason;
+    std::string next_step;
     std::string hint;
   };
   void ShowDetail(PortTile& tile);

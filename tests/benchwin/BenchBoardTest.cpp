@@ -72,8 +72,9 @@ struct EndCase {
   const char* why;
   TileMood mood;
   std::optional<BenchSound> sound;
-  // How the next step below the pager's words begins; "" for none.
-  const char* next = "";
+  // How the detail below the pager's words begins: the next step after a
+  // failure, else the latency hint.
+  const char* detail = "";
 };
 
 void PrintTo(const EndCase& c, std::ostream* out) { *out << c.name; }
@@ -86,11 +87,10 @@ TEST_P(TileEnd, ShowsTheOutcomeInItsColourAndCallsForItsSound) {
   EXPECT_EQ(board.ApplyEvent(GetParam().event, 1000), GetParam().sound);
   EXPECT_EQ(board.Tile(0).last, GetParam().last);
   EXPECT_EQ(board.Tile(0).why, GetParam().why);
-  const std::string next = GetParam().next;
-  EXPECT_EQ(board.Tile(0).next_step.substr(0, next.size()), next);
-  EXPECT_EQ(board.Tile(0).next_step.empty(), next.empty());
   EXPECT_EQ(board.Tile(0).mood, GetParam().mood);
-  EXPECT_EQ(board.Tile(0).detail, GetParam().event.result.latency_hint);
+  const std::string detail = GetParam().detail;
+  EXPECT_EQ(board.Tile(0).detail.substr(0, detail.size()), detail);
+  EXPECT_EQ(board.Tile(0).detail.empty(), detail.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -99,7 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"Finished", Ended(ExitCode::kFinished, 11, "Firmware updated finished."),
                 "#11 finished 14:02:11", "", TileMood::kGood, BenchSound::kFinished},
         EndCase{"FinishedLate", Ended(ExitCode::kFinished, 4, "", "Replies came 14 ms late."),
-                "#4 finished 14:02:11", "", TileMood::kGood, BenchSound::kFinished},
+                "#4 finished 14:02:11", "", TileMood::kGood, BenchSound::kFinished,
+                "Replies came 14 ms late."},
         EndCase{"Failed",
                 Ended(ExitCode::kNoResponse, 12,
                       "No response from the pager, flash now terminated.\nThe port was lost."),
@@ -111,6 +112,13 @@ INSTANTIATE_TEST_SUITE_P(
                 "#5 failed 14:02:11",
                 "Max. rewind counter exceed but still unable to program code-package.",
                 TileMood::kBad, BenchSound::kFailed, "The pager could not program its flash: set"},
+        EndCase{"FailedLate",
+                Ended(ExitCode::kResendsExceeded, 6,
+                      "Pager can not receive package correctly after retry, flash now terminated.",
+                      "Replies came 14 ms late."),
+                "#6 failed 14:02:11",
+                "Pager can not receive package correctly after retry, flash now terminated.",
+                TileMood::kBad, BenchSound::kFailed, "Packages kept arriving damaged: try another"},
         // Stopped by a person, who needs no alarm.
         EndCase{"Interrupted", Ended(ExitCode::kInterrupted, 2, "Interrupted."),
                 "#2 failed 14:02:11", "Interrupted.", TileMood::kBad, std::nullopt,
