@@ -34,6 +34,7 @@
 #define IDC_BY_SERIAL 312
 #define IDC_REFRESH 313
 #define IDC_SETUP_TEXT 314
+#define IDC_PORTS_NOTE 315
 #define IDC_LOG 320
 #define IDC_START 321
 #define IDC_STOP 322
@@ -54,4 +55,5 @@
 #define IDC_TILE_LAST 5
 #define IDC_TILE_DETAIL 6
 #define IDC_TILE_WHY 7
-#define IDC_TILE_PARTS 8
+#define IDC_TILE_SERIAL 8
+#define IDC_TILE_PARTS 9

@@ -72,6 +72,7 @@ class BenchWindow final : public Window, public IBenchView {
   LRESULT OnNotify(const NMHDR& header);
   void OnPortChanged(const NMLISTVIEW& change);
   void ShowBySerialButton();
+  void ShowPortsNote();
   int SelectedPort() const;
   void OnDropFiles(WPARAM drop_handle);
   LRESULT OnControlColour(HDC dc, HWND control);

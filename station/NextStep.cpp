@@ -30,19 +30,19 @@ constexpr Step kSteps[] = {
      "The pager did not answer: check that it sits firmly in its cable and has power, then "
      "flash it again."},
     {ExitCode::kRefused,
-     "The pager's loader refused a command: take the pager off, put it back and flash it again; "
-     "if it refuses again, set it aside."},
+     "The pager refused a command: put it back in its cable and flash it again; if it refuses "
+     "again, set it aside."},
     {ExitCode::kResendsExceeded,
      "Packages kept arriving damaged: try another cable or a lower rate; if it happens again, "
      "set the pager aside."},
     {ExitCode::kRewindsExceeded,
      "The pager could not program its flash: set the pager aside and try another cable."},
     {ExitCode::kUnexpectedReply,
-     "Something other than a pager's loader answered: check that the cable leads to a pager and "
-     "is seated well, then flash it again."},
+     "Something other than a pager's loader answered: check that the cable leads to a pager, "
+     "then flash it again."},
     {ExitCode::kPortLost,
-     "The adapter went away during the update: plug it in again and flash the pager again, as "
-     "its flash may be erased."},
+     "The adapter went away during the update: plug it in again and flash the pager again; its "
+     "flash may be erased."},
     {ExitCode::kNotLogged,
      "The pager is flashed but its line is missing from the log: make room for the log, and "
      "note this pager by hand."},
