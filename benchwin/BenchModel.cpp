@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "benchwin/BenchStatus.h"
 #include "common/ReadOnlyFile.h"
 #include "station/PortLimit.h"
 #include "station/TraceLog.h"
@@ -17,16 +18,6 @@ constexpr char kLockedFirmware[] =
     "The settings are locked (Locked=1 in TARVEXBENCH.INI): the firmware cannot be changed.";
 constexpr char kRunningFirmware[] =
     "The firmware cannot be changed while the bench runs: Stop it first.";
-constexpr char kNoFirmware[] =
-    "Choose the firmware first: File, Open..., or drop a HEX file on the window.";
-constexpr char kNoPorts[] = "Tick at least one port for the bench.";
-constexpr char kRefusedFirmware[] =
-    "The firmware was refused: choose a sound HEX file with File, Open..., or drop one here.";
-constexpr char kReady[] = "Ready: Start (F5) when the firmware and the ports are right.";
-constexpr char kRunning[] = "Running: connect a pager to a port; Stop (F5) ends the bench.";
-constexpr char kStopping[] = "Stopping: each pager in flash mode is told to leave it.";
-constexpr char kStopped[] = "Stopped: every pager in flash mode was told to leave it.";
-constexpr char kEnded[] = "The bench has ended.";
 constexpr char kConfirmClose[] =
     "Pagers are being flashed. Stop the bench and close the window?\n"
     "Each pager in flash mode is told to leave it first.";
@@ -108,13 +99,7 @@ void BenchModel::ShowEverything() {
 // alarm stays until the next Start.
 void BenchModel::ShowIdleStatus() {
   if (phase_ != Phase::kIdle || log_failed_) return;
-  const bool ticked = std::any_of(entries_.begin(), entries_.end(),
-                                  [](const PortEntry& entry) { return entry.ticked; });
-  const char* status = card_.path.empty() ? kNoFirmware
-                       : !card_.loaded    ? kRefusedFirmware
-                       : !ticked          ? kNoPorts
-                                          : kReady;
-  view_.ShowStatus(status, false);
+  view_.ShowStatus(IdleStatus(card_, entries_), false);
 }
 
 void BenchModel::ShowControls() {
@@ -209,8 +194,8 @@ void BenchModel::ChooseResends(int resends) {
 // Why the bench cannot start now; empty when it can.
 std::string BenchModel::StartFault(const std::vector<PortEntry>& ticked,
                                    const std::vector<PortInfo>& present) const {
-  if (!firmware_) return kNoFirmware;
-  if (ticked.empty()) return kNoPorts;
+  if (!firmware_) return kNoFirmwareText;
+  if (ticked.empty()) return kNoPortsText;
   if (ticked.size() > kMaxPorts) {
     return fmt::format("A bench takes at most {} ports; {} are ticked: untick some.", kMaxPorts,
                        ticked.size());
@@ -277,7 +262,7 @@ void BenchModel::StartClick() {
   stop_asked_ = log_failed_ = false;
   run_ = start_(plan, inbox_);
   ShowTotals();
-  view_.ShowStatus(kRunning, false);
+  view_.ShowStatus(kRunningText, false);
   view_.SetTimerEnabled(true);
   ShowControls();
 }
@@ -287,7 +272,7 @@ void BenchModel::StopClick() {
   stop_asked_ = true;
   phase_ = Phase::kStopping;
   run_->Stop();
-  view_.ShowStatus(kStopping, false);
+  view_.ShowStatus(kStoppingText, false);
   ShowControls();
 }
 
@@ -341,12 +326,7 @@ void BenchModel::RunEnded() {
   view_.SetTimerEnabled(false);
   ShowTotals();
   if (!log_failed_) {
-    const bool counted = line_.count > 0 && board_.Finished() >= line_.count;
-    view_.ShowStatus(stop_asked_ ? kStopped
-                     : counted   ? fmt::format("{} pagers finished: the count of {} is reached.",
-                                               board_.Finished(), line_.count)
-                                 : kEnded,
-                     false);
+    view_.ShowStatus(EndedStatus(stop_asked_, line_.count, board_.Finished()), false);
   }
   ShowControls();
   if (std::exchange(close_pending_, false)) view_.CloseForm();
