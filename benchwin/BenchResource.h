@@ -5,6 +5,8 @@
 
 // IDI_TARVEX, the program's icon.
 #include "common/ProgramIcon.h"
+// IDM_2400BPS ... IDM_RESEND_5, the Setup items both windows have.
+#include "common/SetupMenuIds.h"
 
 #define IDR_BENCHMENU 100
 #define IDR_BENCHKEYS 101
@@ -16,12 +18,6 @@
 #define IDM_STOP 211
 // F5: Start when idle, Stop when running.
 #define IDM_START_OR_STOP 212
-#define IDM_2400BPS 230
-#define IDM_4800BPS 231
-#define IDM_9600BPS 232
-#define IDM_RESEND_NONE 240
-#define IDM_RESEND_3 241
-#define IDM_RESEND_5 242
 #define IDM_REFRESH 250
 
 #define IDC_FW_GROUP 300
