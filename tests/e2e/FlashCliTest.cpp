@@ -252,15 +252,18 @@ TEST_F(FlashCli, GangOfFourKeepsEachFailureToItsOwnLine) {
   StopPagers();
   // The first failure in port order: the pager that refuses every "p".
   EXPECT_EQ(run.exit_code, 8) << run.err;
-  // Each failure's reason on a line of its own below its pager.
+  // Each failure's reason on a line of its own below its pager, and below
+  // that what to do (on two lines within 80 columns).
   const Texts summary = Lines(run.out);
-  ASSERT_EQ(summary.size(), 7u) << run.out;
+  ASSERT_EQ(summary.size(), 11u) << run.out;
   EXPECT_NE(summary[1].find("finished"), std::string::npos);
   EXPECT_NE(summary[2].find("rewinds-exceeded"), std::string::npos);
   EXPECT_EQ(summary[3].rfind("  Max. rewind counter exceed", 0), 0u) << run.out;
-  EXPECT_NE(summary[4].find("no-response"), std::string::npos);
-  EXPECT_EQ(summary[5], "  No response from the pager, flash now terminated.");
-  EXPECT_NE(summary[6].find("finished"), std::string::npos);
+  EXPECT_EQ(summary[4].rfind("  The pager could not program its flash", 0), 0u) << run.out;
+  EXPECT_NE(summary[6].find("no-response"), std::string::npos);
+  EXPECT_EQ(summary[7], "  No response from the pager, flash now terminated.");
+  EXPECT_EQ(summary[8].rfind("  The pager did not answer", 0), 0u) << run.out;
+  EXPECT_NE(summary[10].find("finished"), std::string::npos);
   EXPECT_EQ(pagers[0]->ProgrammedImage(), ImageOfHex(hex));
   EXPECT_EQ(pagers[3]->ProgrammedImage(), ImageOfHex(hex));
   EXPECT_EQ(pagers[1]->Commands().back(), "q");
