@@ -357,7 +357,8 @@ TEST_F(BenchModelTest, ReadyOnlyWithAFirmwareAndAPort) {
 // A bench of more ports than it takes would start a thread for each.
 TEST_F(BenchModelTest, ABenchTakesAtMostSixtyFourPorts) {
   std::string ports;
-  for (int number = 1; number <= 1000; ++number) ports += ",COM" + std::to_string(number + 10);
+  for (int number = 1; number <= 1000; ++number)
+    ports.append(",COM").append(std::to_string(number + 10));
   Settings("Ports=" + ports.substr(1) + "\r\n");
   ASSERT_TRUE(Open({}));
   ASSERT_EQ(view.boxes.size(), 1u);

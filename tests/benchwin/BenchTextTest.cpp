@@ -42,7 +42,10 @@ LineCase Read(const char* name, Texts arguments, BenchCommandLine line) {
 // COM1, COM2, ... COMn.
 Texts ComPorts(int n) {
   Texts ports;
-  for (int number = 1; number <= n; ++number) ports.push_back("COM" + std::to_string(number));
+  for (int number = 1; number <= n; ++number) {
+    std::string port = "COM";
+    ports.push_back(port.append(std::to_string(number)));
+  }
   return ports;
 }
 

@@ -67,7 +67,7 @@ struct CommandLineCase {
 // P1, P2, ... Pn, and the arguments that give them, then the file.
 std::vector<std::string> PortNames(int n) {
   std::vector<std::string> names;
-  for (int i = 1; i <= n; ++i) names.push_back("P" + std::to_string(i));
+  for (int i = 1; i <= n; ++i) names.push_back(fmt::format("P{}", i));
   return names;
 }
 std::vector<const char*> ManyPorts(int n) {
