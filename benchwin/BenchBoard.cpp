@@ -2,6 +2,11 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
+#include "common/TextWidth.h"
+#include "common/VisibleText.h"
+#include "station/NextStep.h"
 #include "station/ReplyLatency.h"
 
 namespace {
@@ -29,20 +34,37 @@ std::string LastOutcome(const StationEvent& event) {
 
 void BenchBoard::Reset(const std::vector<TileStart>& tiles) {
   tiles_.clear();
+  names_.clear();
+  finish_times_.clear();
   finished_ = failed_ = 0;
   for (const TileStart& start : tiles) {
     PortTile tile;
     tile.view.adapter = start.adapter;
+    tile.view.serial = start.serial.empty() ? "" : "serial " + start.serial;
     tiles_.push_back(tile);
-    ApplyRow(tiles_.size() - 1, start.row);
+    names_.push_back(start.row.port);
   }
+  ShowNames();
+  for (std::size_t i = 0; i < tiles.size(); ++i) ApplyRow(i, tiles[i].row);
+}
+
+// Every tile's title from the names of all: one port found under a new name
+// can change how another's must be shortened.
+void BenchBoard::ShowNames() {
+  std::vector<std::string> shown;
+  for (const std::string& name : names_) shown.push_back(VisibleText(name));
+  shown = ShortenApart(shown, kTileNameColumns);
+  for (std::size_t i = 0; i < tiles_.size(); ++i) tiles_[i].view.port = shown[i];
 }
 
 void BenchBoard::ApplyRow(std::size_t index, const StationRow& row) {
   if (index >= tiles_.size()) return;
   PortTile& tile = tiles_[index];
   tile.state = row.state;
-  tile.view.port = row.port;
+  if (names_[index] != row.port) {
+    names_[index] = row.port;
+    ShowNames();
+  }
   // The state is drawn large: the whole sentence goes below it.
   const bool aside = row.state == PortState::kSetAside;
   tile.view.state = aside ? "set aside" : PortStateWords(row);
@@ -51,11 +73,13 @@ void BenchBoard::ApplyRow(std::size_t index, const StationRow& row) {
   tile.view.percent = row.state == PortState::kFlashing ? row.percent : 0;
   const bool on_port = row.state == PortState::kFlashing || row.state == PortState::kRemove;
   tile.view.pager = on_port ? fmt::format("pager #{}", row.number) : "";
-  tile.view.offer_tuning = row.turnaround_ms > kLateReplyHintMs;
+  // A port set aside offers its Resume instead: one action at a time.
+  tile.view.offer_tuning = row.turnaround_ms > kLateReplyHintMs && !tile.view.resumable;
   ShowDetail(tile);
 }
 
-std::optional<BenchSound> BenchBoard::ApplyEvent(const StationEvent& event) {
+std::optional<BenchSound> BenchBoard::ApplyEvent(const StationEvent& event,
+                                                 std::uint32_t elapsed_ms) {
   if (event.index >= tiles_.size()) return std::nullopt;
   PortTile& tile = tiles_[event.index];
   switch (event.kind) {
@@ -73,9 +97,11 @@ std::optional<BenchSound> BenchBoard::ApplyEvent(const StationEvent& event) {
   }
   const bool finished = event.kind == StationEventKind::kFinished;
   ++(finished ? finished_ : failed_);
+  if (finished) finish_times_.push_back(elapsed_ms);
   tile.view.last = LastOutcome(event);
   tile.view.mood = finished ? TileMood::kGood : TileMood::kBad;
   tile.view.why = finished ? "" : FirstLine(event.result.message);
+  tile.next_step = finished ? "" : std::string(NextStep(event.result.code));
   tile.hint = event.result.latency_hint;
   ShowDetail(tile);
   if (finished) return BenchSound::kFinished;
@@ -84,11 +110,15 @@ std::optional<BenchSound> BenchBoard::ApplyEvent(const StationEvent& event) {
 }
 
 // A port that cannot be opened says why, one set aside what to do;
-// otherwise the last pager's hint stays until the next one ends.
+// otherwise what to do about the last pager, or its hint, stays until the
+// next one ends. A failed pager's next step comes before its hint: how fast
+// its replies came matters little beside what to do with it.
 void BenchBoard::ShowDetail(PortTile& tile) {
   const bool missing = tile.state == PortState::kAdapterMissing && !tile.lost_reason.empty();
-  tile.view.detail = missing ? tile.lost_reason : tile.hint;
-  if (!tile.set_aside.empty()) tile.view.detail = tile.set_aside;
+  tile.view.detail = missing                   ? tile.lost_reason
+                     : !tile.set_aside.empty() ? tile.set_aside
+                     : !tile.next_step.empty() ? tile.next_step
+                                               : tile.hint;
 }
 
 TotalsView BenchBoard::Totals(std::uint32_t elapsed_ms) const {
@@ -97,10 +127,18 @@ TotalsView BenchBoard::Totals(std::uint32_t elapsed_ms) const {
   totals.failed = std::to_string(failed_);
   const int ended = finished_ + failed_;
   totals.yield = ended == 0 ? kNone : fmt::format("{:.1f} %", 100.0 * finished_ / ended);
-  totals.per_hour = finished_ == 0 || elapsed_ms == 0
-                        ? kNone
-                        : fmt::format("{:.0f}", finished_ * kMsPerHour / elapsed_ms);
+  totals.per_hour = PerHour(elapsed_ms);
   return totals;
+}
+
+std::string BenchBoard::PerHour(std::uint32_t elapsed_ms) const {
+  if (finished_ == 0 || elapsed_ms == 0) return kNone;
+  if (elapsed_ms < kPerHourAfterMs && finished_ < kPerHourAfterPagers) return kNone;
+  const std::uint32_t window = std::min(elapsed_ms, kPerHourWindowMs);
+  const std::uint32_t since = elapsed_ms - window;
+  const auto recent = std::count_if(finish_times_.begin(), finish_times_.end(),
+                                    [since](std::uint32_t at) { return at >= since; });
+  return fmt::format("{:.0f}", static_cast<double>(recent) * kMsPerHour / window);
 }
 
 bool BenchBoard::AnyFlashing() const {

@@ -1,8 +1,9 @@
 // The bench window's tiles and totals, from what the bench core tells: a
 // tile per port with its state in words, its progress, the current pager's
 // number, how the last pager ended (green when finished, red with the
-// reason when not) and the latency hint; the totals since Start. Pure: the
-// model hands it the core's rows and events on the window's thread.
+// reason and the next step when not) and the latency hint; the totals since
+// Start. Pure: the model hands it the core's rows and events on the
+// window's thread.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +16,13 @@
 enum class TileMood : std::uint8_t { kNone, kGood, kBad };
 
 struct TileView {
+  // The port's name, shortened where it must be so that no two tiles read
+  // the same.
   std::string port;
-  // The adapter's name and serial number, as far as they are known.
+  // The adapter's name, and "serial FT5KQ2R7A" on a line of its own, as far
+  // as they are known.
   std::string adapter;
+  std::string serial;
   // "connect a pager", "flashing 42%", "remove pager #12", "adapter missing".
   std::string state;
   int percent = 0;
@@ -29,8 +34,9 @@ struct TileView {
   // Why the last pager failed: "No response from the pager, flash now
   // terminated."; empty when it finished.
   std::string why;
-  // What the technician may want to know: why the port cannot be opened,
-  // why it is set aside, or the latency hint of the last pager.
+  // What the technician may want to know, below the pager's words: why the
+  // port cannot be opened; else why it is set aside; else what to do about
+  // the last pager, when it failed; else its latency hint.
   std::string detail;
   // The port's replies come late enough for its adapter's latency timer to
   // be worth setting: the tile offers Tune adapters….
@@ -55,7 +61,20 @@ enum class BenchSound : std::uint8_t { kFinished, kFailed, kSetAside };
 struct TileStart {
   StationRow row;  // FirstRow of the port's setup
   std::string adapter;
+  // The adapter's serial number; empty when it has none.
+  std::string serial;
 };
+
+// A tile's title holds about this many characters.
+constexpr std::size_t kTileNameColumns = 28;
+
+// Pagers per hour are told once this long has passed since Start, or this
+// many pagers are done; before that one quick pager would read as hundreds.
+constexpr std::uint32_t kPerHourAfterMs = 60000;
+constexpr int kPerHourAfterPagers = 5;
+// They are counted over this last stretch of the run, so the figure follows
+// the bench's pace now, not this morning's.
+constexpr std::uint32_t kPerHourWindowMs = 600000;
 
 class BenchBoard {
  public:
@@ -64,8 +83,8 @@ class BenchBoard {
   void ApplyRow(std::size_t index, const StationRow& row);
   // The sound the event calls for: one for a pager finished, another for
   // one that failed, a third for a port set aside; none for a pager stopped
-  // by Stop, which a person did.
-  std::optional<BenchSound> ApplyEvent(const StationEvent& event);
+  // by Stop, which a person did. `elapsed_ms`: since Start, when it came.
+  std::optional<BenchSound> ApplyEvent(const StationEvent& event, std::uint32_t elapsed_ms);
 
   std::size_t Size() const { return tiles_.size(); }
   const TileView& Tile(std::size_t index) const { return tiles_[index].view; }
@@ -80,12 +99,19 @@ class BenchBoard {
     TileView view;
     PortState state = PortState::kConnect;
     std::string lost_reason;
+    std::string next_step;
     std::string hint;
     std::string set_aside;
   };
   void ShowDetail(PortTile& tile);
+  void ShowNames();
+  std::string PerHour(std::uint32_t elapsed_ms) const;
 
   std::vector<PortTile> tiles_;
+  // The ports' names as the core gives them.
+  std::vector<std::string> names_;
   int finished_ = 0;
   int failed_ = 0;
+  // When each finished pager was done, ms after Start, oldest first.
+  std::vector<std::uint32_t> finish_times_;
 };

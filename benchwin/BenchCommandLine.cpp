@@ -5,6 +5,7 @@
 
 #include "common/NoCase.h"
 #include "link/PortList.h"
+#include "station/PortLimit.h"
 
 namespace {
 
@@ -59,6 +60,9 @@ class Parser {
     if (fault_.empty() && line_.job.has_value() != line_.job_key.has_value()) {
       fault_ = line_.job ? "/job needs /jobkey, engineering's public key."
                          : "/jobkey needs /job, the job it checks.";
+    }
+    if (fault_.empty() && line_.ports.size() > kMaxPorts) {
+      fault_ = "A" + TooManyPortsText(line_.ports.size()).substr(1) + ".";
     }
     return {line_, fault_};
   }

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
+#include "benchwin/BenchStatus.h"
 #include "common/ReadOnlyFile.h"
+#include "station/PortLimit.h"
 #include "station/TraceLog.h"
 
 namespace {
@@ -16,28 +18,13 @@ constexpr char kLockedFirmware[] =
     "The settings are locked (Locked=1 in TARVEXBENCH.INI): the firmware cannot be changed.";
 constexpr char kRunningFirmware[] =
     "The firmware cannot be changed while the bench runs: Stop it first.";
-constexpr char kNoFirmware[] =
-    "Choose the firmware first: File, Open..., or drop a HEX file on the window.";
-constexpr char kNoPorts[] = "Tick at least one port for the bench.";
 constexpr char kTickedTwice[] = " are one port: untick one of them.";
 constexpr char kSettingsPortTakenOnce[] = " The bench takes it once.";
 constexpr char kSettingsLockedMend[] =
     "\nThe settings are locked: ask whoever locked them to mend the Ports= line.";
-constexpr char kReady[] = "Ready: Start (F5) when the firmware and the ports are right.";
-constexpr char kRunning[] = "Running: connect a pager to a port; Stop (F5) ends the bench.";
-constexpr char kStopping[] = "Stopping: each pager in flash mode is told to leave it.";
-constexpr char kStopped[] = "Stopped: every pager in flash mode was told to leave it.";
-constexpr char kEnded[] = "The bench has ended.";
 constexpr char kConfirmClose[] =
     "Pagers are being flashed. Stop the bench and close the window?\n"
     "Each pager in flash mode is told to leave it first.";
-
-// "USB Serial Port (FTDI), serial FT5KQ2R7A", as far as it is known.
-std::string TileAdapter(const PortEntry& entry) {
-  std::string text = entry.adapter;
-  if (!entry.serial.empty()) text += (text.empty() ? "" : ", ") + ("serial " + entry.serial);
-  return text;
-}
 
 std::vector<PortEntry> Ticked(const std::vector<PortEntry>& entries) {
   std::vector<PortEntry> ticked;
@@ -84,12 +71,22 @@ bool BenchModel::Open(const std::string& directory, const BenchCommandLine& line
     return false;
   }
   line_ = line;
+  read_settings_ = settings_;
   card_.path = line.firmware.value_or(InFolder(directory, settings_.firmware));
   card_.name = FileNameOf(card_.path);
   log_path_ = line.log_path.value_or(BenchLogPath(settings_, directory));
   job_.Name(line.job.value_or(InFolder(directory, settings_.job)),
             line.job_key.value_or(InFolder(directory, settings_.job_key)));
-  entries_ = PortEntries(present, line.ports.empty() ? SettingsPorts(present) : line.ports);
+  std::vector<std::string> chosen = line.ports.empty() ? SettingsPorts(present) : line.ports;
+  // A settings file gone wrong would start a thread for each port it names.
+  if (chosen.size() > kMaxPorts) {
+    view_.ShowMessage(fmt::format("{} names {} ports, and a bench takes at most {}: the first {} "
+                                  "are ticked.",
+                                  kBenchSettingsFileName, chosen.size(), kMaxPorts, kMaxPorts),
+                      kBenchCaption, kStyleWarning);
+    chosen.resize(kMaxPorts);
+  }
+  entries_ = PortEntries(present, chosen);
   ShowEverything();
   return true;
 }
@@ -111,8 +108,15 @@ void BenchModel::ShowEverything() {
   view_.ShowLogPath(log_path_);
   view_.ShowTiles({});
   ShowTotals();
-  view_.ShowStatus(kReady, false);
+  ShowIdleStatus();
   ShowControls();
+}
+
+// What the bench needs before it can start, or that it is ready; a log
+// alarm stays until the next Start.
+void BenchModel::ShowIdleStatus() {
+  if (phase_ != Phase::kIdle || log_failed_) return;
+  view_.ShowStatus(IdleStatus(card_, entries_), false);
 }
 
 void BenchModel::ShowControls() {
@@ -165,8 +169,10 @@ void BenchModel::ChooseFirmwareNow(const std::string& path, bool keep_job_firmwa
   card_ = std::move(card);
   firmware_ = load.firmware;
   view_.ShowFirmware(card_);
+  ShowIdleStatus();
   if (!card_.loaded) {
-    return view_.ShowMessage(card_.refusal + "\n\n" + path, kBenchCaption, kStyleError);
+    return view_.ShowMessage(card_.refusal + "\n\n" + path + "\n\n" + card_.next_step,
+                             kBenchCaption, kStyleError);
   }
   if (job_.Named()) (void)CheckJob();
 }
@@ -192,6 +198,11 @@ void BenchModel::TickPort(std::size_t index, bool ticked) {
   // The list's own tick is taken back: the choice is not the user's now.
   if (Locked() || phase_ != Phase::kIdle) return view_.ShowPorts(entries_);
   entries_[index].ticked = ticked;
+  ShowIdleStatus();
+}
+
+std::string BenchModel::PortsOutOfView(std::size_t first, std::size_t shown) const {
+  return TickedOutOfView(entries_, first, shown);
 }
 
 bool BenchModel::CanKeepBySerial(std::size_t index) const {
@@ -209,6 +220,7 @@ void BenchModel::RefreshPorts() {
   if (Locked() || phase_ != Phase::kIdle) return;
   entries_ = PortEntries(list_ports_(), ChosenPorts(entries_));
   view_.ShowPorts(entries_);
+  ShowIdleStatus();
 }
 
 void BenchModel::TuneAdaptersClick() {
@@ -260,7 +272,7 @@ std::vector<std::string> BenchModel::SettingsPorts(const std::vector<PortInfo>& 
 // Why the bench cannot start now; empty when it can.
 std::string BenchModel::StartFault(const std::vector<PortEntry>& ticked,
                                    const std::vector<PortInfo>& present) {
-  if (!firmware_) return kNoFirmware;
+  if (!firmware_) return kNoFirmwareText;
   // Checked again: the job may have expired, or another bench used it up.
   if (job_.Named()) {
     std::string why = job_.Check(card_);
@@ -269,7 +281,11 @@ std::string BenchModel::StartFault(const std::vector<PortEntry>& ticked,
     view_.ShowFirmware(card_);
     if (!why.empty()) return JobRefusedText(why);
   }
-  if (ticked.empty()) return kNoPorts;
+  if (ticked.empty()) return kNoPortsText;
+  if (ticked.size() > kMaxPorts) {
+    return fmt::format("A bench takes at most {} ports; {} are ticked: untick some.", kMaxPorts,
+                       ticked.size());
+  }
   for (const PortEntry& entry : ticked) {
     const PortMatch match = ResolvePort(GivenPort(entry), present);
     if (match.ambiguous) return match.error + ".";
@@ -320,7 +336,7 @@ std::vector<TileStart> BenchModel::TileStarts(const std::vector<PortEntry>& tick
                                               const BenchPlan& plan) {
   std::vector<TileStart> tiles;
   for (std::size_t i = 0; i < plan.ports.size(); ++i) {
-    tiles.push_back({FirstRow(plan.ports[i]), TileAdapter(ticked[i])});
+    tiles.push_back({FirstRow(plan.ports[i]), ticked[i].adapter, ticked[i].serial});
   }
   return tiles;
 }
@@ -342,7 +358,7 @@ void BenchModel::StartClick() {
   stop_asked_ = log_failed_ = false;
   run_ = start_(plan, inbox_);
   ShowTotals();
-  view_.ShowStatus(kRunning, false);
+  view_.ShowStatus(kRunningText, false);
   view_.SetTimerEnabled(true);
   ShowControls();
 }
@@ -352,7 +368,7 @@ void BenchModel::StopClick() {
   stop_asked_ = true;
   phase_ = Phase::kStopping;
   run_->Stop();
-  view_.ShowStatus(kStopping, false);
+  view_.ShowStatus(kStoppingText, false);
   ShowControls();
 }
 
@@ -372,17 +388,21 @@ void BenchModel::Apply(const BenchInbox::News& news) {
   RunEnded();
 }
 
-// A tile is drawn again only when what it shows has changed.
+// A tile is drawn again only when what it shows has changed; a port found
+// under a new name may change how another tile's name is shortened.
 void BenchModel::ApplyRow(const BenchInbox::RowNews& news) {
   if (news.index >= board_.Size()) return;
-  const TileView before = board_.Tile(news.index);
+  std::vector<TileView> before;
+  for (std::size_t i = 0; i < board_.Size(); ++i) before.push_back(board_.Tile(i));
   board_.ApplyRow(news.index, news.row);
-  if (!(board_.Tile(news.index) == before)) view_.ShowTile(news.index, board_.Tile(news.index));
+  for (std::size_t i = 0; i < board_.Size(); ++i) {
+    if (!(board_.Tile(i) == before[i])) view_.ShowTile(i, board_.Tile(i));
+  }
 }
 
 void BenchModel::ApplyEvent(const StationEvent& event) {
   if (event.index >= board_.Size()) return;
-  const std::optional<BenchSound> sound = board_.ApplyEvent(event);
+  const std::optional<BenchSound> sound = board_.ApplyEvent(event, ElapsedMs());
   view_.ShowTile(event.index, board_.Tile(event.index));
   ShowTotals();
   if (job_.Named() && event.kind != StationEventKind::kConnected) {
@@ -416,16 +436,11 @@ void BenchModel::RunEnded() {
 }
 
 std::string BenchModel::EndedText() const {
-  if (stop_asked_) return kStopped;
   const JobQuota* quota = job_.Count();
-  if (quota != nullptr && quota->UsedUp()) {
+  if (!stop_asked_ && quota != nullptr && quota->UsedUp()) {
     return QuotaReachedText(quota->Quota()) + ": the job allows no more pagers on this machine.";
   }
-  if (line_.count > 0 && board_.Finished() >= line_.count) {
-    return fmt::format("{} pagers finished: the count of {} is reached.", board_.Finished(),
-                       line_.count);
-  }
-  return kEnded;
+  return EndedStatus(stop_asked_, line_.count, board_.Finished());
 }
 
 void BenchModel::TimerTick() {
@@ -444,6 +459,8 @@ bool BenchModel::CloseQuery() {
   return false;
 }
 
+// Written over the file as it is now: a change made to it while the window
+// was open (a supervisor's Locked=1) is never undone.
 void BenchModel::Close() {
   run_.reset();
   if (Locked()) return;
@@ -453,7 +470,8 @@ void BenchModel::Close() {
   if (line_.log_path) settings_.log = *line_.log_path;
   if (line_.job) settings_.job = *line_.job;
   if (line_.job_key) settings_.job_key = *line_.job_key;
-  (void)SaveBenchSettings(directory_, settings_);
+  const auto merged = SettingsToSave(read_settings_, settings_, LoadBenchSettings(directory_));
+  if (merged) (void)SaveBenchSettings(directory_, *merged);
 }
 
 void BenchModel::EndSession() {

@@ -112,6 +112,9 @@ class BenchModel {
   // is plugged in again, and its port is then found again as any pulled
   // adapter's is.
   void TuneAdaptersClick();
+  // What the port list says under itself when it shows the rows [first,
+  // first + shown): the ticked ports out of view, or nothing.
+  std::string PortsOutOfView(std::size_t first, std::size_t shown) const;
   void ChooseRate(int rate);
   void ChooseResends(int resends);
   // The technician resumes a port set aside, on its tile.
@@ -152,6 +155,7 @@ class BenchModel {
   int Resends() const { return job_.Taken() ? job_.Taken()->resends : settings_.resends; }
   std::string EndedText() const;
   void ShowEverything();
+  void ShowIdleStatus();
   void ShowControls();
   void ShowTotals();
   std::vector<std::string> SettingsPorts(const std::vector<PortInfo>& present);
@@ -179,6 +183,8 @@ class BenchModel {
   BenchInbox inbox_;
   std::string directory_;
   BenchSettings settings_;
+  // The settings as read at Open, to tell what others changed since.
+  BenchSettings read_settings_;
   BenchCommandLine line_;
   std::string log_path_;
   FirmwareCard card_;

@@ -12,7 +12,7 @@ void BenchWindow::CreatePortList() {
   ports_ =
       CreateControl(WC_LISTVIEWW, "",
                     WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
-                    IDC_PORTS, Bounds(20, 112, 600, 112), fonts_->normal, WS_EX_CLIENTEDGE);
+                    IDC_PORTS, Bounds(20, 112, 600, 96), fonts_->normal, WS_EX_CLIENTEDGE);
   SendMessageW(ports_, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
   const struct {
     const char* title;
@@ -59,6 +59,14 @@ void BenchWindow::ShowPorts(const std::vector<PortEntry>& entries) {
   filling_ports_ = false;
   shown_ports_ = entries;
   ShowBySerialButton();
+  ShowPortsNote();
+}
+
+// Under the list: the ticked ports its rows do not show now.
+void BenchWindow::ShowPortsNote() {
+  const auto first = static_cast<std::size_t>(SendMessageW(ports_, LVM_GETTOPINDEX, 0, 0));
+  const auto shown = static_cast<std::size_t>(SendMessageW(ports_, LVM_GETCOUNTPERPAGE, 0, 0));
+  SetText(IDC_PORTS_NOTE, model_->PortsOutOfView(first, shown));
 }
 
 int BenchWindow::SelectedPort() const {
@@ -84,12 +92,14 @@ void BenchWindow::OnPortChanged(const NMLISTVIEW& change) {
     model_->TickPort(static_cast<std::size_t>(change.iItem), ticked);
   }
   if ((changed & LVIS_SELECTED) != 0) ShowBySerialButton();
+  // A tick, or a selection moved by the keyboard, may have scrolled the list.
+  ShowPortsNote();
 }
 
 LRESULT BenchWindow::OnNotify(const NMHDR& header) {
   if (OnTileLink(header)) return 0;
-  if (header.idFrom == IDC_PORTS && header.code == LVN_ITEMCHANGED) {
-    OnPortChanged(reinterpret_cast<const NMLISTVIEW&>(header));
-  }
+  if (header.idFrom != IDC_PORTS) return 0;
+  if (header.code == LVN_ITEMCHANGED) OnPortChanged(reinterpret_cast<const NMLISTVIEW&>(header));
+  if (header.code == LVN_ENDSCROLL) ShowPortsNote();
   return 0;
 }

@@ -5,6 +5,8 @@
 
 // IDI_TARVEX, the program's icon.
 #include "common/ProgramIcon.h"
+// IDM_2400BPS ... IDM_RESEND_5, the Setup items both windows have.
+#include "common/SetupMenuIds.h"
 
 #define IDR_BENCHMENU 100
 #define IDR_BENCHKEYS 101
@@ -16,12 +18,6 @@
 #define IDM_STOP 211
 // F5: Start when idle, Stop when running.
 #define IDM_START_OR_STOP 212
-#define IDM_2400BPS 230
-#define IDM_4800BPS 231
-#define IDM_9600BPS 232
-#define IDM_RESEND_NONE 240
-#define IDM_RESEND_3 241
-#define IDM_RESEND_5 242
 #define IDM_REFRESH 250
 #define IDM_TUNE_ADAPTERS 251
 
@@ -35,6 +31,7 @@
 #define IDC_BY_SERIAL 312
 #define IDC_REFRESH 313
 #define IDC_SETUP_TEXT 314
+#define IDC_PORTS_NOTE 315
 #define IDC_LOG 320
 #define IDC_START 321
 #define IDC_STOP 322
@@ -46,7 +43,7 @@
 
 // Tile N's controls: IDC_TILE_BASE + N * IDC_TILE_STRIDE plus the part.
 #define IDC_TILE_BASE 1000
-#define IDC_TILE_STRIDE 10
+#define IDC_TILE_STRIDE 20
 #define IDC_TILE_GROUP 0
 #define IDC_TILE_ADAPTER 1
 #define IDC_TILE_STATE 2
@@ -55,8 +52,9 @@
 #define IDC_TILE_LAST 5
 #define IDC_TILE_DETAIL 6
 #define IDC_TILE_WHY 7
+#define IDC_TILE_SERIAL 8
 // The link to Tune adapters…, shown on a slow port's tile.
-#define IDC_TILE_TUNE 8
+#define IDC_TILE_TUNE 9
 // Resumes a port set aside.
-#define IDC_TILE_RESUME 9
-#define IDC_TILE_PARTS 10
+#define IDC_TILE_RESUME 10
+#define IDC_TILE_PARTS 11

@@ -128,6 +128,34 @@ bool SaveBenchSettings(const std::string& directory, const BenchSettings& settin
                                       FormatBenchSettings(settings));
 }
 
+namespace {
+
+// `ours` of a setting unless the file's has changed since it was read.
+template <typename T>
+void TakeUnlessChanged(T BenchSettings::*setting, const BenchSettings& read,
+                       const BenchSettings& ours, BenchSettings& merged) {
+  if (merged.*setting == read.*setting) merged.*setting = ours.*setting;
+}
+
+}  // namespace
+
+std::optional<BenchSettings> SettingsToSave(const BenchSettings& read, const BenchSettings& ours,
+                                            const BenchSettings& now) {
+  if (now.locked) return std::nullopt;
+  BenchSettings merged = now;
+  TakeUnlessChanged(&BenchSettings::firmware, read, ours, merged);
+  TakeUnlessChanged(&BenchSettings::ports, read, ours, merged);
+  TakeUnlessChanged(&BenchSettings::rate, read, ours, merged);
+  TakeUnlessChanged(&BenchSettings::resends, read, ours, merged);
+  TakeUnlessChanged(&BenchSettings::log, read, ours, merged);
+  TakeUnlessChanged(&BenchSettings::station_name, read, ours, merged);
+  TakeUnlessChanged(&BenchSettings::job, read, ours, merged);
+  TakeUnlessChanged(&BenchSettings::job_key, read, ours, merged);
+  TakeUnlessChanged(&BenchSettings::set_aside_after, read, ours, merged);
+  if (merged == now) return std::nullopt;
+  return merged;
+}
+
 std::string BenchLogPath(const BenchSettings& settings, const std::string& directory) {
   return InFolder(directory, settings.log.empty() ? kDefaultBenchLogName : settings.log);
 }

@@ -16,6 +16,7 @@
 // resends are the job's.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,6 +62,13 @@ std::string FormatBenchSettings(const BenchSettings& settings);
 BenchSettings LoadBenchSettings(const std::string& directory);
 // Replaces the file in one step; false when it could not be written.
 bool SaveBenchSettings(const std::string& directory, const BenchSettings& settings);
+
+// What to write back at exit: the file as it is `now`, with each setting the
+// window holds (`ours`) where nobody has changed the file's since the window
+// read it (`read`). Nothing when the file has been locked meanwhile (a
+// supervisor's Locked=1 stays), or when there is nothing to change.
+std::optional<BenchSettings> SettingsToSave(const BenchSettings& read, const BenchSettings& ours,
+                                            const BenchSettings& now);
 
 // The log the settings name, or the default one in `directory`.
 std::string BenchLogPath(const BenchSettings& settings, const std::string& directory);

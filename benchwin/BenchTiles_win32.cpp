@@ -14,6 +14,10 @@ int TileId(std::size_t index, int part) {
 
 }  // namespace
 
+// Where a tile's action (Tune adapters…, Resume) starts, on the line of the
+// last outcome.
+constexpr int kActionLeft = 150;
+
 void BenchWindow::CreateTile(std::size_t index) {
   const int left = kMargin + static_cast<int>(index % kTileColumns) * (kTileWidth + kTileGap);
   const int top = kTilesTop + static_cast<int>(index / kTileColumns) * (kTileHeight + kTileGap);
@@ -21,26 +25,35 @@ void BenchWindow::CreateTile(std::size_t index) {
   const HFONT normal = fonts_->normal;
   CreateControl(L"BUTTON", "", BS_GROUPBOX, TileId(index, IDC_TILE_GROUP),
                 at(0, 0, kTileWidth, kTileHeight), fonts_->bold);
-  CreateControl(L"STATIC", "", kLabel | SS_ENDELLIPSIS, TileId(index, IDC_TILE_ADAPTER),
-                at(10, 18, 225, 16), normal);
-  CreateControl(L"STATIC", "", kLabel, TileId(index, IDC_TILE_STATE), at(10, 36, 225, 24),
+  // The adapter's name on up to two lines, its serial number on a line of
+  // its own, so a long name never hides which adapter it is.
+  CreateControl(L"STATIC", "", kWrapped | SS_EDITCONTROL, TileId(index, IDC_TILE_ADAPTER),
+                at(10, 16, 225, 30), normal);
+  CreateControl(L"STATIC", "", kLabel | SS_ENDELLIPSIS, TileId(index, IDC_TILE_SERIAL),
+                at(10, 46, 140, 16), normal);
+  CreateControl(L"STATIC", "", SS_RIGHT | SS_NOPREFIX, TileId(index, IDC_TILE_PAGER),
+                at(155, 46, 80, 16), normal);
+  CreateControl(L"STATIC", "", kLabel, TileId(index, IDC_TILE_STATE), at(10, 62, 225, 24),
                 fonts_->big);
   HWND bar = CreateControl(PROGRESS_CLASSW, "", 0, TileId(index, IDC_TILE_PROGRESS),
-                           at(10, 62, 225, 14), normal);
+                           at(10, 86, 225, 12), normal);
   SendMessageW(bar, PBM_SETRANGE32, 0, 100);
-  CreateControl(L"STATIC", "", kLabel, TileId(index, IDC_TILE_PAGER), at(10, 80, 115, 16), normal);
   // Hidden until the port's replies come late.
-  HWND tune = CreateControl(WC_LINK, "<a>Tune adapters…</a>", LWS_RIGHT,
-                            TileId(index, IDC_TILE_TUNE), at(125, 80, 110, 16), normal);
+  HWND tune =
+      CreateControl(WC_LINK, "<a>Tune adapters…</a>", LWS_RIGHT, TileId(index, IDC_TILE_TUNE),
+                    at(kActionLeft, 102, 235 - kActionLeft, 16), normal);
   ShowWindow(tune, SW_HIDE);
   CreateControl(L"STATIC", "", kLabel | SS_ENDELLIPSIS, TileId(index, IDC_TILE_LAST),
-                at(10, 98, 225, 16), fonts_->bold);
-  CreateControl(L"STATIC", "", kWrapped, TileId(index, IDC_TILE_WHY), at(10, 114, 225, 30), normal);
-  CreateControl(L"STATIC", "", kWrapped, TileId(index, IDC_TILE_DETAIL), at(10, 146, 225, 40),
+                at(10, 102, 225, 16), fonts_->bold);
+  CreateControl(L"STATIC", "", kWrapped, TileId(index, IDC_TILE_WHY), at(10, 118, 225, 28), normal);
+  // The next step after a failure, or why the port cannot be opened, or the
+  // latency hint: up to four lines.
+  CreateControl(L"STATIC", "", kWrapped, TileId(index, IDC_TILE_DETAIL), at(10, 146, 225, 54),
                 normal);
   // Shown only while the port is set aside.
   const HWND resume = CreateControl(L"BUTTON", "&Resume", WS_TABSTOP | BS_PUSHBUTTON,
-                                    TileId(index, IDC_TILE_RESUME), at(160, 78, 75, 22), normal);
+                                    TileId(index, IDC_TILE_RESUME),
+                                    at(kActionLeft, 100, 235 - kActionLeft, 20), normal);
   ShowWindow(resume, SW_HIDE);
 }
 
@@ -86,6 +99,7 @@ void BenchWindow::ShowTile(std::size_t index, const TileView& tile) {
   if (index >= tiles_) return;
   SetText(TileId(index, IDC_TILE_GROUP), tile.port);
   SetText(TileId(index, IDC_TILE_ADAPTER), tile.adapter);
+  SetText(TileId(index, IDC_TILE_SERIAL), tile.serial);
   SetText(TileId(index, IDC_TILE_STATE), tile.state);
   SendMessageW(GetDlgItem(Handle(), TileId(index, IDC_TILE_PROGRESS)), PBM_SETPOS,
                static_cast<WPARAM>(tile.percent), 0);
@@ -98,6 +112,11 @@ void BenchWindow::ShowTile(std::size_t index, const TileView& tile) {
   SetText(TileId(index, IDC_TILE_WHY), tile.why);
   SetColour(TileId(index, IDC_TILE_WHY), mood);
   SetText(TileId(index, IDC_TILE_DETAIL), tile.detail);
+  // The last outcome gives way to the tile's action, when it has one.
+  const bool action = tile.offer_tuning || tile.resumable;
+  SetWindowPos(GetDlgItem(Handle(), TileId(index, IDC_TILE_LAST)), nullptr, 0, 0,
+               Scale(action ? kActionLeft - 14 : 225), Scale(16),
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   ShowWindow(GetDlgItem(Handle(), TileId(index, IDC_TILE_TUNE)),
              tile.offer_tuning ? SW_SHOWNA : SW_HIDE);
   ShowWindow(GetDlgItem(Handle(), TileId(index, IDC_TILE_RESUME)),

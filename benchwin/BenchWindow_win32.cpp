@@ -73,6 +73,8 @@ void BenchWindow::CreateControls() {
   CreateControl(L"BUTTON", "Ports for the bench", BS_GROUPBOX, IDC_PORTS_GROUP,
                 Bounds(8, 94, 752, 140), normal);
   CreatePortList();
+  CreateControl(L"STATIC", "", kLabel | SS_ENDELLIPSIS, IDC_PORTS_NOTE, Bounds(20, 212, 600, 16),
+                fonts_->bold);
   CreateControl(L"BUTTON", "Keep by &Serial", WS_TABSTOP | BS_PUSHBUTTON, IDC_BY_SERIAL,
                 Bounds(632, 112, 116, 26), normal);
   CreateControl(L"BUTTON", "&Refresh", WS_TABSTOP | BS_PUSHBUTTON, IDC_REFRESH,

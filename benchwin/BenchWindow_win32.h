@@ -75,6 +75,7 @@ class BenchWindow final : public Window, public IBenchView {
   // A click on a tile's Tune adapters… link; false for any other notice.
   bool OnTileLink(const NMHDR& header);
   void ShowBySerialButton();
+  void ShowPortsNote();
   int SelectedPort() const;
   void OnDropFiles(WPARAM drop_handle);
   LRESULT OnControlColour(HDC dc, HWND control);

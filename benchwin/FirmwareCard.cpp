@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "common/Sha256.h"
-#include "engine/Hexproc.h"
+#include "station/NextStep.h"
 
 namespace {
 
@@ -47,7 +47,9 @@ FirmwareCard DescribeFirmware(const std::string& path, const FirmwareLoad& load)
   card.path = path;
   card.name = FileNameOf(path);
   if (!load.firmware) {
-    card.refusal = std::string(msgOpenHexFail.Text) + "\n" + load.reason;
+    const FileRefusal refusal = RefusalOf(load);
+    card.refusal = refusal.headline + "\n" + refusal.reason;
+    card.next_step = refusal.next_step;
     return card;
   }
   card.loaded = true;
@@ -73,7 +75,7 @@ FirmwareLines LinesOf(const FirmwareCard& card) {
 }
 
 std::string FirmwareDetails(const FirmwareCard& card) {
-  if (!card.loaded) return card.path + "\n\n" + card.refusal;
+  if (!card.loaded) return card.path + "\n\n" + card.refusal + "\n\n" + card.next_step;
   std::string text = card.path + "\n\n";
   text += Figures(card) + "\n";
   for (const AddressRange& range : card.summary.ranges) {

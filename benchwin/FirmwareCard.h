@@ -18,11 +18,15 @@ struct FirmwareCard {
   bool loaded = false;
   HexSummary summary;
   std::string sha256;
-  // "Unable to open the HEX file." and the reason, "Line 12: ...".
+  // What was wrong and why, on two lines: "The HEX file has an error." and
+  // "Line 12: checksum mismatch.", or "Unable to open the HEX file." and
+  // why it could not be read.
   std::string refusal;
   // Under a job: "job line3: 2 of 3 left, until 2026-12-31 (UTC)", or
   // "job refused"; empty without one.
   std::string job;
+  // What to do about it.
+  std::string next_step;
 };
 
 // The card of `path` as `load` read it; the digest is taken of the file's

@@ -78,6 +78,25 @@ std::vector<std::string> ChosenPorts(const std::vector<PortEntry>& entries) {
   return chosen;
 }
 
+std::string TickedOutOfView(const std::vector<PortEntry>& entries, std::size_t first,
+                            std::size_t shown) {
+  constexpr std::size_t kNamesTold = 4;
+  std::vector<std::string> hidden;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].ticked && (i < first || i >= first + shown))
+      hidden.push_back(GivenPort(entries[i]));
+  }
+  if (hidden.empty()) return "";
+  std::string names;
+  for (std::size_t i = 0; i < hidden.size() && i < kNamesTold; ++i) {
+    names += (i == 0 ? "" : ", ") + hidden[i];
+  }
+  if (hidden.size() > kNamesTold) names += ", \u2026";
+  const bool one = hidden.size() == 1;
+  return std::to_string(hidden.size()) + (one ? " ticked port" : " ticked ports") +
+         " out of view: " + names;
+}
+
 std::array<std::string, 4> PortCells(const PortEntry& entry) {
   return {entry.name.empty() ? "-" : entry.name, AdapterCell(entry), entry.serial,
           entry.by_serial ? "serial number" : "COM name"};

@@ -39,6 +39,12 @@ std::vector<std::string> ChosenPorts(const std::vector<PortEntry>& entries);
 // description does not name it.
 std::string AdapterName(const PortInfo& port);
 
+// What the list says under itself when ticked entries lie outside the rows
+// it shows now ([first, first + shown)): "2 ticked ports out of view:
+// COM12, COM14"; empty when every ticked one shows.
+std::string TickedOutOfView(const std::vector<PortEntry>& entries, std::size_t first,
+                            std::size_t shown);
+
 // The list's cells of an entry: port ("-" for an adapter not present by
 // its number), adapter (marked when not present), serial, and how it is
 // kept.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/TextWidth.h"
 #include "common/VisibleText.h"
 
 ProgressMode ChooseProgressMode(const FlashPlan& plan, bool terminal) {
@@ -16,11 +17,12 @@ Console::Console(ProgressMode mode, Verbosity verbosity, std::vector<std::string
       ports_(std::move(ports)),
       shown_(ports_.size()),
       screen_(
-          mode, [this](std::size_t columns) { return FormatProgressRows(shown_, columns); }, out,
-          err) {
+          mode,
+          [this](std::size_t columns) { return FormatProgressRows(shown_, columns, port_width_); },
+          out, err) {
   for (std::size_t i = 0; i < ports_.size(); ++i) {
     shown_[i].port = ports_[i];
-    port_width_ = std::max(port_width_, VisibleText(ports_[i]).size());
+    port_width_ = std::max(port_width_, DisplayWidth(VisibleText(ports_[i])));
   }
 }
 
@@ -50,7 +52,7 @@ void Console::OnProgress(std::size_t index, const PortProgress& progress) {
       break;
     case ProgressMode::kPlain:
       if (new_tenth || (new_stage && verbosity_ == Verbosity::kVerbose)) {
-        screen_.Err(FormatProgressLine(progress, port_width_) + "\n");
+        screen_.LineAbove(FormatProgressLine(progress, port_width_));
       }
       break;
     case ProgressMode::kNone:
@@ -65,7 +67,7 @@ void Console::OnMessage(std::size_t index, const std::string& text, UpdateOutcom
     return;
   }
   if (verbosity_ == Verbosity::kQuiet) return;
-  screen_.LineAbove(FormatMessageLine(ports_[index], text));
+  screen_.LineAbove(FormatMessageLine(ports_[index], text, outcome));
 }
 
 void Console::OnEnd(std::size_t index, const PortResult& result) {

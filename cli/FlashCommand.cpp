@@ -13,8 +13,10 @@
 #include "cli/TuneReport.h"
 #include "common/ReadOnlyFile.h"
 #include "common/Sha256.h"
+#include "common/TextWidth.h"
 #include "common/VisibleText.h"
 #include "engine/Hexproc.h"
+#include "station/NextStep.h"
 #include "station/PagerRunner.h"
 #include "station/TraceLog.h"
 
@@ -22,7 +24,13 @@ namespace {
 
 int Code(ExitCode code) { return static_cast<int>(code); }
 
-void PrintErr(const std::string& text) { WriteText(stderr, text); }
+// Lines for people: on a terminal word-wrapped to its width, each line's
+// continuations indented; elsewhere as they are.
+void Print(std::FILE* stream, const std::string& text) {
+  WriteText(stream, WrapText(text, TerminalColumns(stream)));
+}
+
+void PrintErr(const std::string& text) { Print(stderr, text); }
 
 // The file is read once, shared with other readers and kept from writers
 // while it is read, and checked as the engine checks it; every port's update
@@ -32,14 +40,19 @@ FirmwareLoad ReadFirmware(const std::string& name) {
   return LoadFirmwareFile(file, name, FileSharing::kSharedRead);
 }
 
-int RefuseFile(const std::string& name, const std::string& reason) {
-  PrintErr(VisibleText(name) + ": " + msgOpenHexFail.Text + "\n" + VisibleLines(reason) + "\n");
+int RefuseFile(const std::string& name, const FirmwareLoad& load) {
+  const FileRefusal refusal = RefusalOf(load);
+  PrintErr(VisibleText(name) + ": " + refusal.headline + "\n" + VisibleLines(refusal.reason) +
+           "\n" + refusal.next_step + "\n");
   return Code(ExitCode::kBadHexFile);
 }
 
 int CheckOnly(const FlashPlan& plan, const HexSummary& summary) {
-  WriteText(stdout,
-            (plan.json ? JsonHexSummary : FormatHexSummary)(plan.hex_file, summary, plan.baud));
+  if (plan.json) {
+    WriteText(stdout, JsonHexSummary(plan.hex_file, summary, plan.baud));
+  } else {
+    Print(stdout, FormatHexSummary(plan.hex_file, summary, plan.baud));
+  }
   return Code(summary.sound ? ExitCode::kFinished : ExitCode::kBadHexFile);
 }
 
@@ -140,7 +153,8 @@ int Flash(const FlashPlan& plan, const FoundPorts& ports,
 
 int Run(FlashPlan plan) {
   if (plan.list_ports) {
-    WriteText(stdout, FormatPortList(ListSerialPorts(), plan.json));
+    const std::string list = FormatPortList(ListSerialPorts(), plan.json);
+    plan.json ? WriteText(stdout, list) : Print(stdout, list);
     return Code(ExitCode::kFinished);
   }
   if (plan.tune_adapters) return TuneAdapters(plan.ports);
@@ -159,15 +173,15 @@ int Run(FlashPlan plan) {
   const FirmwareLoad load = ReadFirmware(plan.hex_file);
   // A file that cannot be read is an error; one read whole is what --check
   // reports on, sound or not.
-  if (!load.read) return RefuseFile(plan.hex_file, load.reason);
+  if (!load.read) return RefuseFile(plan.hex_file, load);
   if (!plan.make_job.empty()) {
-    if (!load.firmware) return RefuseFile(plan.hex_file, load.reason);
+    if (!load.firmware) return RefuseFile(plan.hex_file, load);
     return Code(MakeJob(plan, *load.firmware));
   }
   // A job names its firmware by the digest of a sound file.
   RunJob job;
   if (!plan.job_file.empty()) {
-    if (!load.firmware) return RefuseFile(plan.hex_file, load.reason);
+    if (!load.firmware) return RefuseFile(plan.hex_file, load);
     const ExitCode code = TakeJob(plan, Sha256Hex(load.firmware->FileBytes()), job);
     if (code != ExitCode::kFinished) return Code(code);
     plan = UnderJob(plan, job.job);
@@ -176,7 +190,7 @@ int Run(FlashPlan plan) {
     return CheckOnly(plan, load.firmware ? SummarizeHex(*load.firmware) : UnsoundHex(load.reason));
   }
   // Refused before any port is opened: nothing goes to any pager.
-  if (!load.firmware) return RefuseFile(plan.hex_file, load.reason);
+  if (!load.firmware) return RefuseFile(plan.hex_file, load);
   return Flash(plan, ports, load.firmware, plan.job_file.empty() ? nullptr : &job);
 }
 
@@ -184,10 +198,12 @@ int Run(FlashPlan plan) {
 
 int RunFlashCommand(int argc, const char* const* argv) {
   try {
-    const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
+    const std::size_t columns = TerminalColumns(stdout);
+    const ParsedCommandLine parsed =
+        ParseCommandLine(argc, argv, columns > 0 ? columns : kHelpColumns);
     if (parsed.done) {
       WriteText(stdout, parsed.out);
-      WriteText(stderr, parsed.err);
+      PrintErr(parsed.err);
       return Code(parsed.code);
     }
     return Run(parsed.plan);

@@ -10,9 +10,11 @@
 
 #include "TarvexVersion.h"
 #include "common/NoCase.h"
+#include "common/TextWidth.h"
 #include "common/VisibleText.h"
 #include "link/PortList.h"
 #include "station/Job.h"
+#include "station/PortLimit.h"
 
 namespace {
 
@@ -75,30 +77,65 @@ constexpr OptionHelp kOptions[] = {kPort,  kBaud,    kResend,  kCheck, kListPort
                                    kQuiet, kVerbose, kVersion, kHelp};
 
 constexpr std::size_t kShownWidth = 23;
+// Where an option's words start, and a wrapped line of them goes on.
+constexpr std::size_t kWhatColumn = 2 + kShownWidth + 2;
+// "Usage: tarvex-flash ": a usage line goes on below its options.
+constexpr std::size_t kUsageIndent = 20;
 
-std::string HelpText() {
-  std::string text =
-      "Usage: tarvex-flash [options] -p PORT FILE.hex\n"
-      "       tarvex-flash --station [--count N] [options] -p PORT FILE.hex\n"
-      "       tarvex-flash --check [-b RATE] FILE.hex\n"
-      "       tarvex-flash --make-job JOB.json --quota N [--expires DAY] FILE.hex\n"
-      "       tarvex-flash --list-ports [--json]\n"
-      "       tarvex-flash --tune-adapters [-p PORT ...]\n"
-      "\n"
-      "Rewrites the firmware of one or more pagers over serial lines, as the Tarvex\n"
-      "Flasher window does. FILE.hex, an Intel HEX file, is checked whole before any\n"
-      "port is opened. With --job JOB.json --job-key KEY, in every mode, the job's\n"
-      "signature (JOB.json.sig), firmware, expiry and quota are checked first.\n"
-      "\n"
-      "Options:\n";
-  for (const OptionHelp& option : kOptions) {
-    // An option too wide for the column has its words on the next line,
-    // in the column, so the words of all options stand one under another.
-    const bool wide = std::string_view(option.shown).size() > kShownWidth;
-    if (wide) text += fmt::format("  {}\n", option.shown);
-    text += fmt::format("  {:<{}}  {}\n", wide ? "" : option.shown, kShownWidth, option.what);
+// `line` wrapped to `columns`, its continuations from `indent` on.
+std::string Wrapped(const std::string& line, std::size_t columns, std::size_t indent) {
+  std::string text;
+  for (const std::string& part : WrapLine(line, columns, indent)) text += part + "\n";
+  return text;
+}
+
+// Where the meaning starts on a line of the exit codes' table ("   11
+// not-logged        a pager..."): after the code, its name and the spaces
+// that follow each.
+std::size_t MeaningColumn(const std::string& line) {
+  std::size_t at = line.find_first_not_of(' ');
+  for (int field = 0; field < 2 && at != std::string::npos; ++field) {
+    at = line.find(' ', at);
+    if (at != std::string::npos) at = line.find_first_not_of(' ', at);
   }
-  return text + "\n" + ExitCodeTable();
+  return at == std::string::npos ? 4 : at;
+}
+
+// The exit codes' table, each meaning wrapped below itself.
+std::string WrappedExitCodes(std::size_t columns) {
+  std::string text;
+  std::istringstream lines(ExitCodeTable());
+  for (std::string line; std::getline(lines, line);) {
+    const bool code_line = line.size() > 4 && std::isdigit(static_cast<unsigned char>(line[4]));
+    text += Wrapped(line, columns, code_line ? MeaningColumn(line) : 4);
+  }
+  return text;
+}
+
+std::string HelpText(std::size_t columns) {
+  std::string text;
+  for (const char* usage : {"Usage: tarvex-flash [options] -p PORT FILE.hex",
+                            "       tarvex-flash --station [--count N] [options] -p PORT FILE.hex",
+                            "       tarvex-flash --check [-b RATE] FILE.hex",
+                            "       tarvex-flash --make-job JOB.json --quota N [--expires DAY] "
+                            "FILE.hex",
+                            "       tarvex-flash --list-ports [--json]",
+                            "       tarvex-flash --tune-adapters [-p PORT ...]"}) {
+    text += Wrapped(usage, columns, kUsageIndent);
+  }
+  text += "\n" +
+          Wrapped(
+              "Rewrites the firmware of one or more pagers over serial lines, as the Tarvex "
+              "Flasher window does. FILE.hex, an Intel HEX file, is checked whole before any "
+              "port is opened. With --job JOB.json --job-key KEY, in every mode, the job's "
+              "signature (JOB.json.sig), firmware, expiry and quota are checked first.",
+              std::min(columns, kHelpColumns), 0) +
+          "\nOptions:\n";
+  for (const OptionHelp& option : kOptions) {
+    text += Wrapped(fmt::format("  {:<{}}  {}", option.shown, kShownWidth, option.what), columns,
+                    kWhatColumn);
+  }
+  return text + "\n" + WrappedExitCodes(columns);
 }
 
 ParsedCommandLine Finished(ExitCode code, std::string out, std::string err) {
@@ -368,6 +405,12 @@ std::string PlanError(const CLI::App& app, const FlashPlan& plan) {
   if (!plan.make_job.empty()) return "";
   if (plan.hex_file.empty()) return "a FILE.hex is required";
   if (!plan.check_only && plan.ports.empty()) return "at least one --port is required";
+  if (plan.ports.size() > kMaxPorts) return TooManyPortsText(plan.ports.size());
+  // An empty name would otherwise mean no log at all, and pagers would go
+  // unrecorded without a word.
+  if (app.count("--log") > 0 && plan.log_file.find_first_not_of(" \t\r\n") == std::string::npos) {
+    return "--log needs a file name";
+  }
   if (const std::string error = FirstPortNameError(plan.ports); !error.empty()) return error;
   if (plan.count > 0 && !plan.station) return "--count needs --station";
   if (app.count("--set-aside-after") > 0 && !plan.station)
@@ -398,7 +441,7 @@ std::string PlanError(const CLI::App& app, const FlashPlan& plan) {
 
 }  // namespace
 
-ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::size_t columns) {
   FlashPlan plan;
   bool quiet = false;
   bool verbose = false;
@@ -408,7 +451,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    return Finished(ExitCode::kFinished, HelpText(), "");
+    return Finished(ExitCode::kFinished, HelpText(columns), "");
   } catch (const CLI::ParseError& error) {
     return UsageError(ParseErrorText(app, error));
   }

@@ -2,6 +2,7 @@
 // ports, with which file and settings. Pure: nothing is opened here.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -57,7 +58,13 @@ struct ParsedCommandLine {
   std::string err;
 };
 
-ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
+// The help keeps to this width where no terminal says otherwise; its prose
+// keeps to it on a wider one too.
+constexpr std::size_t kHelpColumns = 80;
+
+// The help, when asked for, is word-wrapped to `columns`.
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv,
+                                   std::size_t columns = kHelpColumns);
 
 // "tarvex-flash: ERROR" and where to read about the options, as every usage
 // error ends.

@@ -8,11 +8,14 @@
 #include "cli/Formatting.h"
 #include "common/VisibleText.h"
 #include "engine/Hexproc.h"
+#include "station/NextStep.h"
 
 std::string FormatHexSummary(const std::string& file_name, const HexSummary& summary, int rate) {
   if (!summary.sound) {
-    return fmt::format("{}: {}\n{}\n", VisibleText(file_name), msgOpenHexFail.Text,
-                       VisibleLines(summary.error));
+    // The whole file was read: what failed is its check, not its opening.
+    const FileRefusal refusal = RefusalOf(FirmwareLoad{nullptr, summary.error, true});
+    return fmt::format("{}: {}\n{}\n{}\n", VisibleText(file_name), refusal.headline,
+                       VisibleLines(refusal.reason), refusal.next_step);
   }
   std::string text = fmt::format("{}: OK, no errors found\n", VisibleText(file_name));
   text += fmt::format("  records:     {}\n", summary.records);
@@ -29,7 +32,7 @@ std::string JsonHexSummary(const std::string& file_name, const HexSummary& summa
   nlohmann::json object = {{"event", "check"}, {"sound", summary.sound}};
   PutName(object, "file", file_name);
   if (!summary.sound) {
-    object["message"] = msgOpenHexFail.Text;
+    object["message"] = RefusalOf(FirmwareLoad{nullptr, summary.error, true}).headline;
     object["error"] = summary.error;
   } else {
     nlohmann::json ranges = nlohmann::json::array();

@@ -4,6 +4,7 @@
 
 #include "cli/Platform.h"
 #include "cli/Report.h"
+#include "common/TextWidth.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ std::size_t LiveScreen::OutColumns() const {
 
 void LiveScreen::LineAbove(const std::string& text) {
   EraseDrawn();
-  Err(text + "\n");
+  Err(WrapText(text, Columns()) + "\n");
   Redraw(true);
 }
 

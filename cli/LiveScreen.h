@@ -36,7 +36,9 @@ class LiveScreen {
   // The columns a table on stdout may take: the terminal's, or 80 where
   // stdout is no terminal.
   std::size_t OutColumns() const;
-  // A line (or lines) above the rows, which are drawn again below it.
+  // A line (or lines) for people, above the rows, which are drawn again
+  // below it; on a terminal word-wrapped to its width, each line's
+  // continuations indented.
   void LineAbove(const std::string& text);
   void Out(const std::string& text);
   void Err(const std::string& text);

@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 
 #include "cli/Formatting.h"
 #include "cli/Table.h"
 #include "common/VisibleText.h"
 #include "station/LogRecord.h"
+#include "station/NextStep.h"
 
 namespace {
 
@@ -89,20 +89,12 @@ namespace {
 
 constexpr char kWhyIndent[] = "  ";
 
-// `text`'s words on lines of at most `columns`, each after the indent.
-std::string WrappedWhy(const std::string& text, std::size_t columns) {
-  const std::size_t room = columns > 2 * sizeof kWhyIndent ? columns - (sizeof kWhyIndent - 1) : 0;
+// `text` on lines of its own below a row, indented, word-wrapped within
+// `columns`.
+std::string IndentedLines(const std::string& text, std::size_t columns) {
   std::string lines;
-  std::string line;
-  std::istringstream words(OneLine(text));
-  for (std::string word; words >> word;) {
-    if (!line.empty() && room > 0 && DisplayWidth(line) + 1 + DisplayWidth(word) > room) {
-      lines += kWhyIndent + CutToWidth(line, room) + "\n";
-      line.clear();
-    }
-    line += (line.empty() ? "" : " ") + word;
-  }
-  if (!line.empty()) lines += kWhyIndent + CutToWidth(line, room) + "\n";
+  const std::size_t indent = sizeof kWhyIndent - 1;
+  for (const std::string& line : WrapLine(kWhyIndent + text, columns, indent)) lines += line + "\n";
   return lines;
 }
 
@@ -134,40 +126,78 @@ std::string FormatSummary(const std::vector<PortResult>& results, std::size_t co
   for (std::size_t i = 0; i < results.size(); ++i) {
     table += lines[i + 1] + "\n";
     if (results[i].code != ExitCode::kFinished) {
-      table += WrappedWhy(VisibleLines(results[i].message), columns);
+      table += IndentedLines(OneLine(VisibleLines(results[i].message)), columns);
+      table += IndentedLines(std::string(NextStep(results[i].code)), columns);
     }
   }
   return table;
 }
 
+namespace {
+
+constexpr std::size_t kPercentWidth = 4;   // "100%"
+constexpr std::size_t kRateCellWidth = 8;  // "9999 B/s"
+constexpr std::size_t kEtaWidth = 9;       // "ETA 99:59"
+
+std::string RecordsText(int records, int total) {
+  return fmt::format("{}/{} records", records, total);
+}
+
+// As wide as the longest count of records can be: every pager of a run
+// sends the one image.
+std::size_t RecordsWidth(const std::vector<PortProgress>& progresses) {
+  int total = 0;
+  for (const PortProgress& progress : progresses) total = std::max(total, progress.records_total);
+  return RecordsText(total, total).size();
+}
+
+// The longest name among the ports, as the port column keeps it.
+std::size_t LongestPortName(const std::vector<PortProgress>& progresses) {
+  std::size_t longest = 0;
+  for (const PortProgress& progress : progresses) {
+    longest = std::max(longest, DisplayWidth(VisibleText(progress.port)));
+  }
+  return longest;
+}
+
+}  // namespace
+
+// Steady: each column keeps its width while the figures change, so the
+// rate and the time left stand where they will stand before they are known.
 std::vector<std::string> FormatProgressRows(const std::vector<PortProgress>& progresses,
-                                            std::size_t columns) {
-  TableColumn port = PortColumn("");
+                                            std::size_t columns, std::size_t port_width) {
+  TableColumn port = PortColumn(
+      "", std::min(kKeptPortName, port_width > 0 ? port_width : LongestPortName(progresses)));
   TableColumn stage{"", {}, false, 0, false, 0, 0, StageWidth()};
-  TableColumn percent{"", {}, true, 0, false, 0, 0, 4};
-  TableColumn records{"", {}, true, 3};
-  TableColumn rate{"", {}, true, 2};
-  TableColumn eta{"", {}, false, 1};
+  TableColumn percent{"", {}, true, 0, false, 0, 0, kPercentWidth};
+  TableColumn records{"", {}, true, 3, false, 0, 0, RecordsWidth(progresses)};
+  TableColumn rate{"", {}, true, 2, false, 0, 0, kRateCellWidth};
+  TableColumn eta{"", {}, false, 1, false, 0, 0, kEtaWidth};
   for (const PortProgress& progress : progresses) {
     port.cells.push_back(VisibleText(progress.port));
     stage.cells.push_back(progress.stage);
     percent.cells.push_back(fmt::format("{}%", progress.percent));
-    records.cells.push_back(fmt::format("{}/{} records", progress.records, progress.records_total));
+    records.cells.push_back(RecordsText(progress.records, progress.records_total));
     const bool going = progress.records > 0 && progress.seconds > 0;
     rate.cells.push_back(
         going ? fmt::format("{:.0f} B/s", BytesPerSecond(progress.line_bytes, progress.seconds))
               : "");
     eta.cells.push_back(going && EtaSeconds(progress) >= 0 ? FormatEta(EtaSeconds(progress)) : "");
   }
-  return LayOutTable({port, stage, percent, records, rate, eta}, columns, false);
+  return LayOutTable({port, stage, percent, records, rate, eta}, columns, false,
+                     TableSizing::kSteady);
 }
 
-std::string FormatMessageLine(const std::string& port, const std::string& text) {
+std::string FormatMessageLine(const std::string& port, const std::string& text,
+                              UpdateOutcome outcome) {
   std::string line = VisibleText(port) + ": ";
   for (const char c : VisibleLines(text)) {
-    line += c == '\n' ? std::string("\n  ") : std::string(1, c);
+    line += c == '\n' ? std::string("\n") + kWhyIndent : std::string(1, c);
   }
-  return line;
+  // A message after which the update goes on, or the one that says it
+  // finished, needs nothing done.
+  if (outcome == UpdateOutcome::kNone || outcome == UpdateOutcome::kFinished) return line;
+  return line + "\n" + kWhyIndent + std::string(NextStep(ExitCodeOf(outcome)));
 }
 
 std::string JsonStart(const std::string& port, const std::string& file, int baud, int resend) {

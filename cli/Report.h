@@ -28,16 +28,20 @@ bool CrossesTenth(int before, int after);
 // time left are shown only once the first record has gone.
 std::string FormatProgressLine(const PortProgress& progress, std::size_t port_width);
 // The same for every pager of a gang as rows on a terminal, aligned, within
-// `columns` (0: no limit).
+// `columns` (0: no limit). The columns follow from `columns` alone, so they
+// stand still as the figures change; the port column keeps `port_width`
+// (up to kKeptPortName; 0: the longest name among the ports).
 std::vector<std::string> FormatProgressRows(const std::vector<PortProgress>& progresses,
-                                            std::size_t columns);
+                                            std::size_t columns, std::size_t port_width = 0);
 // The table at the end, within `columns`: port, adapter serial, outcome,
 // seconds, line bytes per second, reply lateness and line efficiency, and
-// under a failed pager the message that ended it.
+// under a failed pager the message that ended it and its next step.
 std::string FormatSummary(const std::vector<PortResult>& results,
                           std::size_t columns = kSummaryColumns);
-// "COM5: Fail to send code-package." with a reason line indented below.
-std::string FormatMessageLine(const std::string& port, const std::string& text);
+// "COM5: Fail to send code-package." with a reason line indented below, and
+// for a message that ends the update badly (by `outcome`) its next step.
+std::string FormatMessageLine(const std::string& port, const std::string& text,
+                              UpdateOutcome outcome = UpdateOutcome::kNone);
 
 // One JSON object per line, no line end.
 std::string JsonStart(const std::string& port, const std::string& file, int baud, int resend);

@@ -33,17 +33,35 @@ std::string FormatPortState(const StationRow& row) {
   return row.state == PortState::kRemove ? words + " (" + HowItEnded(row) + ")" : words;
 }
 
-// When the screen is narrow the columns go in this order: how the last
-// pager ended, the adapter serial, the failed and the finished counts; then
-// the port's name is shortened in the middle. The state, what to do, stays.
-std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows,
-                                           std::size_t columns) {
-  TableColumn port = PortColumn("PORT");
+namespace {
+
+// Wide enough for what they say today, "remove pager #123 (failed:
+// rewinds-exceeded)" and "rewinds-exceeded 14:01:50"; a longer entry is cut.
+constexpr std::size_t kStateWidth = 44;
+constexpr std::size_t kLastWidth = 25;
+
+}  // namespace
+
+std::size_t StationPortWidth(const std::vector<StationRow>& rows) {
+  std::size_t longest = 0;
+  for (const StationRow& row : rows)
+    longest = std::max(longest, DisplayWidth(VisibleText(row.port)));
+  return std::min(longest, kKeptPortName);
+}
+
+// Steady: each column keeps its width whatever the rows hold, so none comes
+// or goes as a pager fails or a state grows. When the screen is narrow the
+// columns go in this order: how the last pager ended, the adapter serial,
+// the failed and the finished counts; then the port's name is shortened. The
+// state, what to do, stays.
+std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows, std::size_t columns,
+                                           std::size_t port_width) {
+  TableColumn port = PortColumn("PORT", port_width > 0 ? port_width : StationPortWidth(rows));
   TableColumn serial{"ADAPTER SERIAL", {}, false, 2};
-  TableColumn state{"STATE", {}};
+  TableColumn state{"STATE", {}, false, 0, false, 0, 0, kStateWidth};
   TableColumn finished{"FINISHED", {}, true, 4};
   TableColumn failed{"FAILED", {}, true, 3};
-  TableColumn last{"LAST", {}, false, 1};
+  TableColumn last{"LAST", {}, false, 1, false, 0, 0, kLastWidth};
   for (const StationRow& row : rows) {
     port.cells.push_back(VisibleText(row.port));
     serial.cells.push_back(OrDash(VisibleText(row.adapter_serial)));
@@ -52,7 +70,8 @@ std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows,
     failed.cells.push_back(std::to_string(row.failed));
     last.cells.push_back(LastOutcome(row));
   }
-  return LayOutTable({port, serial, state, finished, failed, last}, columns);
+  return LayOutTable({port, serial, state, finished, failed, last}, columns, true,
+                     TableSizing::kSteady);
 }
 
 bool OfPager(StationEventKind kind) {

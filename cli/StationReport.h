@@ -14,11 +14,16 @@
 // pager", "flashing 42%", "remove pager #12 (finished)", "remove pager #12
 // (failed: no-response)", "adapter missing", "stopped".
 std::string FormatPortState(const StationRow& row);
-// The header and one line per port, columns as wide as their longest entry:
-// port, adapter serial, state, pagers finished and failed, and how the last
-// one ended and when; within `columns` (0: no limit).
+// The port column's width for `rows`: their longest name, up to
+// kKeptPortName.
+std::size_t StationPortWidth(const std::vector<StationRow>& rows);
+// The header and one line per port: port, adapter serial, state, pagers
+// finished and failed, and how the last one ended and when; within `columns`
+// (0: no limit). Which columns show, and how wide, follows from `columns`
+// alone, never from what the rows hold; the port column keeps `port_width`
+// (up to kKeptPortName; 0: the longest name among the rows).
 std::vector<std::string> FormatStationRows(const std::vector<StationRow>& rows,
-                                           std::size_t columns = 0);
+                                           std::size_t columns = 0, std::size_t port_width = 0);
 
 // A finished or failed pager's event, which carries its result.
 bool OfPager(StationEventKind kind);

@@ -2,9 +2,20 @@
 
 #include "cli/Report.h"
 #include "cli/StationReport.h"
+#include "station/NextStep.h"
 
 namespace {
+
 constexpr char kBell[] = "\a";
+
+// The event's line; below a failed pager's, what to do next.
+std::string EventLines(const StationEvent& event) {
+  const std::string line = FormatStationEvent(event);
+  if (event.kind != StationEventKind::kFailed) return line;
+  const std::string_view step = NextStep(event.result.code);
+  return step.empty() ? line : line + "\n  " + std::string(step);
+}
+
 }  // namespace
 
 StationView::StationView(ProgressMode mode, bool bell, std::vector<StationRow> rows,
@@ -12,10 +23,12 @@ StationView::StationView(ProgressMode mode, bool bell, std::vector<StationRow> r
     : bell_(bell),
       clock_(clock),
       rows_(std::move(rows)),
+      // The names the bench starts with: the column never changes as it runs.
+      port_width_(StationPortWidth(rows_)),
       screen_(
           mode,
           [this](std::size_t columns) {
-            std::vector<std::string> lines = FormatStationRows(rows_, columns);
+            std::vector<std::string> lines = FormatStationRows(rows_, columns, port_width_);
             if (job_line_) lines.push_back(job_line_());
             return lines;
           },
@@ -47,14 +60,14 @@ void StationView::ShowEvent(const StationEvent& event) {
       screen_.Out(JsonStationEvent(event) + "\n");
       break;
     case ProgressMode::kPlain:
-      screen_.Err(FormatStationEvent(event) + "\n");
+      screen_.LineAbove(EventLines(event));
       break;
     case ProgressMode::kRedraw:
       // The rows tell the rest; these need someone to look.
       if (event.kind == StationEventKind::kFailed || event.kind == StationEventKind::kPortLost ||
           event.kind == StationEventKind::kPortBack || event.kind == StationEventKind::kSetAside ||
           event.kind == StationEventKind::kResumed) {
-        screen_.LineAbove(FormatStationEvent(event));
+        screen_.LineAbove(EventLines(event));
       }
       break;
     case ProgressMode::kNone:

@@ -47,5 +47,6 @@ class StationView final : public IStationListener {
   ITickSource& clock_;
   std::vector<StationRow> rows_;
   std::function<std::string()> job_line_;
+  const std::size_t port_width_;
   LiveScreen screen_;
 };

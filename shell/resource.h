@@ -5,6 +5,8 @@
 
 // IDI_TARVEX, the program's icon.
 #include "common/ProgramIcon.h"
+// IDM_2400BPS ... IDM_RESEND_5, the Setup items both windows have.
+#include "common/SetupMenuIds.h"
 
 #define IDR_MAINMENU 100
 #define IDR_ACCELERATORS 101
@@ -16,12 +18,6 @@
 #define IDM_COM2 221
 #define IDM_COM3 222
 #define IDM_COM4 223
-#define IDM_2400BPS 230
-#define IDM_4800BPS 231
-#define IDM_9600BPS 232
-#define IDM_RESEND_NONE 240
-#define IDM_RESEND_3 241
-#define IDM_RESEND_5 242
 // The listed Comm Port items: this plus the COM number (5 to 255).
 #define IDM_PORT_BASE 1000
 

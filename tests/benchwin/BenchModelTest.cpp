@@ -10,6 +10,7 @@
 
 #include "benchwin/BenchModel.h"
 #include "common/Sha256.h"
+#include "station/PortLimit.h"
 #include "tests/support/HexText.h"
 #include "tests/support/SignedJob.h"
 #include "tests/support/VirtualClock.h"
@@ -211,12 +212,31 @@ TEST_F(BenchModelTest, WithoutASettingsFileTheLogGoesBesideIt) {
   EXPECT_EQ(ChosenPorts(view.ports), Texts{});
 }
 
+// A supervisor who locks the settings while the window is open is not
+// undone at exit; a change of someone else's to one setting stays beside the
+// window's own to another.
+TEST_F(BenchModelTest, TheSettingsAreReadAgainBeforeTheyAreWritten) {
+  Settings("Ports=COM5\r\nRate=9600\r\n");
+  ASSERT_TRUE(Open());
+  model.ChooseResends(5);
+  Settings("Ports=COM5\r\nRate=2400\r\nLog=line3.jsonl\r\n");
+  model.Close();
+  EXPECT_EQ(LoadBenchSettings(Folder()).rate, 2400);
+  EXPECT_EQ(LoadBenchSettings(Folder()).log, "line3.jsonl");
+  EXPECT_EQ(LoadBenchSettings(Folder()).resends, 5);
+  const std::string locked = "Ports=COM6\r\nRate=9600\r\nLocked=1\r\n";
+  Settings(locked);
+  model.Close();
+  EXPECT_EQ(ReadBytes(dir.PathOf(kBenchSettingsFileName)), locked);
+}
+
 TEST_F(BenchModelTest, AFileTheSettingsNameIsInTheirFolderAndStaysSoNamed) {
   Firmware();
   Settings("Firmware=fw.hex\r\nPorts=COM5\r\n");
   ASSERT_TRUE(Open());
   EXPECT_TRUE(view.card.loaded);
   EXPECT_EQ(view.card.path, dir.PathOf("fw.hex"));
+  model.ChooseRate(9600);  // something to write
   model.Close();
   EXPECT_EQ(ReadBytes(dir.PathOf(kBenchSettingsFileName)).substr(0, 26),
             "[Bench]\r\nFirmware=fw.hex\r\n");
@@ -333,10 +353,14 @@ INSTANTIATE_TEST_SUITE_P(
                           "RefusedFirmware",
                           [](BenchModelTest& t) {
                             t.Open({t.dir.Write("bad.hex", ":0400000000010203F7\r\n"), "COM5"});
-                            EXPECT_EQ(
-                                t.view.boxes.at(0),
-                                "Unable to open the HEX file.\nLine 1: checksum mismatch.\n\n" +
-                                    t.dir.PathOf("bad.hex"));
+                            // Read whole: its check failed, not its opening.
+                            EXPECT_EQ(t.view.boxes.at(0).rfind(
+                                          "The HEX file has an error.\nLine 1: checksum "
+                                          "mismatch.\n\n" +
+                                              t.dir.PathOf("bad.hex") + "\n\nThe file is damaged",
+                                          0),
+                                      0u)
+                                << t.view.boxes.at(0);
                           },
                           "Choose the firmware first"},
                       FaultCase{"NoPortTicked",
@@ -365,6 +389,44 @@ INSTANTIATE_TEST_SUITE_P(
                                 },
                                 "2 ports have an adapter with the serial number FT6: COM6, COM7."}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The status says what is missing before it says ready.
+TEST_F(BenchModelTest, ReadyOnlyWithAFirmwareAndAPort) {
+  ASSERT_TRUE(Open({"COM5"}));
+  EXPECT_EQ(view.status.rfind("Choose the firmware first", 0), 0u) << view.status;
+  model.ChooseFirmware(dir.Write("bad.hex", ":0400000000010203F7\r\n"));
+  EXPECT_EQ(view.status.rfind("The firmware was refused", 0), 0u) << view.status;
+  model.ChooseFirmware(Firmware());
+  EXPECT_EQ(view.status.rfind("Ready", 0), 0u) << view.status;
+  model.TickPort(0, false);
+  EXPECT_EQ(view.status, "Tick at least one port for the bench.");
+  model.TickPort(1, true);
+  EXPECT_EQ(view.status.rfind("Ready", 0), 0u) << view.status;
+}
+
+// A bench of more ports than it takes would start a thread for each.
+TEST_F(BenchModelTest, ABenchTakesAtMostSixtyFourPorts) {
+  std::string ports;
+  for (int number = 1; number <= 1000; ++number)
+    ports.append(",COM").append(std::to_string(number + 10));
+  Settings("Ports=" + ports.substr(1) + "\r\n");
+  ASSERT_TRUE(Open({}));
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0],
+            "TARVEXBENCH.INI names 1000 ports, and a bench takes at most 64: the "
+            "first 64 are ticked.");
+  EXPECT_EQ(ChosenPorts(view.ports).size(), kMaxPorts);
+  EXPECT_EQ(ChosenPorts(view.ports).back(), "COM74");
+  model.ChooseFirmware(Firmware());
+  model.TickPort(0, true);
+  model.StartClick();
+  EXPECT_TRUE(runs.empty());
+  EXPECT_EQ(view.boxes.back(), "A bench takes at most 64 ports; 65 are ticked: untick some.");
+  model.TickPort(0, false);
+  model.StartClick();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].plan.ports.size(), kMaxPorts);
+}
 
 TEST_F(BenchModelTest, ARefusedFileWithRunGivesOneBoxAndStartsNothing) {
   Open({"/run", dir.Write("bad.hex", ":0400000000010203F7\r\n"), "COM5"});
@@ -396,7 +458,8 @@ TEST_F(BenchModelTest, StartHandsTheCoreEachTickedPortWithTheChosenUpdate) {
     EXPECT_NE(plan.ports[i].job.firmware, nullptr);
   }
   ASSERT_EQ(view.tiles.size(), 3u);
-  EXPECT_EQ(view.tiles[1].adapter, "USB Serial Port, serial FT6");
+  EXPECT_EQ(view.tiles[1].adapter, "USB Serial Port");
+  EXPECT_EQ(view.tiles[1].serial, "serial FT6");
   EXPECT_EQ(view.tiles[2].state, "adapter missing");
   EXPECT_EQ(view.controls, kRunning);
   EXPECT_TRUE(view.timer);

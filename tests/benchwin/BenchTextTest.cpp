@@ -40,6 +40,16 @@ LineCase Read(const char* name, Texts arguments, BenchCommandLine line) {
   return {name, std::move(arguments), "", std::move(line)};
 }
 
+// COM1, COM2, ... COMn.
+Texts ComPorts(int n) {
+  Texts ports;
+  for (int number = 1; number <= n; ++number) {
+    std::string port = "COM";
+    ports.push_back(port.append(std::to_string(number)));
+  }
+  return ports;
+}
+
 class CommandLine : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(CommandLine, IsReadOrRefusedNamingTheFault) {
@@ -86,7 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
         Refused("OnePortObjectManagerName", {"com05", R"(\??\COM5)"},
                 R"(The port com05 is given twice (also as \??\COM5).)"),
         Refused("OneSerialTwoCases", {"serial=ft1", "serial=FT1"},
-                "The port serial=ft1 is given twice (also as serial=FT1).")),
+                "The port serial=ft1 is given twice (also as serial=FT1)."),
+        Read("SixtyFourPorts", ComPorts(64), {.ports = ComPorts(64)}),
+        Refused("SixtyFivePorts", ComPorts(65), "A bench takes at most 64 ports; 65 were given.")),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Settings file -------------------------------------------------------------
@@ -183,7 +195,7 @@ TEST(FirmwareCard, ShowsFiguresRangesAndDigestOrWhyItWasRefused) {
       DescribeFirmware(bad, LoadFirmwareFile(file, bad, FileSharing::kSharedRead));
   EXPECT_FALSE(refused.loaded);
   EXPECT_EQ(LinesOf(refused),
-            (FirmwareLines{"bad.hex", "Unable to open the HEX file. Line 1: checksum mismatch.", "",
+            (FirmwareLines{"bad.hex", "The HEX file has an error. Line 1: checksum mismatch.", "",
                            true}));
   EXPECT_EQ(LinesOf(FirmwareCard{}).name,
             "No firmware chosen: File, Open..., or drop a HEX file here.");
@@ -219,6 +231,10 @@ TEST(PortChoice, ChosenPortsAreTickedByNameOrSerialAndAbsentOnesKept) {
             (Cells{"COM5", "USB Serial Port (FTDI)", "FT5K", "serial number"}));
   EXPECT_EQ(PortCells(entries[3]), (Cells{"COM9", "(not present)", "", "COM name"}));
   EXPECT_EQ(PortCells(entries[4]), (Cells{"-", "(not present)", "GONE", "serial number"}));
+  // The list shows rows 1 and 2: the ticked ones above and below are told.
+  EXPECT_EQ(TickedOutOfView(entries, 1, 2), "2 ticked ports out of view: COM9, serial=GONE");
+  EXPECT_EQ(TickedOutOfView(entries, 2, 3), "1 ticked port out of view: serial=FT5K");
+  EXPECT_EQ(TickedOutOfView(entries, 0, 5), "");
 }
 
 // tarvex-flash.exe reads back exactly the ports it was given, however

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -44,6 +45,13 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
+Texts LinesOf(const std::string& text) {
+  Texts lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 struct CommandLineCase {
   std::vector<const char*> args;
   ExitCode code;
@@ -58,6 +66,23 @@ struct CommandLineCase {
   bool tune = false;
   std::string station_name = "";
 };
+
+// P1, P2, ... Pn, and the arguments that give them, then the file.
+std::vector<std::string> PortNames(int n) {
+  std::vector<std::string> names;
+  for (int i = 1; i <= n; ++i) names.push_back(fmt::format("P{}", i));
+  return names;
+}
+std::vector<const char*> ManyPorts(int n) {
+  static std::vector<std::string> names = PortNames(100);
+  std::vector<const char*> args;
+  for (int i = 0; i < n; ++i) {
+    args.push_back("-p");
+    args.push_back(names[i].c_str());
+  }
+  args.push_back("fw.hex");
+  return args;
+}
 
 class CommandLine : public ::testing::TestWithParam<CommandLineCase> {};
 
@@ -116,6 +141,26 @@ INSTANTIATE_TEST_SUITE_P(
                         {},
                         0,
                         "--resend takes a number from 0 to 99, not 3x"},
+        // An empty log would mean no log at all, and pagers unrecorded.
+        CommandLineCase{{"-p", "A", "--log", "", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--log needs a file name"},
+        CommandLineCase{{"-p", "A", "--log", " ", "fw.hex"},
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "--log needs a file name"},
+        CommandLineCase{ManyPorts(64), ExitCode::kFinished, false, PortNames(64), 4800},
+        CommandLineCase{ManyPorts(65),
+                        ExitCode::kUsage,
+                        true,
+                        {},
+                        0,
+                        "a bench takes at most 64 ports; 65 were given"},
         CommandLineCase{{"-p", "A", "-p", "A", "fw.hex"},
                         ExitCode::kUsage,
                         true,
@@ -366,9 +411,9 @@ INSTANTIATE_TEST_SUITE_P(
                         0,
                         "--list-ports takes no file, but x\\x1b[2J\\ny was given\n"}));
 
-std::string HelpText() {
+std::string HelpText(std::size_t columns = kHelpColumns) {
   const char* argv[] = {"tarvex-flash", "--help"};
-  return ParseCommandLine(2, argv).out;
+  return ParseCommandLine(2, argv, columns).out;
 }
 
 PortInfo ComPort(int number, const std::string& serial);
@@ -443,16 +488,16 @@ TEST(CommandLineHelp, ListsEveryExitCode) {
   }
 }
 
-// One line per option, each within a terminal's 80 columns, FILE.hex shown
-// as required, and none of the parser's notation.
+// One line per option, every line within a terminal's 80 columns, FILE.hex
+// shown as required, and none of the parser's notation.
 TEST(CommandLineHelp, OneLinePerOptionInTheProgramsOwnWords) {
   const std::string help = HelpText();
   EXPECT_TRUE(help.starts_with("Usage: tarvex-flash [options] -p PORT FILE.hex\n")) << help;
   std::istringstream lines(help);
   int option_lines = 0;
   for (std::string line; std::getline(lines, line);) {
+    EXPECT_LE(DisplayWidth(line), 80u) << line;
     if (!line.starts_with("  -") && !line.starts_with("      --")) continue;
-    EXPECT_LE(line.size(), 80u) << line;
     ++option_lines;
   }
   EXPECT_EQ(option_lines, 22);
@@ -470,6 +515,27 @@ TEST(CommandLineHelp, OneLinePerOptionInTheProgramsOwnWords) {
   for (const char* internal : {"INT", "[0 - 99]", "Excludes", "FILE FILE.hex", "[FILE]", "{"}) {
     EXPECT_EQ(help.find(internal), std::string::npos) << internal;
   }
+}
+
+// On a narrow terminal every line is wrapped to its width, an option's
+// words and an exit code's meaning going on below themselves.
+TEST(CommandLineHelp, IsWrappedToTheTerminalWithAHangingIndent) {
+  const std::string help = HelpText(40);
+  for (const std::string& line : LinesOf(help)) EXPECT_LE(DisplayWidth(line), 40u) << line;
+  EXPECT_NE(help.find("  -b, --baud RATE          the rate:\n"
+                      "                           2400, 4800 or\n"
+                      "                           9600 bit/s\n"
+                      "                           (default\n"),
+            std::string::npos)
+      << help;
+  EXPECT_NE(help.find("    2  usage             bad usage\n"
+                      "                         (options, or\n"),
+            std::string::npos)
+      << help;
+  EXPECT_NE(help.find("       tarvex-flash --station [--count\n"
+                      "                    N] [options] -p PORT\n"),
+            std::string::npos)
+      << help;
 }
 
 TEST(Sha256, StandardVectors) {
@@ -513,11 +579,15 @@ TEST(HexSummary, ABadFileGivesTheEnginesReason) {
   EXPECT_EQ(CheckedFirmware::Check(":0400000001020304F3\r\n", reason), nullptr);
   EXPECT_EQ(reason, "Line 1: checksum mismatch.");
   const HexSummary summary = UnsoundHex(reason);
+  // Read whole and refused by its check: a file with an error, not one that
+  // could not be opened; and what to do about it.
   EXPECT_EQ(FormatHexSummary("fw.hex", summary, 9600),
-            "fw.hex: Unable to open the HEX file.\nLine 1: checksum mismatch.\n");
+            "fw.hex: The HEX file has an error.\nLine 1: checksum mismatch.\nThe file is damaged "
+            "or is not the firmware: get a fresh copy; tarvex-flash --check tells whether a copy "
+            "is sound.\n");
   const auto json = nlohmann::json::parse(JsonHexSummary("bad.hex", summary, 4800));
   EXPECT_EQ(json.at("sound"), false);
-  EXPECT_EQ(json.at("message"), msgOpenHexFail.Text);
+  EXPECT_EQ(json.at("message"), "The HEX file has an error.");
   EXPECT_EQ(json.at("error"), "Line 1: checksum mismatch.");
   EXPECT_FALSE(json.contains("records"));
 }
@@ -759,6 +829,11 @@ INSTANTIATE_TEST_SUITE_P(
                                     "fw\xe2\x80\xae"
                                     "xeh.exe",
                                     "fw\\u202exeh.exe"},
+                      // The isolates, up to the pop of U+2069, turn a line around too.
+                      ShownNameCase{"DirectionIsolates",
+                                    "fw\xe2\x81\xa6"
+                                    "a\xe2\x81\xa9.hex",
+                                    "fw\\u2066a\\u2069.hex"},
                       ShownNameCase{"NotUtf8", "fw\xff\xe2\x82.hex", "fw\\xff\\xe2\\x82.hex"},
                       ShownNameCase{"AnyScript", "\xc5\x81\xc3\xb3\x64\xc5\xba \xe6\x97\xa5.hex",
                                     "\xc5\x81\xc3\xb3\x64\xc5\xba \xe6\x97\xa5.hex"},
@@ -772,20 +847,15 @@ struct WidthCase {
   const char* name;
   std::size_t columns;
   Texts lines;
+  // The port of the bench row that is flashing.
+  std::string busy_port = "/dev/ttyUSB0";
 };
 
 void PrintTo(const WidthCase& c, std::ostream* out) { *out << c.name; }
 
 const std::string kLongPort = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A600ARJH-if00-port0";
 
-Texts LinesOf(const std::string& text) {
-  Texts lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-Texts ScreensAt(std::size_t columns) {
+Texts ScreensAt(std::size_t columns, const std::string& busy_port) {
   const PortProgress going{"COM5", "transfer", 42, 120, 289, 12.5, 11.0, 9000};
   const PortProgress waiting{kLongPort, "erase", 0, 0, 289, 1, 0, 20};
   const PortResult finished{
@@ -793,7 +863,7 @@ Texts ScreensAt(std::size_t columns) {
   const PortResult failed{
       kLongPort, "", ExitCode::kRewindsExceeded, msgRewindExceeded.Text, 1.5, 1, 0, -1, -1, ""};
   StationRow busy;
-  busy.port = "/dev/ttyUSB0";
+  busy.port = busy_port;
   busy.adapter_serial = "FT12AB34";
   busy.state = PortState::kFlashing;
   busy.percent = 42;
@@ -814,7 +884,7 @@ Texts ScreensAt(std::size_t columns) {
 class Widths : public ::testing::TestWithParam<WidthCase> {};
 
 TEST_P(Widths, EveryScreenFitsTheTerminal) {
-  const Texts lines = ScreensAt(GetParam().columns);
+  const Texts lines = ScreensAt(GetParam().columns, GetParam().busy_port);
   EXPECT_EQ(lines, GetParam().lines);
   for (const std::string& line : lines) EXPECT_LE(DisplayWidth(line), GetParam().columns) << line;
 }
@@ -825,23 +895,41 @@ INSTANTIATE_TEST_SUITE_P(
         WidthCase{
             "Eighty",
             79,
-            {"COM5                  transfer           42%  120/289 records  720 B/s",
-             "/dev/seria\u2026f00-port0  erase               0%    0/289 records",
+            {"COM5                  transfer           42%  120/289 records   720 B/s",
+             "\u2026A600ARJH-if00-port0  erase               0%    0/289 records",
              "PORT                  SERIAL    OUTCOME           SECONDS  LINE B/S  REPLY MS",
              "COM5                  A600ARJH  finished             10.0       800       8.1",
-             "/dev/seria\u2026f00-port0  -         rewinds-exceeded      1.5         1         -",
+             "\u2026A600ARJH-if00-port0  -         rewinds-exceeded      1.5         1         -",
              "  Max. rewind counter exceed but still unable to program code-package.",
-             "PORT          STATE                                        FINISHED  FAILED",
-             "/dev/ttyUSB0  flashing 42%                                        0       0",
-             "COM7          remove pager #12 (failed: rewinds-exceeded)         0       0"}},
-        WidthCase{"Forty",
-                  39,
-                  {"COM5             transfer           42%",
-                   "/dev/se\u20260-port0  erase               0%", "PORT                  OUTCOME",
-                   "COM5                  finished", "/dev/seria\u2026f00-port0  rewinds-exceeded",
-                   "  Max. rewind counter exceed but still", "  unable to program code-package.",
-                   "PORT        STATE", "/dev/\u2026USB0  flashing 42%",
-                   "COM7        remove pager #12 (failed: \u2026"}}),
+             "  The pager could not program its flash: set the pager aside and try another",
+             "  cable.",
+             "PORT          STATE                                         FINISHED  FAILED",
+             "/dev/ttyUSB0  flashing 42%                                         0       0",
+             "COM7          remove pager #12 (failed: rewinds-exceeded)          0       0"}},
+        WidthCase{
+            "Forty",
+            39,
+            {"COM5             transfer           42%",
+             "\u2026A600ARJH-if00\u2026  erase               0%", "PORT                  OUTCOME",
+             "COM5                  finished", "\u2026A600ARJH-if00-port0  rewinds-exceeded",
+             "  Max. rewind counter exceed but still", "  unable to program code-package.",
+             "  The pager could not program its", "  flash: set the pager aside and try",
+             "  another cable.", "PORT        STATE", "/dev/\u2026USB0  flashing 42%",
+             "COM7        remove pager #12 (failed: \u2026"}},
+        // East Asian wide characters take two columns each: a name of them
+        // is shortened by the columns it takes, not by its characters.
+        WidthCase{
+            "WideCharacters",
+            39,
+            {"COM5             transfer           42%",
+             "\u2026A600ARJH-if00\u2026  erase               0%", "PORT                  OUTCOME",
+             "COM5                  finished", "\u2026A600ARJH-if00-port0  rewinds-exceeded",
+             "  Max. rewind counter exceed but still", "  unable to program code-package.",
+             "  The pager could not program its", "  flash: set the pager aside and try",
+             "  another cable.", "PORT        STATE",
+             "\u65e5\u672c\u2026\u30fc\u30c8   flashing 42%",
+             "COM7        remove pager #12 (failed: \u2026"},
+            "\u65e5\u672c\u8a9e\u30dd\u30fc\u30c8"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A log line's stamp, as a log would give it.
@@ -852,12 +940,14 @@ TEST(Report, SummaryAndJsonNameEachPagerAndWhyItFailed) {
                   0.6071, ""};
   PortResult bad{"COM6", "", ExitCode::kNoResponse, msgNoResponse.Text, 1.5, 1, 0, -1, -1, ""};
   // The replies' lateness and line efficiency, or dashes where no reply
-  // came; why a pager failed on a line of its own.
+  // came; why a pager failed on a line of its own, and what to do next.
   EXPECT_EQ(FormatSummary({good, bad}),
             "PORT  SERIAL    OUTCOME      SECONDS  LINE B/S  REPLY MS  EFFICIENCY\n"
             "COM5  A600ARJH  finished        10.0       800       8.1        0.61\n"
             "COM6  -         no-response      1.5         1         -           -\n"
-            "  No response from the pager, flash now terminated.\n");
+            "  No response from the pager, flash now terminated.\n"
+            "  The pager did not answer: check that it sits firmly in its cable and has\n"
+            "  power, then flash it again.\n");
   const auto good_end = nlohmann::json::parse(JsonEnd(good));
   EXPECT_EQ(good_end.at("reply_ms"), 8.1);
   EXPECT_EQ(good_end.at("line_efficiency"), 0.607);
@@ -868,6 +958,13 @@ TEST(Report, SummaryAndJsonNameEachPagerAndWhyItFailed) {
   EXPECT_TRUE(end.at("line_efficiency").is_null());
   const auto summary = nlohmann::json::parse(JsonSummary({good, bad}, ExitCode::kNoResponse));
   EXPECT_EQ(summary.at("failed"), nlohmann::json::array({"COM6"}));
+  // A message that ends the update badly says what to do next; one after
+  // which the update goes on needs nothing.
+  EXPECT_EQ(FormatMessageLine("COM6", msgNoResponse.Text, UpdateOutcome::kNoResponse),
+            "COM6: No response from the pager, flash now terminated.\n  The pager did not answer: "
+            "check that it sits firmly in its cable and has power, then flash it again.");
+  EXPECT_EQ(FormatMessageLine("COM6", msgSendFail.Text, UpdateOutcome::kNone),
+            "COM6: Fail to send code-package.");
   // A message keeps its lines; a name in it or before it cannot add one.
   EXPECT_EQ(FormatMessageLine("p\nCOM6", "Can NOT Open \"p\\nCOM6\"\nWhy.\x1b[2J"),
             "p\\nCOM6: Can NOT Open \"p\\nCOM6\"\n  Why.\\x1b[2J");
@@ -1091,12 +1188,13 @@ TEST(StationReport, RowsAndSummaryLineUpPerPort) {
   idle.last_time = "14:01:50";
   EXPECT_EQ(
       FormatStationRows({busy, idle}),
-      (Texts{"PORT          ADAPTER SERIAL  STATE                                        FINISHED  "
-             "FAILED  LAST",
-             "/dev/ttyUSB0  FT12AB34        flashing 42%                                        3  "
-             "     0  -",
-             "COM7          -               remove pager #12 (failed: rewinds-exceeded)         2  "
-             "     1  rewinds-exceeded 14:01:50"}));
+      (Texts{
+          "PORT          ADAPTER SERIAL  STATE                                         FINISHED  "
+          "FAILED  LAST",
+          "/dev/ttyUSB0  FT12AB34        flashing 42%                                         3  "
+          "     0  -",
+          "COM7          -               remove pager #12 (failed: rewinds-exceeded)          2  "
+          "     1  rewinds-exceeded 14:01:50"}));
   idle.last = ExitCode::kFinished;
   EXPECT_EQ(FormatPortState(idle), "remove pager #12 (finished)");
   EXPECT_EQ(FormatPortState(RowOf("COM7", PortState::kAdapterMissing, 0, 0)), "adapter missing");
@@ -1108,6 +1206,51 @@ TEST(StationReport, RowsAndSummaryLineUpPerPort) {
   const auto summary = nlohmann::json::parse(JsonStationSummary({busy, idle}, ExitCode::kFinished));
   EXPECT_EQ(summary.at("finished"), 5);
   EXPECT_EQ(summary.at("ports").at(1).at("failed"), 1);
+}
+
+// The character that starts at display column `column` of `line`.
+char AtColumn(const std::string& line, std::size_t column) {
+  for (std::size_t at = 0; at < line.size(); ++at) {
+    const bool starts = (static_cast<unsigned char>(line[at]) & 0xC0) != 0x80;
+    if (starts && DisplayWidth(line.substr(0, at)) == column) return line[at];
+  }
+  return '\0';
+}
+
+// A bench's rows as a run goes on: the header line stays, and so does where
+// each column starts, whatever the rows come to say (a pager failing, an
+// adapter found with its serial number, a long state), at every width.
+TEST(StationReport, RowsStandStillAsTheRunGoesOn) {
+  StationRow one = RowOf("pager1", PortState::kConnect, 0, 0);
+  StationRow two = RowOf("serial=FT12AB34", PortState::kConnect, 0, 0);
+  const std::size_t port_width = StationPortWidth({one, two});
+  std::vector<std::vector<StationRow>> frames = {{one, two}};
+  one.state = two.state = PortState::kFlashing;
+  frames.push_back({one, two});
+  two.state = PortState::kRemove;
+  two.port = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_FT12AB34-if00-port0";
+  two.adapter_serial = "FT12AB34";
+  two.number = 12;
+  two.failed = 1;
+  two.last = ExitCode::kRewindsExceeded;
+  two.last_time = "14:01:50";
+  frames.push_back({one, two});
+  one.state = PortState::kRemove;
+  one.finished = 10;
+  one.last = ExitCode::kFinished;
+  frames.push_back({one, two});
+  for (const std::size_t columns : {79u, 119u, 159u}) {
+    const std::string header = FormatStationRows(frames[0], columns, port_width).at(0);
+    const std::size_t finished_end = header.find("FINISHED") + 7;
+    for (const auto& frame : frames) {
+      const Texts lines = FormatStationRows(frame, columns, port_width);
+      EXPECT_EQ(lines.at(0), header) << columns;
+      for (std::size_t row = 1; row < lines.size(); ++row) {
+        EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(AtColumn(lines[row], finished_end))))
+            << lines[row];
+      }
+    }
+  }
 }
 
 // What a view wrote to its two streams.
@@ -1158,9 +1301,14 @@ TEST(StationView, ABellForAPagerDoneTwoForOneThatFailedNoneWhenStopped) {
   EXPECT_NE(rung.err.find(late.latency_hint + "\n"), std::string::npos);
   EXPECT_NE(rung.out.find("all      "), std::string::npos) << rung.out;
   EXPECT_EQ(Show(ProgressMode::kRedraw, false, events, clock).err.find('\a'), std::string::npos);
-  // Piped: a line per event, no bell, no cursor movement.
+  // Piped: a line per event, below a failure its next step, no bell, no
+  // cursor movement.
   const ViewOutput piped = Show(ProgressMode::kPlain, false, events, clock);
-  EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'), 5);
+  EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'), 7);
+  EXPECT_NE(piped.err.find("failed, rewinds-exceeded: Firmware updated finished.\n  The pager "
+                           "could not program its flash"),
+            std::string::npos)
+      << piped.err;
   EXPECT_EQ(piped.err.find('\x1b'), std::string::npos);
   // JSON: a line per event and the summary, all on stdout.
   const ViewOutput json = Show(ProgressMode::kJson, false, events, clock);

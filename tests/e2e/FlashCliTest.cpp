@@ -267,15 +267,18 @@ TEST_F(FlashCli, GangOfFourKeepsEachFailureToItsOwnLine) {
   StopPagers();
   // The first failure in port order: the pager that refuses every "p".
   EXPECT_EQ(run.exit_code, 8) << run.err;
-  // Each failure's reason on a line of its own below its pager.
+  // Each failure's reason on a line of its own below its pager, and below
+  // that what to do (on two lines within 80 columns).
   const Texts summary = Lines(run.out);
-  ASSERT_EQ(summary.size(), 7u) << run.out;
+  ASSERT_EQ(summary.size(), 11u) << run.out;
   EXPECT_NE(summary[1].find("finished"), std::string::npos);
   EXPECT_NE(summary[2].find("rewinds-exceeded"), std::string::npos);
   EXPECT_EQ(summary[3].rfind("  Max. rewind counter exceed", 0), 0u) << run.out;
-  EXPECT_NE(summary[4].find("no-response"), std::string::npos);
-  EXPECT_EQ(summary[5], "  No response from the pager, flash now terminated.");
-  EXPECT_NE(summary[6].find("finished"), std::string::npos);
+  EXPECT_EQ(summary[4].rfind("  The pager could not program its flash", 0), 0u) << run.out;
+  EXPECT_NE(summary[6].find("no-response"), std::string::npos);
+  EXPECT_EQ(summary[7], "  No response from the pager, flash now terminated.");
+  EXPECT_EQ(summary[8].rfind("  The pager did not answer", 0), 0u) << run.out;
+  EXPECT_NE(summary[10].find("finished"), std::string::npos);
   EXPECT_EQ(pagers[0]->ProgrammedImage(), ImageOfHex(hex));
   EXPECT_EQ(pagers[3]->ProgrammedImage(), ImageOfHex(hex));
   EXPECT_EQ(pagers[1]->Commands().back(), "q");
@@ -538,6 +541,40 @@ TEST_F(FlashCli, EveryScreenFitsTheTerminalAsItIsResized) {
   EXPECT_LE(WidestLine(bench.shown, true), 40u) << bench.shown;
   EXPECT_LE(WidestLine(bench.shown.substr(bench.shown.rfind("PORT"))), 40u) << bench.shown;
   StopPagers();
+}
+
+// The rows a terminal was shown in `shown` that begin with `start`: each row
+// redrawn in place comes after an erase of its line.
+Texts RowsShown(const std::string& shown, const std::string& start) {
+  const std::string erase_line = "\x1b[2K" + start;
+  Texts rows;
+  for (std::size_t at = shown.find(erase_line); at != std::string::npos;
+       at = shown.find(erase_line, at + 1)) {
+    const std::size_t from = at + erase_line.size() - start.size();
+    rows.push_back(shown.substr(from, shown.find('\n', from) - from));
+  }
+  return rows;
+}
+
+// On a terminal of 80 columns and 24 lines, a bench where one port's pager
+// finishes and the other's fails: every frame shows the one header line,
+// FAILED in it from the first frame on, and nothing wider than the terminal.
+TEST_F(FlashCli, StationRowsKeepOneHeaderInEveryFrame) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(40));
+  const Texts lines =
+      StartPagers({BenchOf(1, 0, {"--pace"}), BenchOf(1, 0, {"--pace", "--nak-program", "1000"})});
+  const TerminalRun run = FlashOnTerminal(
+      {"--station", "-b", "9600", "-p", lines[0], "-p", lines[1], "--count", "1", file}, 80, "",
+      80);
+  StopPagers();
+  EXPECT_EQ(run.exit_code, 8) << run.shown;
+  const Texts headers = RowsShown(run.shown, "PORT");
+  ASSERT_GE(headers.size(), 3u) << run.shown;
+  EXPECT_EQ(std::set<std::string>(headers.begin(), headers.end()).size(), 1u) << run.shown;
+  EXPECT_NE(headers.front().find("FAILED"), std::string::npos) << headers.front();
+  EXPECT_NE(run.shown.find("failed, rewinds-exceeded"), std::string::npos) << run.shown;
+  EXPECT_NE(run.shown.find("The pager could not program its flash"), std::string::npos);
+  EXPECT_LE(WidestLine(run.shown), 80u) << run.shown;
 }
 
 // The running numbers and outcomes of a station's log, each line a record

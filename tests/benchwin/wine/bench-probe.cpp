@@ -5,9 +5,11 @@
 //
 //   tarvex-bench-probe main [WAIT_MS]     wait for the bench window
 //   tarvex-bench-probe gone [WAIT_MS]     wait until it is gone
-//   tarvex-bench-probe state              firmware (and its frame), log, buttons, totals,
+//   tarvex-bench-probe state              firmware (and its frame), rate and resends, the
+//                                         note under the port list, log, buttons, totals,
 //                                         status, and
-//                                         per tile: tileN=PORT|STATE|PERCENT|PAGER|LAST|WHY|DETAIL
+//                                         per tile: tileN=PORT|STATE|PERCENT|PAGER|LAST|WHY|DETAIL,
+//                                         tileN_adapter, tileN_serial
 //                                         and tileN_colour=red|green|none of its last outcome
 //   tarvex-bench-probe rects              the window's rectangle
 //   tarvex-bench-probe box [WAIT_MS]      wait for a message box; caption, text, buttons
@@ -44,6 +46,8 @@ constexpr int kFirmwareGroup = 300;
 constexpr int kFirmwareName = 301;
 constexpr int kFirmwareFigures = 302;
 constexpr int kFirmwareSha = 303;
+constexpr int kSetup = 314;
+constexpr int kPortsNote = 315;
 constexpr int kLog = 320;
 constexpr int kStart = 321;
 constexpr int kStop = 322;
@@ -52,7 +56,7 @@ constexpr const char* kTotalNames[] = {"finished", "failed", "yield", "per_hour"
 constexpr int kStatus = 334;
 constexpr int kTileBase = 1000;
 constexpr int kTileStride = 10;
-enum TilePart { kGroup = 0, kAdapter, kState, kProgress, kPager, kLast, kDetail, kWhy };
+enum TilePart { kGroup = 0, kAdapter, kState, kProgress, kPager, kLast, kDetail, kWhy, kSerial };
 
 HWND MainWindow() { return FindWindowW(kMainClass, nullptr); }
 
@@ -110,6 +114,7 @@ void PrintTiles(HWND main) {
                 TextOf(part(kPager)).c_str(), TextOf(part(kLast)).c_str(),
                 TextOf(part(kWhy)).c_str(), TextOf(part(kDetail)).c_str());
     std::printf("tile%d_adapter=%s\n", index, TextOf(part(kAdapter)).c_str());
+    std::printf("tile%d_serial=%s\n", index, TextOf(part(kSerial)).c_str());
     std::printf("tile%d_colour=%s\n", index, ColourOf(part(kLast)));
   }
 }
@@ -125,6 +130,8 @@ int State() {
   std::printf("firmware=%s\n", TextOf(GetDlgItem(main, kFirmwareName)).c_str());
   std::printf("figures=%s\n", TextOf(GetDlgItem(main, kFirmwareFigures)).c_str());
   std::printf("sha=%s\n", TextOf(GetDlgItem(main, kFirmwareSha)).c_str());
+  std::printf("setup=%s\n", TextOf(GetDlgItem(main, kSetup)).c_str());
+  std::printf("ports_note=%s\n", TextOf(GetDlgItem(main, kPortsNote)).c_str());
   std::printf("log=%s\n", TextOf(GetDlgItem(main, kLog)).c_str());
   std::printf("start=%s\n", IsWindowEnabled(GetDlgItem(main, kStart)) ? "enabled" : "disabled");
   std::printf("stop=%s\n", IsWindowEnabled(GetDlgItem(main, kStop)) ? "enabled" : "disabled");

@@ -19,7 +19,7 @@
 # window's run uses it too), BUILD_DIR/bench-e2e (emptied first),
 # BUILD_DIR/screenshots (bench-running.png: tiles mid-run with one red;
 # bench-totals.png: the totals after a run).
-# --only runs the named cases (count, stop, close, choose, badline, tune, job).
+# --only runs the named cases (count, stop, close, choose, ports, badline, tune, job).
 # Prints PASS or FAIL for each case and ends with "N passed, M failed"; the
 # exit code is 0 only when every case passed.
 set -uo pipefail
@@ -198,6 +198,8 @@ case_stop() {
   [[ $(tile_field 1 4) == "#"[12]" failed "* ]] || fail "COM6's tile does not say its pager failed"
   expect "why COM6's pager failed" "$(tile_field 1 5)" \
     "Max. rewind counter exceed but still unable to program code-package."
+  expect "what to do about it" "$(tile_field 1 6)" \
+    "The pager could not program its flash: set the pager aside and try another cable."
   bench_screenshot "$shots/bench-running.png"
   keys F5
   wait_until 30 '[[ $(value_of status "$state") == Stopped:* ]]' ||
@@ -258,13 +260,21 @@ last = lines[2][-1:]
 lines[2] = lines[2][:-1] + (b"1" if last != b"1" else b"2")
 open(sys.argv[2], "wb").write(b"\r\n".join(lines))' "$sample" "$dir/run/bad.hex"
   e2e_app_start "$dir/run" COM5 || { fail "the bench window did not appear"; return 1; }
+  state=$(probe state)
+  expect "the status without a firmware" "$(value_of status "$state")" \
+    "Choose the firmware first: File, Open..., or drop a HEX file on the window."
+  # The update window's shortcuts for the rate.
+  keys ctrl+l
+  expect "the rate after Ctrl+L" "$(value_of setup "$(probe state)")" '2400 bit/s\n3 resends'
+  keys ctrl+h
+  expect "the rate after Ctrl+H" "$(value_of setup "$(probe state)")" '9600 bit/s\n3 resends'
   e2e_drop_file "$dir/run/bad.hex" || fail "the drop did not finish"
   out=$(probe press OK 10000)
-  [[ $(value_of text "$out") == 'Unable to open the HEX file.\nLine 3: checksum mismatch.\n\n'*'bad.hex' ]] ||
-    fail "the refusal does not name the line: $out"
+  [[ $(value_of text "$out") == 'The HEX file has an error.\nLine 3: checksum mismatch.\n\n'*'bad.hex\n\nThe file is damaged'* ]] ||
+    fail "the refusal does not name the line and what to do: $out"
   state=$(probe state)
   expect "the refused file's figures" "$(value_of figures "$state")" \
-    "Unable to open the HEX file. Line 3: checksum mismatch."
+    "The HEX file has an error. Line 3: checksum mismatch."
   keys F5
   out=$(probe press OK 10000)
   expect "Start without a sound file" "$(value_of text "$out")" \
@@ -283,6 +293,19 @@ open(sys.argv[2], "wb").write(b"\r\n".join(lines))' "$sample" "$dir/run/bad.hex"
   [[ $(value_of text "$out") == *"\nSHA-256\n$digest" ]] || fail "the details box lacks the digest: $out"
   close_window
   report "a dropped file: refused with its line number and nothing starts; a sound one shows its figures and digest"
+}
+
+# --- more ticked ports than the list shows: it says which are out of view ---------
+case_ports() {
+  local dir=$work/ports port ports=()
+  mkdir -p "$dir/run"
+  for port in $(seq 20 31); do ports+=("COM$port"); done
+  e2e_app_start "$dir/run" "${ports[@]}" || { fail "the bench window did not appear"; return 1; }
+  state=$(probe state)
+  [[ $(value_of ports_note "$state") =~ ^[0-9]+\ ticked\ ports\ out\ of\ view:\ .*COM ]] ||
+    fail "the list does not say which ticked ports are out of view: $(value_of ports_note "$state")"
+  close_window
+  report "ticked ports below the list's last row are named under it"
 }
 
 # --- a bad command line ---------------------------------------------------------------
@@ -396,6 +419,7 @@ run_case count
 run_case stop
 run_case close
 run_case choose
+run_case ports
 run_case badline
 run_case tune
 run_case job
