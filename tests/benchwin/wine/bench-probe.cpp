@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "benchwin/BenchResource.h"
 #include "tests/wine/ProbeSupport.h"
 
 namespace {
@@ -41,22 +42,32 @@ using probe::Utf8;
 using probe::WaitFor;
 
 constexpr wchar_t kMainClass[] = L"TBenchMain";
-// As benchwin/BenchResource.h numbers them.
-constexpr int kFirmwareGroup = 300;
-constexpr int kFirmwareName = 301;
-constexpr int kFirmwareFigures = 302;
-constexpr int kFirmwareSha = 303;
-constexpr int kSetup = 314;
-constexpr int kPortsNote = 315;
-constexpr int kLog = 320;
-constexpr int kStart = 321;
-constexpr int kStop = 322;
-constexpr int kTotals[] = {330, 331, 332, 333};
+// The window's controls, numbered as the window numbers them.
+constexpr int kFirmwareGroup = IDC_FW_GROUP;
+constexpr int kFirmwareName = IDC_FW_NAME;
+constexpr int kFirmwareFigures = IDC_FW_FIGURES;
+constexpr int kFirmwareSha = IDC_FW_SHA;
+constexpr int kSetup = IDC_SETUP_TEXT;
+constexpr int kPortsNote = IDC_PORTS_NOTE;
+constexpr int kLog = IDC_LOG;
+constexpr int kStart = IDC_START;
+constexpr int kStop = IDC_STOP;
+constexpr int kTotals[] = {IDC_FINISHED, IDC_FAILED, IDC_YIELD, IDC_PER_HOUR};
 constexpr const char* kTotalNames[] = {"finished", "failed", "yield", "per_hour"};
-constexpr int kStatus = 334;
-constexpr int kTileBase = 1000;
-constexpr int kTileStride = 10;
-enum TilePart { kGroup = 0, kAdapter, kState, kProgress, kPager, kLast, kDetail, kWhy, kSerial };
+constexpr int kStatus = IDC_STATUS;
+constexpr int kTileBase = IDC_TILE_BASE;
+constexpr int kTileStride = IDC_TILE_STRIDE;
+enum TilePart {
+  kGroup = IDC_TILE_GROUP,
+  kAdapter = IDC_TILE_ADAPTER,
+  kState = IDC_TILE_STATE,
+  kProgress = IDC_TILE_PROGRESS,
+  kPager = IDC_TILE_PAGER,
+  kLast = IDC_TILE_LAST,
+  kDetail = IDC_TILE_DETAIL,
+  kWhy = IDC_TILE_WHY,
+  kSerial = IDC_TILE_SERIAL
+};
 
 HWND MainWindow() { return FindWindowW(kMainClass, nullptr); }
 
