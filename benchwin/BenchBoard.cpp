@@ -27,7 +27,7 @@ std::string LastOutcome(const StationEvent& event) {
 
 void BenchBoard::Reset(const std::vector<TileStart>& tiles) {
   tiles_.clear();
-  finished_ = failed_ = 0;
+  totals_ = {};
   for (const TileStart& start : tiles) {
     PortTile tile;
     tile.view.adapter = start.adapter;
@@ -63,7 +63,7 @@ std::optional<BenchSound> BenchBoard::ApplyEvent(const StationEvent& event) {
       return std::nullopt;
   }
   const bool finished = event.kind == StationEventKind::kFinished;
-  ++(finished ? finished_ : failed_);
+  totals_.Count(event.result.code);
   tile.view.last = LastOutcome(event);
   tile.view.mood = finished ? TileMood::kGood : TileMood::kBad;
   tile.view.why = finished ? "" : FirstLine(event.result.message);
@@ -83,13 +83,14 @@ void BenchBoard::ShowDetail(PortTile& tile) {
 
 TotalsView BenchBoard::Totals(std::uint32_t elapsed_ms) const {
   TotalsView totals;
-  totals.finished = std::to_string(finished_);
-  totals.failed = std::to_string(failed_);
-  const int ended = finished_ + failed_;
-  totals.yield = ended == 0 ? kNone : fmt::format("{:.1f} %", 100.0 * finished_ / ended);
-  totals.per_hour = finished_ == 0 || elapsed_ms == 0
+  const int finished = totals_.finished;
+  totals.finished = std::to_string(finished);
+  totals.failed = std::to_string(totals_.failed);
+  const int ended = totals_.Ended();
+  totals.yield = ended == 0 ? kNone : fmt::format("{:.1f} %", 100.0 * finished / ended);
+  totals.per_hour = finished == 0 || elapsed_ms == 0
                         ? kNone
-                        : fmt::format("{:.0f}", finished_ * kMsPerHour / elapsed_ms);
+                        : fmt::format("{:.0f}", finished * kMsPerHour / elapsed_ms);
   return totals;
 }
 

@@ -64,7 +64,7 @@ class BenchBoard {
   const TileView& Tile(std::size_t index) const { return tiles_[index].view; }
   // The totals `elapsed_ms` after Start.
   TotalsView Totals(std::uint32_t elapsed_ms) const;
-  int Finished() const { return finished_; }
+  int Finished() const { return totals_.finished; }
   // A pager is being flashed on some port.
   bool AnyFlashing() const;
 
@@ -78,6 +78,5 @@ class BenchBoard {
   void ShowDetail(PortTile& tile);
 
   std::vector<PortTile> tiles_;
-  int finished_ = 0;
-  int failed_ = 0;
+  PagerTotals totals_;
 };

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "station/CountPlaces.h"
 #include "station/TraceLog.h"
 #include "station/WallClock.h"
 
@@ -11,13 +12,16 @@ class ThreadRun final : public IBenchRun {
  public:
   ThreadRun(const BenchPlan& plan, BenchInbox& inbox, ITickSource& clock)
       : plan_(plan),
-        tally_(plan.count),
+        count_(plan.count),
         // A stop waits no longer for the log than for the updates.
         log_(plan.log_path, plan.file_name, plan.sha256, &interrupt_),
-        shared_{tally_, inbox, interrupt_, &log_, UtcNow(), clock, true},
+        shared_{tally_, inbox, interrupt_, &log_, UtcNow(), clock, true, Places()},
         thread_([this, &inbox] {
-          RunStation(plan_.ports, shared_);
-          inbox.Ended();
+          std::vector<PortMemory> memories;
+          for (PortEnd& end : RunStation(plan_.ports, shared_)) {
+            memories.push_back(std::move(end.memory));
+          }
+          inbox.Ended(std::move(memories));
         }) {}
 
   ~ThreadRun() override {
@@ -28,8 +32,14 @@ class ThreadRun final : public IBenchRun {
   void Stop() override { interrupt_.store(true); }
 
  private:
+  std::vector<IPagerPlaces*> Places() {
+    if (plan_.count == 0) return {};
+    return {&count_};
+  }
+
   const BenchPlan plan_;
   StationTally tally_;
+  CountPlaces count_;
   TraceLog log_;
   std::atomic<bool> interrupt_{false};
   const StationShared shared_;

@@ -2,6 +2,7 @@
 
 #include "cli/Platform.h"
 #include "cli/StationView.h"
+#include "station/CountPlaces.h"
 #include "station/Station.h"
 #include "station/TraceLog.h"
 #include "station/WallClock.h"
@@ -11,7 +12,7 @@ namespace {
 std::vector<StationPortSetup> MakeSetups(const FlashPlan& plan, const std::vector<PagerJob>& jobs) {
   std::vector<StationPortSetup> setups;
   for (const PagerJob& job : jobs) {
-    setups.push_back({job, plan.ports[job.index], ListSerialPorts});
+    setups.push_back({job, plan.ports[job.index], ListSerialPorts, {}});
   }
   return setups;
 }
@@ -37,9 +38,14 @@ ExitCode RunStationCommand(const FlashPlan& plan, const std::vector<PagerJob>& j
   const ProgressMode mode = StationMode(plan, terminal);
   const bool bell = mode == ProgressMode::kRedraw && plan.verbosity != Verbosity::kQuiet;
   StationView view(mode, bell, FirstRows(setups));
-  StationTally tally(plan.count);
-  const StationShared shared{tally, view, interrupt, log, UtcNow()};
-  const std::vector<StationRow> rows = RunStation(setups, shared);
+  StationTally tally;
+  CountPlaces count(plan.count);
+  std::vector<IPagerPlaces*> places;
+  if (plan.count > 0) places.push_back(&count);
+  const StationShared shared{tally, view,  interrupt, log, UtcNow(), SystemTickSource(),
+                             false, places};
+  std::vector<StationRow> rows;
+  for (const PortEnd& end : RunStation(setups, shared)) rows.push_back(end.row);
   const ExitCode code = tally.Code(interrupt.load());
   view.Finish(rows, code);
   return code;

@@ -61,7 +61,7 @@ const char* RateCommand(int rate) {
 }
 
 int RateToldBy(std::string_view command) {
-  for (const int rate : {2400, 4800, 9600}) {
+  for (const std::int32_t rate : kTransferRates) {
     if (command == RateCommand(rate)) return rate;
   }
   return 0;
@@ -139,7 +139,7 @@ int UpdateFlow::RunSteps(const std::string& fileName) {
     outcome_ = UpdateOutcome::kInterrupted;
   } else {
     comm_.BaudRate = kStartBaudRate;
-    if (comm_.OpenPort()) {
+    if (open_follows_close_ ? comm_.ReopenPort() : comm_.OpenPort()) {
       comm_.Purge();
       for (;;) {
         if (StopWanted() && !stop_honoured_) HonourStop();
@@ -421,6 +421,9 @@ ReplyClass UpdateFlow::AwaitReply(std::string_view command) {
   answer.Rate = comm_.BaudRate;
   if (WaitReply(static_cast<int>(kReplyLimitMs), answer.Byte)) answer.Reply = Classify(answer.Byte);
   answer.ElapsedMs = ElapsedMs(command_start_, clock_.TickCount());
+  if (turnaround_ != nullptr && answer.Reply != rpNone && !command.empty()) {
+    turnaround_->Add(command.size(), answer.Rate, answer.ElapsedMs);
+  }
   if (observer_ != nullptr) observer_->OnReply(answer);
   return answer.Reply;
 }

@@ -2,6 +2,7 @@
 // pager's byte-command protocol, with its messages and its progress figure.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "common/ReadOnlyFile.h"
 #include "engine/HexImage.h"
+#include "engine/Turnaround.h"
 #include "engine/UpdateContext.h"
 #include "engine/UpdateObserver.h"
 
@@ -81,7 +83,11 @@ constexpr std::uint32_t kRecordPumpSpacingMs = 50;
 // behind a rate change a few milliseconds later. It is waited for here and
 // dropped with the rest of the input before the erase command goes out.
 constexpr std::uint32_t kRateChangeSettleMs = 20;
+// The loader listens at the start rate in idle, and at the transfer rate it
+// was told from the rate command's ACK until it takes the exit command.
 constexpr std::int32_t kStartBaudRate = 1200;
+// The rates a rate command can tell, slowest first.
+constexpr std::array<std::int32_t, 3> kTransferRates = {2400, 4800, 9600};
 constexpr int kMaxRewinds = 3;
 constexpr int kRecordBufferSize = 52;
 constexpr char kMainCaption[] = "Tarvex Flasher";
@@ -124,6 +130,11 @@ class UpdateFlow {
   // set, asks the same whenever it reads true.
   void RequestStop() { stop_requested_.store(true); }
   void SetStopSignal(const std::atomic<bool>* signal) { stop_signal_ = signal; }
+  // Where each reply's turnaround is added; null (the default) for none.
+  void SetTurnaround(PortTurnaround* turnaround) { turnaround_ = turnaround; }
+  // The port was closed just before the update: its first open is retried
+  // while the driver still refuses it for that close, as every reopen is.
+  void SetOpenFollowsClose(bool follows) { open_follows_close_ = follows; }
   // How the update ended (kNone while it runs).
   UpdateOutcome Outcome() const { return outcome_; }
   void ShowMessage(const MsgType& m);
@@ -197,6 +208,8 @@ class UpdateFlow {
   IGuiServices& gui_;
   ITickSource& clock_;
   IUpdateObserver* observer_ = nullptr;
+  PortTurnaround* turnaround_ = nullptr;
+  bool open_follows_close_ = false;
   std::uint32_t last_record_pump_ = 0;
   bool pumped_for_records_ = false;
   std::shared_ptr<const CheckedFirmware> given_image_;

@@ -22,7 +22,7 @@ namespace {
 class BenchRunTest : public ::testing::Test {
  protected:
   BenchRunTest() {
-    plan.ports.push_back({TwoRecordJob(line), "COM7", nullptr});
+    plan.ports.push_back({TwoRecordJob(line), "COM7", nullptr, {}});
     plan.count = 1;
     plan.log_path = dir.PathOf("bench.jsonl");
     plan.file_name = "fw.hex";

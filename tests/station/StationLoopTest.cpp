@@ -6,12 +6,14 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "link/PortList.h"
+#include "station/CountPlaces.h"
 #include "station/ExitCode.h"
 #include "station/PagerRunner.h"
 #include "station/Station.h"
@@ -174,13 +176,16 @@ INSTANTIATE_TEST_SUITE_P(
                    "Interrupted. The pager's flash was erased: flash it again.", 0.0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Told from the port's thread, and notes from its log's.
 class RecordingStation final : public IStationListener {
  public:
   void OnRow(std::size_t, const StationRow& row) override {
+    std::lock_guard lock(mutex);
     if (states.empty() || states.back() != PortStateWords(row))
       states.push_back(PortStateWords(row));
   }
   void OnEvent(const StationEvent& event) override {
+    std::unique_lock lock(mutex);
     std::string text =
         std::string(StationEventName(event.kind)) + " #" + std::to_string(event.number);
     if (event.kind == StationEventKind::kFinished || event.kind == StationEventKind::kFailed) {
@@ -188,10 +193,15 @@ class RecordingStation final : public IStationListener {
     }
     events.push_back(text);
     messages.push_back(event.message);
+    lock.unlock();
     if (on_event) on_event(event);
   }
-  void OnNote(const std::string& text) override { notes.push_back(text); }
+  void OnNote(const std::string& text) override {
+    std::lock_guard lock(mutex);
+    notes.push_back(text);
+  }
 
+  std::mutex mutex;
   std::vector<std::string> states;
   std::vector<std::string> events;
   std::vector<std::string> messages;
@@ -212,14 +222,18 @@ class StationLoop : public ::testing::Test {
     bench->on_command = [this](const SentCommand& command) {
       if (command.at_ms > kGiveUpMs) interrupt.store(true);
     };
-    tally = std::make_unique<StationTally>(count);
+    tally = std::make_unique<StationTally>();
+    count_places = std::make_unique<CountPlaces>(count);
+    places.clear();
+    if (count > 0) places.push_back(count_places.get());
   }
 
   // Runs the loop until it stops by itself, or gives up an hour into
   // virtual time.
   StationRow Go() {
-    return RunStationPort(setup,
-                          StationShared{*tally, listener, interrupt, log.get(), "T", clock, false});
+    end = RunStationPort(
+        setup, StationShared{*tally, listener, interrupt, log.get(), "T", clock, false, places});
+    return end.row;
   }
 
   StationRow Run(int count, std::vector<BenchPager> pagers, std::uint32_t linger_ms) {
@@ -244,7 +258,10 @@ class StationLoop : public ::testing::Test {
   std::atomic<bool> interrupt{false};
   std::unique_ptr<TraceLog> log;
   std::unique_ptr<StationTally> tally;
+  std::unique_ptr<CountPlaces> count_places;
+  std::vector<IPagerPlaces*> places;
   std::unique_ptr<VirtualBench> bench;
+  PortEnd end;
 };
 
 // Bench runs on one port: the pagers as they come, what the bench tells,
@@ -452,8 +469,9 @@ TEST_F(StationLoop, AnAdapterNamedBySerialIsOpenedUnderTheNameItHasNow) {
 // seen: it is not taken on.
 TEST_F(StationLoop, APagerSeenOnceEnoughHaveFinishedIsLeftAlone) {
   Prepare(1, {After(0)}, 0);
+  // The other port's pager takes the place and finishes.
   bench->on_command = [&](const SentCommand& command) {
-    if (command.bytes == "q") tally->Record(ExitCode::kFinished);
+    if (command.bytes == "q" && count_places->Reserve()) count_places->Release(true);
   };
   Go();
   EXPECT_EQ(listener.events, Texts{});
