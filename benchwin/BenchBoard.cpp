@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "station/ReplyLatency.h"
+
 namespace {
 
 constexpr double kMsPerHour = 3600000.0;
@@ -45,6 +47,7 @@ void BenchBoard::ApplyRow(std::size_t index, const StationRow& row) {
   tile.view.percent = row.state == PortState::kFlashing ? row.percent : 0;
   const bool on_port = row.state == PortState::kFlashing || row.state == PortState::kRemove;
   tile.view.pager = on_port ? fmt::format("pager #{}", row.number) : "";
+  tile.view.turnaround = TurnaroundWords(row.turnaround_ms);
   ShowDetail(tile);
 }
 

@@ -23,6 +23,9 @@ struct TileView {
   int percent = 0;
   // "pager #12" while a pager is on the port; empty otherwise.
   std::string pager;
+  // "adapter adds 16 ms per reply" for a port whose turnaround is above
+  // 4 ms; empty otherwise.
+  std::string turnaround;
   // "#11 finished 14:02:11", "#11 failed 14:02:11".
   std::string last;
   TileMood mood = TileMood::kNone;

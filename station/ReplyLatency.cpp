@@ -61,6 +61,11 @@ double ReplyLatency::GainAtOneMsTimer() const {
   return late > 0 && at_one_ms > 0 ? taken_ms_ / at_one_ms : 1.0;
 }
 
+std::string TurnaroundWords(double turnaround_ms) {
+  if (turnaround_ms <= kLateReplyHintMs) return "";
+  return fmt::format("adapter adds {:.0f} ms per reply", turnaround_ms);
+}
+
 std::string LatencyHint(const std::string& port, double turnaround_ms, const ReplyLatency& latency,
                         int timer_ms) {
   const double late = turnaround_ms;

@@ -62,6 +62,11 @@ class ReplyLatency {
   double taken_ms_ = 0.0;
 };
 
+// What a port's turnaround (PortTurnaround::TypicalMs) costs each reply,
+// for its row and its tile: "adapter adds 16 ms per reply" above
+// kLateReplyHintMs, "" at or below it and when it is not known.
+std::string TurnaroundWords(double turnaround_ms);
+
 // The hint line for a port whose replies come late, or "" when they do not
 // (a turnaround under kLateReplyHintMs, or fewer than kRepliesForAHint
 // replies). `turnaround_ms` is the port's (PortTurnaround::TypicalMs);

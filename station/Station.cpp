@@ -33,7 +33,9 @@ class LineQueue {
   LineQueue& operator=(const LineQueue&) = delete;
 
   void Add(std::function<void()> append);
-  // Returns once every line added has been appended or given up on.
+  // Every line added has been appended or given up on.
+  bool Idle();
+  // Returns once the queue is idle.
   void Finish();
 
  private:
@@ -43,6 +45,8 @@ class LineQueue {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::function<void()>> lines_;
+  // Added and not yet appended or given up on.
+  int pending_ = 0;
   bool finishing_ = false;
   std::thread worker_;
 };
@@ -51,6 +55,7 @@ void LineQueue::Add(std::function<void()> append) {
   {
     std::lock_guard lock(mutex_);
     lines_.push_back(std::move(append));
+    ++pending_;
     changed_.notify_all();
   }
   if (worker_.joinable()) return;
@@ -85,7 +90,14 @@ void LineQueue::AppendWaiting() {
       lines_.pop_front();
     }
     append();
+    std::lock_guard lock(mutex_);
+    --pending_;
   }
+}
+
+bool LineQueue::Idle() {
+  std::lock_guard lock(mutex_);
+  return pending_ == 0;
 }
 
 void LineQueue::Finish() {
@@ -163,7 +175,8 @@ class PortLoop {
   // A port missing from the start is lost before its loss has been told.
   bool lost_told_ = false;
   bool timer_read_ = false;
-  // When the transfer rates are next asked for a pager in flash mode.
+  // When the transfer rates were last asked for a pager in flash mode;
+  // they are asked at the first silence of a run.
   std::optional<std::uint32_t> flash_mode_asked_;
   LineQueue lines_;
 };
@@ -324,10 +337,12 @@ void PortLoop::ReleasePlaces(bool finished) {
 }
 
 // A pager is taken once it has a place; while every place is held by
-// pagers still in flight it waits, as one of them may fail and free its.
+// pagers still in flight it waits, as one of them may fail and free its. A
+// bench that stops when a line cannot be logged takes none while the last
+// one's line is still on its way.
 bool PortLoop::TakePager() {
   if (Stopping()) return false;
-  if (!ReservePlaces()) {
+  if ((shared_.stop_when_log_fails && !lines_.Idle()) || !ReservePlaces()) {
     Pause(kPresenceProbeSpacingMs);
     return false;
   }
@@ -395,6 +410,8 @@ void PortLoop::AwaitRemoval() {
     }
     if (presence == Presence::kSilent && !Stopping()) {
       memory_.pager_on_cable = false;
+      // A swap is under way: the next pager is looked for at the start rate.
+      flash_mode_asked_ = clock_.TickCount();
       shared_.listener.OnEvent(Event(StationEventKind::kRemoved));
       return;
     }

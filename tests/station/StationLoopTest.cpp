@@ -78,6 +78,9 @@ class VirtualBench {
   }
   const BenchPager& Pager(std::size_t index) const { return pagers_[index]; }
   std::function<void(const SentCommand&)> on_command;
+  // Replies held by an adapter's latency timer this long: each delivered at
+  // its next tick (0: at once).
+  std::uint32_t timer_ms = 0;
 
  private:
   void Attach(std::size_t index, std::uint32_t free_since) {
@@ -97,6 +100,12 @@ class VirtualBench {
 
   PagerReply Answer(const SentCommand& command) {
     if (on_command) on_command(command);
+    PagerReply reply = Reply(command);
+    if (timer_ms > 0) reply.delay_ms = (timer_ms - command.at_ms % timer_ms) % timer_ms;
+    return reply;
+  }
+
+  PagerReply Reply(const SentCommand& command) {
     BenchPager* pager = OnLine(command.at_ms);
     if (pager == nullptr || static_cast<std::int32_t>(command.rate) != pager->rate) {
       return PagerReply::Silence();
@@ -174,6 +183,119 @@ INSTANTIATE_TEST_SUITE_P(
                    "Interrupted. The pager's firmware was not touched.", 0.0},
         RunnerCase{"StoppedAfterTheErase", "e0", 0,
                    "Interrupted. The pager's flash was erased: flash it again.", 0.0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What a face hears of one update: its last progress.
+struct LastProgress final : IPagerListener {
+  void OnStart(const PagerJob&) override {}
+  void OnProgress(std::size_t, const PortProgress& progress) override { last = progress; }
+  void OnMessage(std::size_t, const std::string&, UpdateOutcome) override {}
+  void OnEnd(std::size_t, const PortResult&) override {}
+  void OnNote(const std::string&) override {}
+  PortProgress last;
+};
+
+// The transfer's own time runs from its first record, so the speed shown is
+// the transfer's, not the whole update's.
+TEST(RunnerClock, TheTransferIsTimedFromItsFirstRecord) {
+  VirtualClock clock{1000};
+  ScriptedPager line{clock};
+  std::uint32_t first_record_at = 0;
+  line.respond = [&](const SentCommand& command, int) {
+    if (command.bytes.front() == 's' && first_record_at == 0) first_record_at = command.at_ms;
+    return PagerReply::Ack(10);
+  };
+  LastProgress listener;
+  std::atomic<bool> stop{false};
+  RunPager(TwoRecordJob(line), listener, stop, clock);
+  ASSERT_GT(first_record_at, 1000u);
+  EXPECT_GT(listener.last.transfer_seconds, 0.0);
+  EXPECT_NEAR(listener.last.seconds - listener.last.transfer_seconds,
+              (first_record_at - 1000) / 1000.0, 1e-9);
+}
+
+// The one-shot and the gang: a pager that never acknowledges the exit
+// command is asked again at its rate and at the start rate; one that still
+// does not is said to be maybe in its loader, its exit code as it was.
+struct AskAgainCase {
+  const char* name;
+  // How many of the "q" at 9600 bit/s go unanswered before one is ACKed.
+  int unanswered;
+  bool may_be_in_loader;
+  Texts last_commands;
+};
+
+void PrintTo(const AskAgainCase& c, std::ostream* out) { *out << c.name; }
+
+class AskAgain : public ::testing::TestWithParam<AskAgainCase> {};
+
+TEST_P(AskAgain, APagerThatDidNotLeaveItsLoaderIsAskedAgainOrSaidToBeInIt) {
+  const AskAgainCase& c = GetParam();
+  VirtualClock clock{1000};
+  ScriptedPager line{clock};
+  int quits = 0;
+  line.respond = [&](const SentCommand& command, int) {
+    if (command.bytes != "q") return PagerReply::Ack();
+    if (command.rate != 9600 || ++quits <= c.unanswered) return PagerReply::Silence();
+    return PagerReply::Ack();
+  };
+  PagerJob job = TwoRecordJob(line);
+  job.asks_again_to_leave = true;
+  LastProgress listener;
+  std::atomic<bool> stop{false};
+  const PortResult result = RunPager(job, listener, stop, clock);
+  EXPECT_EQ(result.code, ExitCode::kFinished);
+  EXPECT_EQ(result.may_be_in_loader, c.may_be_in_loader);
+  const std::string said = "\nThe pager did not confirm leaving its loader";
+  EXPECT_EQ(result.message.find(said) != std::string::npos, c.may_be_in_loader) << result.message;
+  const Texts commands = line.CommandTexts();
+  ASSERT_GE(commands.size(), c.last_commands.size());
+  EXPECT_EQ(
+      Texts(commands.end() - static_cast<std::ptrdiff_t>(c.last_commands.size()), commands.end()),
+      c.last_commands);
+  EXPECT_EQ(line.commands.back().rate, c.may_be_in_loader ? 1200u : 9600u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pagers, AskAgain,
+    ::testing::Values(AskAgainCase{"LeavesWhenAskedAgain", 1, false, {"p", "q", "q"}},
+                      AskAgainCase{"NeverConfirms", 3, true, {"p", "q", "q", "q"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A run's places for a --count: taken while those finished and those in
+// flight are fewer than the count; a failure frees its place.
+struct PlacesCase {
+  const char* name;
+  int count;
+  // R: reserve, F: release a finished pager's, X: release a failed one's.
+  std::string steps;
+  // What each R got.
+  std::string reserved;
+  bool used_up;
+};
+
+void PrintTo(const PlacesCase& c, std::ostream* out) { *out << c.name; }
+
+class Places : public ::testing::TestWithParam<PlacesCase> {};
+
+TEST_P(Places, AreTakenOnlyWhileFinishedAndInFlightAreFewerThanTheCount) {
+  const PlacesCase& c = GetParam();
+  CountPlaces places(c.count);
+  std::string reserved;
+  for (const char step : c.steps) {
+    if (step == 'R') reserved += places.Reserve() ? '1' : '0';
+    if (step == 'F' || step == 'X') places.Release(step == 'F');
+  }
+  EXPECT_EQ(reserved, c.reserved);
+  EXPECT_EQ(places.UsedUp(), c.used_up);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, Places,
+    ::testing::Values(PlacesCase{"InFlightHoldTheirPlaces", 2, "RRR", "110", false},
+                      PlacesCase{"AFailureFreesItsPlace", 2, "RRXR", "111", false},
+                      PlacesCase{"FinishedOnesUseThemUp", 2, "RFRFR", "110", true},
+                      PlacesCase{"OneLeftAfterAFinishedOne", 2, "RFRXR", "111", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Told from the port's thread, and notes from its log's.
@@ -274,6 +396,8 @@ struct BenchCase {
   Texts events;
   std::vector<int> erases;
   ExitCode code;
+  // The adapter's latency timer (VirtualBench::timer_ms).
+  std::uint32_t timer_ms;
 };
 
 void PrintTo(const BenchCase& c, std::ostream* out) { *out << c.name; }
@@ -282,7 +406,9 @@ class BenchRuns : public StationLoop, public ::testing::WithParamInterface<Bench
 
 TEST_P(BenchRuns, FlashEachPagerOnceAndWaitForItToGo) {
   const BenchCase& c = GetParam();
-  const StationRow row = Run(c.count, c.pagers, c.linger_ms);
+  Prepare(c.count, c.pagers, c.linger_ms);
+  bench->timer_ms = c.timer_ms;
+  const StationRow row = Go();
   EXPECT_EQ(listener.events, c.events);
   for (std::size_t i = 0; i < c.erases.size(); ++i) {
     EXPECT_EQ(bench->Count(i, "e0"), c.erases[i]) << "pager " << i;
@@ -298,6 +424,13 @@ BenchPager Refusing(std::uint32_t gap_ms, bool flash, bool program) {
   pager.refuses_flash = flash;
   pager.refuses_program = program;
   return pager;
+}
+
+// `count` numbers from `first` on.
+std::set<int> Numbered(int first, int count) {
+  std::set<int> numbers;
+  for (int i = first; i < first + count; ++i) numbers.insert(i);
+  return numbers;
 }
 
 BenchPager Losing(std::uint32_t gap_ms, std::set<int> lost_quits) {
@@ -318,7 +451,8 @@ INSTANTIATE_TEST_SUITE_P(Pagers, BenchRuns,
                                        2000,
                                        kTwoFinished,
                                        {1, 1},
-                                       ExitCode::kFinished},
+                                       ExitCode::kFinished,
+                                       0},
                              // Lingering with a probe reply lost now and then, never two in a row.
                              BenchCase{"LingeringLosesRepliesNotInARow",
                                        2,
@@ -326,7 +460,8 @@ INSTANTIATE_TEST_SUITE_P(Pagers, BenchRuns,
                                        3000,
                                        kTwoFinished,
                                        {1, 1},
-                                       ExitCode::kFinished},
+                                       ExitCode::kFinished,
+                                       0},
                              BenchCase{"RefusesProgram",
                                        1,
                                        {Refusing(0, false, true), After(1000)},
@@ -334,7 +469,8 @@ INSTANTIATE_TEST_SUITE_P(Pagers, BenchRuns,
                                        {"connected #1", "failed #1 rewinds-exceeded", "removed #1",
                                         "connected #2", "finished #2 finished"},
                                        {4, 1},
-                                       ExitCode::kRewindsExceeded},
+                                       ExitCode::kRewindsExceeded,
+                                       0},
                              // A loader that will not enter flash mode is a failed pager, waited
                              // out like any other.
                              BenchCase{"RefusesF",
@@ -344,23 +480,62 @@ INSTANTIATE_TEST_SUITE_P(Pagers, BenchRuns,
                                        {"connected #1", "failed #1 refused", "removed #1",
                                         "connected #2", "finished #2 finished"},
                                        {0, 1},
-                                       ExitCode::kRefused}),
+                                       ExitCode::kRefused,
+                                       0},
+                             // A lingering pager that loses one reply short of the removal
+                             // rule in a row is still there.
+                             BenchCase{"LingeringLoses19RepliesInARow",
+                                       2,
+                                       {Losing(0, Numbered(5, 19)), After(3000)},
+                                       3000,
+                                       kTwoFinished,
+                                       {1, 1},
+                                       ExitCode::kFinished,
+                                       0},
+                             // Behind the longest latency timer there is: each pager seen, flashed
+                             // and its removal seen once, a late reply never taken for another's.
+                             BenchCase{"Behind255MsTimer",
+                                       2,
+                                       {After(2501), After(1000)},
+                                       3000,
+                                       kTwoFinished,
+                                       {1, 1},
+                                       ExitCode::kFinished,
+                                       255},
+                             BenchCase{"Behind100MsTimerSwappedIn800Ms",
+                                       2,
+                                       {After(0), After(800)},
+                                       3000,
+                                       kTwoFinished,
+                                       {1, 1},
+                                       ExitCode::kFinished,
+                                       100}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A pager is seen within a probe's spacing and its reply of being
-// connected, and gone within three rounds of being taken off.
-TEST_F(StationLoop, APagerIsSeenAtOnceAndItsRemovalWithinThreeRounds) {
+// A pager is seen by the first probe after it is connected. It is taken
+// for gone only once the replies of twenty probes in a row, 15 ms apart,
+// failed to come; yet soon enough for a swap of 0.4 s.
+TEST_F(StationLoop, APagerIsSeenAtOnceAndGoneOnlyAfterTwentyUnansweredProbes) {
+  std::vector<std::uint32_t> removed_at;
+  listener.on_event = [&](const StationEvent& event) {
+    if (event.kind == StationEventKind::kRemoved) removed_at.push_back(clock.Now());
+  };
   Run(2, {After(2537), After(400)}, 2000);
   const std::vector<std::uint32_t> flashes = TimesOf("f");
   ASSERT_EQ(flashes.size(), 2u);
-  const std::uint32_t first_attach = bench->Pager(0).attach_ms;
-  EXPECT_LE(flashes[0] - first_attach, kPresenceProbeSpacingMs);
-  EXPECT_LE(flashes[1] - bench->Pager(1).attach_ms, kPresenceProbeSpacingMs);
-  // No "f" while nobody is there: only "q" probes, kPresenceProbeSpacingMs apart.
-  const std::vector<std::uint32_t> probes = TimesOf("q");
-  ASSERT_GE(probes.size(), 3u);
-  EXPECT_EQ(probes[0], 1000u);
-  EXPECT_EQ(probes[1] - probes[0], kPresenceProbeSpacingMs);
+  // Once its turnaround is known, a probe waits 60 ms and they start 80 ms
+  // apart: the next pager is flashed within both of those.
+  EXPECT_LE(flashes[1] - bench->Pager(1).attach_ms, 80u + 60u);
+  ASSERT_EQ(removed_at.size(), 1u);
+  const std::uint32_t left = *bench->Pager(0).leave_ms;
+  EXPECT_LT(removed_at[0] - left, 400u);
+  int unanswered = 0;
+  for (const SentCommand& command : line.commands) {
+    if (command.bytes == "q" && command.at_ms >= left && command.at_ms < removed_at[0]) {
+      ++unanswered;
+    }
+  }
+  EXPECT_GE(unanswered, 20);
 }
 
 // The exit command at 9600 bit/s goes unanswered, so the pager may still be
@@ -477,6 +652,113 @@ TEST_F(StationLoop, APagerSeenOnceEnoughHaveFinishedIsLeftAlone) {
   EXPECT_EQ(listener.events, Texts{});
   EXPECT_EQ(line.CommandTexts(), (Texts{"q"}));
   EXPECT_EQ(tally->Code(false), ExitCode::kFinished);
+}
+
+// Bytes on an empty line between probes (a cable plugged in, a pager's
+// last word as it left) are dropped before each probe: only a byte that
+// follows a probe answers it.
+TEST_F(StationLoop, AByteOnTheLineBetweenProbesIsNoPager) {
+  Prepare(0, {}, 0);
+  // Measured in an earlier run: probes wait 60 ms and start 80 ms apart.
+  for (int i = 0; i < 8; ++i) setup.memory.turnaround.AddMs(1.0);
+  line.respond = [&](const SentCommand& command, int) {
+    if (command.at_ms > 4000) interrupt.store(true);
+    if (command.bytes == "q" && command.rate == 1200) line.Inject(kNak, command.at_ms + 70);
+    return PagerReply::Silence();
+  };
+  Go();
+  EXPECT_EQ(listener.events, Texts{});
+  const Texts commands = line.CommandTexts();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "f"), 0);
+  EXPECT_GE(commands.size(), 30u);
+}
+
+// A pager answers a probe twice, the second time 40 ms late, as a line that
+// echoes does: that late byte is not taken for the answer to "f".
+TEST_F(StationLoop, ALateReplyToAProbeIsNeverTakenForTheAnswerToF) {
+  Prepare(1, {After(0)}, 0);
+  line.respond = [bench_answer = line.respond](const SentCommand& command, int index) {
+    PagerReply reply = bench_answer(command, index);
+    if (command.bytes == "q" && !reply.silent && reply.byte == kNak) {
+      reply.trailing_byte = kNak;
+      reply.trailing_after_ms = 40;
+    }
+    return reply;
+  };
+  Go();
+  EXPECT_EQ(listener.events, (Texts{"connected #1", "finished #1 finished"}));
+}
+
+// The count is reached with its pager still on the cable: the next run on
+// the port starts by waiting for that pager to go, and flashes only the
+// next one.
+TEST_F(StationLoop, APagerLeftOnTheCableIsWaitedForByTheNextRun) {
+  Prepare(1, {After(0), After(500)}, 5000);
+  Go();
+  ASSERT_TRUE(end.memory.pager_on_cable);
+  EXPECT_EQ(end.memory.number, 1);
+  setup.memory = end.memory;
+  tally = std::make_unique<StationTally>();
+  count_places = std::make_unique<CountPlaces>(1);
+  places = {count_places.get()};
+  listener.states.clear();
+  listener.events.clear();
+  Go();
+  EXPECT_EQ(listener.states.front(), "remove pager #1");
+  EXPECT_EQ(listener.events, (Texts{"removed #1", "connected #1", "finished #1 finished"}));
+  EXPECT_EQ(bench->Count(0, "e0"), 1);
+  EXPECT_EQ(bench->Count(1, "e0"), 1);
+  EXPECT_FALSE(end.memory.pager_on_cable && end.memory.number != 1);
+}
+
+// Another port's pager holds the last place while it is flashed: this
+// port's pager waits, and is flashed once that one fails and frees it.
+TEST_F(StationLoop, APagerWaitsForAPlaceAndTakesTheOneAFailureFrees) {
+  Prepare(1, {After(0)}, 0);
+  ASSERT_TRUE(count_places->Reserve());
+  const std::uint32_t freed_at = 5000;
+  bench->on_command = [&, freed = false](const SentCommand& command) mutable {
+    if (command.at_ms > kGiveUpMs) interrupt.store(true);
+    if (command.at_ms >= freed_at && !std::exchange(freed, true)) count_places->Release(false);
+  };
+  Go();
+  const std::vector<std::uint32_t> flashes = TimesOf("f");
+  ASSERT_EQ(flashes.size(), 1u);
+  EXPECT_GE(flashes[0], freed_at);
+  EXPECT_EQ(listener.events, (Texts{"connected #1", "finished #1 finished"}));
+  EXPECT_TRUE(count_places->UsedUp());
+}
+
+// A quota beside the count that has no place left: the count's place taken
+// for the pager is given back, and nothing is sent but probes.
+TEST_F(StationLoop, APagerIsTakenOnlyWhenEveryPlaceHasOneForIt) {
+  Prepare(2, {After(0)}, 0);
+  CountPlaces quota(1);
+  ASSERT_TRUE(quota.Reserve());
+  places.push_back(&quota);
+  bench->on_command = [&](const SentCommand& command) {
+    if (command.at_ms > 3000) interrupt.store(true);
+  };
+  Go();
+  EXPECT_EQ(TimesOf("f"), std::vector<std::uint32_t>{});
+  // Both places of the count are still free.
+  EXPECT_TRUE(count_places->Reserve());
+  EXPECT_TRUE(count_places->Reserve());
+}
+
+// A pager left in flash mode at 4800 bit/s by an earlier run hears nothing
+// at the start rate: it is told to leave at its rate, then flashed as a new
+// pager.
+TEST_F(StationLoop, APagerLeftInFlashModeIsToldToLeaveAndFlashedAsNew) {
+  BenchPager stuck = After(0);
+  stuck.flash_mode = true;
+  stuck.rate = 4800;
+  Prepare(1, {stuck}, 0);
+  Go();
+  EXPECT_EQ(listener.events, (Texts{"connected #1", "finished #1 finished"}));
+  ASSERT_FALSE(bench->Pager(0).commands.empty());
+  EXPECT_EQ(bench->Pager(0).commands.front(), "q");
+  EXPECT_EQ(bench->Count(0, "e0"), 1);
 }
 
 // A log that cannot take a pager's line: that pager still counts toward the
