@@ -673,6 +673,21 @@ TEST_F(StationLoop, AByteOnTheLineBetweenProbesIsNoPager) {
   EXPECT_GE(commands.size(), 30u);
 }
 
+// Every reply held 100 ms on its way (a slow driver or hub): a probe waits
+// for it, so no probe's reply is still on its way when "f" goes out.
+TEST_F(StationLoop, RepliesHeldOnTheirWayAreWaitedForByEveryProbe) {
+  Prepare(2, {After(0), After(800)}, 3000);
+  line.respond = [bench_answer = line.respond](const SentCommand& command, int index) {
+    PagerReply reply = bench_answer(command, index);
+    reply.delay_ms = 100;
+    return reply;
+  };
+  Go();
+  EXPECT_EQ(listener.events, kTwoFinished);
+  EXPECT_EQ(bench->Count(0, "e0"), 1);
+  EXPECT_EQ(bench->Count(1, "e0"), 1);
+}
+
 // A pager answers a probe twice, the second time 40 ms late, as a line that
 // echoes does: that late byte is not taken for the answer to "f".
 TEST_F(StationLoop, ALateReplyToAProbeIsNeverTakenForTheAnswerToF) {
