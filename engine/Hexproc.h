@@ -73,6 +73,10 @@ constexpr std::uint8_t kCmdExitFlash = 'q';
 constexpr char kCmdErase[] = "e0";
 constexpr int kRateCommandLength = 7;
 constexpr std::uint32_t kReplyLimitMs = 1300;
+// Once a stop is asked for, a reply is waited for no longer than its line
+// time, the port's turnaround bound and this, where the port's turnaround
+// is known: a pager that has gone is not waited for, one that answers is.
+constexpr std::uint32_t kStopReplyMarginMs = 20;
 constexpr std::uint32_t kPollSpacingMs = 96;
 constexpr std::uint32_t kPollSleepStepMs = 8;
 constexpr std::uint32_t kExitPauseMs = 100;
@@ -126,7 +130,8 @@ class UpdateFlow {
   void SetObserver(IUpdateObserver* observer) { observer_ = observer; }
   // Asks the update to stop at its next step, from any thread. A pager that
   // may be in flash mode is told to leave it as at every end (the pause,
-  // then "q"); a reply already awaited is waited out first. `signal`, when
+  // then "q"); a reply already awaited is waited out first, for no longer
+  // than the port's turnaround allows where it is known (SetTurnaround). `signal`, when
   // set, asks the same whenever it reads true.
   void RequestStop() { stop_requested_.store(true); }
   void SetStopSignal(const std::atomic<bool>* signal) { stop_signal_ = signal; }
@@ -183,6 +188,8 @@ class UpdateFlow {
   // Notes the moment the command's first byte goes out.
   void StartCommand();
   ReplyClass AwaitReply(std::string_view command);
+  // How long a reply to `command` is waited for once a stop is asked for.
+  int StopReplyLimitMs(std::string_view command) const;
   // A record that cannot be read as it was checked: nothing is sent.
   ReplyClass FailRead();
   // "Unable to open the HEX file." with the reason on its second line.
@@ -210,6 +217,8 @@ class UpdateFlow {
   IUpdateObserver* observer_ = nullptr;
   PortTurnaround* turnaround_ = nullptr;
   bool open_follows_close_ = false;
+  // The last reply was not waited out, for a stop.
+  bool reply_cut_short_ = false;
   std::uint32_t last_record_pump_ = 0;
   bool pumped_for_records_ = false;
   std::shared_ptr<const CheckedFirmware> given_image_;

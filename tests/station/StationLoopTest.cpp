@@ -583,6 +583,30 @@ TEST_F(StationLoop, AStopAsksAPagerStillInFlashModeToLeaveIt) {
   EXPECT_EQ(line.commands.back().bytes, "q");
 }
 
+// Stopped just as the pager is taken off in the middle of its transfer:
+// every wait is cut to what the port's turnaround allows, the pager is told
+// to leave at its rate and at the start rate, and the loop ends within two
+// seconds.
+TEST_F(StationLoop, AStopEndsThePortWithinTwoSecondsWhateverThePagerDoes) {
+  Prepare(0, {After(0)}, 0);
+  std::optional<std::uint32_t> stopped_at;
+  line.respond = [&, bench_answer = line.respond](const SentCommand& command, int index) {
+    if (command.bytes.front() == 's' && !stopped_at) {
+      stopped_at = command.at_ms;
+      interrupt.store(true);
+    }
+    return stopped_at ? PagerReply::Silence() : bench_answer(command, index);
+  };
+  Go();
+  ASSERT_TRUE(stopped_at.has_value());
+  EXPECT_LE(clock.Now() - *stopped_at, 2000u);
+  std::vector<std::uint32_t> rates;
+  for (const SentCommand& command : line.commands) {
+    if (command.at_ms >= *stopped_at && command.bytes == "q") rates.push_back(command.rate);
+  }
+  EXPECT_EQ(rates, (std::vector<std::uint32_t>{9600, 9600, 1200}));
+}
+
 TEST_F(StationLoop, APulledAdapterIsToldOnceTriedAgainAndTheLoopGoesOn) {
   // Pulled at the start and again while the flashed pager is still on it.
   std::vector<std::uint32_t> refused;
