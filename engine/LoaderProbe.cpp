@@ -30,11 +30,6 @@ std::uint32_t LoaderProbe::ReplyWaitMs(std::int32_t rate) const {
   return std::max(kProbeReplyLimitMs, ProbeLineMs(rate) + turnaround_.BoundMs());
 }
 
-std::uint32_t LoaderProbe::QuietWindowMs(int probes, std::int32_t rate) const {
-  return ProbeLineMs(rate) + turnaround_.BoundMs() +
-         static_cast<std::uint32_t>(probes) * kListenSpacingMs;
-}
-
 // Reads are short, so a probe's wait and a watch's spacing are kept by the
 // clock, not by the driver's time limit.
 bool LoaderProbe::OpenAt(std::int32_t rate) {
@@ -79,17 +74,26 @@ ProbeAnswer LoaderProbe::Probe(std::int32_t rate) {
   return failed;
 }
 
-ProbeAnswer LoaderProbe::Listen(std::int32_t rate, std::uint32_t silence_ms,
-                                const std::function<bool()>& stop) {
+ProbeAnswer LoaderProbe::Listen(std::int32_t rate, int probes, const std::function<bool()>& stop) {
   if (!OpenAt(rate)) return ProbeAnswer::kCannotOpen;
-  // Silence is judged from now: what came before is no answer.
+  // Only bytes that follow the probes answer them.
   comm_.PurgeInput();
-  const std::uint32_t quiet_since = clock_.TickCount();
+  const std::uint32_t due_after = ProbeLineMs(rate) + turnaround_.UsualBoundMs();
+  int unanswered = 0;
+  std::uint32_t last_counted = 0;
   ProbeAnswer failed = ProbeAnswer::kSilent;
   while (failed == ProbeAnswer::kSilent && !(stop && stop())) {
     const std::uint32_t now = clock_.TickCount();
-    if (ElapsedMs(quiet_since, now) >= silence_ms) return ProbeAnswer::kSilent;
-    if (!sent_ || ElapsedMs(last_sent_, now) >= kListenSpacingMs) Send();
+    if (unanswered >= probes && ElapsedMs(last_counted, now) >= due_after) {
+      return ProbeAnswer::kSilent;
+    }
+    // The spacing holds from one watch to the next: a pager that answers
+    // at once is not asked faster for it.
+    if (unanswered < probes && (!sent_ || ElapsedMs(last_sent_, now) >= kListenSpacingMs)) {
+      Send();
+      ++unanswered;
+      last_counted = last_sent_;
+    }
     if (ReadStep(failed)) return ProbeAnswer::kAnswered;
   }
   return failed;

@@ -21,10 +21,12 @@
 // A probe waits at least this long for its reply, however quick the port.
 constexpr std::uint32_t kProbeReplyLimitMs = 60;
 // While the line is watched for silence, a "q" goes out this often without
-// waiting for the one before to be answered...
-constexpr std::uint32_t kListenSpacingMs = 15;
+// waiting for the one before to be answered: the line time of a "q" and its
+// reply at the start rate, so a loader that reads a command only once it
+// has answered the last still answers each...
+constexpr std::uint32_t kListenSpacingMs = 17;
 // ...and reads are cut into steps this long, so each goes out on time.
-constexpr std::uint32_t kProbeReadStepMs = 5;
+constexpr std::uint32_t kProbeReadStepMs = 1;
 
 enum class ProbeAnswer : std::uint8_t {
   kAnswered,
@@ -50,10 +52,12 @@ class LoaderProbe {
   // port is opened, or reopened at another rate, first.
   ProbeAnswer Probe(std::int32_t rate);
   // Watches the line at `rate`: a "q" every kListenSpacingMs, unanswered
-  // ones included, until any byte comes (kAnswered) or none has come for
-  // `silence_ms` (kSilent); kSilent too, at once, when `stop` says so.
-  ProbeAnswer Listen(std::int32_t rate, std::uint32_t silence_ms,
-                     const std::function<bool()>& stop);
+  // ones included, until any byte comes (kAnswered) or `probes` of them in
+  // a row have gone unanswered, the last one's reply due by the port's usual
+  // turnaround bound (kSilent); kSilent too, at once, when `stop` says so.
+  // The probes are counted, not the time: a thread woken late sends fewer
+  // of them, and waits for them all the same.
+  ProbeAnswer Listen(std::int32_t rate, int probes, const std::function<bool()>& stop);
   // How long a probe at `rate` waits: both bytes' line time and the port's
   // turnaround bound, and never less than kProbeReplyLimitMs.
   std::uint32_t ReplyWaitMs(std::int32_t rate) const;
@@ -69,9 +73,6 @@ class LoaderProbe {
   // The port was closed just before the first probe: its open is retried
   // as every reopen is.
   void OpensAfterClose() { opened_before_ = true; }
-  // How long the line must stay silent at `rate` for the replies of
-  // `probes` probes in a row, sent kListenSpacingMs apart, to have been due.
-  std::uint32_t QuietWindowMs(int probes, std::int32_t rate) const;
 
  private:
   bool OpenAt(std::int32_t rate);

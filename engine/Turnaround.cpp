@@ -13,6 +13,8 @@ namespace {
 constexpr std::uint32_t kBoundSlackMs = 3;
 constexpr double kBoundMargin = 1.25;
 constexpr std::size_t kQuarters = 4;
+// All but the slowest eighth of the recent replies.
+constexpr double kUsualQuantile = 0.875;
 
 }  // namespace
 
@@ -41,14 +43,22 @@ double PortTurnaround::TypicalMs() const {
   return std::accumulate(first, last, 0.0) / static_cast<double>(last - first);
 }
 
-std::uint32_t PortTurnaround::BoundMs() const {
+std::uint32_t PortTurnaround::BoundMs() const { return BoundAt(1.0); }
+
+std::uint32_t PortTurnaround::UsualBoundMs() const { return BoundAt(kUsualQuantile); }
+
+std::uint32_t PortTurnaround::BoundAt(double quantile) const {
   const bool timer_known = timer_ms_ >= 0;
   const bool measured = count_ >= kRepliesForABound;
   if (!timer_known && !measured) return kLongestLatencyTimerMs + kBoundSlackMs;
   std::uint32_t bound = timer_known ? static_cast<std::uint32_t>(timer_ms_) : 0;
   if (measured) {
-    const double longest = *std::max_element(recent_.begin(), recent_.begin() + count_);
-    bound = std::max(bound, static_cast<std::uint32_t>(std::ceil(longest * kBoundMargin)));
+    std::array<double, kRecentReplies> sorted = recent_;
+    const auto end = sorted.begin() + static_cast<std::ptrdiff_t>(count_);
+    std::sort(sorted.begin(), end);
+    const auto rank = static_cast<std::size_t>(std::ceil(quantile * static_cast<double>(count_)));
+    const double slow = sorted[std::clamp<std::size_t>(rank, 1, count_) - 1];
+    bound = std::max(bound, static_cast<std::uint32_t>(std::ceil(slow * kBoundMargin)));
   }
   return bound + kBoundSlackMs;
 }

@@ -47,8 +47,15 @@ class PortTurnaround {
   // enough replies have come, and the longest timer there is before
   // either is known; whichever is longest.
   std::uint32_t BoundMs() const;
+  // The same from the recent replies short of the slowest eighth: what a
+  // reply takes but for the odd one a loaded machine holds up. A watch for
+  // silence counts on it, where one late reply among many changes nothing.
+  std::uint32_t UsualBoundMs() const;
 
  private:
+  // Bound from the reply at `quantile` of the recent ones (1: the slowest).
+  std::uint32_t BoundAt(double quantile) const;
+
   std::array<double, kRecentReplies> recent_{};
   std::size_t count_ = 0;
   std::size_t next_ = 0;

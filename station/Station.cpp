@@ -141,7 +141,7 @@ class PortLoop {
   bool FindPort();
   Presence Told(ProbeAnswer answer);
   Presence ProbeAt(std::int32_t rate);
-  Presence ListenAt(std::int32_t rate, std::uint32_t silence_ms);
+  Presence ListenAt(std::int32_t rate, int probes);
   bool AskInFlashMode();
   bool AwaitPager();
   bool ReservePlaces();
@@ -284,8 +284,8 @@ Presence PortLoop::Told(ProbeAnswer answer) {
 
 Presence PortLoop::ProbeAt(std::int32_t rate) { return Told(probe_.Probe(rate)); }
 
-Presence PortLoop::ListenAt(std::int32_t rate, std::uint32_t silence_ms) {
-  return Told(probe_.Listen(rate, silence_ms, [this] { return Stopping(); }));
+Presence PortLoop::ListenAt(std::int32_t rate, int probes) {
+  return Told(probe_.Listen(rate, probes, [this] { return Stopping(); }));
 }
 
 // A pager left in flash mode at a transfer rate hears nothing at the start
@@ -431,8 +431,7 @@ Presence PortLoop::RemovalRound() {
     }
     if (at_pager_rate != Presence::kSilent) return at_pager_rate;
   }
-  const Presence at_start_rate =
-      ListenAt(kStartBaudRate, probe_.QuietWindowMs(kRemovalQuietProbes, kStartBaudRate));
+  const Presence at_start_rate = ListenAt(kStartBaudRate, kRemovalQuietProbes);
   if (at_start_rate == Presence::kAnswered) {
     memory_.pager_rate = RateAfterProbe(kStartBaudRate, probe_.Reply(), memory_.pager_rate);
   }

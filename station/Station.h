@@ -47,10 +47,10 @@ constexpr std::uint32_t kPresenceProbeSpacingMs = 80;
 constexpr std::uint32_t kFlashModeProbeSpacingMs = 10000;
 // A pager has gone when no byte came while the replies of this many probes
 // in a row were due. At 30 % of replies lost a staying pager loses them all
-// with odds of 0.3^20 (3.5e-11) at each probe, about once in 170000 hours
-// of a pager left on the cable; the probes go out kListenSpacingMs apart,
-// so the silence still fits into a swap of 0.4 s.
-constexpr int kRemovalQuietProbes = 20;
+// with odds of 0.7 x 0.3^18 (2.7e-10) at each probe, about once in 17000
+// hours of a pager left on the cable at one probe every kListenSpacingMs;
+// the silence still fits into a swap of 0.4 s.
+constexpr int kRemovalQuietProbes = 18;
 // A port that cannot be opened is tried again this often.
 constexpr std::uint32_t kReopenSpacingMs = 3000;
 
