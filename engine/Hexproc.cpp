@@ -423,10 +423,13 @@ void UpdateFlow::StartCommand() {
   command_start_ = clock_.TickCount();
 }
 
-// An erase answers when it is done, however long that takes: its reply is
-// always waited out.
+// An erase answers when it is done, however long that takes, and the answer
+// to a rate command moves the loader to the rate the exit command must then
+// go at: their replies are always waited out.
 int UpdateFlow::StopReplyLimitMs(std::string_view command) const {
-  if (turnaround_ == nullptr || command == kCmdErase) return static_cast<int>(kReplyLimitMs);
+  if (!quick_stop_ || turnaround_ == nullptr || command == kCmdErase || RateToldBy(command) != 0) {
+    return static_cast<int>(kReplyLimitMs);
+  }
   const double line = LineMs(command.size() + 1, comm_.BaudRate);
   return static_cast<int>(std::ceil(line)) + static_cast<int>(turnaround_->BoundMs()) +
          static_cast<int>(kStopReplyMarginMs);

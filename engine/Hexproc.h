@@ -73,9 +73,9 @@ constexpr std::uint8_t kCmdExitFlash = 'q';
 constexpr char kCmdErase[] = "e0";
 constexpr int kRateCommandLength = 7;
 constexpr std::uint32_t kReplyLimitMs = 1300;
-// Once a stop is asked for, a reply is waited for no longer than its line
-// time, the port's turnaround bound and this, where the port's turnaround
-// is known: a pager that has gone is not waited for, one that answers is.
+// A quick stop (UpdateFlow::SetQuickStop) waits for a reply no longer than
+// its line time, the port's turnaround bound and this: a pager that has
+// gone is not waited for, one that answers is.
 constexpr std::uint32_t kStopReplyMarginMs = 20;
 constexpr std::uint32_t kPollSpacingMs = 96;
 constexpr std::uint32_t kPollSleepStepMs = 8;
@@ -130,8 +130,8 @@ class UpdateFlow {
   void SetObserver(IUpdateObserver* observer) { observer_ = observer; }
   // Asks the update to stop at its next step, from any thread. A pager that
   // may be in flash mode is told to leave it as at every end (the pause,
-  // then "q"); a reply already awaited is waited out first, for no longer
-  // than the port's turnaround allows where it is known (SetTurnaround). `signal`, when
+  // then "q"); a reply already awaited is waited out first (SetQuickStop
+  // says when not). `signal`, when
   // set, asks the same whenever it reads true.
   void RequestStop() { stop_requested_.store(true); }
   void SetStopSignal(const std::atomic<bool>* signal) { stop_signal_ = signal; }
@@ -140,6 +140,11 @@ class UpdateFlow {
   // The port was closed just before the update: its first open is retried
   // while the driver still refuses it for that close, as every reopen is.
   void SetOpenFollowsClose(bool follows) { open_follows_close_ = follows; }
+  // Once a stop is asked for, a reply is waited for only as long as the
+  // port's turnaround allows (SetTurnaround), but for an erase's and a rate
+  // command's: for a bench that must end within two seconds of a stop and
+  // goes on asking the pager to leave flash mode itself.
+  void SetQuickStop(bool quick) { quick_stop_ = quick; }
   // How the update ended (kNone while it runs).
   UpdateOutcome Outcome() const { return outcome_; }
   void ShowMessage(const MsgType& m);
@@ -217,6 +222,7 @@ class UpdateFlow {
   IUpdateObserver* observer_ = nullptr;
   PortTurnaround* turnaround_ = nullptr;
   bool open_follows_close_ = false;
+  bool quick_stop_ = false;
   // The last reply was not waited out, for a stop.
   bool reply_cut_short_ = false;
   std::uint32_t last_record_pump_ = 0;

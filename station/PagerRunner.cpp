@@ -217,6 +217,7 @@ PortResult RunPager(const PagerJob& job, IPagerListener& listener, const std::at
   if (job.device_factory) session.SetDeviceFactory(job.device_factory);
   session.SetTurnaround(&port_turnaround);
   session.SetOpenFollowsClose(job.opens_after_close);
+  session.SetQuickStop(job.quick_stop);
   session.Run(job.firmware, job.file_name, observer, &stop);
   PortResult result = observer.Result();
   if (job.asks_again_to_leave && result.may_be_in_loader) {

@@ -34,6 +34,10 @@ struct PagerJob {
   // The port was closed just before the update (a bench's probe): its open
   // is retried as every reopen is.
   bool opens_after_close = false;
+  // A stop waits for a pending reply only as long as the port's turnaround
+  // allows (UpdateFlow::SetQuickStop): a bench's, which must end within two
+  // seconds and asks the pager to leave flash mode itself.
+  bool quick_stop = false;
   // A pager that may still be in flash mode when its update ends (it never
   // acknowledged "q") is asked again, at the rate it was last told and at
   // the start rate; when it still does not confirm leaving, the result says

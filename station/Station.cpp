@@ -362,6 +362,7 @@ PortResult PortLoop::Flash() {
   PagerJob job = setup_.job;
   job.port = name_;
   job.opens_after_close = true;
+  job.quick_stop = true;
   RowProgress progress(*this);
   return RunPager(job, progress, shared_.interrupt, clock_, &memory_.turnaround);
 }
