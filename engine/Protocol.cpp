@@ -27,19 +27,6 @@ double LineMs(std::size_t bytes, std::int32_t rate) {
   return rate > 0 ? static_cast<double>(bytes) * kBitsPerByte * kMsPerSecond / rate : 0.0;
 }
 
-bool IsTransferRate(std::int32_t rate) {
-  return std::find(kTransferRates.begin(), kTransferRates.end(), rate) != kTransferRates.end();
-}
-
-std::string TransferRatesText() {
-  std::string text;
-  for (std::size_t i = 0; i < kTransferRates.size(); ++i) {
-    if (i > 0) text += i + 1 == kTransferRates.size() ? " or " : ", ";
-    text += std::to_string(kTransferRates[i]);
-  }
-  return text;
-}
-
 bool ErasedBy(const CommandReply& reply) {
   return reply.Reply == rpAck && reply.Command == kCmdErase;
 }

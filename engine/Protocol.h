@@ -16,9 +16,6 @@ constexpr int kBitsPerByte = 10;
 // The time `bytes` take on the line at `rate` bit/s, in ms.
 double LineMs(std::size_t bytes, std::int32_t rate);
 
-bool IsTransferRate(std::int32_t rate);
-// "2400, 4800 or 9600", for usage lines and messages.
-std::string TransferRatesText();
 
 // The flash is erased once the erase command has been acknowledged: from
 // then on the pager holds no whole firmware until an update finishes.
