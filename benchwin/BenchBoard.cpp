@@ -36,7 +36,7 @@ void BenchBoard::Reset(const std::vector<TileStart>& tiles) {
   tiles_.clear();
   names_.clear();
   finish_times_.clear();
-  finished_ = failed_ = 0;
+  totals_ = {};
   for (const TileStart& start : tiles) {
     PortTile tile;
     tile.view.adapter = start.adapter;
@@ -75,6 +75,7 @@ void BenchBoard::ApplyRow(std::size_t index, const StationRow& row) {
   tile.view.pager = on_port ? fmt::format("pager #{}", row.number) : "";
   // A port set aside offers its Resume instead: one action at a time.
   tile.view.offer_tuning = row.turnaround_ms > kLateReplyHintMs && !tile.view.resumable;
+  tile.view.turnaround = TurnaroundWords(row.turnaround_ms);
   ShowDetail(tile);
 }
 
@@ -96,8 +97,8 @@ std::optional<BenchSound> BenchBoard::ApplyEvent(const StationEvent& event,
       return std::nullopt;
   }
   const bool finished = event.kind == StationEventKind::kFinished;
-  ++(finished ? finished_ : failed_);
-  if (finished) finish_times_.push_back(elapsed_ms);
+  totals_.Count(event.result.code);
+  if (CountsAsFinished(event.result.code)) finish_times_.push_back(elapsed_ms);
   tile.view.last = LastOutcome(event);
   tile.view.mood = finished ? TileMood::kGood : TileMood::kBad;
   tile.view.why = finished ? "" : FirstLine(event.result.message);
@@ -123,17 +124,18 @@ void BenchBoard::ShowDetail(PortTile& tile) {
 
 TotalsView BenchBoard::Totals(std::uint32_t elapsed_ms) const {
   TotalsView totals;
-  totals.finished = std::to_string(finished_);
-  totals.failed = std::to_string(failed_);
-  const int ended = finished_ + failed_;
-  totals.yield = ended == 0 ? kNone : fmt::format("{:.1f} %", 100.0 * finished_ / ended);
+  totals.finished = std::to_string(totals_.finished);
+  totals.failed = std::to_string(totals_.failed);
+  const int ended = totals_.Ended();
+  totals.yield = ended == 0 ? kNone : fmt::format("{:.1f} %", 100.0 * totals_.finished / ended);
   totals.per_hour = PerHour(elapsed_ms);
   return totals;
 }
 
 std::string BenchBoard::PerHour(std::uint32_t elapsed_ms) const {
-  if (finished_ == 0 || elapsed_ms == 0) return kNone;
-  if (elapsed_ms < kPerHourAfterMs && finished_ < kPerHourAfterPagers) return kNone;
+  const int finished = totals_.finished;
+  if (finished == 0 || elapsed_ms == 0) return kNone;
+  if (elapsed_ms < kPerHourAfterMs && finished < kPerHourAfterPagers) return kNone;
   const std::uint32_t window = std::min(elapsed_ms, kPerHourWindowMs);
   const std::uint32_t since = elapsed_ms - window;
   const auto recent = std::count_if(finish_times_.begin(), finish_times_.end(),

@@ -28,6 +28,9 @@ struct TileView {
   int percent = 0;
   // "pager #12" while a pager is on the port; empty otherwise.
   std::string pager;
+  // "adapter adds 16 ms per reply" for a port whose turnaround is above
+  // 4 ms; empty otherwise.
+  std::string turnaround;
   // "#11 finished 14:02:11", "#11 failed 14:02:11".
   std::string last;
   TileMood mood = TileMood::kNone;
@@ -90,7 +93,7 @@ class BenchBoard {
   const TileView& Tile(std::size_t index) const { return tiles_[index].view; }
   // The totals `elapsed_ms` after Start.
   TotalsView Totals(std::uint32_t elapsed_ms) const;
-  int Finished() const { return finished_; }
+  int Finished() const { return totals_.finished; }
   // A pager is being flashed on some port.
   bool AnyFlashing() const;
 
@@ -110,8 +113,7 @@ class BenchBoard {
   std::vector<PortTile> tiles_;
   // The ports' names as the core gives them.
   std::vector<std::string> names_;
-  int finished_ = 0;
-  int failed_ = 0;
+  PagerTotals totals_;
   // When each finished pager was done, ms after Start, oldest first.
   std::vector<std::uint32_t> finish_times_;
 };

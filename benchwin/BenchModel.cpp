@@ -322,7 +322,12 @@ BenchPlan BenchModel::MakePlan(const std::vector<PortEntry>& ticked,
     job.firmware = firmware_;
     job.baud = Rate();
     job.resend = Resends();
-    plan.ports.push_back({job, given, list_ports_});
+    StationPortSetup setup;
+    setup.job = job;
+    setup.given = given;
+    setup.list_ports = list_ports_;
+    setup.memory = MemoryOf(setup);
+    plan.ports.push_back(setup);
   }
   plan.set_aside_after = settings_.set_aside_after;
   if (job_.Count() != nullptr) {
@@ -330,6 +335,21 @@ BenchPlan BenchModel::MakePlan(const std::vector<PortEntry>& ticked,
     plan.log_job = job_.ForLog();
   }
   return plan;
+}
+
+PortMemory BenchModel::MemoryOf(const StationPortSetup& setup) const {
+  for (const std::string& key : {setup.given, setup.job.port}) {
+    if (const auto found = memories_.find(key); !key.empty() && found != memories_.end()) {
+      return found->second;
+    }
+  }
+  return {};
+}
+
+void BenchModel::Remember(const StationPortSetup& setup, const PortMemory& memory) {
+  for (const std::string& key : {setup.given, setup.job.port}) {
+    if (!key.empty()) memories_[key] = memory;
+  }
 }
 
 std::vector<TileStart> BenchModel::TileStarts(const std::vector<PortEntry>& ticked,
@@ -356,6 +376,7 @@ void BenchModel::StartClick() {
   phase_ = Phase::kRunning;
   started_at_ = clock_.TickCount();
   stop_asked_ = log_failed_ = false;
+  run_ports_ = plan.ports;
   run_ = start_(plan, inbox_);
   ShowTotals();
   view_.ShowStatus(kRunningText, false);
@@ -385,7 +406,7 @@ void BenchModel::Apply(const BenchInbox::News& news) {
   if (const auto* row = std::get_if<BenchInbox::RowNews>(&news)) return ApplyRow(*row);
   if (const auto* event = std::get_if<StationEvent>(&news)) return ApplyEvent(*event);
   if (const auto* note = std::get_if<BenchInbox::NoteNews>(&news)) return ShowLogAlarm(note->text);
-  RunEnded();
+  RunEnded(std::get<BenchInbox::EndNews>(news));
 }
 
 // A tile is drawn again only when what it shows has changed; a port found
@@ -419,7 +440,10 @@ void BenchModel::ShowLogAlarm(const std::string& note) {
   view_.ShowStatus(note + " The bench takes no new pagers.", true);
 }
 
-void BenchModel::RunEnded() {
+void BenchModel::RunEnded(const BenchInbox::EndNews& end) {
+  for (std::size_t i = 0; i < end.memories.size() && i < run_ports_.size(); ++i) {
+    Remember(run_ports_[i], end.memories[i]);
+  }
   elapsed_ms_ = ::ElapsedMs(started_at_, clock_.TickCount());
   phase_ = Phase::kIdle;
   run_.reset();

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -171,7 +172,11 @@ class BenchModel {
   void ApplyRow(const BenchInbox::RowNews& news);
   void ApplyEvent(const StationEvent& event);
   void ShowLogAlarm(const std::string& note);
-  void RunEnded();
+  void RunEnded(const BenchInbox::EndNews& end);
+  // What the last run on a port handed on, by the port as given and as
+  // found, so a pager left on the cable is waited for to go.
+  PortMemory MemoryOf(const StationPortSetup& setup) const;
+  void Remember(const StationPortSetup& setup, const PortMemory& memory);
   std::uint32_t ElapsedMs();
   bool Locked() const { return settings_.locked; }
 
@@ -193,6 +198,9 @@ class BenchModel {
   std::vector<PortEntry> entries_;
   BenchBoard board_;
   std::unique_ptr<IBenchRun> run_;
+  // The ports of the run under way, in its plan's order.
+  std::vector<StationPortSetup> run_ports_;
+  std::map<std::string, PortMemory> memories_;
   Phase phase_ = Phase::kIdle;
   std::uint32_t started_at_ = 0;
   std::uint32_t elapsed_ms_ = 0;

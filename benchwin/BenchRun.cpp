@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "station/CountPlaces.h"
 #include "station/TraceLog.h"
 #include "station/WallClock.h"
 
@@ -11,14 +12,17 @@ class ThreadRun final : public IBenchRun {
  public:
   ThreadRun(const BenchPlan& plan, BenchInbox& inbox, ITickSource& clock)
       : plan_(plan),
-        tally_(plan.count),
+        count_(plan.count),
         // A stop waits no longer for the log than for the updates.
         log_(plan.log_path, plan.file_name, plan.sha256, &interrupt_, plan.station),
         resumes_(plan.ports.size()),
         shared_(Shared(inbox, clock)),
         thread_([this, &inbox] {
-          RunStation(plan_.ports, shared_);
-          inbox.Ended();
+          std::vector<PortMemory> memories;
+          for (PortEnd& end : RunStation(plan_.ports, shared_)) {
+            memories.push_back(std::move(end.memory));
+          }
+          inbox.Ended(std::move(memories));
         }) {}
 
   ~ThreadRun() override {
@@ -33,7 +37,9 @@ class ThreadRun final : public IBenchRun {
   StationShared Shared(BenchInbox& inbox, ITickSource& clock) {
     if (plan_.log_job.quota_left) log_.SetJob(plan_.log_job);
     StationShared shared{tally_, inbox, interrupt_, &log_, UtcNow(), clock, true};
-    shared.places = plan_.places;
+    // The run's count, then a job's quota.
+    if (plan_.count > 0) shared.places.push_back(&count_);
+    shared.places.insert(shared.places.end(), plan_.places.begin(), plan_.places.end());
     shared.set_aside_after = plan_.set_aside_after;
     shared.resumes = &resumes_;
     return shared;
@@ -41,6 +47,7 @@ class ThreadRun final : public IBenchRun {
 
   const BenchPlan plan_;
   StationTally tally_;
+  CountPlaces count_;
   TraceLog log_;
   std::atomic<bool> interrupt_{false};
   PortResumes resumes_;

@@ -26,8 +26,11 @@ class BenchInbox final : public IStationListener {
   struct NoteNews {
     std::string text;
   };
-  // The run's thread has ended: every port loop is done.
-  struct EndNews {};
+  // The run's thread has ended: every port loop is done, and hands on what
+  // it knows of its port (a pager still on the cable), in the plan's order.
+  struct EndNews {
+    std::vector<PortMemory> memories;
+  };
   using News = std::variant<RowNews, StationEvent, NoteNews, EndNews>;
 
   // `wake` is called, on the thread that told, when news arrive in an empty
@@ -37,7 +40,7 @@ class BenchInbox final : public IStationListener {
   void OnRow(std::size_t index, const StationRow& row) override { Put(RowNews{index, row}); }
   void OnEvent(const StationEvent& event) override { Put(event); }
   void OnNote(const std::string& text) override { Put(NoteNews{text}); }
-  void Ended() { Put(EndNews{}); }
+  void Ended(std::vector<PortMemory> memories = {}) { Put(EndNews{std::move(memories)}); }
 
   std::vector<News> Take();
 
@@ -51,8 +54,9 @@ class BenchInbox final : public IStationListener {
 
 // What a run is started with.
 struct BenchPlan {
+  // Each with the memory the port's last run handed on.
   std::vector<StationPortSetup> ports;
-  // Stop taking pagers once this many have finished; 0 for no limit.
+  // Flash exactly this many pagers; 0 for no limit.
   int count = 0;
   // The log and what its lines name: the firmware as chosen, its SHA-256.
   std::string log_path;
@@ -87,6 +91,6 @@ using BenchStarter =
 // Runs the plan's ports with the core on a thread of its own, timed on
 // `clock`; the log's lines are appended as pagers end, and a log that
 // cannot take one stops the bench taking new pagers. The inbox hears
-// Ended() last.
+// Ended() last, with each port's memory.
 std::unique_ptr<IBenchRun> StartBenchThread(const BenchPlan& plan, BenchInbox& inbox,
                                             ITickSource& clock = SystemTickSource());

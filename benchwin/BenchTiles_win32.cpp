@@ -103,7 +103,8 @@ void BenchWindow::ShowTile(std::size_t index, const TileView& tile) {
   SetText(TileId(index, IDC_TILE_STATE), tile.state);
   SendMessageW(GetDlgItem(Handle(), TileId(index, IDC_TILE_PROGRESS)), PBM_SETPOS,
                static_cast<WPARAM>(tile.percent), 0);
-  SetText(TileId(index, IDC_TILE_PAGER), tile.pager);
+  const char* between = tile.pager.empty() || tile.turnaround.empty() ? "" : "; ";
+  SetText(TileId(index, IDC_TILE_PAGER), tile.pager + between + tile.turnaround);
   SetText(TileId(index, IDC_TILE_LAST), tile.last);
   const COLORREF mood = tile.mood == TileMood::kGood  ? kGood
                         : tile.mood == TileMood::kBad ? kBad

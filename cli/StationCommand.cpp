@@ -2,6 +2,7 @@
 
 #include "cli/Platform.h"
 #include "cli/StationView.h"
+#include "station/CountPlaces.h"
 #include "station/Job.h"
 #include "station/JobQuota.h"
 #include "station/Station.h"
@@ -13,7 +14,7 @@ namespace {
 std::vector<StationPortSetup> MakeSetups(const FlashPlan& plan, const std::vector<PagerJob>& jobs) {
   std::vector<StationPortSetup> setups;
   for (const PagerJob& job : jobs) {
-    setups.push_back({job, plan.ports[job.index], ListSerialPorts});
+    setups.push_back({job, plan.ports[job.index], ListSerialPorts, {}});
   }
   return setups;
 }
@@ -55,11 +56,14 @@ ExitCode RunStationCommand(const FlashPlan& plan, const std::vector<PagerJob>& j
   if (quota != nullptr) {
     view.ShowJob([name = job->name, quota] { return JobLeftText(name, quota->Left()); });
   }
-  StationTally tally(plan.count);
+  StationTally tally;
+  CountPlaces count(plan.count);
   StationShared shared{tally, view, interrupt, log, UtcNow()};
   shared.set_aside_after = plan.set_aside_after;
+  if (plan.count > 0) shared.places.push_back(&count);
   if (quota != nullptr) shared.places.push_back(quota);
-  const std::vector<StationRow> rows = RunStation(setups, shared);
+  std::vector<StationRow> rows;
+  for (const PortEnd& end : RunStation(setups, shared)) rows.push_back(end.row);
   ExitCode code = tally.Code(interrupt.load());
   if (quota != nullptr) code = JobEnding(*quota, view, code);
   view.Finish(rows, code);

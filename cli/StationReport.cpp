@@ -10,6 +10,7 @@
 #include "common/VisibleText.h"
 #include "link/PortList.h"
 #include "station/LogRecord.h"
+#include "station/ReplyLatency.h"
 
 namespace {
 
@@ -29,8 +30,12 @@ std::string LastOutcome(const StationRow& row) {
 }  // namespace
 
 std::string FormatPortState(const StationRow& row) {
-  const std::string words = PortStateWords(row);
-  return row.state == PortState::kRemove ? words + " (" + HowItEnded(row) + ")" : words;
+  std::string words = PortStateWords(row);
+  if (row.state == PortState::kRemove) words += " (" + HowItEnded(row) + ")";
+  if (const std::string adds = TurnaroundWords(row.turnaround_ms); !adds.empty()) {
+    words += "; " + adds;
+  }
+  return words;
 }
 
 namespace {

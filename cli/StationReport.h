@@ -12,7 +12,8 @@
 
 // What the technician is to do at the port, or what it is doing: "connect a
 // pager", "flashing 42%", "remove pager #12 (finished)", "remove pager #12
-// (failed: no-response)", "adapter missing", "stopped".
+// (failed: no-response)", "adapter missing", "stopped"; and what a slow
+// adapter costs ("; adapter adds 16 ms per reply").
 std::string FormatPortState(const StationRow& row);
 // The port column's width for `rows`: their longest name, up to
 // kKeptPortName.

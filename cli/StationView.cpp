@@ -39,6 +39,8 @@ void StationView::ShowJob(std::function<std::string()> line) {
   job_line_ = std::move(line);
 }
 
+StationView::~StationView() { FinishBells(); }
+
 void StationView::OnRow(std::size_t index, const StationRow& row) {
   std::lock_guard lock(mutex_);
   const bool state_changed = row.state != rows_[index].state;
@@ -89,9 +91,33 @@ void StationView::RingFor(const StationEvent& event) {
   } else if (event.kind == StationEventKind::kFailed &&
              event.result.code != ExitCode::kInterrupted) {
     Ring();
+    std::lock_guard lock(bell_mutex_);
+    ++second_bells_;
+    bell_due_.notify_all();
+    if (!bell_thread_.joinable()) bell_thread_ = std::thread([this] { RingSecondBells(); });
+  }
+}
+
+void StationView::RingSecondBells() {
+  std::unique_lock lock(bell_mutex_);
+  for (;;) {
+    bell_due_.wait(lock, [&] { return second_bells_ > 0 || bells_ending_; });
+    if (second_bells_ == 0) return;
+    --second_bells_;
+    lock.unlock();
     clock_.Sleep(kBellGapMs);
     Ring();
+    lock.lock();
   }
+}
+
+void StationView::FinishBells() {
+  {
+    std::lock_guard lock(bell_mutex_);
+    bells_ending_ = true;
+    bell_due_.notify_all();
+  }
+  if (bell_thread_.joinable()) bell_thread_.join();
 }
 
 void StationView::Ring() {
@@ -105,6 +131,7 @@ void StationView::OnNote(const std::string& text) {
 }
 
 void StationView::Finish(const std::vector<StationRow>& rows, ExitCode code) {
+  FinishBells();
   std::lock_guard lock(mutex_);
   rows_ = rows;
   screen_.Redraw(true);

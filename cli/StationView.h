@@ -2,14 +2,18 @@
 // per port redrawn in place (with failures and lost ports as lines above it)
 // and a bell; piped, a plain line per event; with --json a JSON line per
 // event on stdout. The summary goes to stdout at the end. Every call takes
-// the one lock, so lines of different ports never mix.
+// the one lock, so lines of different ports never mix, and none waits: the
+// second bell of a failure rings from a thread of the view's own, never
+// from the port's, whose loop goes on watching its pager.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/LiveScreen.h"
@@ -27,6 +31,10 @@ class StationView final : public IStationListener {
   StationView(ProgressMode mode, bool bell, std::vector<StationRow> rows,
               ITickSource& clock = SystemTickSource(), std::FILE* out = stdout,
               std::FILE* err = stderr);
+  // Rings the bells still due first.
+  ~StationView() override;
+  StationView(const StationView&) = delete;
+  StationView& operator=(const StationView&) = delete;
 
   void OnRow(std::size_t index, const StationRow& row) override;
   void OnEvent(const StationEvent& event) override;
@@ -34,17 +42,25 @@ class StationView final : public IStationListener {
   // A line under the rows and the summary, asked afresh at each redraw:
   // what a job has left.
   void ShowJob(std::function<std::string()> line);
-  // The last redraw, then the summary.
+  // The bells still due, the last redraw, then the summary.
   void Finish(const std::vector<StationRow>& rows, ExitCode code);
 
  private:
   void ShowEvent(const StationEvent& event);
   void RingFor(const StationEvent& event);
   void Ring();
+  void RingSecondBells();
+  void FinishBells();
 
   std::mutex mutex_;
   const bool bell_;
   ITickSource& clock_;
+  // Second bells due, rung by bell_thread_ kBellGapMs after the first.
+  std::mutex bell_mutex_;
+  std::condition_variable bell_due_;
+  int second_bells_ = 0;
+  bool bells_ending_ = false;
+  std::thread bell_thread_;
   std::vector<StationRow> rows_;
   std::function<std::string()> job_line_;
   const std::size_t port_width_;

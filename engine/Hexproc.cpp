@@ -1,9 +1,12 @@
 #include "engine/Hexproc.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <functional>
 
 #include "engine/HexRecord.h"
+#include "engine/Protocol.h"
 #include "link/Dcommthread.h"
 
 using Outcome = UpdateOutcome;
@@ -61,7 +64,7 @@ const char* RateCommand(int rate) {
 }
 
 int RateToldBy(std::string_view command) {
-  for (const int rate : {2400, 4800, 9600}) {
+  for (const std::int32_t rate : kTransferRates) {
     if (command == RateCommand(rate)) return rate;
   }
   return 0;
@@ -139,7 +142,7 @@ int UpdateFlow::RunSteps(const std::string& fileName) {
     outcome_ = UpdateOutcome::kInterrupted;
   } else {
     comm_.BaudRate = kStartBaudRate;
-    if (comm_.OpenPort()) {
+    if (open_follows_close_ ? comm_.ReopenPort() : comm_.OpenPort()) {
       comm_.Purge();
       for (;;) {
         if (StopWanted() && !stop_honoured_) HonourStop();
@@ -279,7 +282,11 @@ bool UpdateFlow::TakeGivenImage(const std::string& fileName) {
 }
 
 void UpdateFlow::FailOn(ReplyClass reply, const MsgType& on_nak) {
-  if (reply == rpNone) {
+  if (reply == rpNone && reply_cut_short_) {
+    // Not silence: a stop did not wait for the reply. The pager may be in
+    // flash mode, and is told to leave it.
+    State = stExitFlash;
+  } else if (reply == rpNone) {
     State = stFinish;
     Message = NoResponseMessage();
   } else {
@@ -372,13 +379,15 @@ namespace {
 
 // Waits up to `limit` ms for one byte from `comm`: each read waits up to the
 // channel's own limit; after a read that came back empty the wait goes on
-// in polls kPollSpacingMs apart, pumping `gui`'s events at each. True with
-// the byte when one came.
-bool WaitForByte(TDComm& comm, IGuiServices& gui, ITickSource& clock, int limit,
-                 std::uint8_t& out) {
+// in polls kPollSpacingMs apart, pumping `gui`'s events at each. Once
+// `stopping` says so the limit is `stop_limit` when that is shorter. True
+// with the byte when one came.
+bool WaitForByte(TDComm& comm, IGuiServices& gui, ITickSource& clock, int limit, std::uint8_t& out,
+                 const std::function<bool()>& stopping = nullptr, int stop_limit = 0) {
   const std::uint32_t start = clock.TickCount();
   const auto within_limit = [&](std::uint32_t now) {
-    return static_cast<std::int64_t>(ElapsedMs(start, now)) < limit;
+    const bool cut = stopping && stop_limit < limit && stopping();
+    return static_cast<std::int64_t>(ElapsedMs(start, now)) < (cut ? stop_limit : limit);
   };
   std::uint32_t t = start;
   while (within_limit(t)) {
@@ -414,13 +423,35 @@ void UpdateFlow::StartCommand() {
   command_start_ = clock_.TickCount();
 }
 
+// An erase answers when it is done, however long that takes, and the answer
+// to a rate command moves the loader to the rate the exit command must then
+// go at: their replies are always waited out.
+int UpdateFlow::StopReplyLimitMs(std::string_view command) const {
+  if (!quick_stop_ || turnaround_ == nullptr || command == kCmdErase || RateToldBy(command) != 0) {
+    return static_cast<int>(kReplyLimitMs);
+  }
+  const double line = LineMs(command.size() + 1, comm_.BaudRate);
+  return static_cast<int>(std::ceil(line)) + static_cast<int>(turnaround_->BoundMs()) +
+         static_cast<int>(kStopReplyMarginMs);
+}
+
 ReplyClass UpdateFlow::AwaitReply(std::string_view command) {
   TellCommand(command);
   CommandReply answer;
   answer.Command = command;
   answer.Rate = comm_.BaudRate;
-  if (WaitReply(static_cast<int>(kReplyLimitMs), answer.Byte)) answer.Reply = Classify(answer.Byte);
+  const int stop_limit = StopReplyLimitMs(command);
+  if (WaitForByte(
+          comm_, gui_, clock_, static_cast<int>(kReplyLimitMs), answer.Byte,
+          [this] { return StopWanted(); }, stop_limit)) {
+    answer.Reply = Classify(answer.Byte);
+  }
+  reply_cut_short_ = answer.Reply == rpNone && !comm_.Lost && StopWanted() &&
+                     stop_limit < static_cast<int>(kReplyLimitMs);
   answer.ElapsedMs = ElapsedMs(command_start_, clock_.TickCount());
+  if (turnaround_ != nullptr && answer.Reply != rpNone && !command.empty()) {
+    turnaround_->Add(command.size(), answer.Rate, answer.ElapsedMs);
+  }
   if (observer_ != nullptr) observer_->OnReply(answer);
   return answer.Reply;
 }

@@ -2,6 +2,7 @@
 // pager's byte-command protocol, with its messages and its progress figure.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "common/ReadOnlyFile.h"
 #include "engine/HexImage.h"
+#include "engine/Turnaround.h"
 #include "engine/UpdateContext.h"
 #include "engine/UpdateObserver.h"
 
@@ -71,6 +73,10 @@ constexpr std::uint8_t kCmdExitFlash = 'q';
 constexpr char kCmdErase[] = "e0";
 constexpr int kRateCommandLength = 7;
 constexpr std::uint32_t kReplyLimitMs = 1300;
+// A quick stop (UpdateFlow::SetQuickStop) waits for a reply no longer than
+// its line time, the port's turnaround bound and this: a pager that has
+// gone is not waited for, one that answers is.
+constexpr std::uint32_t kStopReplyMarginMs = 20;
 constexpr std::uint32_t kPollSpacingMs = 96;
 constexpr std::uint32_t kPollSleepStepMs = 8;
 constexpr std::uint32_t kExitPauseMs = 100;
@@ -81,7 +87,11 @@ constexpr std::uint32_t kRecordPumpSpacingMs = 50;
 // behind a rate change a few milliseconds later. It is waited for here and
 // dropped with the rest of the input before the erase command goes out.
 constexpr std::uint32_t kRateChangeSettleMs = 20;
+// The loader listens at the start rate in idle, and at the transfer rate it
+// was told from the rate command's ACK until it takes the exit command.
 constexpr std::int32_t kStartBaudRate = 1200;
+// The rates a rate command can tell, slowest first.
+constexpr std::array<std::int32_t, 3> kTransferRates = {2400, 4800, 9600};
 constexpr int kMaxRewinds = 3;
 constexpr int kRecordBufferSize = 52;
 constexpr char kMainCaption[] = "Tarvex Flasher";
@@ -120,10 +130,21 @@ class UpdateFlow {
   void SetObserver(IUpdateObserver* observer) { observer_ = observer; }
   // Asks the update to stop at its next step, from any thread. A pager that
   // may be in flash mode is told to leave it as at every end (the pause,
-  // then "q"); a reply already awaited is waited out first. `signal`, when
+  // then "q"); a reply already awaited is waited out first (SetQuickStop
+  // says when not). `signal`, when
   // set, asks the same whenever it reads true.
   void RequestStop() { stop_requested_.store(true); }
   void SetStopSignal(const std::atomic<bool>* signal) { stop_signal_ = signal; }
+  // Where each reply's turnaround is added; null (the default) for none.
+  void SetTurnaround(PortTurnaround* turnaround) { turnaround_ = turnaround; }
+  // The port was closed just before the update: its first open is retried
+  // while the driver still refuses it for that close, as every reopen is.
+  void SetOpenFollowsClose(bool follows) { open_follows_close_ = follows; }
+  // Once a stop is asked for, a reply is waited for only as long as the
+  // port's turnaround allows (SetTurnaround), but for an erase's and a rate
+  // command's: for a bench that must end within two seconds of a stop and
+  // goes on asking the pager to leave flash mode itself.
+  void SetQuickStop(bool quick) { quick_stop_ = quick; }
   // How the update ended (kNone while it runs).
   UpdateOutcome Outcome() const { return outcome_; }
   void ShowMessage(const MsgType& m);
@@ -172,6 +193,8 @@ class UpdateFlow {
   // Notes the moment the command's first byte goes out.
   void StartCommand();
   ReplyClass AwaitReply(std::string_view command);
+  // How long a reply to `command` is waited for once a stop is asked for.
+  int StopReplyLimitMs(std::string_view command) const;
   // A record that cannot be read as it was checked: nothing is sent.
   ReplyClass FailRead();
   // "Unable to open the HEX file." with the reason on its second line.
@@ -197,6 +220,11 @@ class UpdateFlow {
   IGuiServices& gui_;
   ITickSource& clock_;
   IUpdateObserver* observer_ = nullptr;
+  PortTurnaround* turnaround_ = nullptr;
+  bool open_follows_close_ = false;
+  bool quick_stop_ = false;
+  // The last reply was not waited out, for a stop.
+  bool reply_cut_short_ = false;
   std::uint32_t last_record_pump_ = 0;
   bool pumped_for_records_ = false;
   std::shared_ptr<const CheckedFirmware> given_image_;

@@ -26,6 +26,12 @@ class UpdateSession {
 
   // Where the channel's device comes from; the platform's driver by default.
   void SetDeviceFactory(SerialDeviceFactory factory);
+  // The port's turnaround, which each reply adds to (UpdateFlow::SetTurnaround).
+  void SetTurnaround(PortTurnaround* turnaround) { flow_.SetTurnaround(turnaround); }
+  // The port was closed just before (UpdateFlow::SetOpenFollowsClose).
+  void SetOpenFollowsClose(bool follows) { flow_.SetOpenFollowsClose(follows); }
+  // A stop cuts reply waits short (UpdateFlow::SetQuickStop).
+  void SetQuickStop(bool quick) { flow_.SetQuickStop(quick); }
 
   // Runs the update of `firmware` (named `file_name`), telling `observer`;
   // it stops at its next step once `stop` reads true.

@@ -1,14 +1,10 @@
 #include "link/DeviceCloser.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
-#include <thread>
+
+#include "common/BoundedWork.h"
 
 namespace {
-
-using SystemClock = std::chrono::steady_clock;
 
 // A close that returns at all returns within this, on the system's clock;
 // waiting for it that way costs nothing when it does.
@@ -21,73 +17,35 @@ constexpr std::uint32_t kCloseCheckMs = 10;
 // start) has not hung.
 constexpr auto kLeastRealWait = std::chrono::seconds(1);
 
-// Shared by the closing thread and the one waiting for it, so neither
-// outlives what it uses.
-struct CloseJob {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool started = false;
-  bool returned = false;
-};
-
-void RunClose(const std::shared_ptr<CloseJob>& job, std::unique_ptr<ISerialDevice> device) {
-  {
-    std::lock_guard lock(job->mutex);
-    job->started = true;
-    job->changed.notify_all();
-  }
-  device->Close();
-  device.reset();
-  std::lock_guard lock(job->mutex);
-  job->returned = true;
-  job->changed.notify_all();
-}
-
 // Whether the close returned within the limit on the tick source and the
 // least real wait.
-bool AwaitClose(CloseJob& job, ITickSource& clock, std::uint32_t start,
-                SystemClock::time_point real_start, std::uint32_t limit_ms) {
-  const auto returned = [&] { return job.returned; };
-  std::unique_lock lock(job.mutex);
-  if (job.changed.wait_for(lock, kPromptCloseWait, returned)) return true;
-  while (!job.returned && ElapsedMs(start, clock.TickCount()) < limit_ms) {
-    lock.unlock();
+bool AwaitClose(BoundedWork& close, ITickSource& clock, std::uint32_t start,
+                std::chrono::steady_clock::time_point real_start, std::uint32_t limit_ms) {
+  if (close.WaitFor(kPromptCloseWait)) return true;
+  while (!close.Returned() && ElapsedMs(start, clock.TickCount()) < limit_ms) {
     clock.Sleep(kCloseCheckMs);
-    lock.lock();
   }
-  return job.changed.wait_until(lock, real_start + kLeastRealWait, returned);
-}
-
-// Lets a hung close go on alone. MinGW's pthreads reuse the start record
-// of a thread detached before it has run, and that thread then runs
-// nothing or crashes: so it is let go only once it has started.
-void LetGo(CloseJob& job, std::thread& closer) {
-  {
-    std::unique_lock lock(job.mutex);
-    job.changed.wait(lock, [&] { return job.started; });
-  }
-  closer.detach();
+  return close.WaitFor(real_start + kLeastRealWait - std::chrono::steady_clock::now());
 }
 
 }  // namespace
 
 bool CloseWithin(std::unique_ptr<ISerialDevice> device, std::uint32_t limit_ms,
                  ITickSource& clock) {
-  auto job = std::make_shared<CloseJob>();
   const std::uint32_t start = clock.TickCount();
-  const auto real_start = SystemClock::now();
-  std::thread closer;
-  try {
-    closer = std::thread(RunClose, job, std::move(device));
-  } catch (const std::system_error&) {
-    // No thread to be had: the device, left with the failed attempt, has
-    // been closed by its destructor here, whatever that took.
+  const auto real_start = std::chrono::steady_clock::now();
+  std::shared_ptr<ISerialDevice> closing = std::move(device);
+  BoundedWork close;
+  if (!close.Start([closing]() mutable {
+        closing->Close();
+        closing.reset();
+      })) {
+    // No thread to be had: closed here, whatever that takes.
+    closing->Close();
     return true;
   }
-  if (AwaitClose(*job, clock, start, real_start, limit_ms)) {
-    closer.join();
-    return true;
-  }
-  LetGo(*job, closer);
-  return false;
+  const bool returned = AwaitClose(close, clock, start, real_start, limit_ms);
+  closing.reset();
+  // A hung close goes on alone; the device goes whenever it returns.
+  return close.Finish() || returned;
 }

@@ -78,6 +78,10 @@ ExitCode PagerExitCode(ExitCode code, bool logged) {
   return !logged && code == ExitCode::kFinished ? ExitCode::kNotLogged : code;
 }
 
+bool CountsAsFinished(ExitCode pager_code) {
+  return pager_code == ExitCode::kFinished || pager_code == ExitCode::kNotLogged;
+}
+
 ExitCode GangExitCode(const std::vector<ExitCode>& in_port_order, bool interrupted) {
   if (interrupted) return ExitCode::kInterrupted;
   for (ExitCode code : in_port_order) {

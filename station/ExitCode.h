@@ -43,6 +43,19 @@ std::size_t LongestOutcomeName();
 // it finished but its line could not be logged.
 ExitCode PagerExitCode(ExitCode code, bool logged);
 
+// How a pager counts in a run's totals, on the console and in the bench
+// window alike: finished when it was flashed, whether or not its log line
+// could be written; failed otherwise, a pager stopped during its update
+// included.
+bool CountsAsFinished(ExitCode pager_code);
+
+struct PagerTotals {
+  int finished = 0;
+  int failed = 0;
+  void Count(ExitCode pager_code) { ++(CountsAsFinished(pager_code) ? finished : failed); }
+  int Ended() const { return finished + failed; }
+};
+
 // With several pagers: 0 when all finished, else the code of the first
 // failure in port order; an interrupted run always ends as interrupted.
 ExitCode GangExitCode(const std::vector<ExitCode>& in_port_order, bool interrupted);

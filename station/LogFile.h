@@ -14,6 +14,30 @@ struct LogAppend {
   std::string reason;
 };
 
+// Decides which comes first of an append and a caller that gives up
+// waiting for it: once the append has begun to write, the line is its own
+// (whole, or cut back off the file); once the caller has given up, nothing
+// is written. So a line is either in the log or told as not written, never
+// both.
+class AppendTurn {
+ public:
+  // The append is about to write: false once the caller has given up.
+  bool BeginWriting() { return Claim(kWriting); }
+  // The caller gives up: false once the append has begun to write.
+  bool GiveUp() { return Claim(kGivenUp); }
+  bool GivenUp() const { return state_.load() == kGivenUp; }
+
+ private:
+  static constexpr int kOpen = 0;
+  static constexpr int kWriting = 1;
+  static constexpr int kGivenUp = 2;
+  bool Claim(int state) {
+    int open = kOpen;
+    return state_.compare_exchange_strong(open, state) || state_.load() == state;
+  }
+  std::atomic<int> state_{kOpen};
+};
+
 // Appends `line` to the file `path` names (UTF-8 on Windows, bytes on
 // POSIX), creating it when it is missing, while no other appender of ours
 // writes to it. A write that goes short is cut back off the file, so no
@@ -25,6 +49,5 @@ struct LogAppend {
 // one that is there already is not even opened (opening a serial port
 // would disturb its line). Nothing waits on what the name leads to: the
 // open does not block, and the wait for another appender's lock ends once
-// `give_up` is set.
-LogAppend AppendWhole(const std::string& path, std::string_view line,
-                      const std::atomic<bool>& give_up);
+// `turn` is given up; the line is written only when `turn` lets it begin.
+LogAppend AppendWhole(const std::string& path, std::string_view line, AppendTurn& turn);

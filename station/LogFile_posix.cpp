@@ -14,6 +14,10 @@
 
 namespace {
 
+// Why a line was not written once its caller gave up waiting: the lock
+// another appender held all that time.
+constexpr char kGivenUpText[] = "another program holds it locked";
+
 // How often a lock another appender holds is tried again.
 constexpr auto kLockRetrySpacing = std::chrono::milliseconds(10);
 // Unix98 pseudo-terminals (/dev/pts/N) have these major numbers and no
@@ -109,12 +113,12 @@ LogAppend OpenRegular(const std::string& path, Descriptor& file) {
 }
 
 // The lock all our appenders take, tried again until it is free or
-// `give_up` is set.
-LogAppend Lock(int fd, const std::atomic<bool>& give_up) {
+// `turn` is given up.
+LogAppend Lock(int fd, AppendTurn& turn) {
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     if (error != EWOULDBLOCK && error != EINTR) return Refused(ErrorText(error));
-    if (give_up.load()) return Refused("another program holds it locked");
+    if (turn.GivenUp()) return Refused(kGivenUpText);
     std::this_thread::sleep_for(kLockRetrySpacing);
   }
   return {true, ""};
@@ -145,12 +149,12 @@ LogAppend WriteOrCutBack(int fd, std::string_view line) {
 
 }  // namespace
 
-LogAppend AppendWhole(const std::string& path, std::string_view line,
-                      const std::atomic<bool>& give_up) {
+LogAppend AppendWhole(const std::string& path, std::string_view line, AppendTurn& turn) {
   Descriptor file(-1);
   LogAppend result = OpenRegular(path, file);
   // Other flashers may append to the same log; one line at a time.
-  if (result.whole && !line.empty()) result = Lock(file.Get(), give_up);
+  if (result.whole && !line.empty()) result = Lock(file.Get(), turn);
+  if (result.whole && !line.empty() && !turn.BeginWriting()) result = Refused(kGivenUpText);
   if (result.whole && !line.empty()) result = WriteOrCutBack(file.Get(), line);
   const int close_error = file.Close();
   if (result.whole && close_error != 0) return Refused(ErrorText(close_error));

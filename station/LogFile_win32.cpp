@@ -10,6 +10,10 @@
 
 namespace {
 
+// Why a line was not written once its caller gave up waiting: the lock
+// another appender held all that time.
+constexpr char kGivenUpText[] = "another program holds it locked";
+
 // How often a lock another appender holds is tried again.
 constexpr DWORD kLockRetrySpacingMs = 10;
 
@@ -92,13 +96,13 @@ LogAppend OpenRegular(const std::string& path, Handle& file) {
 }
 
 // The lock all our appenders take, tried again until it is free or
-// `give_up` is set.
-LogAppend Lock(HANDLE file, OVERLAPPED& whole_file, const std::atomic<bool>& give_up) {
+// `turn` is given up.
+LogAppend Lock(HANDLE file, OVERLAPPED& whole_file, AppendTurn& turn) {
   while (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
                      MAXDWORD, &whole_file)) {
     const DWORD error = GetLastError();
     if (error != ERROR_LOCK_VIOLATION) return RefusedWithError(error);
-    if (give_up.load()) return Refused("another program holds it locked");
+    if (turn.GivenUp()) return Refused(kGivenUpText);
     Sleep(kLockRetrySpacingMs);
   }
   return {true, ""};
@@ -121,14 +125,14 @@ LogAppend WriteOrCutBack(HANDLE file, std::string_view line) {
 
 }  // namespace
 
-LogAppend AppendWhole(const std::string& path, std::string_view line,
-                      const std::atomic<bool>& give_up) {
+LogAppend AppendWhole(const std::string& path, std::string_view line, AppendTurn& turn) {
   Handle file;
   LogAppend result = OpenRegular(path, file);
   if (result.whole && !line.empty()) {
     // Other flashers may append to the same log; one line at a time.
     OVERLAPPED whole_file{};
-    result = Lock(file.Get(), whole_file, give_up);
+    result = Lock(file.Get(), whole_file, turn);
+    if (result.whole && !turn.BeginWriting()) result = Refused(kGivenUpText);
     if (result.whole) {
       result = WriteOrCutBack(file.Get(), line);
       (void)UnlockFileEx(file.Get(), 0, MAXDWORD, MAXDWORD, &whole_file);

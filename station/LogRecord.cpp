@@ -34,7 +34,9 @@ json ResultFields(const PortResult& result) {
                  {"message", result.message},
                  {"seconds", RoundedSeconds(result.seconds)},
                  {"reply_ms", OrNull(result.reply_ms, kTenths)},
-                 {"line_efficiency", OrNull(result.line_efficiency, kThousandths)}};
+                 {"line_efficiency", OrNull(result.line_efficiency, kThousandths)},
+                 {"turnaround_ms", OrNull(result.turnaround_ms, kTenths)},
+                 {"may_be_in_loader", result.may_be_in_loader}};
   PutName(fields, "port", result.port);
   return fields;
 }

@@ -10,8 +10,9 @@
 #include "station/PagerResult.h"
 
 // What a pager's result says in the log and in the JSON events alike: port,
-// adapter serial, outcome, exit code, message, seconds, and how late its
-// replies came and the line efficiency (null when no reply came).
+// adapter serial, outcome, exit code, message, seconds, how late its
+// replies came, the line efficiency and the port's turnaround (each null
+// when no reply came), and whether the pager may still be in its loader.
 nlohmann::json ResultFields(const PortResult& result);
 
 // What tells one line from every other, in this log and in a factory's

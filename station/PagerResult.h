@@ -46,6 +46,9 @@ struct PortResult {
   double turnaround_ms = -1.0;
   // False when a log line was due and could not be written.
   bool logged = true;
+  // The pager entered flash mode and never acknowledged the exit command,
+  // even when asked again: it may still be in its loader.
+  bool may_be_in_loader = false;
   // The rate the pager was last told to listen at: the transfer rate once
   // it took the rate command, the start rate again once it took the exit
   // command. A bench reaches a pager still on the cable there.

@@ -1,9 +1,11 @@
 #include "station/PagerRunner.h"
 
 #include <algorithm>
-#include <thread>
 
+#include "common/EachOnAThread.h"
 #include "engine/Hexproc.h"
+#include "engine/LoaderProbe.h"
+#include "engine/Protocol.h"
 #include "engine/UpdateSession.h"
 #include "link/PortError.h"
 #include "link/PortList.h"
@@ -25,8 +27,13 @@ constexpr double kMsPerSecond = 1000.0;
 // message that ended it.
 class PagerObserver final : public IUpdateObserver {
  public:
-  PagerObserver(const PagerJob& job, IPagerListener& listener, ITickSource& clock)
-      : job_(job), listener_(listener), clock_(clock), start_(clock.TickCount()) {
+  PagerObserver(const PagerJob& job, IPagerListener& listener, ITickSource& clock,
+                const PortTurnaround& turnaround)
+      : job_(job),
+        listener_(listener),
+        clock_(clock),
+        turnaround_(turnaround),
+        start_(clock.TickCount()) {
     progress_.port = job.port;
     progress_.records_total = job.firmware->Records();
     progress_.stage = StageName(UpdateStage::kOpen);
@@ -54,8 +61,9 @@ class PagerObserver final : public IUpdateObserver {
   void OnReply(const CommandReply& reply) override {
     if (reply.Reply == rpNone || reply.Command.empty()) return;
     latency_.Add(reply.Command.size(), reply.Rate, reply.ElapsedMs);
-    NoteRateTold(reply);
-    if (reply.Reply == rpAck && reply.Command == kCmdErase) erased_ = true;
+    pager_rate_ = RateAfterReply(reply, pager_rate_);
+    if (ErasedBy(reply)) erased_ = true;
+    NoteFlashMode(reply);
   }
 
   // Records count once each: a resend is the same record again, and the
@@ -93,10 +101,13 @@ class PagerObserver final : public IUpdateObserver {
       result.message = final_message_;
     }
     result.pager_rate = pager_rate_;
+    result.may_be_in_loader = in_flash_mode_;
+    result.turnaround_ms = turnaround_.TypicalMs();
     if (latency_.Replies() > 0) {
       result.reply_ms = std::max(0.0, latency_.TypicalLateMs());
       result.line_efficiency = latency_.LineEfficiency();
-      result.latency_hint = LatencyHint(job_.port, latency_, latency_timer_ms_);
+      result.latency_hint =
+          LatencyHint(job_.port, result.turnaround_ms, latency_, latency_timer_ms_);
     }
     return result;
   }
@@ -106,15 +117,12 @@ class PagerObserver final : public IUpdateObserver {
     return ElapsedMs(from, clock_.TickCount()) / kMsPerSecond;
   }
 
-  // A loader takes a new rate once it has acknowledged the rate command, and
-  // the start rate again once it has acknowledged the exit command.
-  void NoteRateTold(const CommandReply& reply) {
-    if (reply.Reply != rpAck) return;
-    if (reply.Command.size() == 1 && reply.Command[0] == kCmdExitFlash) {
-      pager_rate_ = kStartBaudRate;
-    } else if (const int rate = RateToldBy(reply.Command); rate != 0) {
-      pager_rate_ = rate;
-    }
+  // In flash mode from the ACK of "f" until the ACK of "q".
+  void NoteFlashMode(const CommandReply& reply) {
+    if (reply.Reply != rpAck || reply.Command.size() != 1) return;
+    const auto command = static_cast<std::uint8_t>(reply.Command[0]);
+    if (command == kCmdEnterFlash) in_flash_mode_ = true;
+    if (command == kCmdExitFlash) in_flash_mode_ = false;
   }
 
   void Tell() {
@@ -128,6 +136,7 @@ class PagerObserver final : public IUpdateObserver {
   const PagerJob& job_;
   IPagerListener& listener_;
   ITickSource& clock_;
+  const PortTurnaround& turnaround_;
   const std::uint32_t start_;
   std::uint32_t transfer_start_ = 0;
   PortProgress progress_;
@@ -140,7 +149,12 @@ class PagerObserver final : public IUpdateObserver {
   int latency_timer_ms_ = -1;
   std::int32_t pager_rate_ = kStartBaudRate;
   bool erased_ = false;
+  bool in_flash_mode_ = false;
 };
+
+constexpr char kMayBeInLoaderText[] =
+    "The pager did not confirm leaving its loader and may still be in flash mode: switch it off "
+    "and on before use, or flash it again.";
 
 }  // namespace
 
@@ -168,14 +182,47 @@ double BytesPerSecond(std::uint64_t bytes, double seconds) {
   return seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
 }
 
+namespace {
+
+// Asked again at the rate it was last told and at the start rate, as a
+// bench asks a pager on its cable; an ACK is a loader that has left.
+void AskToLeaveFlashMode(const PagerJob& job, PortResult& result, PortTurnaround& turnaround,
+                         ITickSource& clock) {
+  TDComm comm(QuietGuiServices(), clock);
+  comm.DevicePath = job.port;
+  if (job.device_factory) comm.DeviceFactory = job.device_factory;
+  LoaderProbe probe(comm, clock, turnaround);
+  // The update has just closed the port.
+  probe.OpensAfterClose();
+  for (const std::int32_t rate : {result.pager_rate, kStartBaudRate}) {
+    if (probe.Probe(rate) == ProbeAnswer::kAnswered && probe.Reply() == kAck) {
+      result.may_be_in_loader = false;
+      result.pager_rate = kStartBaudRate;
+      return;
+    }
+    if (rate == kStartBaudRate) break;
+  }
+  result.message += std::string(result.message.empty() ? "" : "\n") + kMayBeInLoaderText;
+}
+
+}  // namespace
+
 PortResult RunPager(const PagerJob& job, IPagerListener& listener, const std::atomic<bool>& stop,
-                    ITickSource& clock) {
-  PagerObserver observer(job, listener, clock);
+                    ITickSource& clock, PortTurnaround* turnaround) {
+  PortTurnaround own_turnaround;
+  PortTurnaround& port_turnaround = turnaround != nullptr ? *turnaround : own_turnaround;
+  PagerObserver observer(job, listener, clock, port_turnaround);
   listener.OnStart(job);
   UpdateSession session(job.port, job.baud, job.resend, clock);
   if (job.device_factory) session.SetDeviceFactory(job.device_factory);
+  session.SetTurnaround(&port_turnaround);
+  session.SetOpenFollowsClose(job.opens_after_close);
+  session.SetQuickStop(job.quick_stop);
   session.Run(job.firmware, job.file_name, observer, &stop);
   PortResult result = observer.Result();
+  if (job.asks_again_to_leave && result.may_be_in_loader) {
+    AskToLeaveFlashMode(job, result, port_turnaround, clock);
+  }
   listener.OnEnd(job.index, result);
   return result;
 }
@@ -183,17 +230,14 @@ PortResult RunPager(const PagerJob& job, IPagerListener& listener, const std::at
 std::vector<PortResult> RunGang(const std::vector<PagerJob>& jobs, IPagerListener& listener,
                                 const std::atomic<bool>& stop, TraceLog* log) {
   std::vector<PortResult> results(jobs.size());
-  std::vector<std::thread> threads;
-  threads.reserve(jobs.size());
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    threads.emplace_back([&, i] {
-      results[i] = RunPager(jobs[i], listener, stop);
-      if (log != nullptr && !log->Append(results[i])) {
-        results[i].logged = false;
-        listener.OnNote(log->CannotAppendText());
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  EachOnAThread(jobs.size(), [&](std::size_t i) {
+    PagerJob job = jobs[i];
+    job.asks_again_to_leave = true;
+    results[i] = RunPager(job, listener, stop);
+    if (log != nullptr && !log->Append(results[i])) {
+      results[i].logged = false;
+      listener.OnNote(log->CannotAppendText());
+    }
+  });
   return results;
 }

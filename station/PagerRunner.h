@@ -12,6 +12,7 @@
 
 #include "common/Clock.h"
 #include "engine/Firmware.h"
+#include "engine/Turnaround.h"
 #include "link/SerialDevice.h"
 #include "station/PagerResult.h"
 
@@ -30,6 +31,20 @@ struct PagerJob {
   int resend = 0;
   // Where the channel's devices come from; the platform's driver when empty.
   SerialDeviceFactory device_factory;
+  // The port was closed just before the update (a bench's probe): its open
+  // is retried as every reopen is.
+  bool opens_after_close = false;
+  // A stop waits for a pending reply only as long as the port's turnaround
+  // allows (UpdateFlow::SetQuickStop): a bench's, which must end within two
+  // seconds and asks the pager to leave flash mode itself.
+  bool quick_stop = false;
+  // A pager that may still be in flash mode when its update ends (it never
+  // acknowledged "q") is asked again, at the rate it was last told and at
+  // the start rate; when it still does not confirm leaving, the result says
+  // it may be in its loader (PortResult::may_be_in_loader), on a line below
+  // the message, and keeps its exit code. The one-shot and the gang ask; a
+  // bench asks as it watches for the pager's removal.
+  bool asks_again_to_leave = false;
 };
 
 // What a face hears of the pagers it runs; called on each runner's thread.
@@ -47,13 +62,15 @@ class IPagerListener {
 
 // Runs the update of one pager on the calling thread, timed on `clock`.
 // Once `stop` is set the update stops at its next step, a pager in flash
-// mode told to leave it.
+// mode told to leave it. Each reply adds to `turnaround`, the port's, when
+// one is given; the result's turnaround_ms is the port's figure then.
 PortResult RunPager(const PagerJob& job, IPagerListener& listener, const std::atomic<bool>& stop,
-                    ITickSource& clock = SystemTickSource());
+                    ITickSource& clock = SystemTickSource(), PortTurnaround* turnaround = nullptr);
 
 class TraceLog;
 
-// Runs every job at once, one thread each; results in the order of `jobs`.
-// Each finished pager is appended to `log` at once, when there is one.
+// Runs every job at once, one thread each, each pager asked again to leave
+// flash mode when it may not have left it; results in the order of `jobs`. Each
+// pager is appended to `log` once it has ended, when there is one.
 std::vector<PortResult> RunGang(const std::vector<PagerJob>& jobs, IPagerListener& listener,
                                 const std::atomic<bool>& stop, TraceLog* log);

@@ -6,17 +6,12 @@
 #include <cmath>
 
 #include "common/VisibleText.h"
+#include "engine/Turnaround.h"
 #include "station/Advice.h"
 
 namespace {
-constexpr double kBitsPerByte = 10.0;
-constexpr double kMsPerSecond = 1000.0;
 constexpr std::size_t kQuarters = 4;
 }  // namespace
-
-double LineMs(std::size_t bytes, std::int32_t rate) {
-  return rate > 0 ? static_cast<double>(bytes) * kBitsPerByte * kMsPerSecond / rate : 0.0;
-}
 
 std::size_t ReplyLatency::BinOf(double late_ms) {
   const double index = std::floor((late_ms - kLowestMs) / kBinMs);
@@ -24,9 +19,8 @@ std::size_t ReplyLatency::BinOf(double late_ms) {
 }
 
 void ReplyLatency::Add(std::size_t command_bytes, std::int32_t rate, std::uint32_t elapsed_ms) {
-  // The command's bytes out, then the reply byte back.
   const double line = LineMs(command_bytes + 1, rate);
-  const double late = static_cast<double>(elapsed_ms) - line;
+  const double late = TurnaroundMs(command_bytes, rate, elapsed_ms);
   Bin& bin = bins_[BinOf(late)];
   ++bin.count;
   bin.sum_ms += late;
@@ -67,8 +61,14 @@ double ReplyLatency::GainAtOneMsTimer() const {
   return late > 0 && at_one_ms > 0 ? taken_ms_ / at_one_ms : 1.0;
 }
 
-std::string LatencyHint(const std::string& port, const ReplyLatency& latency, int timer_ms) {
-  const double late = latency.TypicalLateMs();
+std::string TurnaroundWords(double turnaround_ms) {
+  if (turnaround_ms <= kLateReplyHintMs) return "";
+  return fmt::format("adapter adds {:.0f} ms per reply", turnaround_ms);
+}
+
+std::string LatencyHint(const std::string& port, double turnaround_ms, const ReplyLatency& latency,
+                        int timer_ms) {
+  const double late = turnaround_ms;
   if (latency.Replies() < kRepliesForAHint || late < kLateReplyHintMs) return "";
   const std::string head = fmt::format("{}: replies come {:.0f} ms late", VisibleText(port), late);
   if (timer_ms >= 0 && timer_ms <= 1) {

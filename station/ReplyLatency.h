@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/Protocol.h"
+
 // Replies this late (typical lateness) or later earn the hint.
 constexpr double kLateReplyHintMs = 4.0;
 // Fewer replies than this tell too little to hint at anything.
@@ -60,10 +62,14 @@ class ReplyLatency {
   double taken_ms_ = 0.0;
 };
 
-// The time `bytes` take on the line at `rate` bit/s (8N1: 10 bits each), in ms.
-double LineMs(std::size_t bytes, std::int32_t rate);
+// What a port's turnaround (PortTurnaround::TypicalMs) costs each reply,
+// for its row and its tile: "adapter adds 16 ms per reply" above
+// kLateReplyHintMs, "" at or below it and when it is not known.
+std::string TurnaroundWords(double turnaround_ms);
 
 // The hint line for a port whose replies come late, or "" when they do not
-// (under kLateReplyHintMs, or fewer than kRepliesForAHint replies).
+// (a turnaround under kLateReplyHintMs, or fewer than kRepliesForAHint
+// replies). `turnaround_ms` is the port's (PortTurnaround::TypicalMs);
 // `timer_ms` is the adapter's latency timer, -1 when not known.
-std::string LatencyHint(const std::string& port, const ReplyLatency& latency, int timer_ms);
+std::string LatencyHint(const std::string& port, double turnaround_ms, const ReplyLatency& latency,
+                        int timer_ms);

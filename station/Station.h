@@ -1,15 +1,25 @@
 // A production bench: every pager flashed once as it is connected. Each
 // port runs a loop of its own on a thread of its own, as a gang's ports do,
 // so a pulled adapter or a misbehaving pager affects only its own row:
-//   connect  - "q" at the start rate every kPresenceProbeSpacingMs; any
-//              reply is a pager (LoaderProbe.h says why only "q" probes).
-//   flashing - the pager's update, run as every other face runs it
-//              (PagerRunner.h).
-//   remove   - "q" again, at the rate the pager was last told to use and at
-//              the start rate, until kSilentProbesForRemoval rounds in a row
-//              go unanswered: the pager has gone.
+//   connect  - "q" at the start rate, waiting as long as the port's
+//              turnaround may take; any reply is a pager (LoaderProbe.h says
+//              why only "q" probes). Now and then "q" at each transfer rate
+//              too, so a pager left in flash mode by an earlier run leaves it
+//              and is then found as a new one.
+//   flashing - once a place is reserved for it (PagerPlaces.h), the pager's
+//              update, run as every other face runs it (PagerRunner.h).
+//   remove   - "q" at the rate the pager was last told to use, then the line
+//              watched at the start rate until it has been silent while the
+//              replies of kRemovalQuietProbes probes in a row were due: the
+//              pager has gone. A pager whose replies are lost now and then is
+//              never taken for gone (README works out the odds), and a swap
+//              of 0.4 s is still seen.
+// The pager on the port is remembered until it has gone: a loop that ends
+// hands back its PortMemory, and the next run on the port starts from it, so
+// a pager left on the cable is never flashed again.
 // What happens reaches an IStationListener: the console's rows, the bench
-// window's tiles.
+// window's tiles. Each pager's log line is appended on a thread of its own:
+// the port's loop never waits for the log.
 #pragma once
 
 #include <atomic>
@@ -22,6 +32,7 @@
 #include <vector>
 
 #include "common/Clock.h"
+#include "engine/Turnaround.h"
 #include "link/PortList.h"
 #include "station/ExitCode.h"
 #include "station/PagerPlaces.h"
@@ -29,14 +40,18 @@
 #include "station/PagerRunner.h"
 #include "station/SetAside.h"
 
-// Probes for a pager to be connected start this far apart...
+// Probes for a pager to be connected start this far apart, or one after
+// the other when a probe's wait is longer.
 constexpr std::uint32_t kPresenceProbeSpacingMs = 80;
-// ...and so do those for a flashed pager to be removed.
-constexpr std::uint32_t kRemovalProbeSpacingMs = 80;
-// This many unanswered rounds in a row: the pager has gone. One reply lost
-// on the line now and then is not a pager taken off; three rounds still fit
-// into the shortest swap a technician makes.
-constexpr int kSilentProbesForRemoval = 3;
+// A port that finds no pager at the start rate asks at each transfer rate
+// this often.
+constexpr std::uint32_t kFlashModeProbeSpacingMs = 10000;
+// A pager has gone when no byte came while the replies of this many probes
+// in a row were due. At 30 % of replies lost a staying pager loses them all
+// with odds of 0.7 x 0.3^18 (2.7e-10) at each probe, about once in 17000
+// hours of a pager left on the cable at one probe every kListenSpacingMs;
+// the silence still fits into a swap of 0.4 s.
+constexpr int kRemovalQuietProbes = 18;
 // A port that cannot be opened is tried again this often.
 constexpr std::uint32_t kReopenSpacingMs = 3000;
 
@@ -71,6 +86,27 @@ struct StationRow {
   // The port's turnaround as last measured (PortResult::turnaround_ms);
   // negative when unknown.
   double turnaround_ms = -1.0;
+};
+
+// What a port's loop knows of the port when it ends, which the next run on
+// the port starts from.
+struct PortMemory {
+  // A pager was flashed, or failed, or was stopped on the port, and has not
+  // been seen to leave: it is waited for to go before any pager is taken.
+  bool pager_on_cable = false;
+  // Its running number, how it ended and when, for its row.
+  int number = 0;
+  std::optional<ExitCode> last;
+  std::string last_time;
+  // The rate it was last told to listen at.
+  std::int32_t pager_rate = kStartBaudRate;
+  PortTurnaround turnaround;
+};
+
+// A port's loop has ended: its last row and what it hands on.
+struct PortEnd {
+  StationRow row;
+  PortMemory memory{};
 };
 
 enum class StationEventKind : std::uint8_t {
@@ -118,21 +154,20 @@ class IStationListener {
 };
 
 // What the ports of one bench share: the running number of pagers, how many
-// finished, and the first failure.
+// finished and failed (by the one rule of PagerTotals), and the first
+// failure.
 class StationTally {
  public:
-  // `count`: stop once this many pagers have finished; 0 for no limit.
-  explicit StationTally(int count) : count_(count) {}
-
   int NextNumber();
-  // A pager ended with `code` (PagerExitCode's, so a finished pager whose
-  // log line failed counts as finished).
+  // A pager ended with `code` (its outcome's).
   void Record(ExitCode code);
-  // True once `count` pagers have finished: no new pager is taken on.
-  bool Enough() const { return enough_.load(); }
+  // A finished pager's log line could not be written: the run ends with
+  // kNotLogged unless a pager failed before.
+  void RecordNotLogged();
   // No more pagers at all: a log that cannot be written stops the bench
   // taking new ones, as a pager it cannot account for is not flashed.
-  void StopTaking() { enough_.store(true); }
+  void StopTaking() { taking_stopped_.store(true); }
+  bool TakingStopped() const { return taking_stopped_.load(); }
   int Finished() const;
   int Failed() const;
   // 0 when no pager failed, else the code of the first failure; an
@@ -140,13 +175,13 @@ class StationTally {
   ExitCode Code(bool interrupted) const;
 
  private:
-  const int count_;
+  void NoteFailure(ExitCode code);
+
   mutable std::mutex mutex_;
   int numbers_ = 0;
-  int finished_ = 0;
-  int failed_ = 0;
+  PagerTotals totals_;
   std::optional<ExitCode> first_failure_;
-  std::atomic<bool> enough_{false};
+  std::atomic<bool> taking_stopped_{false};
 };
 
 class TraceLog;
@@ -165,9 +200,12 @@ struct StationPortSetup {
   // Every port of the bench as given (RunStation fills it in): an adapter
   // that turns up late as one the bench has already is refused.
   std::vector<std::string> bench_ports{};
+  // What the port's last run handed on (PortEnd::memory).
+  PortMemory memory{};
 };
 
-// The row a port starts with, before its loop has done anything.
+// The row a port starts with, before its loop has done anything: "remove
+// pager #N" while the pager of its last run is on the cable.
 StationRow FirstRow(const StationPortSetup& setup);
 
 // What the technician is to do at a port, or what it is doing, in a bench's
@@ -190,9 +228,9 @@ struct StationShared {
   // ones (the bench window's way); otherwise the bench goes on and its run
   // ends with kNotLogged.
   bool stop_when_log_fails = false;
-  // Counts besides the tally that a pager takes a place in before it is
-  // flashed (a job's quota): a failed pager gives its place back, and once
-  // one is used up the bench takes no more pagers.
+  // The places pagers are taken on (a --count, a job's quota): a pager is
+  // flashed only once each has reserved one for it, a failed pager gives its
+  // place back, and the run ends once one is used up.
   std::vector<IPagerPlaces*> places = {};
   // Failures in a row that set a port aside; 0 never.
   int set_aside_after = kDefaultSetAsideAfter;
@@ -200,13 +238,13 @@ struct StationShared {
   PortResumes* resumes = nullptr;
 };
 
-// Runs one port's loop on the calling thread until interrupted or the tally
-// has enough; returns its last row.
-StationRow RunStationPort(const StationPortSetup& setup, const StationShared& shared);
+// Runs one port's loop on the calling thread until interrupted, the places
+// are used up or the tally takes no more; returns its last row and memory.
+PortEnd RunStationPort(const StationPortSetup& setup, const StationShared& shared);
 
 // `ports`, each told of all the bench's ports.
 std::vector<StationPortSetup> WithBenchPorts(std::vector<StationPortSetup> ports);
 
-// Runs every port's loop at once, one thread each; rows in port order.
-std::vector<StationRow> RunStation(const std::vector<StationPortSetup>& ports,
-                                   const StationShared& shared);
+// Runs every port's loop at once, one thread each; ends in port order.
+std::vector<PortEnd> RunStation(const std::vector<StationPortSetup>& ports,
+                                const StationShared& shared);

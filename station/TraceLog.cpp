@@ -1,11 +1,9 @@
 #include "station/TraceLog.h"
 
-#include <condition_variable>
 #include <memory>
 #include <optional>
-#include <system_error>
-#include <thread>
 
+#include "common/BoundedWork.h"
 #include "common/VisibleText.h"
 #include "station/JsonText.h"
 #include "station/LogFile.h"
@@ -19,84 +17,68 @@ using SteadyClock = std::chrono::steady_clock;
 
 // How often a waiting append looks at the stop.
 constexpr std::chrono::milliseconds kStopCheckSpacing{20};
-
-// Shared by the appending thread and the one waiting for it, so neither
-// outlives what it uses.
-struct PendingAppend {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool started = false;
-  bool done = false;
-  LogAppend result;
-  // Set by a waiter that went on without it: a lock not yet taken is not
-  // taken, so a line told as not written is not written later.
-  std::atomic<bool> given_up{false};
-};
-
-void RunAppend(const std::shared_ptr<PendingAppend>& pending, const std::string& path,
-               const std::string& line) {
-  {
-    std::lock_guard lock(pending->mutex);
-    pending->started = true;
-    pending->changed.notify_all();
-  }
-  LogAppend result = AppendWhole(path, line, pending->given_up);
-  std::lock_guard lock(pending->mutex);
-  pending->result = std::move(result);
-  pending->done = true;
-  pending->changed.notify_all();
-}
-
 // Once given up on, an append waiting for a lock says so within this.
 constexpr std::chrono::milliseconds kGivenUpAnswer{50};
+// An append that has begun to write when its caller gives up is waited
+// for this much longer: a write to a file returns at once unless the
+// system itself hangs.
+constexpr std::chrono::milliseconds kWriteAnswer{1000};
+constexpr char kMayBeWritten[] = "; it was writing the line then, which may yet reach the log";
+
+// Shared by the appending thread and the one waiting for it.
+struct PendingAppend {
+  AppendTurn turn;
+  LogAppend result;
+};
+
+std::string WithinLimitText() {
+  return "it did not answer within " +
+         std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kLogAnswerLimit).count()) +
+         " s";
+}
 
 // Waits for the append until it is done, kLogAnswerLimit has passed, or
 // kLogStopGrace has passed since `stop` was seen set. Empty when it is done,
 // else why it was given up on.
-std::string AwaitAppend(PendingAppend& pending, const std::atomic<bool>* stop) {
+std::string AwaitAppend(BoundedWork& append, const std::atomic<bool>* stop) {
   const auto start = SteadyClock::now();
   std::optional<SteadyClock::time_point> stopped;
-  std::unique_lock lock(pending.mutex);
-  while (!pending.changed.wait_for(lock, kStopCheckSpacing, [&] { return pending.done; })) {
+  while (!append.WaitFor(kStopCheckSpacing)) {
     const auto now = SteadyClock::now();
     if (!stopped && stop != nullptr && stop->load()) stopped = now;
     if (stopped && now - *stopped >= kLogStopGrace) return "it did not answer before the stop";
-    if (now - start >= kLogAnswerLimit) {
-      return "it did not answer within " +
-             std::to_string(
-                 std::chrono::duration_cast<std::chrono::seconds>(kLogAnswerLimit).count()) +
-             " s";
-    }
+    if (now - start >= kLogAnswerLimit) return WithinLimitText();
   }
   return "";
 }
 
-// Tells an append that did not answer to give up. One waiting for a lock
-// ends at once, with its own reason; one that hangs in the system is let go
-// on alone. MinGW's pthreads reuse the start record of a thread detached
-// before it has run, so it is let go only once it has started.
-bool GiveUp(PendingAppend& pending, std::thread& appender) {
-  pending.given_up.store(true);
-  std::unique_lock lock(pending.mutex);
-  if (pending.changed.wait_for(lock, kGivenUpAnswer, [&] { return pending.done; })) return true;
-  pending.changed.wait(lock, [&] { return pending.started; });
-  appender.detach();
-  return false;
+// Gives up on an append that did not answer. One that has not begun to
+// write never will: one waiting for a lock ends at once with its own
+// reason, one that hangs in the system is let go on alone. One that has
+// begun is waited for a little longer, as its line is its own now.
+LogAppend GiveUp(PendingAppend& pending, BoundedWork& append, const std::string& why) {
+  if (pending.turn.GiveUp()) {
+    if (append.WaitFor(kGivenUpAnswer) && append.Finish()) return pending.result;
+    (void)append.Finish();
+    return {false, why};
+  }
+  if (append.WaitFor(kWriteAnswer) && append.Finish()) return pending.result;
+  (void)append.Finish();
+  return {false, why + kMayBeWritten};
 }
 
 LogAppend AppendWithin(const std::string& path, const std::string& line,
                        const std::atomic<bool>* stop) {
   auto pending = std::make_shared<PendingAppend>();
-  std::thread appender;
-  try {
-    appender = std::thread(RunAppend, pending, path, line);
-  } catch (const std::system_error&) {
-    // No thread to be had: appended here, the lock waited for until the stop.
-    return AppendWhole(path, line, stop != nullptr ? *stop : pending->given_up);
+  BoundedWork append;
+  if (!append.Start(
+          [pending, path, line] { pending->result = AppendWhole(path, line, pending->turn); })) {
+    // No thread to be had: appended here.
+    return AppendWhole(path, line, pending->turn);
   }
-  const std::string why = AwaitAppend(*pending, stop);
-  if (!why.empty() && !GiveUp(*pending, appender)) return {false, why};
-  appender.join();
+  const std::string why = AwaitAppend(append, stop);
+  if (!why.empty()) return GiveUp(*pending, append, why);
+  (void)append.Finish();
   return pending->result;
 }
 

@@ -196,6 +196,22 @@ TEST_F(FlowTest, EventsArePumpedBetweenRecordsEveryFewTensOfMilliseconds) {
   }
 }
 
+// A record that goes out just as the spacing has passed since the last pump
+// gets its pump: records kRecordPumpSpacingMs apart are each pumped.
+TEST_F(FlowTest, ARecordJustAtTheSpacingGetsItsPump) {
+  std::vector<std::string> records;
+  for (std::uint16_t i = 0; i < 12; ++i) records.push_back(HexRecordText(16 * i, 0, Bytes(16)));
+  records.push_back(kEndRecordLine);
+  pager.respond = [](const SentCommand&, int) { return PagerReply::Ack(kRecordPumpSpacingMs / 2); };
+  std::vector<std::uint32_t> pumps;
+  gui.on_pump = [&] { pumps.push_back(clock.Now()); };
+  Run(dir.Write("fw.hex", HexFileText(records)));
+  ASSERT_EQ(pumps.size(), 12u);
+  for (std::size_t i = 1; i < pumps.size(); ++i) {
+    EXPECT_EQ(pumps[i] - pumps[i - 1], kRecordPumpSpacingMs);
+  }
+}
+
 TEST_F(FlowTest, WaitSurvivesTheTickCounterWrapping) {
   VirtualClock near_wrap(0xFFFFFF00u);
   TDComm closed(gui, near_wrap);

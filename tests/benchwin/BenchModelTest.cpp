@@ -517,6 +517,25 @@ TEST_F(BenchModelTest, StopTellsTheCoreAndWaitsForItsEnd) {
   EXPECT_EQ(view.controls, kIdleFree);
 }
 
+// A run hands on the pager left on its port; the next Start gives it to the
+// same port, whose tile starts as "remove pager #N", and nothing to another.
+TEST_F(BenchModelTest, APagerLeftOnTheCableIsHandedToTheNextRunOnItsPort) {
+  ASSERT_TRUE(Open({"/run", Firmware(), "COM5", "COM6"}));
+  PortMemory on_cable;
+  on_cable.pager_on_cable = true;
+  on_cable.number = 7;
+  model.Inbox().Ended({on_cable, PortMemory{}});
+  model.TakeNews();
+  model.StartClick();
+  ASSERT_EQ(runs.size(), 2u);
+  ASSERT_EQ(runs[1].plan.ports.size(), 2u);
+  EXPECT_TRUE(runs[1].plan.ports[0].memory.pager_on_cable);
+  EXPECT_EQ(runs[1].plan.ports[0].memory.number, 7);
+  EXPECT_FALSE(runs[1].plan.ports[1].memory.pager_on_cable);
+  EXPECT_EQ(view.tiles.at(0).state, "remove pager #7");
+  EXPECT_EQ(view.tiles.at(1).state, "connect a pager");
+}
+
 TEST_F(BenchModelTest, TheEndOfTheSessionStopsTheBenchAndSavesTheSettings) {
   ASSERT_TRUE(Open({"/run", Firmware(), "COM6"}));
   model.EndSession();

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <future>
 #include <iterator>
+#include <optional>
 
 #include "benchwin/BenchRun.h"
 #include "tests/support/HexText.h"
@@ -22,7 +23,7 @@ namespace {
 class BenchRunTest : public ::testing::Test {
  protected:
   BenchRunTest() {
-    plan.ports.push_back({TwoRecordJob(line), "COM7", nullptr});
+    plan.ports.push_back({TwoRecordJob(line), "COM7", nullptr, {}});
     plan.count = 1;
     plan.log_path = dir.PathOf("bench.jsonl");
     plan.file_name = "fw.hex";
@@ -113,6 +114,31 @@ TEST_F(BenchRunTest, StopDuringTheTransferTellsThePagerToLeaveFlashMode) {
     }
   }
   EXPECT_TRUE(interrupted);
+}
+
+// A log that cannot take a pager's line stops the bench taking new pagers:
+// the next pager on the cable is left alone, and the run ends by itself.
+TEST_F(BenchRunTest, ALogLineThatCannotBeWrittenStopsTheBenchTakingPagers) {
+  plan.count = 2;
+  plan.log_path = dir.PathOf("missing/bench.jsonl");
+  // The first pager goes 100 ms after its update's "q"; the next comes a
+  // second later.
+  std::optional<std::uint32_t> left_at;
+  line.respond = [&](const SentCommand& command, int) {
+    if (command.bytes == "q" && command.rate == 9600 && !left_at) left_at = command.at_ms + 100;
+    const bool away = left_at && command.at_ms >= *left_at && command.at_ms < *left_at + 1000;
+    return away ? PagerReply::Silence() : PagerReply::Ack();
+  };
+  std::unique_ptr<IBenchRun> run = StartBenchThread(plan, inbox, clock);
+  bool alarm = false;
+  for (const BenchInbox::News& news : NewsToTheEnd()) {
+    if (const auto* note = std::get_if<BenchInbox::NoteNews>(&news)) {
+      alarm = note->text.starts_with("cannot append to the log ");
+    }
+  }
+  EXPECT_TRUE(alarm);
+  const std::vector<std::string> commands = line.CommandTexts();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "e0"), 1);
 }
 
 TEST(BenchInbox, WakesTheWindowOnlyWhenNewsComeToAnEmptyInbox) {

@@ -11,10 +11,12 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "cli/FlashPlan.h"
 #include "cli/HexSummary.h"
@@ -1026,8 +1028,9 @@ StationRow RowOf(const std::string& port, PortState state, int finished, int fai
 }
 
 const std::set<std::string> kLogFields = {
-    "time",    "record_id", "station", "port",    "adapter_serial", "file",           "sha256",
-    "outcome", "exit_code", "message", "seconds", "reply_ms",       "line_efficiency"};
+    "time",    "record_id", "station",         "port",          "adapter_serial",
+    "file",    "sha256",    "outcome",         "exit_code",     "message",
+    "seconds", "reply_ms",  "line_efficiency", "turnaround_ms", "may_be_in_loader"};
 
 // A port and a file whose names are not UTF-8, as Linux allows.
 PortResult NotUtf8Port() {
@@ -1061,7 +1064,8 @@ INSTANTIATE_TEST_SUITE_P(
         JsonSchemaCase{"end",
                        JsonEnd(kSchemaResult),
                        {"event", "port", "adapter_serial", "outcome", "exit_code", "message",
-                        "seconds", "records", "bytes_per_second", "reply_ms", "line_efficiency"}},
+                        "seconds", "records", "bytes_per_second", "reply_ms", "line_efficiency", "turnaround_ms",
+ "may_be_in_loader"}},
         JsonSchemaCase{"summary",
                        JsonSummary({kSchemaResult}, ExitCode::kFinished),
                        {"event", "exit_code", "outcome", "pagers", "failed"}},
@@ -1082,7 +1086,8 @@ INSTANTIATE_TEST_SUITE_P(
         JsonSchemaCase{"station_finished",
                        JsonStationEvent(EventOf(StationEventKind::kFinished)),
                        {"event", "port", "number", "time", "adapter_serial", "outcome", "exit_code",
-                        "message", "seconds", "reply_ms", "line_efficiency"}},
+                        "message", "seconds", "reply_ms", "line_efficiency", "turnaround_ms",
+ "may_be_in_loader"}},
         JsonSchemaCase{"station_finished_port_not_utf8",
                        [] {
                          StationEvent event = EventOf(StationEventKind::kFinished, NotUtf8Port());
@@ -1091,7 +1096,7 @@ INSTANTIATE_TEST_SUITE_P(
                        }(),
                        {"event", "port", "port_bytes", "number", "time", "adapter_serial",
                         "outcome", "exit_code", "message", "seconds", "reply_ms",
-                        "line_efficiency"}},
+                        "line_efficiency", "turnaround_ms", "may_be_in_loader"}},
         JsonSchemaCase{"station_port_lost",
                        JsonStationEvent(EventOf(StationEventKind::kPortLost)),
                        {"event", "port", "number", "time", "message"}},
@@ -1277,6 +1282,35 @@ ViewOutput Show(ProgressMode mode, bool bell, const std::vector<StationEvent>& e
     view.Finish({RowOf("COM5", PortState::kStopped, 1, 1)}, ExitCode::kRewindsExceeded);
   }
   return {ReadBack(out), ReadBack(err)};
+}
+
+// The second bell of a failure rings from the view's own thread: the port's
+// thread that told of the failure goes on at once to watch its pager.
+TEST(StationView, TheSecondBellNeverHoldsThePortsThread) {
+  struct ThreadNotingClock final : ITickSource {
+    std::uint32_t TickCount() override { return 0; }
+    void Sleep(std::uint32_t) override {
+      std::lock_guard lock(mutex);
+      sleepers.push_back(std::this_thread::get_id());
+    }
+    std::mutex mutex;
+    std::vector<std::thread::id> sleepers;
+  } clock;
+  PortResult failed = kSchemaResult;
+  failed.code = ExitCode::kRewindsExceeded;
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  {
+    StationView view(ProgressMode::kRedraw, true, {RowOf("COM5", PortState::kConnect, 0, 0)}, clock,
+                     out, err);
+    view.OnEvent(EventOf(StationEventKind::kFailed, failed));
+    view.Finish({RowOf("COM5", PortState::kStopped, 0, 1)}, ExitCode::kRewindsExceeded);
+  }
+  (void)ReadBack(out);
+  const std::string rung = ReadBack(err);
+  EXPECT_EQ(std::count(rung.begin(), rung.end(), '\a'), 2);
+  ASSERT_EQ(clock.sleepers.size(), 1u);
+  EXPECT_NE(clock.sleepers[0], std::this_thread::get_id());
 }
 
 TEST(StationView, ABellForAPagerDoneTwoForOneThatFailedNoneWhenStopped) {

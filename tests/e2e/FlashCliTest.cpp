@@ -631,6 +631,140 @@ TEST_F(FlashCli, StationFlashesEveryPagerOnceAsItIsConnected) {
   EXPECT_TRUE(TmpIsEmpty());
 }
 
+// Pagers erased (taken through an update) on each emulator started so far.
+int Erases(const std::vector<std::unique_ptr<PagerProcess>>& pagers) {
+  int erases = 0;
+  for (const auto& pager : pagers) {
+    const Texts info = pager->Events("INFO");
+    erases += static_cast<int>(std::count(info.begin(), info.end(), "erase"));
+  }
+  return erases;
+}
+
+// Four ports race for the last places of a count: exactly that many pagers
+// are flashed, run after run.
+TEST_F(FlashCli, StationCountIsExactHoweverManyPortsRaceForIt) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(3));
+  for (int run = 1; run <= 3; ++run) {
+    const std::string log = dir.PathOf("count" + std::to_string(run) + ".log");
+    pagers.clear();
+    const Texts lines = StartPagers({{}, {}, {}, {}});
+    const FlashRun flashed = Flash({"--station", "-p", lines[0], "-p", lines[1], "-p", lines[2],
+                                    "-p", lines[3], "--count", "2", "--log", log, file});
+    StopPagers();
+    EXPECT_EQ(flashed.exit_code, 0) << flashed.err;
+    EXPECT_EQ(Erases(pagers), 2) << "run " << run;
+    std::set<int> numbers;
+    EXPECT_EQ(LoggedPagers(log, &numbers), (std::multiset<std::string>{"finished", "finished"}));
+    EXPECT_EQ(Count(flashed.err, " connected\n"), 2) << flashed.err;
+  }
+}
+
+// A pager left on the cable 12 s that loses a fifth of its idle replies is
+// not taken for gone: each is flashed once, whatever the losses fall on.
+TEST_F(FlashCli, StationFlashesALingeringPagerThatLosesRepliesOnce) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(3));
+  const std::string log = dir.PathOf("station.log");
+  std::vector<Texts> options;
+  for (const char* seed : {"1", "2", "3"}) {
+    options.push_back(BenchOf(2, 12000, {"--pace", "--lose-idle-replies", "0.2", "--seed", seed}));
+  }
+  const Texts lines = StartPagers(options);
+  const FlashRun run = Flash({"--station", "-p", lines[0], "-p", lines[1], "-p", lines[2],
+                              "--count", "6", "--log", log, file});
+  StopPagers();
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  for (const auto& pager : pagers) {
+    const Texts info = pager->Events("INFO");
+    EXPECT_EQ(std::count(info.begin(), info.end(), "erase"), 2);
+  }
+  std::set<int> numbers;
+  EXPECT_EQ(LoggedPagers(log, &numbers).size(), 6u);
+  EXPECT_EQ(Count(run.err, " removed\n"), 3) << run.err;
+}
+
+// Another program holds the log locked for 4 s just as a pager is swapped
+// for the next in 0.5 s: the swap is seen and the next pager flashed while
+// the first line waits, and both lines reach the log.
+TEST_F(FlashCli, StationWatchesItsPagerWhileTheLogIsSlow) {
+  const std::string hex = FirmwareText(3);
+  const std::string file = dir.Write("fw.hex", hex);
+  const std::string log = dir.Write("station.log", "");
+  const int holder = ::open(log.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  const Texts lines = StartPagers({BenchOf(2, 100)});
+  std::string seen_while_locked;
+  const FlashRun run =
+      FlashActingAt({"--station", "-b", "9600", "-p", lines[0], "--count", "2", "--log", log, file},
+                    "#1 finished", [&](pid_t) {
+                      std::this_thread::sleep_for(std::chrono::milliseconds(4000));
+                      seen_while_locked = ReadAll(err_path);
+                      ::flock(holder, LOCK_UN);
+                    });
+  ::close(holder);
+  StopPagers();
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_NE(seen_while_locked.find("#2 finished"), std::string::npos) << seen_while_locked;
+  EXPECT_EQ(pagers[0]->ProgrammedImage(1), ImageOfHex(hex));
+  EXPECT_EQ(pagers[0]->ProgrammedImage(2), ImageOfHex(hex));
+  std::set<int> numbers;
+  EXPECT_EQ(LoggedPagers(log, &numbers), (std::multiset<std::string>{"finished", "finished"}));
+}
+
+// Behind an adapter that holds every reply up to 100 ms, a pager left on
+// the cable for 30 s is seen, flashed and logged once, and its removal seen.
+TEST_F(FlashCli, StationFlashesAPagerBehindA100MsTimerOnce) {
+  const std::string hex = FirmwareText(3);
+  const std::string file = dir.Write("fw.hex", hex);
+  const std::string log = dir.PathOf("station.log");
+  const Texts lines = StartPagers({BenchOf(1, 30000, {"--pace", "--latency-ms", "100"})});
+  const FlashRun run =
+      FlashStoppedAt({"--station", "-b", "9600", "-p", lines[0], "--log", log, file}, "#1 removed");
+  StopPagers();
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.exit_code, 130) << run.err;
+  const Texts info = pagers[0]->Events("INFO");
+  EXPECT_EQ(std::count(info.begin(), info.end(), "erase"), 1);
+  EXPECT_EQ(pagers[0]->ProgrammedImage(1), ImageOfHex(hex));
+  std::set<int> numbers;
+  EXPECT_EQ(LoggedPagers(log, &numbers), (std::multiset<std::string>{"finished"}));
+  EXPECT_EQ(Count(run.err, " connected\n"), 1) << run.err;
+}
+
+// Each port's turnaround, measured from its replies, in the JSON lines: an
+// emulated 16 ms timer adds 8 ms on average, none adds next to nothing.
+struct TurnaroundCase {
+  const char* name;
+  const char* latency_ms;
+  double least_ms;
+  double most_ms;
+};
+
+void PrintTo(const TurnaroundCase& c, std::ostream* out) { *out << c.name; }
+
+class StationTurnaround : public FlashCli, public ::testing::WithParamInterface<TurnaroundCase> {};
+
+TEST_P(StationTurnaround, IsReportedForEachPager) {
+  const std::string file = dir.Write("fw.hex", FirmwareText(40));
+  const Texts lines = StartPagers({{"--pace", "--latency-ms", GetParam().latency_ms}});
+  const FlashRun run =
+      Flash({"--station", "--json", "-b", "9600", "-p", lines[0], "--count", "1", file});
+  StopPagers();
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  const Texts finished = LinesWith(run.out, "\"event\":\"finished\"");
+  ASSERT_EQ(finished.size(), 1u) << run.out;
+  const double turnaround = nlohmann::json::parse(finished[0]).at("turnaround_ms");
+  EXPECT_GE(turnaround, GetParam().least_ms);
+  EXPECT_LT(turnaround, GetParam().most_ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(Emulated, StationTurnaround,
+                         ::testing::Values(TurnaroundCase{"Timer16Ms", "16", 6.0, 12.0},
+                                           TurnaroundCase{"NoTimer", "0", 0.0, 3.0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(FlashCli, StationPortWhosePagersRefuseKeepsGoingAndLeavesTheOtherAlone) {
   const std::string hex = FirmwareText(12);
   const std::string file = dir.Write("fw.hex", hex);

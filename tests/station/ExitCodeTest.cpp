@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/Hexproc.h"
+#include "engine/Turnaround.h"
 #include "station/Advice.h"
 #include "station/ExitCode.h"
 #include "station/ReplyLatency.h"
@@ -75,14 +76,21 @@ class ReplyTimes : public ::testing::TestWithParam<LatencyCase> {};
 TEST_P(ReplyTimes, GiveTheTypicalLatenessAndTheLineEfficiency) {
   const LatencyCase& c = GetParam();
   ReplyLatency latency;
-  latency.Add(2, 9600, c.e0_ms);
+  PortTurnaround turnaround;
+  const auto add = [&](std::size_t bytes, std::uint32_t ms) {
+    latency.Add(bytes, 9600, ms);
+    turnaround.Add(bytes, 9600, ms);
+  };
+  add(2, c.e0_ms);
   for (int i = 0; i < c.records; ++i) {
-    latency.Add(44, 9600, c.s_ms);
-    latency.Add(1, 9600, c.p_ms);
+    add(44, c.s_ms);
+    add(1, c.p_ms);
   }
   EXPECT_NEAR(latency.TypicalLateMs(), c.typical_ms, 0.05);
+  // The port's turnaround is the same figure, from the same replies.
+  EXPECT_NEAR(turnaround.TypicalMs(), c.typical_ms, 0.05);
   EXPECT_NEAR(latency.LineEfficiency(), c.efficiency, 0.005);
-  EXPECT_EQ(LatencyHint("COM7", latency, 16).empty(), !c.hint);
+  EXPECT_EQ(LatencyHint("COM7", turnaround.TypicalMs(), latency, 16).empty(), !c.hint);
 }
 
 // Line times at 9600 bit/s: "s" and a record with its reply 46.875 ms, "p"
@@ -105,11 +113,11 @@ TEST(ReplyTimes, HintNamesTheTimerTheRemedyAndTheGain) {
   // millisecond late.
   const double line = 20 * LineMs(45, 9600) + 20 * LineMs(2, 9600);
   EXPECT_NEAR(latency.GainAtOneMsTimer(), 1280.0 / (line + 40 * 0.5), 1e-9);
-  EXPECT_EQ(LatencyHint("COM7", latency, 16),
+  EXPECT_EQ(LatencyHint("COM7", latency.TypicalLateMs(), latency, 16),
             "COM7: replies come 8 ms late (" + LatencyTimerFinding(16) + "); " +
                 LatencyTimerRemedy("COM7", 16) + ", to flash about 1.3x faster.");
   // A timer already at 1 ms is not the cause, and no gain is promised.
-  const std::string at_one_ms = LatencyHint("COM7", latency, 1);
+  const std::string at_one_ms = LatencyHint("COM7", latency.TypicalLateMs(), latency, 1);
   EXPECT_NE(at_one_ms.find("adapter latency timer 1 ms: the delay is not"), std::string::npos);
   EXPECT_EQ(at_one_ms.find("faster"), std::string::npos);
 }

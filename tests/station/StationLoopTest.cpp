@@ -6,12 +6,14 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "link/PortList.h"
+#include "station/CountPlaces.h"
 #include "station/ExitCode.h"
 #include "station/JobQuota.h"
 #include "station/PagerRunner.h"
@@ -77,6 +79,9 @@ class VirtualBench {
   }
   const BenchPager& Pager(std::size_t index) const { return pagers_[index]; }
   std::function<void(const SentCommand&)> on_command;
+  // Replies held by an adapter's latency timer this long: each delivered at
+  // its next tick (0: at once).
+  std::uint32_t timer_ms = 0;
 
  private:
   void Attach(std::size_t index, std::uint32_t free_since) {
@@ -96,6 +101,12 @@ class VirtualBench {
 
   PagerReply Answer(const SentCommand& command) {
     if (on_command) on_command(command);
+    PagerReply reply = Reply(command);
+    if (timer_ms > 0) reply.delay_ms = (timer_ms - command.at_ms % timer_ms) % timer_ms;
+    return reply;
+  }
+
+  PagerReply Reply(const SentCommand& command) {
     BenchPager* pager = OnLine(command.at_ms);
     if (pager == nullptr || static_cast<std::int32_t>(command.rate) != pager->rate) {
       return PagerReply::Silence();
@@ -175,13 +186,129 @@ INSTANTIATE_TEST_SUITE_P(
                    "Interrupted. The pager's flash was erased: flash it again.", 0.0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// What a face hears of one update: its last progress.
+struct LastProgress final : IPagerListener {
+  void OnStart(const PagerJob&) override {}
+  void OnProgress(std::size_t, const PortProgress& progress) override { last = progress; }
+  void OnMessage(std::size_t, const std::string&, UpdateOutcome) override {}
+  void OnEnd(std::size_t, const PortResult&) override {}
+  void OnNote(const std::string&) override {}
+  PortProgress last;
+};
+
+// The transfer's own time runs from its first record, so the speed shown is
+// the transfer's, not the whole update's.
+TEST(RunnerClock, TheTransferIsTimedFromItsFirstRecord) {
+  VirtualClock clock{1000};
+  ScriptedPager line{clock};
+  std::uint32_t first_record_at = 0;
+  line.respond = [&](const SentCommand& command, int) {
+    if (command.bytes.front() == 's' && first_record_at == 0) first_record_at = command.at_ms;
+    return PagerReply::Ack(10);
+  };
+  LastProgress listener;
+  std::atomic<bool> stop{false};
+  RunPager(TwoRecordJob(line), listener, stop, clock);
+  ASSERT_GT(first_record_at, 1000u);
+  EXPECT_GT(listener.last.transfer_seconds, 0.0);
+  EXPECT_NEAR(listener.last.seconds - listener.last.transfer_seconds,
+              (first_record_at - 1000) / 1000.0, 1e-9);
+}
+
+// The one-shot and the gang: a pager that never acknowledges the exit
+// command is asked again at its rate and at the start rate; one that still
+// does not is said to be maybe in its loader, its exit code as it was.
+struct AskAgainCase {
+  const char* name;
+  // How many of the "q" at 9600 bit/s go unanswered before one is ACKed.
+  int unanswered;
+  bool may_be_in_loader;
+  Texts last_commands;
+};
+
+void PrintTo(const AskAgainCase& c, std::ostream* out) { *out << c.name; }
+
+class AskAgain : public ::testing::TestWithParam<AskAgainCase> {};
+
+TEST_P(AskAgain, APagerThatDidNotLeaveItsLoaderIsAskedAgainOrSaidToBeInIt) {
+  const AskAgainCase& c = GetParam();
+  VirtualClock clock{1000};
+  ScriptedPager line{clock};
+  int quits = 0;
+  line.respond = [&](const SentCommand& command, int) {
+    if (command.bytes != "q") return PagerReply::Ack();
+    if (command.rate != 9600 || ++quits <= c.unanswered) return PagerReply::Silence();
+    return PagerReply::Ack();
+  };
+  PagerJob job = TwoRecordJob(line);
+  job.asks_again_to_leave = true;
+  LastProgress listener;
+  std::atomic<bool> stop{false};
+  const PortResult result = RunPager(job, listener, stop, clock);
+  EXPECT_EQ(result.code, ExitCode::kFinished);
+  EXPECT_EQ(result.may_be_in_loader, c.may_be_in_loader);
+  const std::string said = "\nThe pager did not confirm leaving its loader";
+  EXPECT_EQ(result.message.find(said) != std::string::npos, c.may_be_in_loader) << result.message;
+  const Texts commands = line.CommandTexts();
+  ASSERT_GE(commands.size(), c.last_commands.size());
+  EXPECT_EQ(
+      Texts(commands.end() - static_cast<std::ptrdiff_t>(c.last_commands.size()), commands.end()),
+      c.last_commands);
+  EXPECT_EQ(line.commands.back().rate, c.may_be_in_loader ? 1200u : 9600u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pagers, AskAgain,
+    ::testing::Values(AskAgainCase{"LeavesWhenAskedAgain", 1, false, {"p", "q", "q"}},
+                      AskAgainCase{"NeverConfirms", 3, true, {"p", "q", "q", "q"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A run's places for a --count: taken while those finished and those in
+// flight are fewer than the count; a failure frees its place.
+struct PlacesCase {
+  const char* name;
+  int count;
+  // R: reserve, F: release a finished pager's, X: release a failed one's.
+  std::string steps;
+  // What each R got.
+  std::string reserved;
+  bool used_up;
+};
+
+void PrintTo(const PlacesCase& c, std::ostream* out) { *out << c.name; }
+
+class Places : public ::testing::TestWithParam<PlacesCase> {};
+
+TEST_P(Places, AreTakenOnlyWhileFinishedAndInFlightAreFewerThanTheCount) {
+  const PlacesCase& c = GetParam();
+  CountPlaces places(c.count);
+  std::string reserved;
+  for (const char step : c.steps) {
+    if (step == 'R') reserved += places.Reserve() ? '1' : '0';
+    if (step == 'F' || step == 'X') places.Release(step == 'F');
+  }
+  EXPECT_EQ(reserved, c.reserved);
+  EXPECT_EQ(places.UsedUp(), c.used_up);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, Places,
+    ::testing::Values(PlacesCase{"InFlightHoldTheirPlaces", 2, "RRR", "110", false},
+                      PlacesCase{"AFailureFreesItsPlace", 2, "RRXR", "111", false},
+                      PlacesCase{"FinishedOnesUseThemUp", 2, "RFRFR", "110", true},
+                      PlacesCase{"OneLeftAfterAFinishedOne", 2, "RFRXR", "111", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Told from the port's thread, and notes from its log's.
 class RecordingStation final : public IStationListener {
  public:
   void OnRow(std::size_t, const StationRow& row) override {
+    std::lock_guard lock(mutex);
     if (states.empty() || states.back() != PortStateWords(row))
       states.push_back(PortStateWords(row));
   }
   void OnEvent(const StationEvent& event) override {
+    std::unique_lock lock(mutex);
     std::string text =
         std::string(StationEventName(event.kind)) + " #" + std::to_string(event.number);
     if (event.kind == StationEventKind::kFinished || event.kind == StationEventKind::kFailed) {
@@ -189,10 +316,15 @@ class RecordingStation final : public IStationListener {
     }
     events.push_back(text);
     messages.push_back(event.message);
+    lock.unlock();
     if (on_event) on_event(event);
   }
-  void OnNote(const std::string& text) override { notes.push_back(text); }
+  void OnNote(const std::string& text) override {
+    std::lock_guard lock(mutex);
+    notes.push_back(text);
+  }
 
+  std::mutex mutex;
   std::vector<std::string> states;
   std::vector<std::string> events;
   std::vector<std::string> messages;
@@ -213,7 +345,10 @@ class StationLoop : public ::testing::Test {
     bench->on_command = [this](const SentCommand& command) {
       if (command.at_ms > stop_at_ms) interrupt.store(true);
     };
-    tally = std::make_unique<StationTally>(count);
+    tally = std::make_unique<StationTally>();
+    count_places = std::make_unique<CountPlaces>(count);
+    places.clear();
+    if (count > 0) places.push_back(count_places.get());
   }
 
   // Runs the loop until it stops by itself, or gives up an hour into
@@ -223,7 +358,8 @@ class StationLoop : public ::testing::Test {
     shared.places = places;
     shared.set_aside_after = set_aside_after;
     shared.resumes = &resumes;
-    return RunStationPort(setup, shared);
+    end = RunStationPort(setup, shared);
+    return end.row;
   }
 
   StationRow Run(int count, std::vector<BenchPager> pagers, std::uint32_t linger_ms) {
@@ -243,7 +379,6 @@ class StationLoop : public ::testing::Test {
   static constexpr std::uint32_t kGiveUpMs = 3600000;
   // The loop is stopped at the first command after this.
   std::uint32_t stop_at_ms = kGiveUpMs;
-  std::vector<IPagerPlaces*> places;
   int set_aside_after = kDefaultSetAsideAfter;
   PortResumes resumes{1};
   VirtualClock clock{1000};
@@ -253,7 +388,10 @@ class StationLoop : public ::testing::Test {
   std::atomic<bool> interrupt{false};
   std::unique_ptr<TraceLog> log;
   std::unique_ptr<StationTally> tally;
+  std::unique_ptr<CountPlaces> count_places;
+  std::vector<IPagerPlaces*> places;
   std::unique_ptr<VirtualBench> bench;
+  PortEnd end;
 };
 
 // Bench runs on one port: the pagers as they come, what the bench tells,
@@ -266,6 +404,8 @@ struct BenchCase {
   Texts events;
   std::vector<int> erases;
   ExitCode code;
+  // The adapter's latency timer (VirtualBench::timer_ms).
+  std::uint32_t timer_ms = 0;
   int set_aside_after = kDefaultSetAsideAfter;
 };
 
@@ -281,7 +421,9 @@ TEST_P(BenchRuns, FlashEachPagerOnceAndWaitForItToGo) {
   listener.on_event = [&](const StationEvent& event) {
     if (event.kind == StationEventKind::kSetAside) stop_at_ms = clock.Now() + 30000;
   };
-  const StationRow row = Run(c.count, c.pagers, c.linger_ms);
+  Prepare(c.count, c.pagers, c.linger_ms);
+  bench->timer_ms = c.timer_ms;
+  const StationRow row = Go();
   EXPECT_EQ(listener.events, c.events);
   for (std::size_t i = 0; i < c.erases.size(); ++i) {
     EXPECT_EQ(bench->Count(i, "e0"), c.erases[i]) << "pager " << i;
@@ -300,6 +442,13 @@ BenchPager Refusing(std::uint32_t gap_ms, bool flash, bool program) {
   pager.refuses_flash = flash;
   pager.refuses_program = program;
   return pager;
+}
+
+// `count` numbers from `first` on.
+std::set<int> Numbered(int first, int count) {
+  std::set<int> numbers;
+  for (int i = first; i < first + count; ++i) numbers.insert(i);
+  return numbers;
 }
 
 BenchPager Losing(std::uint32_t gap_ms, std::set<int> lost_quits) {
@@ -321,7 +470,8 @@ INSTANTIATE_TEST_SUITE_P(
                   2000,
                   kTwoFinished,
                   {1, 1},
-                  ExitCode::kFinished},
+                  ExitCode::kFinished,
+                  0},
         // Lingering with a probe reply lost now and then, never two in a row.
         BenchCase{"LingeringLosesRepliesNotInARow",
                   2,
@@ -329,7 +479,8 @@ INSTANTIATE_TEST_SUITE_P(
                   3000,
                   kTwoFinished,
                   {1, 1},
-                  ExitCode::kFinished},
+                  ExitCode::kFinished,
+                  0},
         BenchCase{"RefusesProgram",
                   1,
                   {Refusing(0, false, true), After(1000)},
@@ -337,7 +488,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {"connected #1", "failed #1 rewinds-exceeded", "removed #1", "connected #2",
                    "finished #2 finished"},
                   {4, 1},
-                  ExitCode::kRewindsExceeded},
+                  ExitCode::kRewindsExceeded,
+                  0},
         // A loader that will not enter flash mode is a failed pager, waited
         // out like any other.
         BenchCase{"RefusesF",
@@ -347,7 +499,36 @@ INSTANTIATE_TEST_SUITE_P(
                   {"connected #1", "failed #1 refused", "removed #1", "connected #2",
                    "finished #2 finished"},
                   {0, 1},
-                  ExitCode::kRefused},
+                  ExitCode::kRefused,
+                  0},
+        // A lingering pager that loses one reply short of the removal
+        // rule in a row is still there.
+        BenchCase{"LingeringLoses17RepliesInARow",
+                  2,
+                  {Losing(0, Numbered(5, 17)), After(3000)},
+                  3000,
+                  kTwoFinished,
+                  {1, 1},
+                  ExitCode::kFinished,
+                  0},
+        // Behind the longest latency timer there is: each pager seen, flashed
+        // and its removal seen once, a late reply never taken for another's.
+        BenchCase{"Behind255MsTimer",
+                  2,
+                  {After(2501), After(1000)},
+                  3000,
+                  kTwoFinished,
+                  {1, 1},
+                  ExitCode::kFinished,
+                  255},
+        BenchCase{"Behind100MsTimerSwappedIn800Ms",
+                  2,
+                  {After(0), After(800)},
+                  3000,
+                  kTwoFinished,
+                  {1, 1},
+                  ExitCode::kFinished,
+                  100},
         // A port whose pagers all refuse programming takes no fourth.
         BenchCase{"SetAsideAfterThreeFailedInARow",
                   0,
@@ -370,6 +551,7 @@ INSTANTIATE_TEST_SUITE_P(
              "failed #3 rewinds-exceeded", "removed #3", "connected #4", "finished #4 finished"},
             {4, 4, 4, 1},
             ExitCode::kRewindsExceeded,
+            0,
             0},
         // Only failures one after another tell of the port.
         BenchCase{
@@ -387,20 +569,30 @@ INSTANTIATE_TEST_SUITE_P(
             ExitCode::kRewindsExceeded}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A pager is seen within a probe's spacing and its reply of being
-// connected, and gone within three rounds of being taken off.
-TEST_F(StationLoop, APagerIsSeenAtOnceAndItsRemovalWithinThreeRounds) {
+// A pager is seen by the first probe after it is connected. It is taken
+// for gone only once the replies of eighteen probes in a row, 17 ms apart,
+// failed to come; yet soon enough for a swap of 0.4 s.
+TEST_F(StationLoop, APagerIsSeenAtOnceAndGoneOnlyAfterEighteenUnansweredProbes) {
+  std::vector<std::uint32_t> removed_at;
+  listener.on_event = [&](const StationEvent& event) {
+    if (event.kind == StationEventKind::kRemoved) removed_at.push_back(clock.Now());
+  };
   Run(2, {After(2537), After(400)}, 2000);
   const std::vector<std::uint32_t> flashes = TimesOf("f");
   ASSERT_EQ(flashes.size(), 2u);
-  const std::uint32_t first_attach = bench->Pager(0).attach_ms;
-  EXPECT_LE(flashes[0] - first_attach, kPresenceProbeSpacingMs);
-  EXPECT_LE(flashes[1] - bench->Pager(1).attach_ms, kPresenceProbeSpacingMs);
-  // No "f" while nobody is there: only "q" probes, kPresenceProbeSpacingMs apart.
-  const std::vector<std::uint32_t> probes = TimesOf("q");
-  ASSERT_GE(probes.size(), 3u);
-  EXPECT_EQ(probes[0], 1000u);
-  EXPECT_EQ(probes[1] - probes[0], kPresenceProbeSpacingMs);
+  // Once its turnaround is known, a probe waits 60 ms and they start 80 ms
+  // apart: the next pager is flashed within both of those.
+  EXPECT_LE(flashes[1] - bench->Pager(1).attach_ms, 80u + 60u);
+  ASSERT_EQ(removed_at.size(), 1u);
+  const std::uint32_t left = *bench->Pager(0).leave_ms;
+  EXPECT_LT(removed_at[0] - left, 400u);
+  int unanswered = 0;
+  for (const SentCommand& command : line.commands) {
+    if (command.bytes == "q" && command.at_ms >= left && command.at_ms < removed_at[0]) {
+      ++unanswered;
+    }
+  }
+  EXPECT_GE(unanswered, 18);
 }
 
 // The exit command at 9600 bit/s goes unanswered, so the pager may still be
@@ -446,6 +638,30 @@ TEST_F(StationLoop, AStopAsksAPagerStillInFlashModeToLeaveIt) {
                     [](const SentCommand& c) { return c.bytes == "q" && c.rate == 9600; });
   EXPECT_EQ(exits, 2);  // the update's own, and the one at the stop
   EXPECT_EQ(line.commands.back().bytes, "q");
+}
+
+// Stopped just as the pager is taken off in the middle of its transfer:
+// every wait is cut to what the port's turnaround allows, the pager is told
+// to leave at its rate and at the start rate, and the loop ends within two
+// seconds.
+TEST_F(StationLoop, AStopEndsThePortWithinTwoSecondsWhateverThePagerDoes) {
+  Prepare(0, {After(0)}, 0);
+  std::optional<std::uint32_t> stopped_at;
+  line.respond = [&, bench_answer = line.respond](const SentCommand& command, int index) {
+    if (command.bytes.front() == 's' && !stopped_at) {
+      stopped_at = command.at_ms;
+      interrupt.store(true);
+    }
+    return stopped_at ? PagerReply::Silence() : bench_answer(command, index);
+  };
+  Go();
+  ASSERT_TRUE(stopped_at.has_value());
+  EXPECT_LE(clock.Now() - *stopped_at, 2000u);
+  std::vector<std::uint32_t> rates;
+  for (const SentCommand& command : line.commands) {
+    if (command.at_ms >= *stopped_at && command.bytes == "q") rates.push_back(command.rate);
+  }
+  EXPECT_EQ(rates, (std::vector<std::uint32_t>{9600, 9600, 1200}));
 }
 
 TEST_F(StationLoop, APulledAdapterIsToldOnceTriedAgainAndTheLoopGoesOn) {
@@ -533,8 +749,9 @@ TEST_F(StationLoop, ALateAdapterThatIsAPortTheBenchHasIsRefusedAndNeverOpened) {
 // seen: it is not taken on.
 TEST_F(StationLoop, APagerSeenOnceEnoughHaveFinishedIsLeftAlone) {
   Prepare(1, {After(0)}, 0);
+  // The other port's pager takes the place and finishes.
   bench->on_command = [&](const SentCommand& command) {
-    if (command.bytes == "q") tally->Record(ExitCode::kFinished);
+    if (command.bytes == "q" && count_places->Reserve()) count_places->Release(true);
   };
   Go();
   EXPECT_EQ(listener.events, Texts{});
@@ -579,8 +796,9 @@ TEST_F(StationLoop, PortsUnderOneJobFlashNoMoreThanItsQuota) {
   TempDir dir;
   JobQuota quota(dir.path().string(), "ab12", 3);
   ASSERT_TRUE(quota.Open());
+  Prepare(0, {After(0), Refusing(1000, false, true), After(1000), After(1000), After(1000)}, 0);
   places = {&quota};
-  Run(0, {After(0), Refusing(1000, false, true), After(1000), After(1000), After(1000)}, 0);
+  Go();
   EXPECT_EQ(listener.events,
             (Texts{"connected #1", "finished #1 finished", "removed #1", "connected #2",
                    "failed #2 rewinds-exceeded", "removed #2", "connected #3",
@@ -594,6 +812,128 @@ TEST_F(StationLoop, PortsUnderOneJobFlashNoMoreThanItsQuota) {
   shared.places = places;
   RunStationPort(other_setup, shared);
   EXPECT_EQ(other_line.opens, 0);
+}
+
+// Bytes on an empty line between probes (a cable plugged in, a pager's
+// last word as it left) are dropped before each probe: only a byte that
+// follows a probe answers it.
+TEST_F(StationLoop, AByteOnTheLineBetweenProbesIsNoPager) {
+  Prepare(0, {}, 0);
+  // Measured in an earlier run: probes wait 60 ms and start 80 ms apart.
+  for (int i = 0; i < 8; ++i) setup.memory.turnaround.AddMs(1.0);
+  line.respond = [&](const SentCommand& command, int) {
+    if (command.at_ms > 4000) interrupt.store(true);
+    if (command.bytes == "q" && command.rate == 1200) line.Inject(kNak, command.at_ms + 70);
+    return PagerReply::Silence();
+  };
+  Go();
+  EXPECT_EQ(listener.events, Texts{});
+  const Texts commands = line.CommandTexts();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "f"), 0);
+  EXPECT_GE(commands.size(), 30u);
+}
+
+// Every reply held 100 ms on its way (a slow driver or hub): a probe waits
+// for it, so no probe's reply is still on its way when "f" goes out.
+TEST_F(StationLoop, RepliesHeldOnTheirWayAreWaitedForByEveryProbe) {
+  Prepare(2, {After(0), After(800)}, 3000);
+  line.respond = [bench_answer = line.respond](const SentCommand& command, int index) {
+    PagerReply reply = bench_answer(command, index);
+    reply.delay_ms = 100;
+    return reply;
+  };
+  Go();
+  EXPECT_EQ(listener.events, kTwoFinished);
+  EXPECT_EQ(bench->Count(0, "e0"), 1);
+  EXPECT_EQ(bench->Count(1, "e0"), 1);
+}
+
+// A pager answers a probe twice, the second time 40 ms late, as a line that
+// echoes does: that late byte is not taken for the answer to "f".
+TEST_F(StationLoop, ALateReplyToAProbeIsNeverTakenForTheAnswerToF) {
+  Prepare(1, {After(0)}, 0);
+  line.respond = [bench_answer = line.respond](const SentCommand& command, int index) {
+    PagerReply reply = bench_answer(command, index);
+    if (command.bytes == "q" && !reply.silent && reply.byte == kNak) {
+      reply.trailing_byte = kNak;
+      reply.trailing_after_ms = 40;
+    }
+    return reply;
+  };
+  Go();
+  EXPECT_EQ(listener.events, (Texts{"connected #1", "finished #1 finished"}));
+}
+
+// The count is reached with its pager still on the cable: the next run on
+// the port starts by waiting for that pager to go, and flashes only the
+// next one.
+TEST_F(StationLoop, APagerLeftOnTheCableIsWaitedForByTheNextRun) {
+  Prepare(1, {After(0), After(500)}, 5000);
+  Go();
+  ASSERT_TRUE(end.memory.pager_on_cable);
+  EXPECT_EQ(end.memory.number, 1);
+  setup.memory = end.memory;
+  tally = std::make_unique<StationTally>();
+  count_places = std::make_unique<CountPlaces>(1);
+  places = {count_places.get()};
+  listener.states.clear();
+  listener.events.clear();
+  Go();
+  EXPECT_EQ(listener.states.front(), "remove pager #1");
+  EXPECT_EQ(listener.events, (Texts{"removed #1", "connected #1", "finished #1 finished"}));
+  EXPECT_EQ(bench->Count(0, "e0"), 1);
+  EXPECT_EQ(bench->Count(1, "e0"), 1);
+  EXPECT_FALSE(end.memory.pager_on_cable && end.memory.number != 1);
+}
+
+// Another port's pager holds the last place while it is flashed: this
+// port's pager waits, and is flashed once that one fails and frees it.
+TEST_F(StationLoop, APagerWaitsForAPlaceAndTakesTheOneAFailureFrees) {
+  Prepare(1, {After(0)}, 0);
+  ASSERT_TRUE(count_places->Reserve());
+  const std::uint32_t freed_at = 5000;
+  bench->on_command = [&, freed = false](const SentCommand& command) mutable {
+    if (command.at_ms > kGiveUpMs) interrupt.store(true);
+    if (command.at_ms >= freed_at && !std::exchange(freed, true)) count_places->Release(false);
+  };
+  Go();
+  const std::vector<std::uint32_t> flashes = TimesOf("f");
+  ASSERT_EQ(flashes.size(), 1u);
+  EXPECT_GE(flashes[0], freed_at);
+  EXPECT_EQ(listener.events, (Texts{"connected #1", "finished #1 finished"}));
+  EXPECT_TRUE(count_places->UsedUp());
+}
+
+// A quota beside the count that has no place left: the count's place taken
+// for the pager is given back, and nothing is sent but probes.
+TEST_F(StationLoop, APagerIsTakenOnlyWhenEveryPlaceHasOneForIt) {
+  Prepare(2, {After(0)}, 0);
+  CountPlaces quota(1);
+  ASSERT_TRUE(quota.Reserve());
+  places.push_back(&quota);
+  bench->on_command = [&](const SentCommand& command) {
+    if (command.at_ms > 3000) interrupt.store(true);
+  };
+  Go();
+  EXPECT_EQ(TimesOf("f"), std::vector<std::uint32_t>{});
+  // Both places of the count are still free.
+  EXPECT_TRUE(count_places->Reserve());
+  EXPECT_TRUE(count_places->Reserve());
+}
+
+// A pager left in flash mode at 4800 bit/s by an earlier run hears nothing
+// at the start rate: it is told to leave at its rate, then flashed as a new
+// pager.
+TEST_F(StationLoop, APagerLeftInFlashModeIsToldToLeaveAndFlashedAsNew) {
+  BenchPager stuck = After(0);
+  stuck.flash_mode = true;
+  stuck.rate = 4800;
+  Prepare(1, {stuck}, 0);
+  Go();
+  EXPECT_EQ(listener.events, (Texts{"connected #1", "finished #1 finished"}));
+  ASSERT_FALSE(bench->Pager(0).commands.empty());
+  EXPECT_EQ(bench->Pager(0).commands.front(), "q");
+  EXPECT_EQ(bench->Count(0, "e0"), 1);
 }
 
 // A log that cannot take a pager's line: that pager still counts toward the

@@ -14,6 +14,9 @@
 //   tarvex-bench-probe rects              the window's rectangle
 //   tarvex-bench-probe box [WAIT_MS]      wait for a message box; caption, text, buttons
 //   tarvex-bench-probe press TEXT [WAIT_MS]  wait for a message box and press its button TEXT
+//   tarvex-bench-probe press-then-gone TEXT [WAIT_MS]
+//                                         press as above, then wait until the bench
+//                                         window is gone; gone_ms= how long after the press
 //
 // Texts are read as UTF-16 and printed in UTF-8, line breaks as "\n".
 // Exit code 0 when the thing waited for was seen, 1 when not, 2 on bad use.
@@ -228,6 +231,15 @@ int main(int argc, char** argv) {
     result = Box(Arg(argc, argv, 2, 0));
   } else if (command == "press" && argc > 2) {
     result = Press(argv[2], Arg(argc, argv, 3, 0));
+  } else if (command == "press-then-gone" && argc > 2) {
+    result = Press(argv[2], Arg(argc, argv, 3, 0));
+    const DWORD pressed = GetTickCount();
+    if (result == 0) {
+      const bool gone = WaitFor(Arg(argc, argv, 3, 0), [] { return MainWindow() == nullptr; });
+      std::printf("main=%s\ngone_ms=%lu\n", gone ? "gone" : "open",
+                  static_cast<unsigned long>(GetTickCount() - pressed));
+      result = gone ? 0 : 1;
+    }
   } else {
     std::fprintf(stderr, "tarvex-bench-probe: unknown command %s\n", command.c_str());
   }

@@ -19,7 +19,7 @@
 # window's run uses it too), BUILD_DIR/bench-e2e (emptied first),
 # BUILD_DIR/screenshots (bench-running.png: tiles mid-run with one red;
 # bench-totals.png: the totals after a run).
-# --only runs the named cases (count, stop, close, choose, ports, badline, tune, job).
+# --only runs the named cases (count, stop, close, again, choose, ports, badline, tune, job).
 # Prints PASS or FAIL for each case and ends with "N passed, M failed"; the
 # exit code is 0 only when every case passed.
 set -uo pipefail
@@ -237,15 +237,53 @@ case_close() {
   state=$(probe state)
   (($(tile_percent 0) > before)) || fail "No did not leave the transfer running ($before then $(tile_percent 0))"
   keys alt+F4
-  out=$(probe press Yes 10000)
+  out=$(probe press-then-gone Yes 30000)
   [[ $(value_of pressed "$out") == yes ]] || fail "no question the second time: $out"
-  probe gone 30000 >/dev/null || fail "the window did not close after Yes"
+  [[ $(value_of main "$out") == gone ]] || fail "the window did not close after Yes"
+  e2e_note "the window closed $(value_of gone_ms "$out") ms after Yes"
+  (($(value_of gone_ms "$out") <= 2000)) ||
+    fail "the window closed $(value_of gone_ms "$out") ms after Yes, not within 2 s"
   e2e_app_wait_exit 15 || { fail "the program did not end"; e2e_app_kill; }
   e2e_pager_stop com5
   e2e_pager_stop com6
   expect_out_of_flash_mode "$dir/com5/pager.log"
   expect_out_of_flash_mode "$dir/com6/pager.log"
-  report "closing during a transfer asks; No goes on, Yes stops every pager out of flash mode and closes"
+  for port in com5 com6; do
+    expect "the last command on $port" "$(grep -E '^[0-9]+ RX ' "$dir/$port/pager.log" | tail -n1 |
+      cut -d' ' -f3-)" q
+  done
+  report "closing during a transfer asks; No goes on, Yes stops every pager out of flash mode and closes within 2 s"
+}
+
+# --- a flashed pager left on the cable: not flashed again after F5, F5, nor
+# after a reached /count 1 and F5 --------------------------------------------------
+case_again() {
+  local dir=$work/again
+  mkdir -p "$dir/run"
+  cp "$files/short.hex" "$dir/run/fw.hex"
+  # One pager that stays on the cable.
+  e2e_pager_start com5 "$dir/com5" --pace || { fail "emulator on COM5 did not start"; return 1; }
+  e2e_app_start "$dir/run" /run /count 1 /log bench.jsonl fw.hex COM5 ||
+    { fail "the bench window did not appear"; return 1; }
+  wait_until 120 '[[ $(value_of status "$state") == *"count of 1 is reached."* ]]' ||
+    fail "the run did not end at one pager: $(value_of status "$state")"
+  keys F5
+  wait_until 30 '[[ $(tile_field 0 1) == "remove pager #1"* ]]' ||
+    fail "Start after the count does not wait for the pager on the cable: $(tile_field 0 1)"
+  sleep 3
+  keys F5
+  wait_until 30 '[[ $(value_of status "$state") == Stopped:* ]]' || fail "F5 did not stop the bench"
+  keys F5
+  sleep 3
+  state=$(probe state)
+  expect "COM5's tile after F5, F5" "$(tile_field 0 1)" "remove pager #1"
+  keys F5
+  wait_until 30 '[[ $(value_of status "$state") == Stopped:* ]]' || fail "F5 did not stop the bench"
+  close_window
+  e2e_pager_stop com5
+  expect "erases of the one pager" "$(grep -c ' INFO erase$' "$dir/com5/pager.log")" 1
+  expect "lines in the log" "$(grep -c '"outcome"' "$dir/run/bench.jsonl")" 1
+  report "a flashed pager left on the cable is not flashed again after /count 1 and F5, nor after F5, F5"
 }
 
 # --- the firmware dropped on the window: refused when unsound, shown when sound ---
@@ -418,6 +456,7 @@ e2e_case_cleanup() {
 run_case count
 run_case stop
 run_case close
+run_case again
 run_case choose
 run_case ports
 run_case badline
