@@ -16,7 +16,6 @@ constexpr int kBitsPerByte = 10;
 // The time `bytes` take on the line at `rate` bit/s, in ms.
 double LineMs(std::size_t bytes, std::int32_t rate);
 
-
 // The flash is erased once the erase command has been acknowledged: from
 // then on the pager holds no whole firmware until an update finishes.
 bool ErasedBy(const CommandReply& reply);

@@ -2,10 +2,10 @@
 
 #include <span>
 
-#include "shell/Globals.h"
 #include "common/PortIndex.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
+#include "shell/Globals.h"
 #include "shell/Settings.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "common/FileOps.h"
-#include "shell/Globals.h"
 #include "common/PortIndex.h"
+#include "shell/Globals.h"
 
 namespace {
 

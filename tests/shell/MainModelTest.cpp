@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "shell/Globals.h"
 #include "engine/Hexproc.h"
 #include "link/Dcommthread.h"
+#include "shell/Globals.h"
 #include "shell/MainModel.h"
 #include "shell/Settings.h"
 #include "tests/shell/ShellTestSupport.h"

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/Globals.h"
 #include "common/GuiServices.h"
+#include "shell/Globals.h"
 #include "shell/MainModel.h"
 
 // Makes `directory` the current one until the end of the scope.
