@@ -25,8 +25,8 @@ constexpr char kConfirmClose[] =
     "Pagers are being flashed. Stop the bench and close the window?\n"
     "Each pager in flash mode is told to leave it first.";
 
-template <std::size_t N>
-bool Offered(int value, const int (&offered)[N]) {
+template <typename Values>
+bool Offered(int value, const Values& offered) {
   return std::find(std::begin(offered), std::end(offered), value) != std::end(offered);
 }
 

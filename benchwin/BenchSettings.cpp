@@ -20,8 +20,8 @@ std::string_view Trimmed(std::string_view text) {
 }
 
 // `text` when it is one of `offered`, else `fallback`.
-template <std::size_t N>
-int OneOf(std::string_view text, const int (&offered)[N], int fallback) {
+template <typename Values>
+int OneOf(std::string_view text, const Values& offered, int fallback) {
   for (const int value : offered) {
     if (text == std::to_string(value)) return value;
   }

@@ -21,13 +21,14 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/Hexproc.h"
 #include "station/SetAside.h"
 
 constexpr char kBenchSettingsFileName[] = "TARVEXBENCH.INI";
 // The log when the settings name none: beside the settings file.
 constexpr char kDefaultBenchLogName[] = "TarvexBench.jsonl";
 // The update program's choices and defaults.
-constexpr int kBenchRates[] = {2400, 4800, 9600};
+inline constexpr auto& kBenchRates = kTransferRates;
 constexpr int kBenchResends[] = {0, 3, 5};
 constexpr int kDefaultBenchRate = 4800;
 constexpr int kDefaultBenchResends = 3;

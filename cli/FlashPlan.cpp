@@ -12,6 +12,7 @@
 #include "common/NoCase.h"
 #include "common/TextWidth.h"
 #include "common/VisibleText.h"
+#include "engine/Hexproc.h"
 #include "link/PortList.h"
 #include "station/Job.h"
 #include "station/PortLimit.h"
@@ -284,7 +285,8 @@ void AddOptions(CLI::App& app, FlashPlan& plan, bool& quiet, bool& verbose, bool
   app.allow_windows_style_options(false);
   app.add_option(kPort.names, plan.ports)->allow_extra_args(false);
   app.add_option(kBaud.names, plan.baud)
-      ->check(WholeNumberIn({2400, 4800, 9600}, 2400, 9600, "2400, 4800 or 9600"));
+      ->check(WholeNumberIn({kTransferRates.begin(), kTransferRates.end()}, kTransferRates.front(),
+                            kTransferRates.back(), "2400, 4800 or 9600"));
   app.add_option(kResend.names, plan.resend)
       ->check(WholeNumberIn({}, 0, kMaxResends, "a number from 0 to 99"));
   app.add_flag(kCheck.names, plan.check_only);

@@ -37,7 +37,6 @@ void CheckItem(IMainView& view, std::span<const Choice> group, const Choice& che
   for (const Choice& choice : group) view.SetMenuChecked(choice.item, &choice == &checked);
 }
 
-constexpr std::int32_t kIdleBaudRate = 1200;
 constexpr std::uint8_t kNoParity = 0;
 constexpr std::uint8_t kEightDataBits = 3;  // data bits minus 5
 constexpr std::uint8_t kOneStopBit = 0;
@@ -50,7 +49,7 @@ std::int32_t MainModel::SetupChoices::ResendTimes() const { return ::ResendTimes
 MainModel::MainModel(IMainView& view, IGuiServices& gui, ITickSource& clock)
     : view_(view), gui_(gui), clock_(clock), comm_(std::make_unique<TDComm>(gui, clock)) {
   comm_->Port = ComPortIndex;
-  comm_->BaudRate = kIdleBaudRate;
+  comm_->BaudRate = kStartBaudRate;
   comm_->Parity = kNoParity;
   comm_->ByteSizeCode = kEightDataBits;
   comm_->StopBits = kOneStopBit;

@@ -7,13 +7,13 @@
 #include <nlohmann/json.hpp>
 
 #include "common/VisibleText.h"
+#include "engine/Hexproc.h"
 
 namespace {
 
 using nlohmann::ordered_json;
 using std::chrono::year_month_day;
 
-constexpr int kRates[] = {2400, 4800, 9600};
 constexpr int kMaxResends = 99;
 constexpr std::size_t kSha256Digits = 64;
 
@@ -96,7 +96,7 @@ Job JobOf(const ordered_json& object) {
   job.quota = NumberAt(object, "quota", 1, kMaxJobQuota);
   job.expires = ExpiresAt(object);
   job.rate = NumberAt(object, "rate", 0, std::numeric_limits<int>::max());
-  if (std::find(std::begin(kRates), std::end(kRates), job.rate) == std::end(kRates)) {
+  if (std::find(kTransferRates.begin(), kTransferRates.end(), job.rate) == kTransferRates.end()) {
     throw std::invalid_argument("\"rate\" is not 2400, 4800 or 9600");
   }
   job.resends = NumberAt(object, "resends", 0, kMaxResends);
