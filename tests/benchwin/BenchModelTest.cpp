@@ -11,6 +11,7 @@
 #include "benchwin/BenchModel.h"
 #include "common/Sha256.h"
 #include "station/PortLimit.h"
+#include "tests/support/ComPorts.h"
 #include "tests/support/HexText.h"
 #include "tests/support/SignedJob.h"
 #include "tests/support/VirtualClock.h"
@@ -105,10 +106,7 @@ class FakeRun final : public IBenchRun {
 };
 
 PortInfo Port(int number, const std::string& serial) {
-  PortInfo port;
-  port.Name = "COM" + std::to_string(number);
-  port.Number = number;
-  port.Serial = serial;
+  PortInfo port = ComPort(number, serial);
   port.Description = "USB Serial Port";
   return port;
 }

@@ -38,6 +38,7 @@
 #include "station/ReplyLatency.h"
 #include "station/Station.h"
 #include "station/TraceLog.h"
+#include "tests/support/ComPorts.h"
 #include "tests/support/HexText.h"
 #include "tests/support/PagerJobs.h"
 #include "tests/support/ScriptedPager.h"
@@ -418,8 +419,6 @@ std::string HelpText(std::size_t columns = kHelpColumns) {
   return ParseCommandLine(2, argv, columns).out;
 }
 
-PortInfo ComPort(int number, const std::string& serial);
-
 // Every spelling of a port, every DOS name that leads to its device, and
 // serial= of its adapter are that port: given twice, refused before anything
 // opens. The system's table of DOS names as QueryDosDeviceW gives it; COM9 and
@@ -630,14 +629,6 @@ TEST(ListPorts, AdapterSerialByComNumberAndNothingFoundSaysSo) {
   com12.LatencyTimerMs = 16;
   EXPECT_NE(FormatPortList({com12}, false).find("latency timer 16 ms"), std::string::npos);
   EXPECT_EQ(nlohmann::json::parse(FormatPortList({com12}, true)).at("latency_timer_ms"), 16);
-}
-
-PortInfo ComPort(int number, const std::string& serial) {
-  PortInfo port;
-  port.Name = "COM" + std::to_string(number);
-  port.Number = number;
-  port.Serial = serial;
-  return port;
 }
 
 TEST(ListPorts, SerialFormNamesThePortOfThatAdapterOrSaysWhatIsThere) {

@@ -19,6 +19,7 @@
 #include "station/PagerRunner.h"
 #include "station/Station.h"
 #include "station/TraceLog.h"
+#include "tests/support/ComPorts.h"
 #include "tests/support/HexText.h"
 #include "tests/support/PagerJobs.h"
 #include "tests/support/ScriptedPager.h"
@@ -27,14 +28,6 @@
 namespace {
 
 using Texts = std::vector<std::string>;
-
-PortInfo ComPort(int number, const std::string& serial) {
-  PortInfo port;
-  port.Name = "COM" + std::to_string(number);
-  port.Number = number;
-  port.Serial = serial;
-  return port;
-}
 
 // Pagers on a virtual line, one after another, each a loader as far as the
 // bench needs: connected `gap_ms` after the one before it left (the first
