@@ -556,15 +556,16 @@ Texts RowsShown(const std::string& shown, const std::string& start) {
   return rows;
 }
 
-// On a terminal of 80 columns and 24 lines, a bench where one port's pager
-// finishes and the other's fails: every frame shows the one header line,
-// FAILED in it from the first frame on, and nothing wider than the terminal.
+// On a terminal of 80 columns and 24 lines, a bench where one port's pagers
+// finish and the other's fails (its place then goes to the first port's
+// second pager): every frame shows the one header line, FAILED in it from
+// the first frame on, and nothing wider than the terminal.
 TEST_F(FlashCli, StationRowsKeepOneHeaderInEveryFrame) {
   const std::string file = dir.Write("fw.hex", FirmwareText(40));
   const Texts lines =
-      StartPagers({BenchOf(1, 0, {"--pace"}), BenchOf(1, 0, {"--pace", "--nak-program", "1000"})});
+      StartPagers({BenchOf(2, 0, {"--pace"}), BenchOf(1, 0, {"--pace", "--nak-program", "1000"})});
   const TerminalRun run = FlashOnTerminal(
-      {"--station", "-b", "9600", "-p", lines[0], "-p", lines[1], "--count", "1", file}, 80, "",
+      {"--station", "-b", "9600", "-p", lines[0], "-p", lines[1], "--count", "2", file}, 80, "",
       80);
   StopPagers();
   EXPECT_EQ(run.exit_code, 8) << run.shown;
