@@ -16,8 +16,13 @@ constexpr int kMaxSetAsideAfter = 1000;
 
 class SetAsideRule {
  public:
-  // `after` failures in a row set the port aside; 0 never does.
-  explicit SetAsideRule(int after) : after_(after) {}
+  // `after` failures in a row set the port aside; 0 never does. A port
+  // whose last run ended with `failed_in_row` failures starts from them: one
+  // set aside then is set aside still.
+  explicit SetAsideRule(int after, int failed_in_row = 0)
+      : after_(after),
+        failed_in_row_(failed_in_row),
+        set_aside_(after > 0 && failed_in_row >= after) {}
 
   // A pager on the port ended with `code`: true when that sets the port
   // aside. A pager stopped by a person says nothing of the port.

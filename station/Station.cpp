@@ -199,10 +199,11 @@ PortLoop::PortLoop(const StationPortSetup& setup, const StationShared& shared)
       memory_(setup.memory),
       comm_(QuietGuiServices(), shared.clock),
       probe_(comm_, shared.clock, memory_.turnaround),
-      set_aside_(shared.set_aside_after) {
+      set_aside_(shared.set_aside_after, memory_.failed_in_row) {
   if (setup.job.device_factory) comm_.DeviceFactory = setup.job.device_factory;
   SetName(setup.job.port);
   row_ = FirstRow(setup);
+  row_.failed_in_row = set_aside_.FailedInRow();
   activity_ = row_.state;
   // An adapter not there at the start is waited for as one that went.
   lost_ = setup.job.port.empty();
@@ -228,6 +229,7 @@ PortEnd PortLoop::Run() {
     if (!AwaitPager() || !TakePager()) continue;
     EndPager(Flash());
   }
+  memory_.failed_in_row = set_aside_.FailedInRow();
   AskStoppedPagerToLeave();
   probe_.Close();
   lines_.Finish();

@@ -101,6 +101,9 @@ struct PortMemory {
   // The rate it was last told to listen at.
   std::int32_t pager_rate = kStartBaudRate;
   PortTurnaround turnaround;
+  // Pagers that failed one after another on the port: a port set aside
+  // stays so across Stop and Start.
+  int failed_in_row = 0;
 };
 
 // A port's loop has ended: its last row and what it hands on.

@@ -767,6 +767,30 @@ TEST_F(StationLoop, APortSetAsideTakesPagersAgainOnceResumed) {
             listener.states.end());
 }
 
+// Stopped while set aside: the next run on the port takes no pager either
+// until the port is resumed.
+TEST_F(StationLoop, APortSetAsideStaysSoInTheNextRun) {
+  set_aside_after = 1;
+  Prepare(1, {Refusing(0, false, true), After(1000)}, 0);
+  listener.on_event = [&](const StationEvent& event) {
+    if (event.kind == StationEventKind::kRemoved) interrupt.store(true);
+  };
+  Go();
+  setup.memory = end.memory;
+  interrupt.store(false);
+  listener.on_event = nullptr;
+  listener.events.clear();
+  // Half a minute to take a pager it should not.
+  stop_at_ms = clock.Now() + 30000;
+  Go();
+  EXPECT_EQ(listener.events, Texts{});
+  EXPECT_EQ(bench->Count(1, "e0"), 0);
+  EXPECT_EQ(listener.states.back(), "stopped");
+  EXPECT_NE(std::find(listener.states.begin(), listener.states.end(),
+                      "set aside: 1 failed in a row, check the cable"),
+            listener.states.end());
+}
+
 // ... or once its adapter has been unplugged and plugged back.
 TEST_F(StationLoop, APortSetAsideTakesPagersAgainOnceItsAdapterIsPluggedBack) {
   set_aside_after = 1;
