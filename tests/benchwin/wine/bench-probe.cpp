@@ -214,7 +214,11 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   int result = 2;
   if (command == "main") {
-    HWND main = WaitFor(Arg(argc, argv, 2, 0), [] { return MainWindow(); });
+    // Visible, not just created: the window fills its controls before it shows.
+    HWND main = WaitFor(Arg(argc, argv, 2, 0), [] {
+      HWND found = MainWindow();
+      return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+    });
     std::printf("main=%s\n", main == nullptr ? "none" : "open");
     result = main == nullptr ? 1 : 0;
   } else if (command == "gone") {
