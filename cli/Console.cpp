@@ -82,10 +82,10 @@ void Console::OnEnd(std::size_t index, const PortResult& result) {
   screen_.Redraw(true);
 }
 
-void Console::Finish(const std::vector<PortResult>& results, ExitCode code) {
+void Console::Finish(const std::vector<PortResult>& results, ExitCode code, const LogJob* job) {
   std::lock_guard lock(mutex_);
   if (screen_.Mode() == ProgressMode::kJson) {
-    screen_.Out(JsonSummary(results, code) + "\n");
+    screen_.Out(JsonSummary(results, code, job) + "\n");
     return;
   }
   screen_.Out(FormatSummary(results, screen_.OutColumns()));

@@ -31,8 +31,9 @@ class Console final : public IPagerListener {
   void OnEnd(std::size_t index, const PortResult& result) override;
   // A line of the program's own on stderr (or a JSON note).
   void OnNote(const std::string& text) override;
-  // The last redraw, then the summary table (or the JSON summary).
-  void Finish(const std::vector<PortResult>& results, ExitCode code);
+  // The last redraw, then the summary table (or the JSON summary, which
+  // under `job` says what it has left).
+  void Finish(const std::vector<PortResult>& results, ExitCode code, const LogJob* job = nullptr);
 
  private:
   std::mutex mutex_;

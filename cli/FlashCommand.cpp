@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 #include "cli/Console.h"
 #include "cli/FlashPlan.h"
@@ -127,8 +128,7 @@ int Flash(const FlashPlan& plan, const FoundPorts& ports,
   InstallInterruptHandler(interrupt);
   const std::vector<PagerJob> jobs = MakeJobs(plan, ports, firmware);
   if (plan.station) {
-    const ExitCode code = RunStationCommand(plan, jobs, interrupt, log.get(),
-                                            job != nullptr ? &job->job : nullptr, quota);
+    const ExitCode code = RunStationCommand(plan, jobs, interrupt, log.get(), job);
     UpdatesEnded();
     return Code(code);
   }
@@ -144,7 +144,9 @@ int Flash(const FlashPlan& plan, const FoundPorts& ports,
   for (const PortResult& result : results)
     codes.push_back(PagerExitCode(result.code, result.logged));
   const ExitCode code = GangExitCode(codes, interrupt.load());
-  console.Finish(results, code);
+  const std::optional<LogJob> standing =
+      job != nullptr ? std::optional(AsLogJob(*job)) : std::nullopt;
+  console.Finish(results, code, standing ? &*standing : nullptr);
   if (job != nullptr && !plan.json)
     WriteText(stdout, JobLeftText(job->job.name, quota->Left()) + "\n");
   UpdatesEnded();

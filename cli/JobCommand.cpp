@@ -127,10 +127,12 @@ FlashPlan UnderJob(FlashPlan plan, const Job& job) {
   return plan;
 }
 
-void NameJobInLog(const RunJob& job, TraceLog& log) {
+LogJob AsLogJob(const RunJob& job) {
   const JobQuota* quota = job.quota.get();
-  log.SetJob({job.job.name, job.job_sha256, [quota] { return quota->Left(); }});
+  return {job.job.name, job.job_sha256, [quota] { return quota->Left(); }};
 }
+
+void NameJobInLog(const RunJob& job, TraceLog& log) { log.SetJob(AsLogJob(job)); }
 
 ExitCode ReserveForPorts(JobQuota& quota, std::size_t ports) {
   const int left = quota.Left();

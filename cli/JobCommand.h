@@ -11,6 +11,7 @@
 #include "engine/Firmware.h"
 #include "station/Job.h"
 #include "station/JobQuota.h"
+#include "station/LogRecord.h"
 #include "station/PagerRunner.h"
 
 class TraceLog;
@@ -36,6 +37,8 @@ ExitCode TakeJob(const FlashPlan& plan, const std::string& firmware_sha256, RunJ
 // The plan with the job's rate and resends.
 FlashPlan UnderJob(FlashPlan plan, const Job& job);
 
+// The job as log lines and summaries name it, with what it has left.
+LogJob AsLogJob(const RunJob& job);
 // Lines of the log name the job and what it has left.
 void NameJobInLog(const RunJob& job, TraceLog& log);
 

@@ -241,14 +241,16 @@ std::string JsonEnd(const PortResult& result) {
   return JsonText(object);
 }
 
-std::string JsonSummary(const std::vector<PortResult>& results, ExitCode code) {
+std::string JsonSummary(const std::vector<PortResult>& results, ExitCode code, const LogJob* job) {
   json failed = json::array();
   for (const PortResult& result : results) {
     if (result.code != ExitCode::kFinished) failed.push_back(result.port);
   }
-  return JsonText({{"event", "summary"},
-                   {"exit_code", static_cast<int>(code)},
-                   {"outcome", OutcomeName(code)},
-                   {"pagers", results.size()},
-                   {"failed", failed}});
+  json summary = {{"event", "summary"},
+                  {"exit_code", static_cast<int>(code)},
+                  {"outcome", OutcomeName(code)},
+                  {"pagers", results.size()},
+                  {"failed", failed}};
+  if (job != nullptr) AddJobFields(summary, *job);
+  return JsonText(summary);
 }

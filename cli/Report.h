@@ -10,6 +10,8 @@
 #include "station/ExitCode.h"
 #include "station/PagerResult.h"
 
+struct LogJob;
+
 // The width the summary keeps to where no terminal says otherwise.
 constexpr std::size_t kSummaryColumns = 80;
 
@@ -50,4 +52,6 @@ std::string JsonMessage(const std::string& port, const std::string& text, Update
 // A line of the program's own ("cannot append to the log ...").
 std::string JsonNote(const std::string& text);
 std::string JsonEnd(const PortResult& result);
-std::string JsonSummary(const std::vector<PortResult>& results, ExitCode code);
+// Under a job, what it has left after the run (job, job_sha256, quota_left).
+std::string JsonSummary(const std::vector<PortResult>& results, ExitCode code,
+                        const LogJob* job = nullptr);

@@ -46,15 +46,17 @@ ExitCode JobEnding(const JobQuota& quota, StationView& view, ExitCode code) {
 }  // namespace
 
 ExitCode RunStationCommand(const FlashPlan& plan, const std::vector<PagerJob>& jobs,
-                           const std::atomic<bool>& interrupt, TraceLog* log, const Job* job,
-                           JobQuota* quota) {
+                           const std::atomic<bool>& interrupt, TraceLog* log, const RunJob* job) {
   const std::vector<StationPortSetup> setups = MakeSetups(plan, jobs);
   const bool terminal = StreamsAreTerminals();
   const ProgressMode mode = StationMode(plan, terminal);
   const bool bell = mode == ProgressMode::kRedraw && plan.verbosity != Verbosity::kQuiet;
   StationView view(mode, bell, FirstRows(setups));
+  JobQuota* quota = job != nullptr ? job->quota.get() : nullptr;
+  std::optional<LogJob> standing;
   if (quota != nullptr) {
-    view.ShowJob([name = job->name, quota] { return JobLeftText(name, quota->Left()); });
+    standing = AsLogJob(*job);
+    view.ShowJob([name = job->job.name, quota] { return JobLeftText(name, quota->Left()); });
   }
   StationTally tally;
   CountPlaces count(plan.count);
@@ -66,6 +68,6 @@ ExitCode RunStationCommand(const FlashPlan& plan, const std::vector<PagerJob>& j
   for (const PortEnd& end : RunStation(setups, shared)) rows.push_back(end.row);
   ExitCode code = tally.Code(interrupt.load());
   if (quota != nullptr) code = JobEnding(*quota, view, code);
-  view.Finish(rows, code);
+  view.Finish(rows, code, standing ? &*standing : nullptr);
   return code;
 }

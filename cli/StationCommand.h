@@ -3,10 +3,12 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/FlashPlan.h"
+#include "cli/JobCommand.h"
 #include "station/ExitCode.h"
 #include "station/PagerRunner.h"
 
@@ -20,4 +22,4 @@ struct Job;
 // has finished or the `job`'s `quota` is used up; prints the summary.
 ExitCode RunStationCommand(const FlashPlan& plan, const std::vector<PagerJob>& jobs,
                            const std::atomic<bool>& interrupt, TraceLog* log,
-                           const Job* job = nullptr, JobQuota* quota = nullptr);
+                           const RunJob* job = nullptr);

@@ -155,7 +155,8 @@ std::string FormatStationSummary(const std::vector<StationRow>& rows, std::size_
   return table;
 }
 
-std::string JsonStationSummary(const std::vector<StationRow>& rows, ExitCode code) {
+std::string JsonStationSummary(const std::vector<StationRow>& rows, ExitCode code,
+                               const LogJob* job) {
   json ports = json::array();
   int finished = 0;
   int failed = 0;
@@ -167,10 +168,12 @@ std::string JsonStationSummary(const std::vector<StationRow>& rows, ExitCode cod
     finished += row.finished;
     failed += row.failed;
   }
-  return JsonText({{"event", "summary"},
-                   {"exit_code", static_cast<int>(code)},
-                   {"outcome", OutcomeName(code)},
-                   {"finished", finished},
-                   {"failed", failed},
-                   {"ports", ports}});
+  json summary = {{"event", "summary"},
+                  {"exit_code", static_cast<int>(code)},
+                  {"outcome", OutcomeName(code)},
+                  {"finished", finished},
+                  {"failed", failed},
+                  {"ports", ports}};
+  if (job != nullptr) AddJobFields(summary, *job);
+  return JsonText(summary);
 }

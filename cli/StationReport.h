@@ -39,4 +39,6 @@ std::string JsonStationEvent(const StationEvent& event);
 // Per port: pagers finished and failed, then all ports together.
 std::string FormatStationSummary(const std::vector<StationRow>& rows,
                                  std::size_t columns = kSummaryColumns);
-std::string JsonStationSummary(const std::vector<StationRow>& rows, ExitCode code);
+// Under a job, what it has left after the run (job, job_sha256, quota_left).
+std::string JsonStationSummary(const std::vector<StationRow>& rows, ExitCode code,
+                               const LogJob* job = nullptr);

@@ -130,13 +130,13 @@ void StationView::OnNote(const std::string& text) {
   screen_.Note(text);
 }
 
-void StationView::Finish(const std::vector<StationRow>& rows, ExitCode code) {
+void StationView::Finish(const std::vector<StationRow>& rows, ExitCode code, const LogJob* job) {
   FinishBells();
   std::lock_guard lock(mutex_);
   rows_ = rows;
   screen_.Redraw(true);
   if (screen_.Mode() == ProgressMode::kJson) {
-    screen_.Out(JsonStationSummary(rows, code) + "\n");
+    screen_.Out(JsonStationSummary(rows, code, job) + "\n");
     return;
   }
   screen_.Out(FormatStationSummary(rows, screen_.OutColumns()));

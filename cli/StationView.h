@@ -20,6 +20,8 @@
 #include "common/Clock.h"
 #include "station/Station.h"
 
+struct LogJob;
+
 // Between the two bells of a failure: terminals merge bells closer than
 // about 200 ms into one.
 constexpr std::uint32_t kBellGapMs = 400;
@@ -42,8 +44,9 @@ class StationView final : public IStationListener {
   // A line under the rows and the summary, asked afresh at each redraw:
   // what a job has left.
   void ShowJob(std::function<std::string()> line);
-  // The bells still due, the last redraw, then the summary.
-  void Finish(const std::vector<StationRow>& rows, ExitCode code);
+  // The bells still due, the last redraw, then the summary (under `job`,
+  // with what it has left).
+  void Finish(const std::vector<StationRow>& rows, ExitCode code, const LogJob* job = nullptr);
 
  private:
   void ShowEvent(const StationEvent& event);

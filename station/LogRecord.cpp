@@ -18,11 +18,10 @@ json OrNull(double value, double scale) {
 
 }  // namespace
 
-void AddJobFields(json& record, const std::string& job, const std::string& job_sha256,
-                  int quota_left) {
-  PutName(record, "job", job);
-  record["job_sha256"] = job_sha256;
-  record["quota_left"] = quota_left;
+void AddJobFields(json& record, const LogJob& job) {
+  PutName(record, "job", job.name);
+  record["job_sha256"] = job.sha256;
+  record["quota_left"] = job.quota_left();
 }
 
 double RoundedSeconds(double seconds) { return std::round(seconds * kMsPerSecond) / kMsPerSecond; }

@@ -4,6 +4,7 @@
 // bench's start).
 #pragma once
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -34,10 +35,18 @@ nlohmann::json StationLogRecord(const PortResult& result, const LineStamp& stamp
                                 const std::string& file, const std::string& sha256, int number,
                                 const std::string& station_start);
 
-// A line of a pager flashed under a job: the job's name, the SHA-256 of its
-// file, and how many pagers it allows on this machine after this one.
-void AddJobFields(nlohmann::json& record, const std::string& job, const std::string& job_sha256,
-                  int quota_left);
+// The job a run flashes under, as its lines and summaries name it: the
+// job's name, its file's SHA-256, and how many pagers it still allows on
+// this machine, asked as each line is written.
+struct LogJob {
+  std::string name;
+  std::string sha256;
+  std::function<int()> quota_left;
+};
+
+// job, job_sha256 and quota_left: a line of a pager flashed under `job`, or
+// the summary of a run under it.
+void AddJobFields(nlohmann::json& record, const LogJob& job);
 
 // Figures to a sensible precision: milliseconds.
 double RoundedSeconds(double seconds);

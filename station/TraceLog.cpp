@@ -110,7 +110,7 @@ bool TraceLog::AppendStation(const PortResult& result, int number,
 }
 
 std::string TraceLog::LineOf(nlohmann::json record) const {
-  if (job_.quota_left) AddJobFields(record, job_.name, job_.sha256, job_.quota_left());
+  if (job_.quota_left) AddJobFields(record, job_);
   return JsonText(record) + "\n";
 }
 

@@ -20,15 +20,6 @@ constexpr std::chrono::milliseconds kLogAnswerLimit{5000};
 // ends the run within a second whatever the log does.
 constexpr std::chrono::milliseconds kLogStopGrace{300};
 
-// The job a run flashes under, as its lines name it: the job's name, its
-// file's SHA-256, and how many pagers it still allows, asked as each line
-// is written.
-struct LogJob {
-  std::string name;
-  std::string sha256;
-  std::function<int()> quota_left;
-};
-
 class TraceLog {
  public:
   // `stop`, when given, is the run's stop: an append waits at most

@@ -33,6 +33,7 @@
 #include "engine/Hexproc.h"
 #include "station/Advice.h"
 #include "station/ExitCode.h"
+#include "station/Job.h"
 #include "station/JsonText.h"
 #include "station/LogRecord.h"
 #include "station/ReplyLatency.h"
@@ -1023,6 +1024,8 @@ const std::set<std::string> kLogFields = {
     "file",    "sha256",    "outcome",         "exit_code",     "message",
     "seconds", "reply_ms",  "line_efficiency", "turnaround_ms", "may_be_in_loader"};
 
+const LogJob kSchemaJob{"line3", "ab12", [] { return 2; }};
+
 // A port and a file whose names are not UTF-8, as Linux allows.
 PortResult NotUtf8Port() {
   PortResult result = kSchemaResult;
@@ -1060,6 +1063,10 @@ INSTANTIATE_TEST_SUITE_P(
         JsonSchemaCase{"summary",
                        JsonSummary({kSchemaResult}, ExitCode::kFinished),
                        {"event", "exit_code", "outcome", "pagers", "failed"}},
+        JsonSchemaCase{"summary_under_job",
+                       JsonSummary({kSchemaResult}, ExitCode::kFinished, &kSchemaJob),
+                       {"event", "exit_code", "outcome", "pagers", "failed", "job", "job_sha256",
+                        "quota_left"}},
         JsonSchemaCase{"log", JsonText(LogRecord(kSchemaResult, kStamp, "fw.hex", "00")), kLogFields},
         // A name that is not UTF-8 brings its bytes along.
         JsonSchemaCase{"log_names_not_utf8",
@@ -1095,6 +1102,11 @@ INSTANTIATE_TEST_SUITE_P(
                        JsonStationSummary({RowOf("COM5", PortState::kStopped, 3, 1)},
                                           ExitCode::kRewindsExceeded),
                        {"event", "exit_code", "outcome", "finished", "failed", "ports"}},
+        JsonSchemaCase{"station_summary_under_job",
+                       JsonStationSummary({RowOf("COM5", PortState::kStopped, 3, 1)},
+                                          ExitCode::kFinished, &kSchemaJob),
+                       {"event", "exit_code", "outcome", "finished", "failed", "ports", "job",
+                        "job_sha256", "quota_left"}},
         JsonSchemaCase{
             "station_log", JsonText(StationLogRecord(kSchemaResult, kStamp, "fw.hex", "00", 3, "S")),
             [] {
@@ -1202,6 +1214,12 @@ TEST(StationReport, RowsAndSummaryLineUpPerPort) {
   const auto summary = nlohmann::json::parse(JsonStationSummary({busy, idle}, ExitCode::kFinished));
   EXPECT_EQ(summary.at("finished"), 5);
   EXPECT_EQ(summary.at("ports").at(1).at("failed"), 1);
+  // Under a job, what the job has left once the run ends.
+  const LogJob job{"line3", "ab12", [] { return 4; }};
+  const auto under_job =
+      nlohmann::json::parse(JsonStationSummary({busy}, ExitCode::kFinished, &job));
+  EXPECT_EQ(under_job.at("job"), "line3");
+  EXPECT_EQ(under_job.at("quota_left"), 4);
 }
 
 // The character that starts at display column `column` of `line`.
@@ -1264,13 +1282,14 @@ std::string ReadBack(std::FILE* file) {
 }
 
 ViewOutput Show(ProgressMode mode, bool bell, const std::vector<StationEvent>& events,
-                VirtualClock& clock) {
+                VirtualClock& clock, const LogJob* job = nullptr) {
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   {
     StationView view(mode, bell, {RowOf("COM5", PortState::kConnect, 0, 0)}, clock, out, err);
+    if (job != nullptr) view.ShowJob([job] { return JobLeftText(job->name, job->quota_left()); });
     for (const StationEvent& event : events) view.OnEvent(event);
-    view.Finish({RowOf("COM5", PortState::kStopped, 1, 1)}, ExitCode::kRewindsExceeded);
+    view.Finish({RowOf("COM5", PortState::kStopped, 1, 1)}, ExitCode::kRewindsExceeded, job);
   }
   return {ReadBack(out), ReadBack(err)};
 }
@@ -1302,6 +1321,17 @@ TEST(StationView, TheSecondBellNeverHoldsThePortsThread) {
   EXPECT_EQ(std::count(rung.begin(), rung.end(), '\a'), 2);
   ASSERT_EQ(clock.sleepers.size(), 1u);
   EXPECT_NE(clock.sleepers[0], std::this_thread::get_id());
+}
+
+// What a job has left ends the summary, read or parsed.
+TEST(StationView, UnderAJobTheSummarySaysWhatTheJobHasLeft) {
+  VirtualClock clock;
+  const LogJob job{"line3", "ab12", [] { return 2; }};
+  const std::string text = Show(ProgressMode::kPlain, false, {}, clock, &job).out;
+  EXPECT_TRUE(text.ends_with("job line3: 2 left\n")) << text;
+  const Texts events = LinesOf(Show(ProgressMode::kJson, false, {}, clock, &job).out);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(nlohmann::json::parse(events.back()).at("quota_left"), 2);
 }
 
 TEST(StationView, ABellForAPagerDoneTwoForOneThatFailedNoneWhenStopped) {

@@ -1237,7 +1237,7 @@ TEST_F(JobCli, OnlyAnUnchangedSignedJobForItsFileInTimeIsTaken) {
   const std::string hex = FirmwareText(12);
   const std::string file = dir.Write("fw.hex", hex);
   const std::string job = SignedJob(file, 3, {"--expires", TodayText(), "-b", "9600"});
-  const Texts lines = StartPagers({{}});
+  const Texts lines = StartPagers({{}, {}});
   EXPECT_EQ(Flash(UnderJob(job, {"--check", file})).exit_code, 0);
   // One data byte changed, the file still sound.
   std::vector<std::uint8_t> bytes = Bytes(16, 3);
@@ -1265,8 +1265,14 @@ TEST_F(JobCli, OnlyAnUnchangedSignedJobForItsFileInTimeIsTaken) {
   run_under.clear();
   // -b that disagrees with the job is bad usage.
   EXPECT_EQ(Flash(UnderJob(job, {"-p", lines[0], "-b", "2400", file})).exit_code, 2);
+  // The one taken: its summary says what the job has left.
+  const FlashRun taken = Flash(UnderJob(job, {"--json", "-p", lines[1], file}));
   StopPagers();
   EXPECT_EQ(pagers[0]->Commands(), Texts{});
+  EXPECT_EQ(taken.exit_code, 0) << taken.err;
+  const Texts events = Lines(taken.out);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(nlohmann::json::parse(events.back()).at("quota_left"), 2) << taken.out;
 }
 
 // Four ports with two pagers each under a job of three: exactly three are
@@ -1280,12 +1286,18 @@ TEST_F(JobCli, AStationFlashesNoMoreThanTheQuota) {
   Texts station = {"--station"};
   for (const std::string& line : lines) station.insert(station.end(), {"-p", line});
   station.insert(station.end(), {"--log", log, file});
-  const FlashRun first = Flash(UnderJob(job, station));
+  Texts as_json = station;
+  as_json.insert(as_json.begin(), "--json");
+  const FlashRun first = Flash(UnderJob(job, as_json));
   const FlashRun again = Flash(UnderJob(job, station));
   StopPagers();
   EXPECT_EQ(first.exit_code, 0) << first.err;
-  EXPECT_NE(first.err.find("quota reached: 3 of 3"), std::string::npos) << first.err;
-  EXPECT_NE(first.out.find("job line3: 0 left"), std::string::npos) << first.out;
+  const Texts events = Lines(first.out);
+  ASSERT_FALSE(events.empty());
+  EXPECT_NE(first.out.find("quota reached: 3 of 3"), std::string::npos) << first.out;
+  const auto summary = nlohmann::json::parse(events.back());
+  EXPECT_EQ(summary.at("job"), "line3");
+  EXPECT_EQ(summary.at("quota_left"), 0);
   int erases = 0;
   for (const auto& pager : pagers) erases += Erases(*pager);
   EXPECT_EQ(erases, 3);
