@@ -65,10 +65,15 @@ void BenchBoard::ApplyRow(std::size_t index, const StationRow& row) {
     names_[index] = row.port;
     ShowNames();
   }
-  // The state is drawn large: the whole sentence goes below it.
+  // The state is drawn large: a long one in a word, its whole sentence
+  // below it.
   const bool aside = row.state == PortState::kSetAside;
-  tile.view.state = aside ? "set aside" : PortStateWords(row);
-  tile.set_aside = aside ? PortStateWords(row) : "";
+  const bool waiting = row.state == PortState::kWaitingForPlace;
+  tile.view.state = aside ? "set aside" : waiting ? "waiting" : PortStateWords(row);
+  tile.state_sentence = aside ? PortStateWords(row)
+                        : waiting
+                            ? PortStateWords(row) + ": it gets one if a pager being flashed fails"
+                            : "";
   tile.view.resumable = aside;
   tile.view.percent = row.state == PortState::kFlashing ? row.percent : 0;
   const bool on_port = row.state == PortState::kFlashing || row.state == PortState::kRemove;
@@ -116,10 +121,10 @@ std::optional<BenchSound> BenchBoard::ApplyEvent(const StationEvent& event,
 // its replies came matters little beside what to do with it.
 void BenchBoard::ShowDetail(PortTile& tile) {
   const bool missing = tile.state == PortState::kAdapterMissing && !tile.lost_reason.empty();
-  tile.view.detail = missing                   ? tile.lost_reason
-                     : !tile.set_aside.empty() ? tile.set_aside
-                     : !tile.next_step.empty() ? tile.next_step
-                                               : tile.hint;
+  tile.view.detail = missing                        ? tile.lost_reason
+                     : !tile.state_sentence.empty() ? tile.state_sentence
+                     : !tile.next_step.empty()      ? tile.next_step
+                                                    : tile.hint;
 }
 
 TotalsView BenchBoard::Totals(std::uint32_t elapsed_ms) const {

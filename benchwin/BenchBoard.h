@@ -104,7 +104,8 @@ class BenchBoard {
     std::string lost_reason;
     std::string next_step;
     std::string hint;
-    std::string set_aside;
+    // The whole sentence of a state drawn large in a word.
+    std::string state_sentence;
   };
   void ShowDetail(PortTile& tile);
   void ShowNames();

@@ -321,7 +321,8 @@ bool PortLoop::AskInFlashMode() {
 // Probes at the start rate until a pager answers; false when the port could
 // not be opened or the bench is stopping.
 bool PortLoop::AwaitPager() {
-  SetState(PortState::kConnect);
+  // A pager still waiting for a place keeps saying so while it answers.
+  if (activity_ != PortState::kWaitingForPlace) SetState(PortState::kConnect);
   while (!Stopping()) {
     const std::uint32_t began = clock_.TickCount();
     const Presence presence = ProbeAt(kStartBaudRate);
@@ -329,6 +330,7 @@ bool PortLoop::AwaitPager() {
       NoteTurnaround();
       return true;
     }
+    if (activity_ != PortState::kConnect) SetState(PortState::kConnect);
     if (presence == Presence::kCannotOpen || !AskInFlashMode()) {
       Pause(kReopenSpacingMs);
       return false;
@@ -358,7 +360,12 @@ void PortLoop::ReleasePlaces(bool finished) {
 // one's line is still on its way.
 bool PortLoop::TakePager() {
   if (Stopping()) return false;
-  if ((shared_.stop_when_log_fails && !lines_.Idle()) || !ReservePlaces()) {
+  if (shared_.stop_when_log_fails && !lines_.Idle()) {
+    Pause(kPresenceProbeSpacingMs);
+    return false;
+  }
+  if (!ReservePlaces()) {
+    if (activity_ != PortState::kWaitingForPlace) SetState(PortState::kWaitingForPlace);
     Pause(kPresenceProbeSpacingMs);
     return false;
   }
@@ -567,6 +574,8 @@ std::string PortStateWords(const StationRow& row) {
       return "adapter missing";
     case PortState::kSetAside:
       return SetAsideWords(row.failed_in_row);
+    case PortState::kWaitingForPlace:
+      return "pager waits for a place";
     case PortState::kStopped:
       break;
   }

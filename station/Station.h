@@ -63,6 +63,9 @@ enum class PortState : std::uint8_t {
   kStopped,
   // Too many failures in a row (SetAside.h): no pager is taken.
   kSetAside,
+  // A pager answers, but every place of the run is held by pagers still in
+  // flight on other ports: it is flashed if one of them fails.
+  kWaitingForPlace,
 };
 
 // One port's row of the live view.

@@ -73,6 +73,8 @@ INSTANTIATE_TEST_SUITE_P(
         RowCase{"Remove", Row(PortState::kRemove, 100, 12), "remove pager #12", 0, "pager #12"},
         RowCase{"Missing", Row(PortState::kAdapterMissing, 0, 3), "adapter missing", 0, ""},
         RowCase{"Stopped", Row(PortState::kStopped, 0, 3), "stopped", 0, ""},
+        // Drawn large in a word; the sentence goes below.
+        RowCase{"WaitingForAPlace", Row(PortState::kWaitingForPlace, 0, 3), "waiting", 0, ""},
         // Only a port whose replies are held up past 4 ms offers Tune adapters….
         RowCase{"SlowAdapter", Turnaround(8.5), "connect a pager", 0, "", true},
         RowCase{"AtTheHintsEdge", Turnaround(4.0), "connect a pager", 0, "", false},

@@ -919,6 +919,12 @@ TEST_F(StationLoop, APagerWaitsForAPlaceAndTakesTheOneAFailureFrees) {
   EXPECT_GE(flashes[0], freed_at);
   EXPECT_EQ(listener.events, (Texts{"connected #1", "finished #1 finished"}));
   EXPECT_TRUE(count_places->UsedUp());
+  // Until then the row says the pager waits, and does not flicker back to
+  // asking for one.
+  const auto waits =
+      std::find(listener.states.begin(), listener.states.end(), "pager waits for a place");
+  ASSERT_NE(waits, listener.states.end());
+  EXPECT_EQ(std::find(waits, listener.states.end(), "connect a pager"), listener.states.end());
 }
 
 // A quota beside the count that has no place left: the count's place taken
